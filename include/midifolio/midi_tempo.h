@@ -1,0 +1,87 @@
+// CMidiTempo: the timing context of one song (ticks per quarter, signatures, tempo changes)
+// and the conversion between ticks and milliseconds.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "midifolio/export.h"
+#include "midifolio/platform.h"
+
+namespace midifolio {
+
+// One tempo change.
+struct _TEMPO {
+    int32_t lTicks;         // position in ticks
+    int32_t lMsecs;         // position in milliseconds (set by ReCalculateTempolst)
+    int32_t nBPM;           // quarter notes per minute, rounded (informational)
+    int32_t lUsPerQuarter;  // microseconds per quarter note
+};
+
+// Time signature.
+struct _BAR {
+    uint32_t dwBaseBarNum;   // beats per measure (numerator)
+    uint32_t dwBaseNoteNum;  // note value of a beat (2, 4, 8, 16, ...: 2 to the file's exponent)
+};
+
+// Key signature: the two data bytes of the key-signature meta event, zero-extended.
+struct _KEY {
+    uint32_t dwSharpsFlats;  // 0..7 sharps, 255..249 for 1..7 flats
+    uint32_t dwMinor;        // 0 major, 1 minor
+};
+
+constexpr int TEMPO_TABLE_SIZE = 32768;
+
+using TempoList = std::vector<_TEMPO>;
+
+class MIDIFOLIO_API CMidiTempo {
+public:
+    CMidiTempo();
+    CMidiTempo(const CMidiTempo& other);
+    ~CMidiTempo();
+
+    // Merges: copies ticks per quarter and signatures, then adds each of src's entries
+    // through SetTempo. The position tables are not recomputed.
+    CMidiTempo& operator=(const CMidiTempo& src);
+
+    void SetTicksPerQuarterNote(uint32_t nTicks);
+    int32_t GetTicksPerQuarterNote() const;
+    void SetBar(const _BAR& bar);
+    _BAR GetBar() const;
+    void SetKeySignature(const _KEY& key);
+    _KEY GetKeySignature() const;
+
+    // Fills tempo.nBPM, then inserts a copy in tick order (an entry that would not change
+    // the tempo in force between two entries is dropped).
+    void SetTempo(_TEMPO& tempo);
+
+    // Recomputes lMsecs along the list and rebuilds the position tables (at most 32768).
+    void ReCalculateTempolst();
+
+    // The tempo list itself; changes made through it bypass SetTempo's ordering.
+    TempoList& GetTempos();
+    const TempoList& GetTempos() const;
+
+    // Segment searches and conversions; valid after ReCalculateTempolst. -1 when no tempo
+    // applies.
+    int32_t GetTempoIdxByTicks(int32_t lTicks) const;
+    int32_t GetTempoIdxByMs(int32_t lMsecs) const;
+    int32_t TicksToMsecs(int32_t lTicks) const;
+    int32_t MsecsToTicks(int32_t lMsecs) const;
+
+    // Where the "too many tempo changes" message goes.
+    void SetMessageSink(MessageSink sink);
+
+private:
+    int32_t m_nTicksPerQuarterNote;
+    _BAR m_bar;
+    _KEY m_key;
+    std::vector<int32_t> m_lTickPos;  // tick positions of the list entries (at most TEMPO_TABLE_SIZE)
+    std::vector<int32_t> m_lMsecPos;  // tick positions of the list entries (at most TEMPO_TABLE_SIZE)
+    int32_t m_nTickPosCount;
+    int32_t m_nMsecPosCount;
+    TempoList m_tempoList;
+    MessageSink m_sink;
+};
+
+}  // namespace midifolio

@@ -1,0 +1,135 @@
+// CMidiTrack: one track of a song, its decoded event list, the decoder's running state
+// and the track's note-usage table.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "midifolio/export.h"
+#include "midifolio/midi_event.h"
+#include "midifolio/midi_tempo.h"
+#include "midifolio/time_format.h"
+
+namespace midifolio {
+
+// Rows of a note-usage table: programs 0..127, then the percussion row.
+constexpr int NOTE_USAGE_ROWS = 129;
+constexpr int NOTE_USAGE_PERCUSSION_ROW = 128;
+using NoteUsageTable = std::bitset<NOTE_USAGE_ROWS * 128>;
+
+class MIDIFOLIO_API CMidiTrack {
+public:
+    CMidiTrack();
+    // Copies make their own nodes and payload buffers: two tracks never share them.
+    CMidiTrack(const CMidiTrack& other);
+    CMidiTrack& operator=(const CMidiTrack& other);
+    ~CMidiTrack();
+
+    // --- accessors ---
+    uint8_t GetTrackNum() const;         // low 8 bits of the track number (255 when unset)
+    void SetTrackNum(int32_t nTrackNum);  // the loader stores the chunk index here
+    int32_t GetTrkLen() const;           // raw byte length (encoding buffer size), bytes
+    uint16_t GetTrackEventNums() const;  // event count modulo 65536
+    int32_t GetCount() const;            // event count
+    void SetTempoObject(CMidiTempo* pTempo);
+    CMidiTempo* GetTempoObject() const;
+    void SetISValidatePercuss();
+    int GetISValidatePercuss() const;
+    // 1 unless a note-on of the percussion channel (index 9) lay outside notes 35..81.
+    int GetPercussValid() const;
+    int GetLastResult() const;  // 1 or 0: outcome of the last InsertEventAfter / DeleteEvent
+
+    // Note-usage table: 1 when a note-on with velocity above 0 was decoded for that
+    // program row (0..127, 128 = percussion) and note (0..127); 0 outside the table.
+    int GetNoteUsage(int nRow, int nNote) const;
+    const NoteUsageTable& GetNoteUsageTable() const;
+
+    // --- traversal ---
+    POSITION GetEventHeadPosition() const;
+    MIDIEvent GetNextEvent(POSITION& pos) const;  // pos must be non-null
+    MIDIEventPtr* GetNextPtr(POSITION& pos) const;
+    MIDIEvent GetAt(POSITION pos) const;          // pos must be non-null
+    MIDIEvent& GetEventPtrAt(POSITION pos);       // pos must be non-null
+    POSITION FindIndex(int nIndex) const;         // O(1) after decoding or sorting
+    POSITION GetTailPosition() const;
+
+    // Empties the list (nodes and owned payloads); length, decoder state and the
+    // note-usage table stay.
+    void RemoveAllPt();
+
+    // --- decoding (track chunk data bytes -> events) ---
+    // 0 for null data or length <= 0; otherwise 1 when the bytes decoded to their end or to
+    // an end-of-track event, 0 when an event failed (the events before it stay).
+    int SetMidiTrackRawData(const uint8_t* pData, int32_t lLength);
+
+    // --- encoding (events -> track chunk data bytes) ---
+    // lLength carries the capacity of pBuffer in and the bytes written out. Never writes
+    // past the capacity: when the encoding does not fit, returns 0 and sets lLength to the
+    // size that is needed (see GetEncodedSize).
+    int GetMidiTrackRawData(uint8_t*& pBuffer, int32_t& lLength);
+    // Exact number of bytes the encoding of the whole list takes.
+    uint32_t GetEncodedSize() const;
+
+    // --- editing ---
+    POSITION InsertEventAfter(POSITION pos, MIDIEvent event);
+    POSITION InsertEventAfter(POSITION pos, const MIDIEvent* pEvent);
+    int DeleteEvent(POSITION pos);
+    int GetEvent(int32_t lTime, uint16_t wType, MIDIEvent* pEvent) const;
+    int GetEventLstByType(uint16_t wType, MidiEventList& list) const;
+    int GetEventLstByTime(int32_t lFrom, int32_t lTo, MidiEventList& list) const;
+    void FreePtrList(MidiEventList& list) const;
+
+    // --- ordering and timing ---
+    int SortTrackByLTime(int32_t* plEndTime);
+    int GetNextNoteOff(POSITION pos, MIDIEvent& noteOff);
+    // Clears every pairing mark the track holds (song queries call it before pairing).
+    void ClearPairingMarks();
+    int Convert2MSecond();
+
+protected:
+    uint32_t ReadVarLen(const uint8_t*& p);
+    static void WriteVarLen(uint32_t value, uint8_t*& p);
+    int RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIEventPtr*& pLast,
+                          uint32_t& dwCount);
+    int EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_t*& pBuffer,
+                          uint32_t& dwLength);
+
+private:
+    void InitialPt();
+    int DecodeEvent(const uint8_t*& p, MIDIEvent& ev);
+    MIDIEventPtr* NewNode(const MIDIEvent& ev);  // from the track's node pool
+    void FreeNode(MIDIEventPtr* node);           // back to the pool, payload released
+    void CopyFrom(const CMidiTrack& other);
+
+    int32_t m_nLastResult;
+    uint32_t m_dwRunningType;
+    uint32_t m_nRunningChannel;
+    int32_t m_nTrackNum;
+    int32_t m_lEventCount;
+    int32_t m_lTrkLen;
+    CMidiTempo* m_pTempo;
+    MIDIEventPtr* m_pHead;
+    MIDIEventPtr* m_pLast;
+    MIDIEventPtr* m_pTail;
+    uint8_t m_byPort;
+    int32_t m_bValidatePercuss;
+    int32_t m_bPercussValid;
+    int64_t m_lReadCount;
+    int32_t m_nProgram[16];
+    NoteUsageTable m_NoteUsage;
+
+    // Node storage: a deque never moves its elements, so node addresses (POSITIONs) stay
+    // valid; deleted nodes are reused from the free list.
+    std::deque<MIDIEventPtr> m_nodePool;
+    std::vector<MIDIEventPtr*> m_freeNodes;
+    // Budget end of the current decoding run (bytes); see SetMidiTrackRawData.
+    int64_t m_lBudget;
+    const uint8_t* m_pDataEnd;
+    // Index of nodes in list order for O(1) FindIndex; rebuilt lazily after edits.
+    mutable std::vector<MIDIEventPtr*> m_index;
+    mutable bool m_indexValid;
+};
+
+}  // namespace midifolio

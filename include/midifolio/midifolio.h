@@ -1,0 +1,12 @@
+// midifolio: read, edit, analyse and write Standard MIDI Files.
+#pragma once
+
+#include "midifolio/analysis_types.h"
+#include "midifolio/export.h"
+#include "midifolio/midi_event.h"
+#include "midifolio/midi_folio.h"
+#include "midifolio/midi_tempo.h"
+#include "midifolio/midi_track.h"
+#include "midifolio/platform.h"
+#include "midifolio/time_format.h"
+#include "midifolio/vocabulary_types.h"

@@ -1,0 +1,22 @@
+// Records of the music vocabulary: controller descriptions and pitch records.
+#pragma once
+
+#include <cstdint>
+
+namespace midifolio {
+
+// A controller's name (library-owned text, never freed) and its type code.
+struct _MIDI_CONTROL_MSG {
+    const char* lpszName;
+    int32_t nType;
+};
+
+// A pitch: name, octave (middle C, note 60, is octave 5), frequency and note number.
+struct tagNoteMap {
+    char szName[4];     // "C", "C#", ... "B"
+    int8_t byOctave;    // octave number
+    double dFrequency;  // Hz
+    uint8_t byNote;     // octave * 12 + pitch class, in 8 bits
+};
+
+}  // namespace midifolio

@@ -1,0 +1,7 @@
+#include "midifolio/platform.h"
+
+namespace midifolio {
+
+const char* GetVersion() { return MIDIFOLIO_VERSION_STRING; }
+
+}  // namespace midifolio

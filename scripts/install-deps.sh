@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages midifolio needs to build, test and benchmark.
+set -euo pipefail
+PKGS=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+      libcli11-dev nlohmann-json3-dev python3 python3-mido midicsv valgrind libxml2-utils)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
