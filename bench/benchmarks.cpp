@@ -1,0 +1,322 @@
+// The library's benchmarks (Google Benchmark). Inputs are generated at run time (see
+// bench_support.h); figures are MB/s of file bytes and events/s where they fit.
+//
+// Run warm, as docs/performance.md describes, with glibc told to keep freed memory:
+//   GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=1099511627776
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "midifolio/midifolio.h"
+
+#ifdef MIDIFOLIO_HAVE_PORTSMF
+// allegro.h uses memcpy without including <cstring>, included above.
+#include <allegro.h>
+#endif
+
+using namespace midifolio;
+using benchgen::GetInput;
+
+namespace {
+
+std::unique_ptr<CMidiFolio> LoadSong(const std::string& path) {
+    auto song = std::make_unique<CMidiFolio>();
+    song->SetMessageSink(benchgen::QuietSink());
+    if (!song->LoadMidiFile(path)) {
+        std::fprintf(stderr, "load of %s failed\n", path.c_str());
+        std::abort();
+    }
+    return song;
+}
+
+void SetRates(benchmark::State& state, double bytesPerIteration, double eventsPerIteration) {
+    state.SetBytesProcessed(static_cast<int64_t>(bytesPerIteration * state.iterations()));
+    state.counters["events/s"] =
+        benchmark::Counter(eventsPerIteration * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["events"] = eventsPerIteration;
+}
+
+// --------------------------------------------------------------------- the floor
+
+void BM_ByteWalk(benchmark::State& state, const std::string& name) {
+    const benchgen::Bytes bytes = benchgen::ReadFile(GetInput(name).path);
+    size_t events = 0;
+    for (auto _ : state) {
+        uint64_t ticks = 0;
+        events = benchgen::ByteWalk(bytes.data(), bytes.size(), &ticks);
+        benchmark::DoNotOptimize(ticks);
+    }
+    SetRates(state, bytes.size(), events);
+}
+
+// Reading the file alone (page cache to memory): the I/O share of a load.
+void BM_ReadFile(benchmark::State& state, const std::string& name) {
+    const benchgen::Input& in = GetInput(name);
+    benchgen::Bytes bytes;
+    for (auto _ : state) {
+        bytes = benchgen::ReadFile(in.path);
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    SetRates(state, in.bytes, 0);
+}
+
+// --------------------------------------------------------------------- load and store
+
+void BM_LoadMidiFile(benchmark::State& state, const std::string& name) {
+    const benchgen::Input& in = GetInput(name);
+    size_t events = benchgen::EventCount(*LoadSong(in.path));  // also warms the allocator
+    for (auto _ : state) {
+        auto song = std::make_unique<CMidiFolio>();
+        song->SetMessageSink(benchgen::QuietSink());
+        if (!song->LoadMidiFile(in.path)) state.SkipWithError("load failed");
+        state.PauseTiming();
+        song.reset();  // the destruction is not part of the load
+        state.ResumeTiming();
+    }
+    SetRates(state, in.bytes, events);
+}
+
+// Decoding the track chunks straight from memory (no file, no song): the decoder's share.
+void BM_DecodeTracks(benchmark::State& state, const std::string& name) {
+    const benchgen::Bytes bytes = benchgen::ReadFile(GetInput(name).path);
+    struct Chunk {
+        const uint8_t* data;
+        int32_t size;
+    };
+    std::vector<Chunk> chunks;
+    for (size_t i = 14; i + 8 <= bytes.size();) {
+        const uint32_t len = (uint32_t(bytes[i + 4]) << 24) | (uint32_t(bytes[i + 5]) << 16) |
+                             (uint32_t(bytes[i + 6]) << 8) | bytes[i + 7];
+        chunks.push_back({bytes.data() + i + 8, static_cast<int32_t>(len)});
+        i += 8 + len;
+    }
+    size_t events = 0;
+    for (auto _ : state) {
+        CMidiTempo tempo;
+        tempo.SetMessageSink(benchgen::QuietSink());
+        std::vector<std::unique_ptr<CMidiTrack>> tracks;
+        events = 0;
+        for (const Chunk& c : chunks) {
+            tracks.push_back(std::make_unique<CMidiTrack>());
+            tracks.back()->SetTempoObject(&tempo);
+            tracks.back()->SetMidiTrackRawData(c.data, c.size);
+            events += static_cast<size_t>(tracks.back()->GetCount());
+        }
+        state.PauseTiming();
+        tracks.clear();
+        state.ResumeTiming();
+    }
+    SetRates(state, bytes.size(), events);
+}
+
+void BM_LoadRealFiles(benchmark::State& state, const std::vector<std::string>& files) {
+    size_t bytes = 0, events = 0, refused = 0;
+    for (const std::string& f : files) bytes += benchgen::ReadFile(f).size();
+    for (auto _ : state) {
+        events = 0;
+        refused = 0;
+        for (const std::string& f : files) {
+            CMidiFolio song;
+            song.SetMessageSink(benchgen::QuietSink());
+            if (song.LoadMidiFile(f))
+                events += benchgen::EventCount(song);
+            else
+                ++refused;
+        }
+    }
+    SetRates(state, bytes, events);
+    state.counters["files"] = static_cast<double>(files.size());
+    state.counters["refused"] = static_cast<double>(refused);
+}
+
+void BM_StoreMidiFile(benchmark::State& state, const std::string& name) {
+    const benchgen::Input& in = GetInput(name);
+    auto song = LoadSong(in.path);
+    const std::string out = benchgen::BenchDir() + "/store-" + name + ".mid";
+    if (!song->StoreMidiFile(out)) state.SkipWithError("store failed");
+    const size_t events = benchgen::EventCount(*song);
+    for (auto _ : state) {
+        if (!song->StoreMidiFile(out)) state.SkipWithError("store failed");
+    }
+    SetRates(state, benchgen::ReadFile(out).size(), events);
+    std::remove(out.c_str());
+}
+
+// --------------------------------------------------------------------- queries
+
+void BM_MakeEventList(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    size_t records = song->MakeEventList().size();
+    for (auto _ : state) {
+        records = song->MakeEventList().size();
+        benchmark::ClobberMemory();
+    }
+    SetRates(state, 0, records);
+}
+
+// GetMIDIByTime in milliseconds over the fifth tenth of the song.
+void BM_GetMIDIByTime(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    MidiEventList list;
+    const MidiEventList& all = song->MakeEventList();
+    const double end = all.empty() ? 0.0 : all.back().time.dMsecs;
+    song->FreeEventList();
+    const _MIDI_TIME from = MakeMsecs(end * 0.4), to = MakeMsecs(end * 0.5);
+    for (auto _ : state) {
+        song->GetMIDIByTime(TF_MSEC, from, to, list);
+        benchmark::DoNotOptimize(list.data());
+    }
+    SetRates(state, 0, list.size());
+    CMidiFolio::FreePtrList(list);
+}
+
+// TicksToMsecs for the tick time of every event of the song.
+void BM_TicksToMsecs(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    std::vector<int32_t> ticks;
+    for (long i = 0; i < song->GetTrackNum(); ++i) {
+        const CMidiTrack* t = song->GetTrack(static_cast<int>(i));
+        for (POSITION p = t->GetEventHeadPosition(); p != nullptr;)
+            ticks.push_back(t->GetNextEvent(p).lTime);
+    }
+    const CMidiTempo& tempo = song->GetMidiTempo();
+    for (auto _ : state) {
+        int64_t sum = 0;
+        for (int32_t tick : ticks) sum += tempo.TicksToMsecs(tick);
+        benchmark::DoNotOptimize(sum);
+    }
+    SetRates(state, 0, ticks.size());
+    state.counters["tempos"] = static_cast<double>(tempo.GetTempos().size());
+}
+
+// FindPlayNoteOff for every sounding note-on (velocity above 0) of the song event list.
+void BM_FindPlayNoteOff(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    const MidiEventList& list = song->MakeEventList();
+    std::vector<int> noteOns;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].event.dwType == EVT_NOTEON && list[i].event.byData2 > 0)
+            noteOns.push_back(static_cast<int>(i));
+    size_t found = 0;
+    for (auto _ : state) {
+        found = 0;
+        for (int i : noteOns) {
+            int sustain = 0;
+            found += song->FindPlayNoteOff(i, sustain) != nullptr;
+        }
+    }
+    SetRates(state, 0, noteOns.size());
+    state.counters["found"] = static_cast<double>(found);
+}
+
+void BM_CheckMidiByVoice(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    const size_t events = benchgen::EventCount(*song);
+    ConflictVoiceArray conflicts;
+    for (auto _ : state) {
+        conflicts.clear();
+        song->CheckMidiByVoice(32, &conflicts);
+        benchmark::DoNotOptimize(conflicts.data());
+    }
+    SetRates(state, 0, events);
+    state.counters["conflicts"] = static_cast<double>(conflicts.size());
+}
+
+void BM_GetInstruments(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    const size_t events = benchgen::EventCount(*song);
+    InstrumentArray instruments;
+    for (auto _ : state) {
+        song->GetInstruments(instruments, 1);
+        benchmark::DoNotOptimize(instruments.data());
+    }
+    SetRates(state, 0, events);
+    state.counters["instruments"] = static_cast<double>(instruments.size());
+}
+
+#ifdef MIDIFOLIO_CLI
+// `midifolio scan` over the real files, one worker (the process start is included).
+void BM_CliScan(benchmark::State& state, const std::vector<std::string>& files) {
+    size_t bytes = 0;
+    for (const std::string& f : files) bytes += benchgen::ReadFile(f).size();
+    const std::string cmd = std::string("'") + MIDIFOLIO_CLI + "' scan '" + MIDIFOLIO_TEST_DATA +
+                            "' --jobs 1 >/dev/null 2>&1";
+    for (auto _ : state) {
+        const int rc = std::system(cmd.c_str());
+        if (rc == -1) state.SkipWithError("cannot run midifolio scan");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes * state.iterations()));
+    state.counters["files/s"] =
+        benchmark::Counter(double(files.size()) * state.iterations(), benchmark::Counter::kIsRate);
+}
+#endif
+
+#ifdef MIDIFOLIO_HAVE_PORTSMF
+// portsmf (Debian's libportsmf-dev) reading the same file into its sequence object.
+void BM_PortsmfLoad(benchmark::State& state, const std::string& name) {
+    const benchgen::Input& in = GetInput(name);
+    size_t events = 0;
+    for (auto _ : state) {
+        auto seq = std::make_unique<Alg_seq>(in.path.c_str(), true);
+        events = 0;
+        for (int t = 0; t < seq->tracks(); ++t) events += seq->track(t)->length();
+        state.PauseTiming();
+        seq.reset();
+        state.ResumeTiming();
+    }
+    SetRates(state, in.bytes, events);
+}
+#endif
+
+template <typename F, typename Arg>
+void Register(const std::string& name, F f, Arg arg, benchmark::TimeUnit unit) {
+    benchmark::RegisterBenchmark(name.c_str(), f, arg)->Unit(unit)->UseRealTime();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    benchmark::AddCustomContext("GLIBC_TUNABLES", tunables != nullptr ? tunables : "(unset)");
+    benchmark::AddCustomContext("inputs", benchgen::BenchDir());
+    const auto ms = benchmark::kMillisecond;
+
+    for (const char* n : {"a", "a2", "f0"})
+        Register(std::string("ByteWalk/") + n, BM_ByteWalk, std::string(n), ms);
+    Register("ReadFile/a", BM_ReadFile, std::string("a"), ms);
+    for (const char* n : {"a", "a2", "f0", "b", "b1", "c", "d"})
+        Register(std::string("LoadMidiFile/") + n, BM_LoadMidiFile, std::string(n), ms);
+    const std::vector<std::string> real = benchgen::RealFiles(MIDIFOLIO_TEST_DATA);
+    Register("LoadMidiFile/real", BM_LoadRealFiles, real, ms);
+    Register("DecodeTracks/a", BM_DecodeTracks, std::string("a"), ms);
+    for (const char* n : {"a", "a2", "b", "c", "d"})
+        Register(std::string("StoreMidiFile/") + n, BM_StoreMidiFile, std::string(n), ms);
+    for (const char* n : {"a", "a2", "b", "b1"})
+        Register(std::string("MakeEventList/") + n, BM_MakeEventList, std::string(n), ms);
+    Register("GetMIDIByTime/a", BM_GetMIDIByTime, std::string("a"), ms);
+    for (const char* n : {"b", "b1"})
+        Register(std::string("TicksToMsecs/") + n, BM_TicksToMsecs, std::string(n), ms);
+    Register("FindPlayNoteOff/a", BM_FindPlayNoteOff, std::string("a"), ms);
+    for (const char* n : {"a", "a2"})
+        Register(std::string("CheckMidiByVoice/") + n, BM_CheckMidiByVoice, std::string(n), ms);
+    Register("GetInstruments/a", BM_GetInstruments, std::string("a"), ms);
+#ifdef MIDIFOLIO_CLI
+    Register("CliScan/real", BM_CliScan, real, ms);
+#endif
+#ifdef MIDIFOLIO_HAVE_PORTSMF
+    for (const char* n : {"a", "b", "c", "d"})
+        Register(std::string("PortsmfLoad/") + n, BM_PortsmfLoad, std::string(n), ms);
+#endif
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,161 @@
+// midifolio_perf: the measurements that do not fit a benchmark loop.
+//
+//   midifolio_perf gen DIR                 write every generated input (a.mid, b.mid, ...) to DIR
+//   midifolio_perf load FILE [REPEAT]      load FILE REPEAT times (default 1) in this process and
+//                                          print each load's wall time; the first is the cold one
+//   midifolio_perf walk FILE [REPEAT]      the byte-walk floor over FILE, read into memory first
+//   midifolio_perf memory FILE             resident memory of a cold load of FILE, per event
+//
+// The load and walk commands keep the measured work in LoadOnce / WalkOnce so that
+// `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts exactly that.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "midifolio/midifolio.h"
+
+using namespace midifolio;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Kilobytes of a /proc/self/status field ("VmRSS", "VmHWM"); -1 when missing.
+long StatusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(field);
+    while (std::getline(in, line))
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+            return std::strtol(line.c_str() + n + 1, nullptr, 10);
+    return -1;
+}
+
+__attribute__((noinline)) int LoadOnce(CMidiFolio& song, const std::string& path) {
+    return song.LoadMidiFile(path);
+}
+
+__attribute__((noinline)) size_t WalkOnce(const benchgen::Bytes& bytes, uint64_t* ticks) {
+    return benchgen::ByteWalk(bytes.data(), bytes.size(), ticks);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+int Gen(const std::string& dir) {
+    for (const std::string& name : benchgen::InputNames()) {
+        const benchgen::Bytes bytes = benchgen::MakeInput(name);
+        const std::string path = dir + "/" + name + ".mid";
+        if (!benchgen::WriteFile(path, bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            return 1;
+        }
+        uint64_t ticks = 0;
+        std::printf("%s\t%zu bytes\t%zu events\n", path.c_str(), bytes.size(),
+                    benchgen::ByteWalk(bytes.data(), bytes.size(), &ticks));
+    }
+    return 0;
+}
+
+int Load(const std::string& path, int repeat) {
+    const size_t bytes = benchgen::ReadFile(path).size();
+    std::vector<double> times;
+    size_t events = 0;
+    for (int i = 0; i < repeat; ++i) {
+        CMidiFolio song;
+        song.SetMessageSink(benchgen::QuietSink());
+        const auto t0 = Clock::now();
+        const int ok = LoadOnce(song, path);
+        const auto t1 = Clock::now();
+        if (!ok) {
+            std::fprintf(stderr, "load of %s failed\n", path.c_str());
+            return 1;
+        }
+        events = benchgen::EventCount(song);
+        times.push_back(Ms(t1 - t0));
+    }
+    std::printf("load %s: %zu bytes, %zu events\n", path.c_str(), bytes, events);
+    std::printf("  first (cold) %.2f ms", times.front());
+    if (times.size() > 1) {
+        std::vector<double> warm(times.begin() + 1, times.end());
+        std::printf(", later median %.2f ms (%.1f MB/s, %.1f M events/s)", Median(warm),
+                    bytes / 1e3 / Median(warm), events / 1e3 / Median(warm));
+    }
+    std::printf("\n");
+    return 0;
+}
+
+int Walk(const std::string& path, int repeat) {
+    const benchgen::Bytes bytes = benchgen::ReadFile(path);
+    std::vector<double> times;
+    size_t events = 0;
+    uint64_t ticks = 0;
+    for (int i = 0; i < repeat; ++i) {
+        const auto t0 = Clock::now();
+        events = WalkOnce(bytes, &ticks);
+        times.push_back(Ms(Clock::now() - t0));
+    }
+    std::printf("walk %s: %zu bytes, %zu events, %llu ticks, median %.2f ms\n", path.c_str(),
+                bytes.size(), events, static_cast<unsigned long long>(ticks), Median(times));
+    return 0;
+}
+
+int Memory(const std::string& path) {
+    const size_t bytes = benchgen::ReadFile(path).size();
+    // Reset the peak to the current size (Linux: writing 5 to clear_refs resets VmHWM).
+    if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+    const long baseKb = StatusKb("VmRSS");
+    CMidiFolio song;
+    song.SetMessageSink(benchgen::QuietSink());
+    if (!LoadOnce(song, path)) {
+        std::fprintf(stderr, "load of %s failed\n", path.c_str());
+        return 1;
+    }
+    const size_t events = benchgen::EventCount(song);
+    const long afterKb = StatusKb("VmRSS"), peakKb = StatusKb("VmHWM");
+    const double peak = (peakKb - baseKb) * 1024.0, after = (afterKb - baseKb) * 1024.0;
+    std::printf("memory %s: %zu bytes, %zu events\n", path.c_str(), bytes, events);
+    std::printf("  resident before load %ld KB, after %ld KB, peak %ld KB\n", baseKb, afterKb,
+                peakKb);
+    std::printf("  peak growth minus file size: %.1f bytes/event\n",
+                (peak - static_cast<double>(bytes)) / static_cast<double>(events));
+    std::printf("  resident growth after load:  %.1f bytes/event\n",
+                after / static_cast<double>(events));
+    std::printf("  record size: sizeof(MIDIEventPtr) = %zu bytes\n", sizeof(MIDIEventPtr));
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: midifolio_perf gen DIR | load FILE [REPEAT] | walk FILE [REPEAT] | "
+                 "memory FILE\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    const std::string cmd = argv[1], arg = argv[2];
+    const int repeat = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+    if (cmd == "gen") return Gen(arg);
+    if (cmd == "load") return Load(arg, repeat);
+    if (cmd == "walk") return Walk(arg, repeat);
+    if (cmd == "memory") return Memory(arg);
+    return Usage();
+}
