@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and prints every figure of docs/performance.md.
+#
+#   bash bench/run.sh [BENCHMARK FLAGS...]      e.g. --benchmark_filter=LoadMidiFile
+#
+# MIDIFOLIO_BENCH_BUILD   build folder (default build/bench)
+# MIDIFOLIO_BENCH_DIR     where the generated inputs go (default /tmp/midifolio-bench)
+# MIDIFOLIO_BENCH_PARTS   which parts to run (default "bench cold memory callgrind compare")
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${MIDIFOLIO_BENCH_BUILD:-build/bench}
+export MIDIFOLIO_BENCH_DIR=${MIDIFOLIO_BENCH_DIR:-/tmp/midifolio-bench}
+PARTS=${MIDIFOLIO_BENCH_PARTS:-bench cold memory callgrind compare}
+WARM="glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=1099511627776"
+DIR=$MIDIFOLIO_BENCH_DIR
+has() { [[ " $PARTS " == *" $1 "* ]]; }
+
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIDIFOLIO_BUILD_BENCH=ON \
+    -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_EXAMPLES=OFF >/dev/null
+targets=(midifolio_bench midifolio_perf)
+ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^portsmf_load:' && targets+=(portsmf_load)
+cmake --build "$BUILD" -j 2 --target "${targets[@]}"
+PERF=$BUILD/bench/midifolio_perf
+
+mkdir -p "$DIR"
+echo "== inputs ($DIR)"
+"$PERF" gen "$DIR"
+echo "== machine"
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
+    "$(free -g | awk '/^Mem:/{print $2}') GB"
+
+if has bench; then
+    echo "== warm benchmarks (GLIBC_TUNABLES=$WARM; medians of 5 repetitions)"
+    GLIBC_TUNABLES=$WARM "$BUILD/bench/midifolio_bench" --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true --benchmark_out="$DIR/bench.json" \
+        --benchmark_out_format=json "$@"
+fi
+if has cold; then
+    echo "== cold loads (one load per fresh process, default glibc; 3 processes each)"
+    for f in a a2 f0 b c d; do
+        for i in 1 2 3; do "$PERF" load "$DIR/$f.mid" 1 | sed -n 2p; done
+    done
+fi
+if has memory; then
+    echo "== resident memory after a cold load"
+    "$PERF" memory "$DIR/a.mid"
+    "$PERF" memory "$DIR/a2.mid"
+fi
+if has callgrind; then
+    echo "== instructions per event (valgrind --tool=callgrind, 5 MB format 0)"
+    for what in load:LoadOnce walk:WalkOnce; do
+        cmd=${what%%:*} fn=${what##*:}
+        out="$DIR/callgrind.$cmd"
+        events=$("$PERF" "$cmd" "$DIR/f0.mid" 1 | grep -o '[0-9]* events' | head -1 | cut -d' ' -f1)
+        valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect="*$fn*" \
+            "$PERF" "$cmd" "$DIR/f0.mid" 1 >/dev/null 2>&1
+        ir=$(grep -E '^(summary|totals):' "$out" | head -1 | awk '{print $2}')
+        awk -v c="$cmd" -v ir="$ir" -v ev="$events" \
+            'BEGIN { printf "  %s: %d instructions, %d events, %.1f instructions/event\n", c, ir, ev, ir / ev }'
+    done
+fi
+if has compare; then
+    echo "== side-by-side with Debian's readers"
+    /usr/bin/python3 bench/compare.py "$BUILD" "$DIR"
+fi
