@@ -12,7 +12,8 @@
 namespace benchgen {
 
 const std::vector<std::string>& InputNames() {
-    static const std::vector<std::string> names = {"a", "a2", "f0", "b", "b1", "c", "d"};
+    static const std::vector<std::string> names = {"a",    "a2", "f0",  "b", "b1",
+                                                   "b10k", "c",  "c2k", "d", "d2m"};
     return names;
 }
 
@@ -22,7 +23,10 @@ Bytes MakeInput(const std::string& name) {
     if (name == "f0") return FileFormat0(5.0);
     if (name == "b") return TempoSong(20000, 500000, false);
     if (name == "b1") return TempoSong(20000, 500000, true);
+    if (name == "b10k") return TempoSong(10000, 500000, false);
     if (name == "c") return ManyTracks(1000, 20);
+    if (name == "c2k") return ManyTracks(2000, 20);
+    if (name == "d2m") return BigSysex(2u << 20);
     if (name == "d") return BigSysex(1u << 20);
     std::fprintf(stderr, "unknown input %s\n", name.c_str());
     std::abort();

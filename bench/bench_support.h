@@ -18,8 +18,13 @@ namespace benchgen {
 //   f0   ~5 MB format 0 of the same kind (the instruction-count file)
 //   b    20,000 tempo changes + ~500,000 note events
 //   b1   as (b) with one tempo (same event count and size)
+//   b10k as (b) with 10,000 tempo changes
 //   c    1,000 short tracks
+//   c2k  2,000 short tracks
 //   d    one 1 MB system-exclusive message
+//   d2m  one 2 MB system-exclusive message
+// b10k/b, c/c2k and d/d2m show that nothing is quadratic in tempo changes, track count or
+// sysex length.
 struct Input {
     std::string name;
     std::string path;  // file in the bench folder

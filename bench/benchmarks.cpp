@@ -290,17 +290,17 @@ int main(int argc, char** argv) {
     for (const char* n : {"a", "a2", "f0"})
         Register(std::string("ByteWalk/") + n, BM_ByteWalk, std::string(n), ms);
     Register("ReadFile/a", BM_ReadFile, std::string("a"), ms);
-    for (const char* n : {"a", "a2", "f0", "b", "b1", "c", "d"})
+    for (const char* n : {"a", "a2", "f0", "b", "b1", "b10k", "c", "c2k", "d", "d2m"})
         Register(std::string("LoadMidiFile/") + n, BM_LoadMidiFile, std::string(n), ms);
     const std::vector<std::string> real = benchgen::RealFiles(MIDIFOLIO_TEST_DATA);
     Register("LoadMidiFile/real", BM_LoadRealFiles, real, ms);
     Register("DecodeTracks/a", BM_DecodeTracks, std::string("a"), ms);
-    for (const char* n : {"a", "a2", "b", "c", "d"})
+    for (const char* n : {"a", "a2", "b", "c", "c2k", "d", "d2m"})
         Register(std::string("StoreMidiFile/") + n, BM_StoreMidiFile, std::string(n), ms);
-    for (const char* n : {"a", "a2", "b", "b1"})
+    for (const char* n : {"a", "a2", "b", "b1", "b10k", "c", "c2k"})
         Register(std::string("MakeEventList/") + n, BM_MakeEventList, std::string(n), ms);
     Register("GetMIDIByTime/a", BM_GetMIDIByTime, std::string("a"), ms);
-    for (const char* n : {"b", "b1"})
+    for (const char* n : {"b", "b1", "b10k"})
         Register(std::string("TicksToMsecs/") + n, BM_TicksToMsecs, std::string(n), ms);
     Register("FindPlayNoteOff/a", BM_FindPlayNoteOff, std::string("a"), ms);
     for (const char* n : {"a", "a2"})
