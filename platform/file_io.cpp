@@ -167,6 +167,8 @@ bool FileWriter::Open(const std::string& path) {
         }
         m_keepMode = true;
         m_mode = st.st_mode & 07777;
+        m_uid = st.st_uid;
+        m_gid = st.st_gid;
     }
 
     // The temporary file lives beside the target, so the final rename stays within one
@@ -189,6 +191,12 @@ bool FileWriter::Open(const std::string& path) {
         if (fd >= 0) {
             m_fd = fd;
             m_temp = temp;
+            // Keep the owner where the system lets us (a superuser replacing a user's
+            // file); the permission bits are kept in any case.
+            if (m_keepMode &&
+                ::fchown(fd, static_cast<uid_t>(m_uid), static_cast<gid_t>(m_gid)) != 0) {
+                // Not permitted: the new file keeps our owner.
+            }
             if (m_keepMode && ::fchmod(fd, static_cast<mode_t>(m_mode)) != 0) {
                 Fail(errno);
                 Discard();

@@ -85,6 +85,8 @@ class FileWriter {
     bool m_direct = false;  // writing straight to a device or pipe: no replacement possible
     bool m_keepMode = false;
     unsigned m_mode = 0;
+    unsigned m_uid = 0;
+    unsigned m_gid = 0;
     std::string m_target;
     std::string m_temp;
     std::vector<uint8_t> m_buffer;
