@@ -241,7 +241,10 @@ void FileWriter::Write(const void* data, size_t n) {
 bool FileWriter::Commit() {
     if (m_fd < 0) return false;
     Flush();
-    if (!m_failed && !m_direct && ::fsync(m_fd) != 0) Fail(errno);
+    // When an existing file is replaced, its new content reaches the disk before the
+    // rename, so a crash right after it cannot leave an empty file where the old one was.
+    // A new file has nothing to lose and skips the (slow) sync.
+    if (!m_failed && !m_direct && m_keepMode && ::fsync(m_fd) != 0) Fail(errno);
     int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0 && !m_failed) Fail(errno);

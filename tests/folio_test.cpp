@@ -127,12 +127,12 @@ TEST(Song, SetMidiTempoTakesTheDivisionOfTheNewMap) {
     song.SetMidiTempo(nullptr);  // refused: nothing changes
     EXPECT_EQ(song.GetMidiHeaderInfo().nDivision, 480);
 
-    // Merging the song's own map into itself is safe and keeps its entries.
+    // Merging the song's own map into itself is safe: its one entry is added once more.
     _TEMPO t{0, 0, 120, 500000};
     song.GetMidiTempo().SetTempo(t);
-    size_t before = song.GetMidiTempo().GetTempos().size();
+    ASSERT_EQ(song.GetMidiTempo().GetTempos().size(), 1u);
     song.SetMidiTempo(&song.GetMidiTempo());
-    EXPECT_EQ(song.GetMidiTempo().GetTempos().size(), before);
+    EXPECT_EQ(song.GetMidiTempo().GetTempos().size(), 2u);
     EXPECT_EQ(song.GetMidiHeaderInfo().nDivision, 480);
 }
 

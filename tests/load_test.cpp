@@ -238,14 +238,19 @@ TEST(Load, TempoMapHoldsTheDefaultAndTheFileTempos) {
     Bytes conductor = B({0x81, 0x40, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0, 0x00, 0xFF, 0x2F, 0x00});
     Song s;
     ASSERT_EQ(s.Load(Smf(1, 96, {conductor, kNote})), 1);
+    // The default entry, the prefix's entry, then the file's change.
     const TempoList& tempos = s.folio.GetMidiTempo().GetTempos();
-    ASSERT_EQ(tempos.size(), 2u);
-    EXPECT_EQ(tempos[0].lTicks, 0);
-    EXPECT_EQ(tempos[0].lUsPerQuarter, 500000);
-    EXPECT_EQ(tempos[0].nBPM, 120);
-    EXPECT_EQ(tempos[1].lTicks, 192);
-    EXPECT_EQ(tempos[1].lUsPerQuarter, 600000);
-    EXPECT_EQ(tempos[1].lMsecs, 1000);  // recalculated after the last track
+    ASSERT_EQ(tempos.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(tempos[i].lTicks, 0);
+        EXPECT_EQ(tempos[i].lMsecs, 0);
+        EXPECT_EQ(tempos[i].lUsPerQuarter, 500000);
+        EXPECT_EQ(tempos[i].nBPM, 120);
+    }
+    EXPECT_EQ(tempos[2].lTicks, 192);
+    EXPECT_EQ(tempos[2].lUsPerQuarter, 600000);
+    EXPECT_EQ(tempos[2].nBPM, 100);
+    EXPECT_EQ(tempos[2].lMsecs, 1000);  // recalculated after the last track
 }
 
 TEST(Load, ProgressReportsTheRangeThenEachTrack) {

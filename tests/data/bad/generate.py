@@ -64,8 +64,8 @@ FILES = {
     'zero_length_first_track': smf(1, 96, [b'', NOTE + END]),
     'zero_length_second_track': smf(1, 96, [NOTE + END, b'']),
     # ---- track data
-    'delta_vlq_five_bytes': smf(0, 96, [b'\x81\x80\x80\x80\x00' + NOTE + END]),
-    'delta_vlq_all_ones': smf(0, 96, [b'\xff\xff\xff\xff\x7f' + NOTE + END]),
+    'delta_vlq_five_bytes': smf(0, 96, [b'\x81\x80\x80\x80\x00' + NOTE[1:] + END]),
+    'delta_vlq_all_ones': smf(0, 96, [b'\xff\xff\xff\xff\x7f' + NOTE[1:] + END]),
     'delta_vlq_past_end': smf(0, 96, [NOTE + b'\x81']),
     'channel_message_cut': smf(0, 96, [b'\x00\x90\x3c']),
     'meta_length_past_end': smf(0, 96, [b'\x00\xff\x01\x7f' + b'AB']),
