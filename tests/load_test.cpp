@@ -362,3 +362,18 @@ TEST(Load, TracksComeFromTheVirtualFactoryAndItsFailureEndsTheLoad) {
     EXPECT_EQ(messages.list, std::vector<std::string>{kReadData});
     EXPECT_EQ(starved.GetTrackNum(), 1);
 }
+
+TEST(Load, TempoMapMessagesGoToTheSongsSink) {
+    // The default and prefix entries plus 32767 changes outgrow the tempo map's tables: the
+    // map's one message reaches the sink the host gave the song, and the load succeeds.
+    Bytes data;
+    for (int i = 0; i < 32767; ++i) {
+        Bytes ev = B({0x01, 0xFF, 0x51, 0x03, 0x07, 0xA1, i % 2 ? 0x20 : 0x21});
+        data.insert(data.end(), ev.begin(), ev.end());
+    }
+    data.insert(data.end(), kEnd.begin(), kEnd.end());
+    Song s;
+    EXPECT_EQ(s.Load(Smf(0, 96, {data})), 1);
+    EXPECT_EQ(s.messages.list.size(), 1u);
+    EXPECT_EQ(s.folio.GetMidiTempo().GetTempos().size(), 32769u);
+}
