@@ -289,7 +289,7 @@ TEST(TempoMap, PlacementMatchesTheLinearRuleOnRandomLists) {
                 std::shuffle(list.begin(), list.end(), rng);
                 reference = list;
             }
-            _TEMPO t = T(rng() % 7 == 0 ? INT32_MIN + tick(rng) : tick(rng), us(rng) * 100000);
+            _TEMPO t = T(rng() % 7 == 0 ? INT32_MIN + 3 + tick(rng) : tick(rng), us(rng) * 100000);
             _TEMPO r = t;
             map.SetTempo(t);
             r.nBPM = t.nBPM;
