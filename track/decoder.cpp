@@ -265,6 +265,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     const uint32_t first = ReadVlq(p, m_pDataEnd);
     if (first == kVarLenFailure) {
         m_lReadCount = p - pData;
+        m_pDataEnd = nullptr;
         return 0;
     }
     uint32_t time = first;
@@ -301,6 +302,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         if (rc == -2 || p >= m_pDataEnd) break;
     }
     m_lReadCount = p - pData;
+    m_pDataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
     return result;
 }
 
