@@ -252,7 +252,8 @@ TEST(TempoMap, AssignmentMergesEntriesWithoutRecalculating) {
     EXPECT_EQ(dst.TicksToMsecs(96), 500);
 
     // Merging a map into itself walks what it held before.
-    dst = dst;
+    const CMidiTempo& self = dst;
+    dst = self;
     EXPECT_EQ(TicksOf(dst), (std::vector<int32_t>{0, 480, 720, 960, 960}));
 }
 
