@@ -4,10 +4,11 @@
 //   midifolio_perf load FILE [REPEAT]      load FILE REPEAT times (default 1) in this process and
 //                                          print each load's wall time; the first is the cold one
 //   midifolio_perf walk FILE [REPEAT]      the byte-walk floor over FILE, read into memory first
+//   midifolio_perf store FILE [REPEAT]     load FILE, then store it REPEAT times to FILE.out.mid
 //   midifolio_perf memory FILE             resident memory of a cold load of FILE, per event
 //
-// The load and walk commands keep the measured work in LoadOnce / WalkOnce so that
-// `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts exactly that.
+// The load, store and walk commands keep the measured work in LoadOnce / StoreOnce / WalkOnce
+// so that `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts exactly that.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,6 +44,10 @@ long StatusKb(const char* field) {
 
 __attribute__((noinline)) int LoadOnce(CMidiFolio& song, const std::string& path) {
     return song.LoadMidiFile(path);
+}
+
+__attribute__((noinline)) int StoreOnce(CMidiFolio& song, const std::string& path) {
+    return song.StoreMidiFile(path);
 }
 
 __attribute__((noinline)) size_t WalkOnce(const benchgen::Bytes& bytes, uint64_t* ticks) {
@@ -97,6 +102,31 @@ int Load(const std::string& path, int repeat) {
     return 0;
 }
 
+int Store(const std::string& path, int repeat) {
+    CMidiFolio song;
+    song.SetMessageSink(benchgen::QuietSink());
+    if (!LoadOnce(song, path)) {
+        std::fprintf(stderr, "load of %s failed\n", path.c_str());
+        return 1;
+    }
+    const size_t events = benchgen::EventCount(song);
+    const std::string out = path + ".out.mid";
+    std::vector<double> times;
+    for (int i = 0; i < repeat; ++i) {
+        const auto t0 = Clock::now();
+        if (!StoreOnce(song, out)) {
+            std::fprintf(stderr, "store to %s failed\n", out.c_str());
+            return 1;
+        }
+        times.push_back(Ms(Clock::now() - t0));
+    }
+    const size_t bytes = benchgen::ReadFile(out).size();
+    std::remove(out.c_str());
+    std::printf("store %s: %zu bytes, %zu events, first %.2f ms, median %.2f ms\n", out.c_str(),
+                bytes, events, times.front(), Median(times));
+    return 0;
+}
+
 int Walk(const std::string& path, int repeat) {
     const benchgen::Bytes bytes = benchgen::ReadFile(path);
     std::vector<double> times;
@@ -142,8 +172,8 @@ int Memory(const std::string& path) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: midifolio_perf gen DIR | load FILE [REPEAT] | walk FILE [REPEAT] | "
-                 "memory FILE\n");
+                 "usage: midifolio_perf gen DIR | load FILE [REPEAT] | store FILE [REPEAT] | "
+                 "walk FILE [REPEAT] | memory FILE\n");
     return 2;
 }
 
@@ -155,6 +185,7 @@ int main(int argc, char** argv) {
     const int repeat = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     if (cmd == "gen") return Gen(arg);
     if (cmd == "load") return Load(arg, repeat);
+    if (cmd == "store") return Store(arg, repeat);
     if (cmd == "walk") return Walk(arg, repeat);
     if (cmd == "memory") return Memory(arg);
     return Usage();
