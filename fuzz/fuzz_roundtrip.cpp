@@ -1,8 +1,18 @@
 // Fuzz target: load, store, load again. The second load must succeed and give the same
 // tracks and events as the first, apart from the tempo event the loader puts in front of the
 // first track (a stored song carries the first load's prefix, the second load adds another).
+//
+// MIDIFOLIO_FUZZ_TOLERATE in the environment lets long runs go on past known findings:
+//   type0  songs holding a record of type code 0 (data bytes without running status) are
+//          passed over: the encoder writes nothing for such a record, not even its delta;
+//   bend   pitch bends are compared on their low 14 bits (data bytes above 127 make larger
+//          values that the stored form cannot hold).
+// Without it (the replay) the comparison is strict.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 
@@ -26,6 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     first.SetMessageSink([](const std::string&) {});
     if (first.LoadMidiFile(path) != 1) return 0;
 
+    static const char* tolerate = std::getenv("MIDIFOLIO_FUZZ_TOLERATE");
+    static const bool tolerateType0 = tolerate != nullptr && std::strstr(tolerate, "type0");
+    static const bool tolerateBend = tolerate != nullptr && std::strstr(tolerate, "bend");
+    if (tolerateType0) {
+        for (long t = 0; t < first.GetTrackNum(); ++t) {
+            const CMidiTrack* track = first.GetTrack(static_cast<int>(t));
+            for (POSITION p = track->GetEventHeadPosition(); p != nullptr; p = p->pNext)
+                if (p->dwType == 0) return 0;
+        }
+    }
+
     const std::string out = ScratchDir() + "/roundtrip.mid";
     FUZZ_CHECK(first.StoreMidiFile(out) == 1);
     Messages messages;
@@ -46,29 +67,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (long t = 0; t < first.GetTrackNum(); ++t) {
         const CMidiTrack* a = first.GetTrack(static_cast<int>(t));
         const CMidiTrack* b = second.GetTrack(static_cast<int>(t));
-        POSITION pa = a->GetEventHeadPosition(), pb = b->GetEventHeadPosition();
+        std::vector<MIDIEvent> ea, eb;
+        for (POSITION p = a->GetEventHeadPosition(); p != nullptr;)
+            ea.push_back(a->GetNextEvent(p));
+        for (POSITION p = b->GetEventHeadPosition(); p != nullptr;)
+            eb.push_back(b->GetNextEvent(p));
         if (t == 0) {
             // The second load's own tempo prefix.
-            if (pb == nullptr) Fail("missing tempo prefix", t, 0, nullptr, nullptr);
-            const MIDIEvent prefix = b->GetNextEvent(pb);
-            FUZZ_CHECK(prefix.dwType == EVT_META && prefix.dwSubType == 0x51);
+            if (eb.empty()) Fail("missing tempo prefix", t, 0, nullptr, nullptr);
+            FUZZ_CHECK(eb.front().dwType == EVT_META && eb.front().dwSubType == 0x51);
+            eb.erase(eb.begin());
         }
-        long index = 0;
-        while (pa != nullptr && pb != nullptr) {
-            const MIDIEvent ea = a->GetNextEvent(pa), eb = b->GetNextEvent(pb);
+        const size_t n = std::min(ea.size(), eb.size());
+        for (size_t i = 0; i < n; ++i) {
+            MIDIEvent x = ea[i], y = eb[i];
+            if (tolerateBend && x.dwType == EVT_PITCHBEND) {
+                x.wBend &= 0x3FFF;
+                y.wBend &= 0x3FFF;
+            }
             // The delta after a track's last event is not part of the stored form.
-            const bool last = pa == nullptr || pb == nullptr;
-            if (!SameEvent(ea, eb, !last)) Fail("events differ", t, index, &ea, &eb);
-            ++index;
+            const bool last = i + 1 == ea.size() || i + 1 == eb.size();
+            if (!SameEvent(x, y, !last)) Fail("events differ", t, long(i), &ea[i], &eb[i]);
         }
-        if (pa != nullptr || pb != nullptr) {
-            const MIDIEvent* ea = nullptr;
-            const MIDIEvent* eb = nullptr;
-            MIDIEvent xa{}, xb{};
-            if (pa != nullptr) ea = &(xa = a->GetAt(pa));
-            if (pb != nullptr) eb = &(xb = b->GetAt(pb));
-            Fail("event count differs", t, index, ea, eb);
-        }
+        if (ea.size() != eb.size())
+            Fail("event count differs", t, long(n), n < ea.size() ? &ea[n] : nullptr,
+                 n < eb.size() ? &eb[n] : nullptr);
     }
     return 0;
 }
