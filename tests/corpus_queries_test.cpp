@@ -35,6 +35,16 @@ int ChannelOf(const OracleEvent& ev) {
     return std::stoi(ev.fields.at(0));
 }
 
+// midicsv, the decoder of the files mido refuses, writes any key-signature mode other than 0
+// back as 01; both sides are compared in that form.
+std::string KeyModeAsMidicsv(std::string line) {
+    const size_t at = line.find(" meta 59 ");
+    if (at != std::string::npos && line.size() == at + 13 && line.compare(at + 11, 2, "00") != 0) {
+        line.replace(at + 11, 2, "01");
+    }
+    return line;
+}
+
 // The events the library keeps of each track of the dump: up to and including the first
 // end-of-track event, with the loader's tempo event in front of the first track.
 std::vector<std::vector<std::string>> ExpectedTracks(const OracleDump& dump,
@@ -50,7 +60,7 @@ std::vector<std::vector<std::string>> ExpectedTracks(const OracleDump& dump,
     for (const OracleEvent& ev : dump.events) {
         const size_t t = static_cast<size_t>(ev.track);
         if (t >= tracks.size() || ended[t]) continue;
-        tracks[t].push_back(std::to_string(ev.tick) + " " + Canonical(ev));
+        tracks[t].push_back(KeyModeAsMidicsv(std::to_string(ev.tick) + " " + Canonical(ev)));
         ++perType[TypeOf(ev)];
         ++perChannel[ChannelOf(ev)];
         if (ev.kind == "meta" && !ev.fields.empty() && ev.fields[0] == "2f") ended[t] = true;
@@ -128,7 +138,8 @@ TEST(CorpusQueries, SongEventListHoldsEveryEventInTimeOrder) {
                     ASSERT_LE(before.wTrack, r.wTrack) << "record " << k;
                 }
             }
-            tracks[r.wTrack].push_back(std::to_string(r.event.lTime) + " " + Canonical(r.event));
+            tracks[r.wTrack].push_back(
+                KeyModeAsMidicsv(std::to_string(r.event.lTime) + " " + Canonical(r.event)));
         }
         // Exactly the events of every track, as the independent decoder read them.
         for (size_t t = 0; t < tracks.size(); ++t) {
