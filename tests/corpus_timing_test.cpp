@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,23 +27,29 @@ Timings MidoTimes(const std::vector<std::string>& paths) {
     std::string command = "/usr/bin/python3 '" + DataPath("../tools/mido_times.py") + "'";
     for (const std::string& path : paths) command += " '" + path + "'";
     int status = -1;
-    std::istringstream in(Run(command, &status));
+    const std::string text = Run(command, &status);
     EXPECT_EQ(status, 0);
+    // Some 300,000 lines: parsed in place, since this runs under the sanitizers too.
     Timings out;
-    std::string line, file;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string first;
-        fields >> first;
-        if (first == "file") {
-            fields >> file;
+    std::string file;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.rfind("file\t", 0) == 0) {
+            file = line.substr(5);
             out[file];
-        } else if (first == "ERROR") {
+        } else if (line.rfind("ERROR", 0) == 0) {
             ADD_FAILURE() << file << ": " << line;
-        } else if (!first.empty()) {
+        } else if (!line.empty()) {
+            char* next = nullptr;
+            const long track = std::strtol(line.c_str(), &next, 10);
             TimedEvent ev{};
-            fields >> ev.tick >> ev.msecs;
-            out[file][std::stoi(first)].push_back(ev);
+            ev.tick = std::strtol(next, &next, 10);
+            ev.msecs = std::strtod(next, nullptr);
+            out[file][static_cast<int>(track)].push_back(ev);
         }
     }
     return out;
