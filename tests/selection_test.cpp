@@ -480,60 +480,154 @@ Bytes RandomNotes(std::mt19937& random, int tracks, int events) {
 
 }  // namespace
 
+// Moves some events out of time order: copies of random events inserted at random places.
+void Shuffle(std::mt19937& random, CMidiTrack& track) {
+    for (int k = 0; k < 20; ++k) {
+        const int count = track.GetCount();
+        MIDIEvent ev = track.GetAt(track.FindIndex(static_cast<int>(random() % count)));
+        if (ev.dwType == EVT_META) continue;  // keep payload ownership out of this test
+        POSITION at = track.FindIndex(static_cast<int>(random() % (count - 1)));
+        ASSERT_NE(track.InsertEventAfter(at, ev), nullptr);
+    }
+}
+
 TEST(NotePairing, OnePassAgreesWithPairingEachNoteOnInTurn) {
     std::mt19937 random(2024);
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 16; ++round) {
         SCOPED_TRACE(round);
         CMidiFolio song;
         ASSERT_EQ(song.LoadMidiFile(WriteFile("pairing.mid", RandomNotes(random, 3, 400))), 1);
+        // Every other round puts the tracks out of time order, as unsorted edits do.
+        if (round % 2) {
+            for (int t = 0; t < 3; ++t) Shuffle(random, *song.GetTrack(t));
+        }
         const CMidiTempo& tempo = song.GetMidiTempo();
-        // Half the rounds select a sub-range: partners are looked up for every note-on.
-        const int32_t from = round % 2 ? static_cast<int32_t>(random() % 20000) : 0;
-        const int32_t to = round % 2 ? from + static_cast<int32_t>(random() % 20000) : -1;
+        // Some rounds select a sub-range: partners are looked up for every note-on.
+        const int32_t from = round % 4 >= 2 ? static_cast<int32_t>(random() % 20000) : 0;
+        const int32_t to = round % 4 >= 2 ? from + static_cast<int32_t>(random() % 20000) : -1;
         MidiEventList list;
-        song.GetMIDIByTime(TF_TICK, MakeTicks(from), MakeTicks(to), list);
+        song.GetMIDIByTime(TF_MSEC, MakeTicks(from), MakeTicks(to), list);
 
-        size_t selected = 0;
+        // Reference: for each track a copy with its marks cleared, each note-on paired in
+        // list order with GetNextNoteOff; the selected events of the tracks one after another,
+        // sorted stably by time.
+        MidiEventList expected;
         for (int t = 0; t < 3; ++t) {
             CMidiTrack* track = song.GetTrack(t);
-            // Reference: a copy of the track, marks cleared, each note-on paired in list order.
             CMidiTrack reference(*track);
             reference.ClearPairingMarks();
-            std::vector<uint32_t> expectedLength;
+            std::vector<MIDIEvent> lengths;
             for (POSITION pos = reference.GetEventHeadPosition(); pos;) {
                 const POSITION here = pos;
-                const MIDIEvent on = reference.GetNextEvent(pos);
+                MIDIEvent ev = reference.GetNextEvent(pos);
                 MIDIEvent off{};
                 if (reference.GetNextNoteOff(here, off)) {
-                    expectedLength.push_back(static_cast<uint32_t>(tempo.TicksToMsecs(off.lTime) -
-                                                                   tempo.TicksToMsecs(on.lTime)));
-                } else {
-                    expectedLength.push_back(on.dwLength);
+                    ev.dwLength = static_cast<uint32_t>(tempo.TicksToMsecs(off.lTime) -
+                                                        tempo.TicksToMsecs(ev.lTime));
                 }
+                lengths.push_back(ev);
             }
-            // Same marks in the track afterwards, same lengths in the selected note-ons.
-            std::vector<const MIDI_Event*> records;
-            for (const MIDI_Event& r : list) {
-                if (r.wTrack == t) records.push_back(&r);
-            }
-            size_t k = 0, next = 0;
+            // The track holds the same marks as the reference afterwards.
             POSITION mine = track->GetEventHeadPosition();
+            size_t k = 0;
             for (POSITION pos = reference.GetEventHeadPosition(); pos; ++k) {
                 ASSERT_NE(mine, nullptr);
                 const MIDIEvent ref = reference.GetNextEvent(pos);
                 const MIDIEvent got = track->GetNextEvent(mine);
                 ASSERT_EQ(got.dwLength, ref.dwLength) << "event " << k;
-                if (got.lTime < from || (to != -1 && got.lTime > to)) continue;
-                ASSERT_LT(next, records.size());
-                const MIDI_Event& r = *records[next++];
-                ASSERT_EQ(r.event.lTime, got.lTime);
-                const bool sounding = got.dwType == EVT_NOTEON && got.byData2 != 0;
-                EXPECT_EQ(r.event.dwLength, sounding ? expectedLength[k] : ref.dwLength)
-                    << "event " << k;
+                if (ref.lTime < from || (to != -1 && ref.lTime > to)) continue;
+                MIDI_Event rec = Record(t, ref.lTime, tempo.TicksToMsecs(ref.lTime));
+                rec.event = got;  // the payload pointers of the song's own track
+                if (ref.dwType == EVT_NOTEON && ref.byData2 != 0) {
+                    rec.event.dwLength = lengths[k].dwLength;
+                }
+                expected.push_back(rec);
             }
-            EXPECT_EQ(next, records.size());
-            selected += next;
         }
-        EXPECT_EQ(selected, list.size());
+        std::stable_sort(
+            expected.begin(), expected.end(),
+            [](const MIDI_Event& a, const MIDI_Event& b) { return a.event.lTime < b.event.lTime; });
+        ASSERT_EQ(list.size(), expected.size());
+        for (size_t k = 0; k < list.size(); ++k) {
+            ASSERT_TRUE(SameRecord(list[k], expected[k])) << "record " << k;
+        }
     }
+}
+
+namespace {
+
+// What a query over tracks first..last selecting by select must give: the selected events of
+// the tracks one after another, sorted stably by time.
+template <typename Select>
+MidiEventList Reference(CMidiFolio& song, int first, int last, Select select) {
+    MidiEventList out;
+    for (int t = first; t <= last; ++t) {
+        const CMidiTrack* track = song.GetTrack(t);
+        for (POSITION pos = track->GetEventHeadPosition(); pos;) {
+            const MIDIEvent ev = track->GetNextEvent(pos);
+            if (!select(ev)) continue;
+            MIDI_Event rec{};
+            rec.wTrack = static_cast<uint16_t>(t);
+            rec.time = MakeTicks(ev.lTime);
+            rec.event = ev;
+            out.push_back(rec);
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const MIDI_Event& a, const MIDI_Event& b) {
+        return a.event.lTime < b.event.lTime;
+    });
+    return out;
+}
+
+void ExpectSameList(const MidiEventList& actual, const MidiEventList& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t k = 0; k < actual.size(); ++k) {
+        ASSERT_TRUE(SameRecord(actual[k], expected[k])) << "record " << k;
+    }
+}
+
+}  // namespace
+
+TEST(QueryOrder, TrackChannelAndTypeQueriesFollowAStableSortByTime) {
+    std::mt19937 random(99);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        CMidiFolio song;
+        ASSERT_EQ(song.LoadMidiFile(WriteFile("queries.mid", RandomNotes(random, 4, 300))), 1);
+        if (round % 2) {
+            for (int t = 0; t < 4; ++t) Shuffle(random, *song.GetTrack(t));
+        }
+        MidiEventList list;
+        song.GetMIDIByTrack(1, 2, list);
+        ExpectSameList(list, Reference(song, 1, 2, [](const MIDIEvent&) { return true; }));
+        for (int channel : {0, 1, 255}) {
+            song.GetMIDIByChannel(channel, list);
+            ExpectSameList(list, Reference(song, 0, 3, [channel](const MIDIEvent& ev) {
+                               return ev.byChannel == channel;
+                           }));
+        }
+        CMidiFolio::FreePtrList(list);
+        song.GetMIDIByType(EVT_NOTEOFF | EVT_CONTROL, TF_TICK, list);
+        ExpectSameList(list, Reference(song, 0, 3, [](const MIDIEvent& ev) {
+                           return ev.dwType == EVT_NOTEOFF || ev.dwType == EVT_CONTROL;
+                       }));
+        // Appending to an ordered list keeps the records already held first at equal times.
+        song.GetMIDIByType(EVT_NOTEON, TF_TICK, list);
+        MidiEventList both = Reference(song, 0, 3, [](const MIDIEvent& ev) {
+            return ev.dwType == EVT_NOTEOFF || ev.dwType == EVT_CONTROL;
+        });
+        const MidiEventList ons =
+            Reference(song, 0, 3, [](const MIDIEvent& ev) { return ev.dwType == EVT_NOTEON; });
+        both.insert(both.end(), ons.begin(), ons.end());
+        CMidiFolio::SortEventList(both);
+        ExpectSameList(list, both);
+    }
+}
+
+TEST_F(Selection, TypeQueryAppendedToAnUnorderedListSortsItAll) {
+    list = {Record(7, 3000, 0.0), Record(8, 5, 0.0), Record(9, 960, 0.0)};
+    song.GetMIDIByType(EVT_PITCHBEND, TF_TICK, list);
+    const std::vector<Brief> expected = {
+        {8, 5, 0}, {9, 960, 0}, {2, 960, EVT_PITCHBEND}, {7, 3000, 0}};
+    EXPECT_EQ(Briefs(list), expected);
 }
