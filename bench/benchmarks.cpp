@@ -36,7 +36,9 @@ std::unique_ptr<CMidiFolio> LoadSong(const std::string& path) {
 }
 
 void SetRates(benchmark::State& state, double bytesPerIteration, double eventsPerIteration) {
-    state.SetBytesProcessed(static_cast<int64_t>(bytesPerIteration * state.iterations()));
+    if (bytesPerIteration > 0)
+        state.SetBytesProcessed(static_cast<int64_t>(bytesPerIteration * state.iterations()));
+    if (eventsPerIteration <= 0) return;
     state.counters["events/s"] =
         benchmark::Counter(eventsPerIteration * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["events"] = eventsPerIteration;
