@@ -21,19 +21,30 @@ WARM_ENV = dict(os.environ,
                 GLIBC_TUNABLES="glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=1099511627776")
 
 
+class Refused(Exception):
+    pass
+
+
 def wall(cmd, env=None):
     times = []
     for _ in range(3):
         t0 = time.perf_counter()
-        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=env)
         times.append(time.perf_counter() - t0)
+        if r.returncode != 0:
+            lines = r.stderr.strip().splitlines()
+            raise Refused(lines[-1] if lines else "exit status %d" % r.returncode)
         if times[-1] > 20:
             break
     return statistics.median(times) * 1000
 
 
 def in_process(cmd, env=None):
-    out = subprocess.run(cmd, check=True, capture_output=True, text=True, env=env).stdout
+    r = subprocess.run(cmd, capture_output=True, text=True, env=env)
+    if r.returncode != 0:
+        lines = r.stderr.strip().splitlines()
+        raise Refused(lines[-1] if lines else "exit status %d" % r.returncode)
+    out = r.stdout
     first = re.search(r"first(?: \(cold\))? ([0-9.]+) ms", out)
     later = re.search(r"later median ([0-9.]+) ms", out)
     return (float(first.group(1)) if first else None, float(later.group(1)) if later else None)
@@ -68,19 +79,30 @@ def main():
         path = os.path.join(inputs, name + ".mid")
         size = "%.1f MB" % (os.path.getsize(path) / 1e6)
         rows = []
-        first, _ = in_process([perf, "load", path, "1"])
-        _, warm = in_process([perf, "load", path, "6"], WARM_ENV)
-        rows.append(("midifolio", wall([perf, "load", path, "1"]), first, warm))
+
+        def measure(reader, wall_cmd, first_cmd=None, warm_cmd=None, warm_env=None):
+            try:
+                first = warm = None
+                if first_cmd:
+                    first, later = in_process(first_cmd)
+                    warm = later
+                if warm_cmd:
+                    _, warm = in_process(warm_cmd, warm_env)
+                rows.append((reader, fmt(wall(wall_cmd)), fmt(first), fmt(warm)))
+            except Refused as e:
+                rows.append((reader, "refuses the file: " + str(e).replace("|", "/"), "–", "–"))
+
+        measure("midifolio", [perf, "load", path, "1"], [perf, "load", path, "1"],
+                [perf, "load", path, "6"], WARM_ENV)
         if os.path.exists(portsmf):
-            first, _ = in_process([portsmf, path, "1"])
-            _, warm = in_process([portsmf, path, "6"], WARM_ENV)
-            rows.append(("portsmf", wall([portsmf, path, "1"]), first, warm))
-        rows.append(("midicsv (to /dev/null)", wall(["midicsv", path, "/dev/null"]), None, None))
+            measure("portsmf", [portsmf, path, "1"], [portsmf, path, "1"], [portsmf, path, "6"],
+                    WARM_ENV)
+        measure("midicsv (to /dev/null)", ["midicsv", path, "/dev/null"])
         big = os.path.getsize(path) > 4e6
-        first, warm = in_process(["/usr/bin/python3", "-c", MIDO, path, "1" if big else "6"])
-        rows.append(("python3-mido", wall(["/usr/bin/python3", "-c", MIDO, path, "1"]), first, warm))
+        mido = ["/usr/bin/python3", "-c", MIDO, path]
+        measure("python3-mido", mido + ["1"], mido + ["1" if big else "6"])
         for reader, w, f, m in rows:
-            print("| %s | %s | %s | %s | %s | %s |" % (name, size, reader, fmt(w), fmt(f), fmt(m)))
+            print("| %s | %s | %s | %s | %s | %s |" % (name, size, reader, w, f, m))
             sys.stdout.flush()
 
 
