@@ -4,13 +4,14 @@
 #include <iterator>
 #include <vector>
 
+#include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
 namespace midifolio {
 
 int CMidiFolio::GetTotalChannels() {
     std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
-    for (int i = 0; i < m_MidiHead.nTracks; ++i) {
+    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) continue;
         POSITION pos = pTrack->GetEventHeadPosition();

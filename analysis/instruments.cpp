@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
 namespace midifolio {
@@ -140,7 +141,7 @@ _INSTRUMENT CMidiFolio::GetInstrumentByTrack(int nTrack, InstrumentArray& array,
 void CMidiFolio::GetInstruments(InstrumentArray& array, int bClear) {
     if (bClear != 0) array.clear();
     InstrumentArray trackInstruments;
-    for (int t = 0; t < m_MidiHead.nTracks; ++t) {
+    for (int t = 0, n = detail::TracksToWalk(*this); t < n; ++t) {
         GetInstrumentByTrack(t, trackInstruments, 0);
         for (_INSTRUMENT e : trackInstruments) {
             if (e.byHighNote < e.byLowNote) e.byLowNote = e.byHighNote;

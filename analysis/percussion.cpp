@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
 namespace midifolio {
@@ -52,7 +53,7 @@ void CMidiFolio::SetIsValidatePercussion() {
 
 // 1 when every track 0..nTracks-1 carries the validation request (also for no tracks).
 int CMidiFolio::GetIsValidatePercussion() const {
-    for (int i = 0; i < m_MidiHead.nTracks; ++i) {
+    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) break;  // the track list ran out
         if (pTrack->GetISValidatePercuss() == 0) return 0;
@@ -62,7 +63,7 @@ int CMidiFolio::GetIsValidatePercussion() const {
 
 // 1 when no track 0..nTracks-1 decoded a percussion note-on outside notes 35..81.
 int CMidiFolio::GetIsPercussionInRange() const {
-    for (int i = 0; i < m_MidiHead.nTracks; ++i) {
+    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) break;
         if (pTrack->GetPercussValid() == 0) return 0;

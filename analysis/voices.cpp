@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
 namespace midifolio {
@@ -113,7 +114,7 @@ void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
     GetMIDIByTime(TF_MSEC, from, to, list);
 
     std::vector<TrackNotes> tracks;
-    for (int i = 0; i < m_MidiHead.nTracks; ++i) {
+    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         tracks.push_back(pTrack != nullptr ? PairTrack(*pTrack) : TrackNotes{});
     }

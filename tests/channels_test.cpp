@@ -58,6 +58,26 @@ TEST(Channels, OnlyTracksWithinTheHeaderCountAreSurveyed) {
     head.nTracks = 0;
     s->SetMidiHeaderinfo(&head);
     EXPECT_EQ(s->GetTotalChannels(), 0);
+    head.nTracks = -3;
+    s->SetMidiHeaderinfo(&head);
+    EXPECT_EQ(s->GetTotalChannels(), 0);
+}
+
+TEST(Channels, AHugeHeaderTrackCountCostsNothingBeyondTheList) {
+    Song s({TrackData({On(0, 2, 60), Off(10, 2, 60)}), TrackData({On(0, 9, 36), Off(10, 9, 36)})});
+    ASSERT_EQ(s.loaded, 1);
+    _MIDIHEAD head = s->GetMidiHeaderInfo();
+    head.nTracks = INT32_MAX;
+    s->SetMidiHeaderinfo(&head);
+    EXPECT_EQ(UsedChannels(s.song), std::vector<int>({2, 9}));
+    InstrumentArray instruments;
+    s->GetInstruments(instruments, 1);
+    EXPECT_EQ(instruments.size(), 1u);
+    EXPECT_EQ(s->GetIsValidatePercussion(), 0);
+    EXPECT_EQ(s->GetIsPercussionInRange(), 1);
+    ConflictVoiceArray conflicts;
+    s->CheckMidiByVoice(1, &conflicts);
+    EXPECT_EQ(conflicts.size(), 1u);
 }
 
 TEST(Channels, AnEmptySongUsesNoChannelAndWritesNothing) {
