@@ -205,3 +205,24 @@ TEST(EasySymbol, OuterOctavesGiveTheBareDigitAndBeyondThemNothing) {
         EXPECT_EQ(CMidiFolio::GetEasySymbol(n), "") << n;
     }
 }
+
+TEST(PitchNames, EveryNoteRoundTripsThroughItsNameAndItsFrequency) {
+    const char* names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    for (int note = 0; note < 128; ++note) {
+        tagNoteMap byNote = Sentinel();
+        ASSERT_EQ(CMidiFolio::GetPitchInfo(note, &byNote), 1);
+        EXPECT_STREQ(byNote.szName, names[note % 12]) << note;
+        EXPECT_EQ(byNote.byOctave, note / 12) << note;
+
+        const std::string text = std::string(names[note % 12]) + std::to_string(note / 12);
+        tagNoteMap byName = Sentinel();
+        ASSERT_EQ(CMidiFolio::GetPitchInfo(text, &byName), 1) << text;
+        EXPECT_EQ(byName.byNote, note) << text;
+        EXPECT_EQ(byName.dFrequency, byNote.dFrequency) << text;
+
+        tagNoteMap byFrequency = Sentinel();
+        ASSERT_EQ(CMidiFolio::GetPitchInfo(byNote.dFrequency, &byFrequency), 1) << note;
+        EXPECT_EQ(byFrequency.byNote, note) << note;
+        EXPECT_EQ(byFrequency.dFrequency, byNote.dFrequency) << note;
+    }
+}
