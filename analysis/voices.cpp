@@ -43,9 +43,8 @@ bool IsNoteEnd(const MIDIEvent& ev) {
 // oldest waiting note-on of its channel and note gives the same pairs.
 TrackNotes PairTrack(const CMidiTrack& track) {
     struct Entry {
-        int32_t lTime;
-        size_t order;  // index among the track's counted note-ons, in list order
         NoteOnKey key;
+        size_t order;  // index among the track's counted note-ons, in list order
     };
     std::vector<Entry> noteOns;
     std::vector<bool> pairedInListOrder;
@@ -68,8 +67,7 @@ TrackNotes PairTrack(const CMidiTrack& track) {
             pairedInListOrder.push_back(false);
             waiting[slot].noteOns.push_back(order);
             // The time query selects events from tick 0 on only.
-            if (ev.lTime >= 0)
-                noteOns.push_back({ev.lTime, order, {ev.lTime, ev.byChannel, ev.byData1}});
+            if (ev.lTime >= 0) noteOns.push_back({{ev.lTime, ev.byChannel, ev.byData1}, order});
         } else {
             auto it = waiting.find(slot);
             if (it == waiting.end()) continue;
@@ -78,7 +76,7 @@ TrackNotes PairTrack(const CMidiTrack& track) {
         }
     }
     std::stable_sort(noteOns.begin(), noteOns.end(),
-                     [](const Entry& a, const Entry& b) { return a.lTime < b.lTime; });
+                     [](const Entry& a, const Entry& b) { return a.key.lTime < b.key.lTime; });
     TrackNotes notes;
     notes.keys.reserve(noteOns.size());
     notes.paired.reserve(noteOns.size());
@@ -89,9 +87,8 @@ TrackNotes PairTrack(const CMidiTrack& track) {
     return notes;
 }
 
-// Whole milliseconds of a time in ms, truncated toward zero, saturated to 32 bits.
+// Whole milliseconds of a finite time in ms, truncated toward zero, saturated to 32 bits.
 int32_t TruncateMsecs(double ms) {
-    if (!(ms == ms)) return 0;  // NaN: no time can be named
     if (ms >= 2147483647.0) return INT32_MAX;
     if (ms <= -2147483648.0) return INT32_MIN;
     return static_cast<int32_t>(ms);
