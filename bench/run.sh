@@ -34,6 +34,7 @@ if has bench; then
     GLIBC_TUNABLES=$WARM "$BUILD/bench/midifolio_bench" --benchmark_repetitions=5 \
         --benchmark_report_aggregates_only=true --benchmark_out="$DIR/bench.json" \
         --benchmark_out_format=json "$@"
+    /usr/bin/python3 bench/report.py "$DIR/bench.json"
 fi
 if has cold; then
     echo "== cold loads (one load per fresh process, default glibc; 3 processes each)"
