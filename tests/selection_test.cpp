@@ -92,6 +92,20 @@ bool SameRecord(const MIDI_Event& a, const MIDI_Event& b) {
     return SameEvent(a.event, b.event);
 }
 
+// The reference order of every query: a stable sort by the copied event time.
+void StableSortByTime(MidiEventList& list) {
+    std::stable_sort(list.begin(), list.end(), [](const MIDI_Event& a, const MIDI_Event& b) {
+        return a.event.lTime < b.event.lTime;
+    });
+}
+
+void ExpectSameList(const MidiEventList& actual, const MidiEventList& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t k = 0; k < actual.size(); ++k) {
+        ASSERT_TRUE(SameRecord(actual[k], expected[k])) << "record " << k;
+    }
+}
+
 MIDI_Event Record(int track, int32_t tick, double ms) {
     MIDI_Event r{};
     r.wTrack = static_cast<uint16_t>(track);
@@ -348,21 +362,10 @@ TEST(SortEventList, AgreesWithAStableSortOnRandomLists) {
             list.push_back(r);
         }
         MidiEventList expected = list;
-        std::stable_sort(
-            expected.begin(), expected.end(),
-            [](const MIDI_Event& a, const MIDI_Event& b) { return a.event.lTime < b.event.lTime; });
+        StableSortByTime(expected);
         CMidiFolio::SortEventList(list);
-        ASSERT_EQ(list.size(), expected.size());
-        for (size_t k = 0; k < list.size(); ++k) ASSERT_TRUE(SameRecord(list[k], expected[k]));
+        ExpectSameList(list, expected);
     }
-}
-
-TEST(FreePtrList, EmptiesTheList) {
-    MidiEventList list = {Record(1, 1, 1.0), Record(2, 2, 2.0)};
-    CMidiFolio::FreePtrList(list);
-    EXPECT_TRUE(list.empty());
-    CMidiFolio::FreePtrList(list);
-    EXPECT_TRUE(list.empty());
 }
 
 TEST_F(Selection, SongEventListHoldsEveryEventInMilliseconds) {
@@ -544,13 +547,8 @@ TEST(NotePairing, OnePassAgreesWithPairingEachNoteOnInTurn) {
                 expected.push_back(rec);
             }
         }
-        std::stable_sort(
-            expected.begin(), expected.end(),
-            [](const MIDI_Event& a, const MIDI_Event& b) { return a.event.lTime < b.event.lTime; });
-        ASSERT_EQ(list.size(), expected.size());
-        for (size_t k = 0; k < list.size(); ++k) {
-            ASSERT_TRUE(SameRecord(list[k], expected[k])) << "record " << k;
-        }
+        StableSortByTime(expected);
+        ExpectSameList(list, expected);
     }
 }
 
@@ -573,17 +571,8 @@ MidiEventList Reference(CMidiFolio& song, int first, int last, Select select) {
             out.push_back(rec);
         }
     }
-    std::stable_sort(out.begin(), out.end(), [](const MIDI_Event& a, const MIDI_Event& b) {
-        return a.event.lTime < b.event.lTime;
-    });
+    StableSortByTime(out);
     return out;
-}
-
-void ExpectSameList(const MidiEventList& actual, const MidiEventList& expected) {
-    ASSERT_EQ(actual.size(), expected.size());
-    for (size_t k = 0; k < actual.size(); ++k) {
-        ASSERT_TRUE(SameRecord(actual[k], expected[k])) << "record " << k;
-    }
 }
 
 }  // namespace
