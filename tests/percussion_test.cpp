@@ -79,20 +79,6 @@ TEST(Drums, TheClearFlagDecidesWhetherEarlierElementsStay) {
     EXPECT_TRUE(array.empty());
 }
 
-TEST(Drums, RecordsCopyAndAssignAllFields) {
-    _DRUM d;
-    EXPECT_TRUE(d.strName.empty());
-    EXPECT_TRUE(d.strPitch.empty());
-    d.strName = "n";
-    d.strPitch = "C3";
-    d.byBank = d.byBankCopy = 2;
-    d.byNote = d.byNoteCopy = 36;
-    _DRUM copy(d);
-    _DRUM assigned;
-    assigned = d;
-    EXPECT_EQ(Describe({copy, assigned}), Lines({"2/36 n C3", "2/36 n C3"}));
-}
-
 TEST(PercussionValidation, ReportsWhetherEveryTrackCarriesTheRequest) {
     CMidiFolio empty;
     EXPECT_EQ(empty.GetIsValidatePercussion(), 1);
