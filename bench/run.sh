@@ -39,7 +39,7 @@ fi
 if has cold; then
     echo "== cold loads (one load per fresh process, default glibc; 3 processes each)"
     for f in a a2 f0 b c d; do
-        for i in 1 2 3; do "$PERF" load "$DIR/$f.mid" 1 | sed -n 2p; done
+        for i in 1 2 3; do echo "$f: $("$PERF" load "$DIR/$f.mid" 1 | sed -n 2p)"; done
     done
 fi
 if has memory; then
