@@ -49,8 +49,8 @@ int RunVoices(const VoicesOptions& o) {
         std::cout << "No moment needs more than " << o.limit << " voices.\n";
         return kExitOk;
     }
-    std::cout << conflicts.size() << " moment" << (conflicts.size() == 1 ? "" : "s")
-              << " need more than " << o.limit << " voices (at most " << peak << "):\n";
+    std::cout << conflicts.size() << (conflicts.size() == 1 ? " moment needs" : " moments need")
+              << " more than " << o.limit << " voices (at most " << peak << "):\n";
     std::cout << Format("  %12s  %12s  %6s\n", "time", "bar:beat:tick", "voices");
     for (const auto& m : moments) {
         std::cout << Format("  %12s  %12s  %6d\n", m["time"].get<std::string>().c_str(),
