@@ -153,7 +153,7 @@ std::string RenderRollSvg(const RollModel& m, int width) {
             s << "<line x1=\"" << kLeft << "\" y1=\"" << y + kNoteRow << "\" x2=\""
               << Num(kLeft + plotWidth) << "\" y2=\"" << y + kNoteRow
               << "\" stroke=\"#c8c8c8\" stroke-width=\"0.6\"/>\n";
-            s << "<text x=\"" << kLeft - 4 << "\" y=\"" << y + kNoteRow
+            s << "<text x=\"" << kLeft - 7 << "\" y=\"" << y + kNoteRow
               << "\" font-size=\"9\" text-anchor=\"end\">" << NoteName(note) << "</text>\n";
         }
     }
@@ -168,7 +168,7 @@ std::string RenderRollSvg(const RollModel& m, int width) {
             if (dn.first == note) name = dn.second;
         }
         if (name.empty()) name = "note " + std::to_string(note);
-        s << "<text x=\"" << kLeft - 4 << "\" y=\"" << y + kDrumRow - 2
+        s << "<text x=\"" << kLeft - 7 << "\" y=\"" << y + kDrumRow - 2
           << "\" font-size=\"8\" text-anchor=\"end\">" << XmlEscape(name) << "</text>\n";
     }
     s << "</g>\n";
