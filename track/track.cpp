@@ -1,57 +1,217 @@
-// STUB: replaced by the real track object, decoder, encoder, editing and ordering.
+// CMidiTrack: construction, copying, accessors, traversal and the node pool.
+#include <algorithm>
+#include <iterator>
+
 #include "midifolio/midi_track.h"
+#include "track/track_internal.h"
 
 namespace midifolio {
+
+using track_detail::DeletePayload;
+using track_detail::NewPayload;
+
 CMidiTrack::CMidiTrack()
-    : m_nLastResult(0), m_dwRunningType(0), m_nRunningChannel(0), m_nTrackNum(-1), m_lEventCount(0),
-      m_lTrkLen(0), m_pTempo(nullptr), m_pHead(nullptr), m_pLast(nullptr), m_pTail(nullptr),
-      m_byPort(0), m_bValidatePercuss(0), m_bPercussValid(1), m_lReadCount(0), m_nProgram{},
-      m_lBudget(0), m_pDataEnd(nullptr), m_indexValid(false) {}
-CMidiTrack::CMidiTrack(const CMidiTrack& other) : CMidiTrack() { CopyFrom(other); }
-CMidiTrack& CMidiTrack::operator=(const CMidiTrack& other) { CopyFrom(other); return *this; }
-CMidiTrack::~CMidiTrack() = default;
-uint8_t CMidiTrack::GetTrackNum() const { return static_cast<uint8_t>(m_nTrackNum); }
-void CMidiTrack::SetTrackNum(int32_t n) { m_nTrackNum = n; }
-int32_t CMidiTrack::GetTrkLen() const { return m_lTrkLen; }
-uint16_t CMidiTrack::GetTrackEventNums() const { return static_cast<uint16_t>(m_lEventCount); }
-int32_t CMidiTrack::GetCount() const { return m_lEventCount; }
-void CMidiTrack::SetTempoObject(CMidiTempo* p) { m_pTempo = p; }
-CMidiTempo* CMidiTrack::GetTempoObject() const { return m_pTempo; }
-void CMidiTrack::SetISValidatePercuss() { m_bValidatePercuss = 1; }
-int CMidiTrack::GetISValidatePercuss() const { return m_bValidatePercuss; }
-int CMidiTrack::GetPercussValid() const { return m_bPercussValid; }
-int CMidiTrack::GetLastResult() const { return m_nLastResult; }
-int CMidiTrack::GetNoteUsage(int, int) const { return 0; }
-const NoteUsageTable& CMidiTrack::GetNoteUsageTable() const { return m_NoteUsage; }
-POSITION CMidiTrack::GetEventHeadPosition() const { return m_pHead; }
-MIDIEvent CMidiTrack::GetNextEvent(POSITION& pos) const { MIDIEvent e = *pos; pos = pos->pNext; return e; }
-MIDIEventPtr* CMidiTrack::GetNextPtr(POSITION& pos) const { MIDIEventPtr* n = pos; if (n) pos = n->pNext; return n; }
-MIDIEvent CMidiTrack::GetAt(POSITION pos) const { return *pos; }
-MIDIEvent& CMidiTrack::GetEventPtrAt(POSITION pos) { return *pos; }
-POSITION CMidiTrack::FindIndex(int) const { return nullptr; }
-POSITION CMidiTrack::GetTailPosition() const { return m_pTail; }
-void CMidiTrack::RemoveAllPt() {}
-int CMidiTrack::SetMidiTrackRawData(const uint8_t*, int32_t) { return 0; }
-int CMidiTrack::GetMidiTrackRawData(uint8_t*&, int32_t&) { return 0; }
-uint32_t CMidiTrack::GetEncodedSize() const { return 0; }
-POSITION CMidiTrack::InsertEventAfter(POSITION, MIDIEvent) { return nullptr; }
-POSITION CMidiTrack::InsertEventAfter(POSITION, const MIDIEvent*) { return nullptr; }
-int CMidiTrack::DeleteEvent(POSITION) { return 0; }
-int CMidiTrack::GetEvent(int32_t, uint16_t, MIDIEvent*) const { return 0; }
-int CMidiTrack::GetEventLstByType(uint16_t, MidiEventList&) const { return 0; }
-int CMidiTrack::GetEventLstByTime(int32_t, int32_t, MidiEventList&) const { return 0; }
-void CMidiTrack::FreePtrList(MidiEventList& list) const { list.clear(); }
-int CMidiTrack::SortTrackByLTime(int32_t*) { return 0; }
-int CMidiTrack::GetNextNoteOff(POSITION, MIDIEvent&) { return 0; }
-void CMidiTrack::ClearPairingMarks() {}
-int CMidiTrack::Convert2MSecond() { return 1; }
-uint32_t CMidiTrack::ReadVarLen(const uint8_t*&) { return 0xFFFFFFFFu; }
-void CMidiTrack::WriteVarLen(uint32_t, uint8_t*&) {}
-int CMidiTrack::RawData2EventList(const uint8_t*, uint32_t, MIDIEventPtr*&, uint32_t&) { return 0; }
-int CMidiTrack::EventList2RawData(MIDIEventPtr*, uint32_t, uint8_t*&, uint32_t&) { return 1; }
-void CMidiTrack::InitialPt() {}
-int CMidiTrack::DecodeEvent(const uint8_t*&, MIDIEvent&) { return -1; }
-MIDIEventPtr* CMidiTrack::NewNode(const MIDIEvent&) { return nullptr; }
-void CMidiTrack::FreeNode(MIDIEventPtr*) {}
-void CMidiTrack::CopyFrom(const CMidiTrack&) {}
+    : m_nLastResult(0),
+      m_dwRunningType(0),
+      m_nRunningChannel(0),
+      m_nTrackNum(-1),
+      m_lEventCount(0),
+      m_lTrkLen(0),
+      m_pTempo(nullptr),
+      m_pHead(nullptr),
+      m_pLast(nullptr),
+      m_pTail(nullptr),
+      m_byPort(0),
+      m_bValidatePercuss(0),
+      m_bPercussValid(1),
+      m_lReadCount(0),
+      m_nProgram{},
+      m_lBudget(0),
+      m_pDataEnd(nullptr),
+      m_indexValid(false) {
+    InitialPt();
+}
+
+CMidiTrack::CMidiTrack(const CMidiTrack& other) : CMidiTrack() {
+    CopyFrom(other);
+}
+
+CMidiTrack& CMidiTrack::operator=(const CMidiTrack& other) {
+    if (this != &other) CopyFrom(other);
+    return *this;
+}
+
+CMidiTrack::~CMidiTrack() {
+    RemoveAllPt();
+}
+
+// Copies every member value and builds its own nodes and payload buffers, in list order.
+void CMidiTrack::CopyFrom(const CMidiTrack& other) {
+    RemoveAllPt();
+    m_nLastResult = other.m_nLastResult;
+    m_dwRunningType = other.m_dwRunningType;
+    m_nRunningChannel = other.m_nRunningChannel;
+    m_nTrackNum = other.m_nTrackNum;
+    m_lTrkLen = other.m_lTrkLen;
+    m_pTempo = other.m_pTempo;
+    m_byPort = other.m_byPort;
+    m_bValidatePercuss = other.m_bValidatePercuss;
+    m_bPercussValid = other.m_bPercussValid;
+    m_lReadCount = other.m_lReadCount;
+    std::copy(std::begin(other.m_nProgram), std::end(other.m_nProgram), std::begin(m_nProgram));
+    m_NoteUsage = other.m_NoteUsage;
+
+    // The count follows the nodes actually linked (at most the source's count).
+    int32_t copied = 0;
+    for (const MIDIEventPtr* src = other.m_pHead; src != nullptr && copied < other.m_lEventCount;
+         src = src->pNext) {
+        MIDIEventPtr* node = NewNode(*src);
+        if (OwnsPayload(src->dwType)) {
+            node->pData = NewPayload(src->dwLength, src->pData);
+            if (node->pData == nullptr) node->dwLength = 0;  // keeps length and buffer in step
+        }
+        if (m_pTail == nullptr)
+            m_pHead = node;
+        else
+            m_pTail->pNext = node;
+        m_pTail = node;
+        if (src == other.m_pLast) m_pLast = node;
+        ++copied;
+    }
+    m_lEventCount = copied;
+    if (m_pLast == nullptr) m_pLast = m_pTail;
+    m_indexValid = false;
+}
+
+void CMidiTrack::InitialPt() {
+    m_pHead = nullptr;
+    m_pLast = nullptr;
+    m_pTail = nullptr;
+}
+
+MIDIEventPtr* CMidiTrack::NewNode(const MIDIEvent& ev) {
+    MIDIEventPtr* node;
+    if (!m_freeNodes.empty()) {
+        node = m_freeNodes.back();
+        m_freeNodes.pop_back();
+    } else {
+        node = &m_nodePool.emplace_back();
+    }
+    static_cast<MIDIEvent&>(*node) = ev;
+    node->pData = nullptr;  // the caller gives the node its own payload, if any
+    node->pNext = nullptr;
+    return node;
+}
+
+void CMidiTrack::FreeNode(MIDIEventPtr* node) {
+    if (OwnsPayload(node->dwType)) DeletePayload(node->pData);
+    *node = MIDIEventPtr{};  // a free node owns nothing (type code 0, no payload)
+    m_freeNodes.push_back(node);
+}
+
+void CMidiTrack::RemoveAllPt() {
+    // Every node of the pool is released, linked or not, so that no payload can be left
+    // behind by a list that was relinked from outside.
+    for (MIDIEventPtr& node : m_nodePool) {
+        if (OwnsPayload(node.dwType)) DeletePayload(node.pData);
+        node.pData = nullptr;
+    }
+    m_nodePool.clear();
+    m_nodePool.shrink_to_fit();
+    m_freeNodes.clear();
+    m_freeNodes.shrink_to_fit();
+    m_index.clear();
+    m_index.shrink_to_fit();
+    m_indexValid = false;
+    InitialPt();
+    m_lEventCount = 0;
+}
+
+// --- accessors ---
+
+uint8_t CMidiTrack::GetTrackNum() const {
+    return static_cast<uint8_t>(m_nTrackNum & 0xFF);
+}
+void CMidiTrack::SetTrackNum(int32_t nTrackNum) {
+    m_nTrackNum = nTrackNum;
+}
+int32_t CMidiTrack::GetTrkLen() const {
+    return m_lTrkLen;
+}
+uint16_t CMidiTrack::GetTrackEventNums() const {
+    return static_cast<uint16_t>(m_lEventCount & 0xFFFF);
+}
+int32_t CMidiTrack::GetCount() const {
+    return m_lEventCount;
+}
+void CMidiTrack::SetTempoObject(CMidiTempo* pTempo) {
+    m_pTempo = pTempo;
+}
+CMidiTempo* CMidiTrack::GetTempoObject() const {
+    return m_pTempo;
+}
+void CMidiTrack::SetISValidatePercuss() {
+    m_bValidatePercuss = 1;
+}
+int CMidiTrack::GetISValidatePercuss() const {
+    return m_bValidatePercuss;
+}
+int CMidiTrack::GetPercussValid() const {
+    return m_bPercussValid;
+}
+int CMidiTrack::GetLastResult() const {
+    return m_nLastResult;
+}
+
+int CMidiTrack::GetNoteUsage(int nRow, int nNote) const {
+    if (nRow < 0 || nRow >= NOTE_USAGE_ROWS || nNote < 0 || nNote >= 128) return 0;
+    return m_NoteUsage.test(static_cast<size_t>(nRow) * 128 + static_cast<size_t>(nNote)) ? 1 : 0;
+}
+const NoteUsageTable& CMidiTrack::GetNoteUsageTable() const {
+    return m_NoteUsage;
+}
+
+// --- traversal ---
+
+POSITION CMidiTrack::GetEventHeadPosition() const {
+    return m_pHead;
+}
+
+MIDIEvent CMidiTrack::GetNextEvent(POSITION& pos) const {
+    MIDIEvent ev = *pos;
+    pos = pos->pNext;
+    return ev;
+}
+
+MIDIEventPtr* CMidiTrack::GetNextPtr(POSITION& pos) const {
+    if (pos == nullptr || m_pHead == nullptr) return nullptr;
+    MIDIEventPtr* node = pos;
+    pos = node->pNext;
+    return node;
+}
+
+MIDIEvent CMidiTrack::GetAt(POSITION pos) const {
+    return *pos;
+}
+MIDIEvent& CMidiTrack::GetEventPtrAt(POSITION pos) {
+    return *pos;
+}
+POSITION CMidiTrack::GetTailPosition() const {
+    return m_pTail;
+}
+
+POSITION CMidiTrack::FindIndex(int nIndex) const {
+    if (nIndex < 0 || nIndex >= m_lEventCount) return nullptr;
+    if (!m_indexValid) {
+        m_index.clear();
+        m_index.reserve(static_cast<size_t>(m_lEventCount));
+        for (MIDIEventPtr* p = m_pHead;
+             p != nullptr && m_index.size() < static_cast<size_t>(m_lEventCount); p = p->pNext)
+            m_index.push_back(p);
+        m_indexValid = true;
+    }
+    return static_cast<size_t>(nIndex) < m_index.size() ? m_index[static_cast<size_t>(nIndex)]
+                                                        : nullptr;
+}
+
 }  // namespace midifolio

@@ -35,8 +35,9 @@ constexpr int TEMPO_TABLE_SIZE = 32768;
 using TempoList = std::vector<_TEMPO>;
 
 class MIDIFOLIO_API CMidiTempo {
-public:
+  public:
     CMidiTempo();
+    // An exact copy: list, tables and message sink.
     CMidiTempo(const CMidiTempo& other);
     ~CMidiTempo();
 
@@ -51,11 +52,13 @@ public:
     void SetKeySignature(const _KEY& key);
     _KEY GetKeySignature() const;
 
-    // Fills tempo.nBPM, then inserts a copy in tick order (an entry that would not change
-    // the tempo in force between two entries is dropped).
+    // Fills tempo.nBPM (0 when lUsPerQuarter is 0), then inserts a copy in tick order (an
+    // entry that would not change the tempo in force between two entries is dropped).
     void SetTempo(_TEMPO& tempo);
 
     // Recomputes lMsecs along the list and rebuilds the position tables (at most 32768).
+    // With ticks per quarter note 0 or negative no time passes: every entry takes the
+    // lMsecs of the entry before it.
     void ReCalculateTempolst();
 
     // The tempo list itself; changes made through it bypass SetTempo's ordering.
@@ -63,7 +66,10 @@ public:
     const TempoList& GetTempos() const;
 
     // Segment searches and conversions; valid after ReCalculateTempolst. -1 when no tempo
-    // applies.
+    // applies. A position below the first entry's position belongs to the first segment
+    // (converted with the first tempo, extrapolated backwards). Conversions answer -1 when
+    // ticks per quarter note is 0 or negative (not set), and MsecsToTicks answers -1 for a
+    // segment whose lUsPerQuarter is 0; results beyond the 32-bit range saturate.
     int32_t GetTempoIdxByTicks(int32_t lTicks) const;
     int32_t GetTempoIdxByMs(int32_t lMsecs) const;
     int32_t TicksToMsecs(int32_t lTicks) const;
@@ -72,16 +78,30 @@ public:
     // Where the "too many tempo changes" message goes.
     void SetMessageSink(MessageSink sink);
 
-private:
+  private:
     int32_t m_nTicksPerQuarterNote;
     _BAR m_bar;
     _KEY m_key;
-    std::vector<int32_t> m_lTickPos;  // tick positions of the list entries (at most TEMPO_TABLE_SIZE)
-    std::vector<int32_t> m_lMsecPos;  // tick positions of the list entries (at most TEMPO_TABLE_SIZE)
+    std::vector<int32_t>
+        m_lTickPos;  // tick positions of the list entries (at most TEMPO_TABLE_SIZE)
+    std::vector<int32_t> m_lMsecPos;  // millisecond positions of the list entries (same cap)
     int32_t m_nTickPosCount;
     int32_t m_nMsecPosCount;
     TempoList m_tempoList;
     MessageSink m_sink;
+
+    // Fast-path bookkeeping. The tables are searched by bisection when they ascend as the
+    // unsigned comparison sees them (decided by ReCalculateTempolst, the only writer of the
+    // tables). SetTempo bisects the list while it is known to ascend by lTicks; handing out
+    // the list for writing (GetTempos) makes its order unknown until it is checked again.
+    bool m_bTickTableSorted;
+    bool m_bMsecTableSorted;
+    bool m_bListOrderKnown;
+    bool m_bListSorted;
+
+    bool ListAscends();
+    int32_t SearchTable(const std::vector<int32_t>& table, int32_t count, bool sorted,
+                        int32_t pos) const;
 };
 
 }  // namespace midifolio

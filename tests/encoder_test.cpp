@@ -1,0 +1,241 @@
+// Encoding the event list back into track chunk bytes: forms of every kind, output running
+// status, VLQs, and the bounded output buffer.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "midifolio/midifolio.h"
+#include "test_support.h"
+
+using namespace midifolio;
+using testsupport::B;
+using testsupport::Bytes;
+using testsupport::Cat;
+
+namespace {
+
+// Encodes the whole track into a buffer of exactly GetEncodedSize bytes.
+Bytes Encode(CMidiTrack& track) {
+    const uint32_t size = track.GetEncodedSize();
+    Bytes out(size + 8, 0xEE);
+    uint8_t* p = out.data();
+    int32_t length = static_cast<int32_t>(size);
+    EXPECT_EQ(track.GetMidiTrackRawData(p, length), 1);
+    EXPECT_EQ(p, out.data());
+    EXPECT_EQ(length, static_cast<int32_t>(size));
+    EXPECT_EQ(out[size], 0xEE) << "written past the encoded size";
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+MIDIEvent Channel(uint32_t type, uint8_t ch, uint8_t d1, uint8_t d2, uint32_t delta = 0) {
+    MIDIEvent ev{};
+    ev.dwType = type;
+    ev.byChannel = ch;
+    ev.byData1 = d1;
+    ev.byData2 = d2;
+    ev.dwDelta = delta;
+    return ev;
+}
+
+MIDIEvent WithPayload(uint32_t type, uint32_t sub, const Bytes& payload, uint32_t delta = 0) {
+    MIDIEvent ev{};
+    ev.dwType = type;
+    ev.byChannel = 255;
+    ev.dwSubType = sub;
+    ev.dwLength = static_cast<uint32_t>(payload.size());
+    ev.pData = const_cast<uint8_t*>(payload.data());
+    ev.dwDelta = delta;
+    return ev;
+}
+
+MIDIEvent EndOfTrack(uint32_t delta = 0) {
+    return WithPayload(EVT_META, 0x2F, Bytes(), delta);
+}
+
+Bytes Build(std::initializer_list<MIDIEvent> events) {
+    CMidiTrack track;
+    for (const MIDIEvent& ev : events) track.InsertEventAfter(nullptr, ev);
+    return Encode(track);
+}
+
+}  // namespace
+
+TEST(Encoder, DecodedTrackEncodesToItsOwnBytes) {
+    const Bytes data = B({0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+    CMidiTrack track;
+    ASSERT_EQ(track.SetMidiTrackRawData(data.data(), static_cast<int32_t>(data.size())), 1);
+    EXPECT_EQ(Encode(track), data);
+}
+
+TEST(Encoder, RunningStatusOnlyBetweenAdjacentEventsOfTheSameKindAndChannel) {
+    EXPECT_EQ(Build({Channel(EVT_NOTEON, 0, 60, 100), Channel(EVT_NOTEON, 1, 60, 100)}),
+              B({0x00, 0x90, 60, 100, 0x00, 0x91, 60, 100, 0x00}));
+    EXPECT_EQ(Build({Channel(EVT_NOTEON, 0, 60, 100), Channel(EVT_NOTEOFF, 0, 60, 0)}),
+              B({0x00, 0x90, 60, 100, 0x00, 0x80, 60, 0, 0x00}));
+    EXPECT_EQ(Build({Channel(EVT_NOTEON, 0, 60, 100), Channel(EVT_NOTEON, 0, 60, 0)}),
+              B({0x00, 0x90, 60, 100, 0x00, 60, 0, 0x00}));
+    // A meta event in between: the status is written again.
+    EXPECT_EQ(Build({Channel(EVT_CONTROL, 3, 7, 1), WithPayload(EVT_META, 0x01, Bytes()),
+                     Channel(EVT_CONTROL, 3, 7, 2)}),
+              B({0x00, 0xB3, 7, 1, 0x00, 0xFF, 0x01, 0x00, 0x00, 0xB3, 7, 2, 0x00}));
+    // Program changes and channel pressure take one data byte, running or not.
+    EXPECT_EQ(Build({Channel(EVT_PROGRAM, 2, 5, 99), Channel(EVT_PROGRAM, 2, 6, 99),
+                     Channel(EVT_CHANPRESSURE, 2, 7, 99)}),
+              B({0x00, 0xC2, 5, 0x00, 6, 0x00, 0xD2, 7, 0x00}));
+}
+
+TEST(Encoder, RunningStatusNeverHidesAStatusLikeFirstDataByte) {
+    // A first data byte with its top bit set would read as a status byte.
+    EXPECT_EQ(Build({Channel(EVT_NOTEON, 0, 60, 0xCC), Channel(EVT_NOTEON, 0, 0xCC, 1),
+                     Channel(EVT_KEYPRESSURE, 1, 1, 2)}),
+              B({0x00, 0x90, 60, 0xCC, 0x00, 0x90, 0xCC, 1, 0x00, 0xA1, 1, 2, 0x00}));
+    // A channel byte of 16 or more keeps the kind: it is taken modulo 16.
+    EXPECT_EQ(Build({Channel(EVT_NOTEON, 0x1F, 60, 1)}), B({0x00, 0x9F, 60, 1, 0x00}));
+}
+
+TEST(Encoder, PitchBendSysexAndSystemCommonForms) {
+    MIDIEvent bend = Channel(EVT_PITCHBEND, 2, 0, 0);
+    bend.wBend = 8192;
+    EXPECT_EQ(Build({bend}), B({0x00, 0xE2, 0x00, 0x40, 0x00}));
+
+    const Bytes sysex = B({0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    EXPECT_EQ(Build({WithPayload(EVT_SYSEX, 0, sysex, 10)}),
+              B({0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x0A}));
+    EXPECT_EQ(Build({WithPayload(EVT_SYSEXESC, 0, sysex, 10)}),
+              B({0x00, 0xF7, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x0A}));
+
+    MIDIEvent common{};
+    common.dwType = EVT_SYSCOMMON;
+    common.byChannel = 255;
+    common.dwSubType = 0xF2;
+    common.dwLength = 0x2010;  // data bytes 0x10, 0x20, lowest addressed first
+    MIDIEvent quarter = common;
+    quarter.dwSubType = 0xF1;
+    quarter.dwLength = 0x33;
+    MIDIEvent tune = common;
+    tune.dwSubType = 0xF6;
+    MIDIEvent bad = common;
+    bad.dwSubType = 0xF0;  // no form of its own: nothing written, not even the delta
+    bad.dwDelta = 5;
+    MIDIEvent clock{};
+    clock.dwType = EVT_REALTIME;
+    clock.dwSubType = 0xF8;
+    MIDIEvent notClock = clock;
+    notClock.dwSubType = 0x42;
+    MIDIEvent none{};  // type code 0
+    none.byData1 = 1;
+    EXPECT_EQ(Build({common, quarter, tune, bad, clock, notClock, none}),
+              B({0x00, 0xF2, 0x10, 0x20, 0x00, 0xF1, 0x33, 0x00, 0xF6, 0x00, 0xF8, 0x00}));
+}
+
+TEST(Encoder, MetaEventsAndTheEndOfTrack) {
+    EXPECT_EQ(Build({WithPayload(EVT_META, 0x51, B({0x07, 0xA1, 0x20}), 3), EndOfTrack(77)}),
+              B({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x03, 0xFF, 0x2F, 0x00}));
+    // An end of track in the middle is written without a delta, as always.
+    EXPECT_EQ(Build({EndOfTrack(5), Channel(EVT_NOTEON, 0, 1, 1)}),
+              B({0x00, 0xFF, 0x2F, 0x00, 0x90, 1, 1, 0x00}));
+    // A payload length without a buffer is written as zeros, never read from nowhere.
+    MIDIEvent text = WithPayload(EVT_META, 0x01, Bytes());
+    CMidiTrack track;
+    track.InsertEventAfter(nullptr, text);
+    track.GetEventPtrAt(track.GetEventHeadPosition()).dwLength = 2;
+    EXPECT_EQ(Encode(track), B({0x00, 0xFF, 0x01, 0x02, 0x00, 0x00, 0x00}));
+}
+
+TEST(Encoder, VariableLengthQuantitiesAreMinimal) {
+    const std::vector<std::pair<uint32_t, Bytes>> cases = {
+        {0, B({0x00})},
+        {127, B({0x7F})},
+        {128, B({0x81, 0x00})},
+        {0x3FFF, B({0xFF, 0x7F})},
+        {0x0FFFFFFF, B({0xFF, 0xFF, 0xFF, 0x7F})},
+        {0x10000000, B({0x81, 0x80, 0x80, 0x80, 0x00})},  // beyond four bytes: kept whole
+    };
+    for (const auto& [value, bytes] : cases) {
+        Bytes out(8, 0);
+        uint8_t* p = out.data();
+        struct Writer : CMidiTrack {
+            using CMidiTrack::WriteVarLen;
+        };
+        Writer::WriteVarLen(value, p);
+        EXPECT_EQ(Bytes(out.data(), p), bytes) << value;
+        EXPECT_EQ(Build({Channel(EVT_CHANPRESSURE, 0, 1, 0, value)}),
+                  Cat({B({0x00, 0xD0, 1}), bytes}))
+            << value;
+    }
+}
+
+TEST(Encoder, TheFirstDeltaIsTheFirstEventsTime) {
+    MIDIEvent ev = Channel(EVT_NOTEON, 0, 60, 1);
+    ev.lTime = 480;
+    EXPECT_EQ(Build({ev}), B({0x83, 0x60, 0x90, 60, 1, 0x00}));
+    ev.lTime = -5;  // a negative time cannot be a delta: written as 0
+    EXPECT_EQ(Build({ev}), B({0x00, 0x90, 60, 1, 0x00}));
+    CMidiTrack empty;
+    EXPECT_EQ(empty.GetEncodedSize(), 1u);
+    EXPECT_EQ(Encode(empty), B({0x00}));
+}
+
+TEST(Encoder, NeverWritesPastTheCapacityGiven) {
+    CMidiTrack track;
+    const Bytes text(40, 'x');
+    track.InsertEventAfter(nullptr, WithPayload(EVT_META, 0x01, text));
+    track.InsertEventAfter(nullptr, EndOfTrack());
+    const uint32_t size = track.GetEncodedSize();
+    EXPECT_EQ(size, 1u + 3u + 40u + 1u + 3u);
+
+    Bytes buffer(size, 0xEE);
+    uint8_t* p = buffer.data();
+    int32_t length = static_cast<int32_t>(size) - 1;
+    EXPECT_EQ(track.GetMidiTrackRawData(p, length), 0);
+    EXPECT_EQ(length, static_cast<int32_t>(size));
+    EXPECT_EQ(buffer, Bytes(size, 0xEE));
+
+    uint8_t* none = nullptr;
+    length = 100;
+    EXPECT_EQ(track.GetMidiTrackRawData(none, length), 0);
+    length = 0;
+    EXPECT_EQ(track.GetMidiTrackRawData(p, length), 0);
+    length = -3;
+    EXPECT_EQ(track.GetMidiTrackRawData(p, length), 0);
+}
+
+TEST(Encoder, EncodingCanOutgrowTheDecodedLength) {
+    // Running status across a meta event is read, but written only between adjacent events.
+    const Bytes data =
+        B({0x00, 0x90, 60, 1, 0x00, 0xFF, 0x01, 0x00, 0x00, 61, 1, 0x00, 0xFF, 0x2F, 0x00});
+    CMidiTrack track;
+    ASSERT_EQ(track.SetMidiTrackRawData(data.data(), static_cast<int32_t>(data.size())), 1);
+    EXPECT_EQ(track.GetEncodedSize(), static_cast<uint32_t>(track.GetTrkLen()) + 1);
+    EXPECT_EQ(Encode(track), B({0x00, 0x90, 60, 1, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x90, 61, 1, 0x00,
+                                0xFF, 0x2F, 0x00}));
+}
+
+TEST(Encoder, EveryCorpusTrackSurvivesEncodingAndDecodingAgain) {
+    for (const std::string& name : testsupport::CorpusFiles()) {
+        const Bytes file = testsupport::ReadFile(testsupport::DataPath("corpus/" + name));
+        for (size_t at = 14; at + 8 <= file.size();) {
+            const size_t length = (size_t{file[at + 4]} << 24) | (size_t{file[at + 5]} << 16) |
+                                  (size_t{file[at + 6]} << 8) | file[at + 7];
+            const size_t take = std::min(length, file.size() - at - 8);
+            CMidiTrack original;
+            ASSERT_EQ(
+                original.SetMidiTrackRawData(file.data() + at + 8, static_cast<int32_t>(take)), 1)
+                << name;
+            const Bytes encoded = Encode(original);
+            CMidiTrack again;
+            ASSERT_EQ(
+                again.SetMidiTrackRawData(encoded.data(), static_cast<int32_t>(encoded.size())), 1)
+                << name;
+            ASSERT_EQ(again.GetCount(), original.GetCount()) << name;
+            POSITION a = original.GetEventHeadPosition(), b = again.GetEventHeadPosition();
+            while (a != nullptr && b != nullptr) {
+                const MIDIEvent x = original.GetNextEvent(a), y = again.GetNextEvent(b);
+                ASSERT_EQ(x.lTime, y.lTime) << name;
+                ASSERT_EQ(testsupport::Canonical(x), testsupport::Canonical(y)) << name;
+            }
+            at += 8 + take;
+        }
+    }
+}

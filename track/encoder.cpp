@@ -1,0 +1,179 @@
+// CMidiTrack: encoding the event list back into the data bytes of a track chunk.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "midifolio/midi_track.h"
+
+namespace midifolio {
+
+namespace {
+
+// Bytes a variable-length quantity takes. Values up to 0x0FFFFFFF take one to four bytes;
+// larger ones (only from hand-made deltas) take five, so that no value is cut short.
+inline uint32_t VarLenSize(uint32_t value) {
+    uint32_t n = 1;
+    while (value >>= 7) ++n;
+    return n;
+}
+
+// Output that only counts the bytes (for the exact size) ...
+struct CountingOut {
+    uint64_t size = 0;
+    void Byte(uint8_t) { ++size; }
+    void Bytes(const uint8_t*, uint32_t n) { size += n; }
+    void VarLen(uint32_t value) { size += VarLenSize(value); }
+};
+
+// ... and output that writes them; the capacity has been checked by counting first.
+struct WritingOut {
+    uint8_t* p;
+    void Byte(uint8_t b) { *p++ = b; }
+    void Bytes(const uint8_t* src, uint32_t n) {
+        if (n == 0) return;
+        if (src != nullptr)
+            std::memcpy(p, src, n);
+        else
+            std::memset(p, 0, n);  // a payload without a buffer is written as zeros
+        p += n;
+    }
+    void VarLen(uint32_t value) {
+        uint8_t tmp[5];
+        int n = 0;
+        tmp[n++] = value & 0x7F;
+        while (value >>= 7) tmp[n++] = static_cast<uint8_t>((value & 0x7F) | 0x80);
+        while (n > 0) *p++ = tmp[--n];
+    }
+};
+
+uint8_t ChannelStatus(uint32_t type) {
+    switch (type) {
+        case EVT_NOTEOFF:
+            return 0x80;
+        case EVT_NOTEON:
+            return 0x90;
+        case EVT_KEYPRESSURE:
+            return 0xA0;
+        case EVT_CONTROL:
+            return 0xB0;
+        case EVT_PROGRAM:
+            return 0xC0;
+        case EVT_CHANPRESSURE:
+            return 0xD0;
+        case EVT_PITCHBEND:
+            return 0xE0;
+        default:
+            return 0;
+    }
+}
+
+// The one encoding routine, shared by counting and writing so that the two always agree.
+//
+// Choices beyond the plain byte format: the channel is taken modulo 16 (a channel byte of
+// 16 or more would otherwise turn the status into another kind); running status is used only
+// between adjacent channel messages of the same type code and channel, and never when the
+// first data byte has its top bit set (it would read as a status byte); a negative time of
+// the first event is written as 0.
+template <class Out>
+void Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
+    out.VarLen(first != nullptr && first->lTime > 0 ? static_cast<uint32_t>(first->lTime) : 0);
+    bool running = false;
+    uint32_t written = 0;
+    for (const MIDIEventPtr* e = first; e != nullptr && written < count; e = e->pNext) {
+        ++written;
+        const uint32_t type = e->dwType;
+        if (const uint8_t status = ChannelStatus(type)) {
+            if (!running || e->byData1 >= 0x80)
+                out.Byte(static_cast<uint8_t>(status | (e->byChannel & 0x0F)));
+            if (type == EVT_PITCHBEND) {
+                out.Byte(e->wBend & 0x7F);
+                out.Byte((e->wBend >> 7) & 0x7F);
+            } else {
+                out.Byte(e->byData1);
+                if (type != EVT_PROGRAM && type != EVT_CHANPRESSURE) out.Byte(e->byData2);
+            }
+            out.VarLen(e->dwDelta);
+        } else if (type == EVT_META) {
+            out.Byte(0xFF);
+            out.Byte(static_cast<uint8_t>(e->dwSubType));
+            if ((e->dwSubType & 0xFF) == 0x2F) {
+                out.Byte(0x00);  // end of track: neither payload nor delta
+            } else {
+                out.VarLen(e->dwLength);
+                out.Bytes(e->pData, e->dwLength);
+                out.VarLen(e->dwDelta);
+            }
+        } else if (type == EVT_SYSEX || type == EVT_SYSEXESC) {
+            out.Byte(type == EVT_SYSEX ? 0xF0 : 0xF7);
+            out.VarLen(e->dwLength);
+            out.Bytes(e->pData, e->dwLength);
+            out.VarLen(e->dwDelta);
+        } else if (type == EVT_SYSCOMMON) {
+            const uint32_t sub = e->dwSubType;
+            if (sub >= 0xF1 && sub <= 0xF7) {
+                uint8_t data[4];
+                std::memcpy(data, &e->dwLength, sizeof data);
+                out.Byte(static_cast<uint8_t>(sub));
+                if (sub == 0xF1 || sub == 0xF3) out.Byte(data[0]);
+                if (sub == 0xF2) {
+                    out.Byte(data[0]);
+                    out.Byte(data[1]);
+                }
+                out.VarLen(e->dwDelta);
+            }
+        } else if (type == EVT_REALTIME) {
+            if (e->dwSubType >= 0xF8 && e->dwSubType <= 0xFE) {
+                out.Byte(static_cast<uint8_t>(e->dwSubType));
+                out.VarLen(e->dwDelta);
+            }
+        }
+        // Any other type code writes nothing, not even its delta.
+        const MIDIEventPtr* next = e->pNext;
+        running = next != nullptr && next->dwType == type && next->byChannel == e->byChannel;
+    }
+}
+
+}  // namespace
+
+void CMidiTrack::WriteVarLen(uint32_t value, uint8_t*& p) {
+    WritingOut out{p};
+    out.VarLen(value);
+    p = out.p;
+}
+
+uint32_t CMidiTrack::GetEncodedSize() const {
+    CountingOut counter;
+    Encode(m_pHead, static_cast<uint32_t>(std::max<int32_t>(m_lEventCount, 0)), counter);
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(counter.size, std::numeric_limits<uint32_t>::max()));
+}
+
+// dwLength carries the capacity of pBuffer in and the bytes written out. When the encoding
+// does not fit, nothing is written, dwLength tells the size needed and the result is 0.
+// pBuffer itself is not moved.
+int CMidiTrack::EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_t*& pBuffer,
+                                  uint32_t& dwLength) {
+    CountingOut counter;
+    Encode(pFirst, dwCount, counter);
+    if (pBuffer == nullptr || counter.size > dwLength) {
+        dwLength = static_cast<uint32_t>(
+            std::min<uint64_t>(counter.size, std::numeric_limits<uint32_t>::max()));
+        return 0;
+    }
+    WritingOut out{pBuffer};
+    Encode(pFirst, dwCount, out);
+    dwLength = static_cast<uint32_t>(out.p - pBuffer);
+    return 1;
+}
+
+int CMidiTrack::GetMidiTrackRawData(uint8_t*& pBuffer, int32_t& lLength) {
+    if (pBuffer == nullptr || lLength <= 0) return 0;
+    uint32_t length = static_cast<uint32_t>(lLength);
+    const int result = EventList2RawData(
+        m_pHead, static_cast<uint32_t>(std::max<int32_t>(m_lEventCount, 0)), pBuffer, length);
+    lLength = static_cast<int32_t>(
+        std::min<uint32_t>(length, static_cast<uint32_t>(std::numeric_limits<int32_t>::max())));
+    return result;
+}
+
+}  // namespace midifolio
