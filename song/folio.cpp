@@ -1,40 +1,137 @@
-// STUB: replaced by the real song object, loader and writer.
+// The song object: construction, the track list, header information and small accessors.
+#include <algorithm>
+#include <new>
+
 #include "midifolio/midi_folio.h"
 
 namespace midifolio {
+
 CMidiFolio::CMidiFolio()
-    : m_MidiHead{0, 0, 0}, m_nChannelUsed{}, m_bModified(0), m_bValidatePercussion(0), m_bHasNotes(0),
-      m_sink(DefaultMessageSink()) {}
-CMidiFolio::~CMidiFolio() = default;
-CMidiTrack* CMidiFolio::CreateTrack() { return new CMidiTrack(); }
-CMidiTrack* CMidiFolio::GetTrack(int i) const {
-    return i >= 0 && i < static_cast<int>(m_TrackList.size()) ? m_TrackList[i].get() : nullptr;
+    : m_MidiHead{0, 0, 0},
+      m_nChannelUsed{},
+      m_bModified(0),
+      m_bValidatePercussion(0),
+      m_bHasNotes(0),
+      m_sink(DefaultMessageSink()) {
+    m_MidiTempo.SetMessageSink(m_sink);
 }
-long CMidiFolio::GetTrackNum() const { return static_cast<long>(m_TrackList.size()); }
-int CMidiFolio::AddTrack(CMidiTrack*) { return -1; }
-int CMidiFolio::InsertTrack(CMidiTrack*, int, int) { return -1; }
-void CMidiFolio::RemoveTrkAll() { m_TrackList.clear(); }
-int CMidiFolio::SetMidiHeaderinfo(const _MIDIHEAD* p) { if (!p) return 0; m_MidiHead = *p; return 1; }
-_MIDIHEAD CMidiFolio::GetMidiHeaderInfo() const { return m_MidiHead; }
-int CMidiFolio::IsModified() const { return m_bModified; }
-void CMidiFolio::SetModifiedFlag(int b) { m_bModified = b; }
-std::string CMidiFolio::GetMidiPath() const { return m_strMidiPath; }
-CMidiTempo& CMidiFolio::GetMidiTempo() { return m_MidiTempo; }
-void CMidiFolio::SetMidiTempo(CMidiTempo*) {}
-void CMidiFolio::BpmToUsPB(int, int*) {}
-void CMidiFolio::UsPBToBpm(int, int*) {}
-void CMidiFolio::SetMessageSink(MessageSink sink) { m_sink = std::move(sink); }
-int CMidiFolio::LoadMidiFile(std::string, ProgressObserver*) { return 0; }
-int CMidiFolio::StoreMidiFile(std::string, ProgressObserver*) { return 0; }
-int CMidiFolio::DecodeHead(detail::FileReader&) { return -1; }
-int CMidiFolio::DecodeTracks(detail::FileReader&, ProgressObserver*) { return -2; }
-void CMidiFolio::StoreHead(detail::FileWriter&) {}
-int CMidiFolio::StoreTracks(detail::FileWriter&, ProgressObserver*) { return 0; }
-void CMidiFolio::ReverseMultiBytes(uint8_t*, int) {}
+
+CMidiFolio::~CMidiFolio() {
+    // The song-wide event list refers into the tracks: release it before them.
+    m_EventList.clear();
+    RemoveTrkAll();
+}
+
+CMidiTrack* CMidiFolio::CreateTrack() {
+    return new (std::nothrow) CMidiTrack();
+}
+
+CMidiTrack* CMidiFolio::GetTrack(int nIndex) const {
+    if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_TrackList.size()) return nullptr;
+    return m_TrackList[static_cast<size_t>(nIndex)].get();
+}
+
+long CMidiFolio::GetTrackNum() const {
+    return static_cast<long>(m_TrackList.size());
+}
+
+// A track that is already in the list is refused like a null one: taking it over a second
+// time would make the song destroy it twice.
+static bool Holds(const std::vector<std::unique_ptr<CMidiTrack>>& list, const CMidiTrack* p) {
+    return std::any_of(list.begin(), list.end(),
+                       [p](const std::unique_ptr<CMidiTrack>& t) { return t.get() == p; });
+}
+
+int CMidiFolio::AddTrack(CMidiTrack* pTrack) {
+    if (pTrack == nullptr || Holds(m_TrackList, pTrack)) return -1;
+    m_TrackList.emplace_back(pTrack);
+    m_bModified = 1;
+    return static_cast<int>(m_TrackList.size()) - 1;
+}
+
+int CMidiFolio::InsertTrack(CMidiTrack* pTrack, int nIndex, int bBefore) {
+    if (pTrack == nullptr) return -1;
+    if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_TrackList.size()) return -1;
+    if (Holds(m_TrackList, pTrack)) return -1;
+    int result = bBefore ? nIndex : nIndex + 1;
+    m_TrackList.emplace(m_TrackList.begin() + result, pTrack);
+    m_bModified = 1;
+    return result;
+}
+
+void CMidiFolio::RemoveTrkAll() {
+    m_TrackList.clear();
+}
+
+int CMidiFolio::SetMidiHeaderinfo(const _MIDIHEAD* pHead) {
+    if (pHead == nullptr) return 0;
+    m_MidiHead = *pHead;
+    return 1;
+}
+
+_MIDIHEAD CMidiFolio::GetMidiHeaderInfo() const {
+    return m_MidiHead;
+}
+
+int CMidiFolio::IsModified() const {
+    return m_bModified;
+}
+
+void CMidiFolio::SetModifiedFlag(int bModified) {
+    m_bModified = bModified;
+}
+
+std::string CMidiFolio::GetMidiPath() const {
+    return m_strMidiPath;
+}
+
+CMidiTempo& CMidiFolio::GetMidiTempo() {
+    return m_MidiTempo;
+}
+
+void CMidiFolio::SetMidiTempo(CMidiTempo* pTempo) {
+    if (pTempo == nullptr) return;
+    if (pTempo == &m_MidiTempo) {
+        // Merging the map into itself walks a list that grows on the way: merge a copy.
+        CMidiTempo copy(*pTempo);
+        m_MidiTempo = copy;
+    } else {
+        m_MidiTempo = *pTempo;
+    }
+    m_MidiHead.nDivision = m_MidiTempo.GetTicksPerQuarterNote();
+}
+
+void CMidiFolio::BpmToUsPB(int nValue, int* pResult) {
+    if (nValue == 0 || pResult == nullptr) return;
+    *pResult = 60000000 / nValue;
+}
+
+void CMidiFolio::UsPBToBpm(int nValue, int* pResult) {
+    BpmToUsPB(nValue, pResult);
+}
+
+void CMidiFolio::SetMessageSink(MessageSink sink) {
+    m_sink = std::move(sink);
+    m_MidiTempo.SetMessageSink(m_sink);
+}
+
+void CMidiFolio::ReverseMultiBytes(uint8_t* pBytes, int nCount) {
+    if (pBytes == nullptr) return;
+    for (int k = 0; k < nCount / 2; ++k) std::swap(pBytes[k], pBytes[nCount - 1 - k]);
+}
+
 CMidiTrack* CMidiFolio::TrackForQuery(int nIndex) const {
     if (nIndex < 0 || nIndex >= m_MidiHead.nTracks) return nullptr;
     return GetTrack(nIndex);
 }
-void CMidiFolio::ShowMessage(const std::string& text) const { if (m_sink) m_sink(text); }
-int CMidiFolio::GetNoteUsage(int, int) const { return 0; }
+
+void CMidiFolio::ShowMessage(const std::string& text) const {
+    if (m_sink) m_sink(text);
+}
+
+int CMidiFolio::GetNoteUsage(int nRow, int nNote) const {
+    if (nRow < 0 || nRow >= NOTE_USAGE_ROWS || nNote < 0 || nNote >= 128) return 0;
+    return m_NoteUsage.test(static_cast<size_t>(nRow) * 128 + static_cast<size_t>(nNote)) ? 1 : 0;
+}
+
 }  // namespace midifolio

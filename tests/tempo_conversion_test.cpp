@@ -2,10 +2,14 @@
 // that cannot convert, and the bisection against the linear search rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "midifolio/midifolio.h"
+#include "test_support.h"
 
 using namespace midifolio;
 
@@ -224,4 +228,105 @@ TEST(TempoConversion, SearchMatchesTheLinearRuleOnRandomTables) {
         big.GetTempos().push_back(T(i / 3, 500000 + i % 5));
     std::vector<int32_t> probes = {-1, 0, 1, 7, 5000, 10922, 10923, 10924, 10925, 10940, 20000};
     check(big, probes);
+}
+
+// Every event of the corpus converted to milliseconds through a tempo map built the way a
+// load builds it, against exact times computed from python3-mido's reading of the same file
+// (its set_tempo events merged over all tracks, 120 BPM before the first). The map truncates
+// once per tempo change and once for the event: at most that many milliseconds short.
+TEST(TempoConversion, CorpusEventTimesAgreeWithExactTimesFromAnIndependentReader) {
+    using namespace testsupport;
+    const std::string script = R"PY(
+import sys, bisect
+sys.path.append('/usr/lib/python3/dist-packages')
+import mido
+for path in sys.argv[1:]:
+    try:
+        mid = mido.MidiFile(path)
+    except Exception:
+        print('F SKIP')
+        continue
+    changes = []
+    for tr in mid.tracks:
+        t = 0
+        for msg in tr:
+            t += msg.time
+            if msg.type == 'set_tempo':
+                changes.append((t, msg.tempo))
+    changes.sort(key=lambda c: c[0])
+    ticks, starts, tempos = [0], [0.0], [500000]
+    for t, us in changes:
+        starts.append(starts[-1] + (t - ticks[-1]) * tempos[-1] / (mid.ticks_per_beat * 1000.0))
+        ticks.append(t)
+        tempos.append(us)
+    print('F', len(mid.tracks))
+    for tr in mid.tracks:
+        t, out = 0, []
+        for msg in tr:
+            t += msg.time
+            i = bisect.bisect_right(ticks, t) - 1
+            out.append('%.3f' % (starts[i] + (t - ticks[i]) * tempos[i] / (mid.ticks_per_beat * 1000.0)))
+        print('T', ' '.join(out))
+)PY";
+    const std::string scriptPath = WriteFile("exact_ms.py", Bytes(script.begin(), script.end()));
+    const std::vector<std::string> files = CorpusFiles();
+    std::string command = "/usr/bin/python3 " + scriptPath;
+    for (const std::string& name : files) command += " " + DataPath("corpus/" + name);
+    int status = 0;
+    std::istringstream out(testsupport::Run(command, &status));
+    ASSERT_EQ(status, 0);
+
+    size_t checked = 0;
+    for (const std::string& name : files) {
+        SCOPED_TRACE(name);
+        std::string line, tag;
+        ASSERT_TRUE(std::getline(out, line));
+        std::istringstream head(line);
+        head >> tag;
+        ASSERT_EQ(tag, "F");
+        std::string what;
+        head >> what;
+        if (what == "SKIP") continue;  // a file the independent reader refuses
+
+        const Bytes file = ReadFile(DataPath("corpus/" + name));
+        CMidiTempo map;
+        map.SetTicksPerQuarterNote((file[12] << 8) | file[13]);
+        _TEMPO first{0, 0, 120, 500000};
+        map.SetTempo(first);
+        std::vector<CMidiTrack> tracks;
+        tracks.reserve(std::stoul(what));
+        for (size_t at = 14; at + 8 <= file.size();) {
+            const size_t length = (size_t{file[at + 4]} << 24) | (size_t{file[at + 5]} << 16) |
+                                  (size_t{file[at + 6]} << 8) | file[at + 7];
+            const size_t take = std::min(length, file.size() - at - 8);
+            tracks.emplace_back();
+            tracks.back().SetTempoObject(&map);
+            ASSERT_EQ(
+                tracks.back().SetMidiTrackRawData(file.data() + at + 8, static_cast<int32_t>(take)),
+                1);
+            at += 8 + take;
+        }
+        map.ReCalculateTempolst();
+        const TempoList& list = static_cast<const CMidiTempo&>(map).GetTempos();
+        for (const CMidiTrack& track : tracks) {
+            ASSERT_TRUE(std::getline(out, line));
+            std::istringstream times(line);
+            times >> tag;
+            ASSERT_EQ(tag, "T");
+            for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr;) {
+                const MIDIEvent ev = track.GetNextEvent(pos);
+                double exact = 0;
+                ASSERT_TRUE(times >> exact);
+                const int32_t ours = map.TicksToMsecs(ev.lTime);
+                const auto before =
+                    std::lower_bound(list.begin(), list.end(), ev.lTime,
+                                     [](const _TEMPO& t, int32_t at) { return t.lTicks < at; }) -
+                    list.begin();
+                ASSERT_LE(ours, exact + 1e-6) << "tick " << ev.lTime;
+                ASSERT_LT(exact - ours, static_cast<double>(before) + 1.0) << "tick " << ev.lTime;
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 100000u);
 }

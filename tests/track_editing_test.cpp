@@ -148,7 +148,8 @@ TEST(TrackObject, CopiesOwnTheirNodesAndPayloads) {
         EXPECT_EQ(std::memcmp(b.pData, "hi", 2), 0);
         EXPECT_NE(c->GetEventHeadPosition(), track.GetEventHeadPosition());
     }
-    assigned = assigned;  // self-assignment keeps everything
+    const CMidiTrack& self = assigned;
+    assigned = self;  // self-assignment keeps everything
     EXPECT_EQ(assigned.GetCount(), 3);
     track.RemoveAllPt();
     EXPECT_EQ(copy.GetCount(), 3);

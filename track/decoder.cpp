@@ -35,6 +35,26 @@ constexpr uint32_t FixedMetaSize(uint32_t type) {
     }
 }
 
+// A variable-length quantity at p, not reading at or beyond end. On success p moves past it;
+// kVarLenFailure when the bytes run out (p unmoved). Values keep their low 32 bits.
+inline uint32_t ReadVlq(const uint8_t*& p, const uint8_t* end) {
+    const uint8_t* q = p;
+    if (q >= end) return kVarLenFailure;
+    uint32_t byte = *q++;
+    if (!(byte & 0x80)) {  // the common one-byte case
+        p = q;
+        return byte;
+    }
+    uint32_t value = byte & 0x7F;
+    do {
+        if (q >= end) return kVarLenFailure;
+        byte = *q++;
+        value = (value << 7) | (byte & 0x7F);
+    } while (byte & 0x80);
+    p = q;
+    return value;
+}
+
 }  // namespace
 
 int CMidiTrack::SetMidiTrackRawData(const uint8_t* pData, int32_t lLength) {
@@ -52,22 +72,12 @@ int CMidiTrack::SetMidiTrackRawData(const uint8_t* pData, int32_t lLength) {
 // checks that the bytes it takes lie before it (a pointer difference, so no counter can
 // wrap). m_lReadCount tells how many bytes were consumed when the run ended.
 uint32_t CMidiTrack::ReadVarLen(const uint8_t*& p) {
-    const uint8_t* q = p;
-    if (q >= m_pDataEnd) return kVarLenFailure;
-    uint32_t byte = *q++;
-    uint32_t value = byte & 0x7F;
-    while (byte & 0x80) {
-        if (q >= m_pDataEnd) return kVarLenFailure;
-        byte = *q++;
-        value = (value << 7) | (byte & 0x7F);  // keeps the low 32 bits
-    }
-    p = q;
-    return value;
+    return ReadVlq(p, m_pDataEnd);
 }
 
 // Decodes the event at p into ev and reads the delta time after it. 0: an event; -2: the
 // end-of-track event; -1: the bytes ran out (a payload may then be left in ev.pData).
-int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
+inline int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
     const uint8_t* end = m_pDataEnd;
     auto has = [&](uint64_t n) { return n <= static_cast<uint64_t>(end - p); };
     ev.pData = nullptr;
@@ -115,7 +125,7 @@ int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
         ev.dwType = EVT_SYSEX;
         ev.byChannel = 255;
         ev.byPort = m_byPort;
-        const uint32_t length = ReadVarLen(p);
+        const uint32_t length = ReadVlq(p, end);
         if (length == kVarLenFailure) return -1;
         ev.dwLength = length;
         if (!has(length)) return -1;
@@ -200,7 +210,7 @@ int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
                     break;
             }
         } else {
-            const uint32_t length = ReadVarLen(p);
+            const uint32_t length = ReadVlq(p, end);
             if (length == kVarLenFailure) return -1;
             ev.dwLength = length;
             if (!has(length)) return -1;
@@ -219,11 +229,11 @@ int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
             if (note < 35 || note > 81)
                 m_bPercussValid = 0;
             else if (ev.byData2 > 0)
-                m_NoteUsage.set(NOTE_USAGE_PERCUSSION_ROW * 128 + note);
+                m_NoteUsage[NOTE_USAGE_PERCUSSION_ROW * 128 + note] = true;
         } else if (ev.byData2 > 0 && note < 128) {
             const int32_t program = m_nProgram[ev.byChannel & 0x0F];
             if (program >= 0 && program < 128)
-                m_NoteUsage.set(static_cast<size_t>(program) * 128 + note);
+                m_NoteUsage[static_cast<size_t>(program) * 128 + note] = true;
         }
     }
 
@@ -232,7 +242,7 @@ int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
     if (p == end) {
         ev.dwDelta = 0;
     } else {
-        const uint32_t delta = ReadVarLen(p);
+        const uint32_t delta = ReadVlq(p, end);
         if (delta == kVarLenFailure) return -1;
         ev.dwDelta = delta;
     }
@@ -252,9 +262,10 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
 
     MIDIEvent ev{};
     const uint8_t* p = pData;
-    const uint32_t first = ReadVarLen(p);
+    const uint32_t first = ReadVlq(p, m_pDataEnd);
     if (first == kVarLenFailure) {
         m_lReadCount = p - pData;
+        m_pDataEnd = nullptr;
         return 0;
     }
     uint32_t time = first;
@@ -269,8 +280,15 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
             result = 0;
             break;
         }
-        MIDIEventPtr* node = NewNode(ev);
-        node->pData = ev.pData;  // the node takes over the payload
+        MIDIEventPtr* node;
+        if (m_freeNodes.empty()) {
+            // A copy with its payload, which the node takes over.
+            m_nodePool.push_back(MIDIEventPtr{ev, nullptr});
+            node = &m_nodePool.back();
+        } else {
+            node = NewNode(ev);
+            node->pData = ev.pData;  // the node takes over the payload
+        }
         if (m_pTail == nullptr)
             m_pHead = node;
         else
@@ -284,6 +302,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         if (rc == -2 || p >= m_pDataEnd) break;
     }
     m_lReadCount = p - pData;
+    m_pDataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
     return result;
 }
 

@@ -60,9 +60,19 @@ public:
     void SetMessageSink(MessageSink sink);
 
     // ---------------------------------------------------------------- file I/O
-    // 1 when the whole file was read; 0 otherwise, with exactly one message to the sink.
+    // Reads a Standard MIDI File (format 0 or 1, ticks per quarter note) and appends its
+    // tracks to the song; the first track starts with a 120 bpm tempo event at tick 0.
+    // 1 when the whole file was read; 0 otherwise, with exactly one message to the sink:
+    // the system's text when the file cannot be opened, else "Not Midi file!!",
+    // "Error read data!!", "Error time unsupport!!", "Error format unsupport!!" or
+    // "Error Track!!". What was read before a failure stays in the song. Progress: range
+    // 0..n (n declared tracks), then the position i after track i.
     int LoadMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
-    // 1 when the file was written completely; 0 otherwise (the existing file is intact).
+    // Writes the song as a Standard MIDI File (header, then one chunk per track) and sets
+    // the header's track count to the number of tracks. The file is written under a
+    // temporary name beside the target and renamed over it only when complete, keeping
+    // the target's permission bits: 1 when the file was written completely; 0 otherwise,
+    // with the existing file intact. Shows no message. Progress as for loading.
     int StoreMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
 
     // ---------------------------------------------------------------- musical time

@@ -20,7 +20,7 @@ constexpr int NOTE_USAGE_PERCUSSION_ROW = 128;
 using NoteUsageTable = std::bitset<NOTE_USAGE_ROWS * 128>;
 
 class MIDIFOLIO_API CMidiTrack {
-public:
+  public:
     CMidiTrack();
     // Copies make their own nodes and payload buffers: two tracks never share them.
     CMidiTrack(const CMidiTrack& other);
@@ -28,11 +28,11 @@ public:
     ~CMidiTrack();
 
     // --- accessors ---
-    uint8_t GetTrackNum() const;         // low 8 bits of the track number (255 when unset)
+    uint8_t GetTrackNum() const;          // low 8 bits of the track number (255 when unset)
     void SetTrackNum(int32_t nTrackNum);  // the loader stores the chunk index here
-    int32_t GetTrkLen() const;           // raw byte length (encoding buffer size), bytes
-    uint16_t GetTrackEventNums() const;  // event count modulo 65536
-    int32_t GetCount() const;            // event count
+    int32_t GetTrkLen() const;            // raw byte length (encoding buffer size), bytes
+    uint16_t GetTrackEventNums() const;   // event count modulo 65536
+    int32_t GetCount() const;             // event count
     void SetTempoObject(CMidiTempo* pTempo);
     CMidiTempo* GetTempoObject() const;
     void SetISValidatePercuss();
@@ -50,9 +50,9 @@ public:
     POSITION GetEventHeadPosition() const;
     MIDIEvent GetNextEvent(POSITION& pos) const;  // pos must be non-null
     MIDIEventPtr* GetNextPtr(POSITION& pos) const;
-    MIDIEvent GetAt(POSITION pos) const;          // pos must be non-null
-    MIDIEvent& GetEventPtrAt(POSITION pos);       // pos must be non-null
-    POSITION FindIndex(int nIndex) const;         // O(1) after decoding or sorting
+    MIDIEvent GetAt(POSITION pos) const;     // pos must be non-null
+    MIDIEvent& GetEventPtrAt(POSITION pos);  // pos must be non-null
+    POSITION FindIndex(int nIndex) const;    // O(1) after decoding or sorting
     POSITION GetTailPosition() const;
 
     // Empties the list (nodes and owned payloads); length, decoder state and the
@@ -61,42 +61,62 @@ public:
 
     // --- decoding (track chunk data bytes -> events) ---
     // 0 for null data or length <= 0; otherwise 1 when the bytes decoded to their end or to
-    // an end-of-track event, 0 when an event failed (the events before it stay).
+    // an end-of-track event, 0 when an event failed (the events before it stay). Events the
+    // track held before are released first. Data that ends right after a complete event
+    // lacks only the delta after it, which counts as 0. The bytes stay the caller's.
     int SetMidiTrackRawData(const uint8_t* pData, int32_t lLength);
 
     // --- encoding (events -> track chunk data bytes) ---
     // lLength carries the capacity of pBuffer in and the bytes written out. Never writes
-    // past the capacity: when the encoding does not fit, returns 0 and sets lLength to the
-    // size that is needed (see GetEncodedSize).
+    // past the capacity: when the encoding does not fit, returns 0, writes nothing and sets
+    // lLength to the size that is needed (see GetEncodedSize). pBuffer is not moved.
+    // Running status is used between adjacent channel messages of the same type code and
+    // channel (never before a first data byte above 127); byChannel is written modulo 16;
+    // a negative lTime of the first event is written as a first delta of 0; deltas beyond
+    // 0x0FFFFFFF take five bytes rather than being cut.
     int GetMidiTrackRawData(uint8_t*& pBuffer, int32_t& lLength);
     // Exact number of bytes the encoding of the whole list takes.
     uint32_t GetEncodedSize() const;
 
     // --- editing ---
+    // Insert a copy after pos (null: append); meta and sysex payloads are copied. Null,
+    // with GetLastResult 0, for a non-null pos in an empty track or when no memory is left
+    // for the payload copy. Raises GetTrkLen by 32 plus the payload length.
     POSITION InsertEventAfter(POSITION pos, MIDIEvent event);
     POSITION InsertEventAfter(POSITION pos, const MIDIEvent* pEvent);
+    // 1 deleted; 0 for the tail, an empty track or a position not in the list.
     int DeleteEvent(POSITION pos);
+    // The first event at lTime (ticks); wType takes no part in the match.
     int GetEvent(int32_t lTime, uint16_t wType, MIDIEvent* pEvent) const;
+    // The track selects nothing of its own (the song's queries do): 0, list untouched.
     int GetEventLstByType(uint16_t wType, MidiEventList& list) const;
     int GetEventLstByTime(int32_t lFrom, int32_t lTo, MidiEventList& list) const;
     void FreePtrList(MidiEventList& list) const;
 
     // --- ordering and timing ---
+    // Stable sort by lTime, relinking nodes (positions stay valid); dwDelta rebuilt, the
+    // last one 120; *plEndTime = the last time. 0 when the count exceeds the linked nodes.
     int SortTrackByLTime(int32_t* plEndTime);
+    // The first unmarked note-off (or note on with velocity 0) of the same channel and note
+    // after a sounding note on at pos; marks it (dwLength = PAIRING_MARK). 1 found, 0 not.
     int GetNextNoteOff(POSITION pos, MIDIEvent& noteOff);
     // Clears every pairing mark the track holds (song queries call it before pairing).
     void ClearPairingMarks();
+    // Every lTime becomes milliseconds through the attached tempo map (a map that cannot
+    // convert gives 0); dwDelta stays in ticks. 1; 0 and nothing changed without a map.
     int Convert2MSecond();
 
-protected:
+  protected:
     uint32_t ReadVarLen(const uint8_t*& p);
     static void WriteVarLen(uint32_t value, uint8_t*& p);
+    // Decodes at most min(dwLength, GetTrkLen()) bytes, appending to the list.
     int RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIEventPtr*& pLast,
                           uint32_t& dwCount);
+    // dwLength carries the capacity in: 0 and the needed size when the events do not fit.
     int EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_t*& pBuffer,
                           uint32_t& dwLength);
 
-private:
+  private:
     void InitialPt();
     int DecodeEvent(const uint8_t*& p, MIDIEvent& ev);
     MIDIEventPtr* NewNode(const MIDIEvent& ev);  // from the track's node pool

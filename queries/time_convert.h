@@ -1,0 +1,48 @@
+// Conversion of _MIDI_TIME records among the four time formats, with the song's measure
+// length and tempo map looked up once so that a query can convert many records cheaply.
+#pragma once
+
+#include <cstdint>
+
+#include "midifolio/midi_tempo.h"
+#include "midifolio/time_format.h"
+
+namespace midifolio {
+namespace detail {
+
+// Truncates a double toward zero into 32 bits. NaN and values whose truncation does not fit
+// a signed 32-bit integer cannot be converted and give -1.
+int32_t TruncToInt32(double value);
+
+// Measure length in ticks from a time signature b/n and ticks per quarter q: the whole
+// quarter notes of one measure (b / n in single precision, divided by 1/4, truncated) times
+// q. 0 when that has no usable value (n or q not positive, a result outside 1..INT32_MAX).
+uint32_t MeasureTicks(int32_t nBarNum, int32_t nNoteNum, int32_t nTicksPerQuarter);
+
+class TimeConverter {
+  public:
+    // pTempo: the map that converts ticks and milliseconds (null: every such conversion
+    // gives -1). dwMeasureTicks: the measure length (0: measure conversions give -1).
+    TimeConverter(const CMidiTempo* pTempo, uint32_t dwMeasureTicks);
+
+    // Rewrites t into the target format; see CMidiFolio::ConvertMIDITime.
+    void Convert(_MIDI_TIME& t, TIME_FORMAT target) const;
+
+    int32_t TicksToMsecs(int32_t lTicks) const;
+
+  private:
+    // One step each; the record's format tag follows.
+    void ClockToMsecs(_MIDI_TIME& t) const;
+    void MsecsToClock(_MIDI_TIME& t) const;
+    void MsecsToTicks(_MIDI_TIME& t) const;
+    void TicksToMsecs(_MIDI_TIME& t) const;
+    void MeasureToTicks(_MIDI_TIME& t) const;
+    void TicksToMeasure(_MIDI_TIME& t) const;
+
+    const CMidiTempo* m_pTempo;
+    int32_t m_nQuarter;  // ticks per quarter note (<= 0: unknown)
+    int32_t m_lMeasure;  // measure length in ticks (0: unknown)
+};
+
+}  // namespace detail
+}  // namespace midifolio

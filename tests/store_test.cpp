@@ -1,0 +1,267 @@
+// Storing songs as Standard MIDI Files: the bytes written, progress, and that a failed
+// store never damages the file it was to replace.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "midifolio/midifolio.h"
+#include "test_support.h"
+
+using namespace midifolio;
+using namespace testsupport;
+
+namespace {
+
+const Bytes kEnd = B({0x00, 0xFF, 0x2F, 0x00});
+const Bytes kPrefix = B({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});
+
+// Loads bytes into a fresh song (which must succeed).
+void LoadInto(CMidiFolio& song, const Bytes& bytes) {
+    Messages messages;
+    song.SetMessageSink(messages.Sink());
+    ASSERT_EQ(song.LoadMidiFile(WriteFile("in.mid", bytes)), 1)
+        << ::testing::PrintToString(messages.list);
+}
+
+// Stores the song and returns the bytes of the file.
+Bytes Stored(CMidiFolio& song, int* result = nullptr) {
+    std::string path = TmpPath("out.mid");
+    int r = song.StoreMidiFile(path);
+    if (result) *result = r;
+    EXPECT_EQ(r, 1);
+    return ReadFile(path);
+}
+
+// Names in a folder that start with a dot (the writer's temporary files).
+std::vector<std::string> HiddenFiles(const std::string& dir) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != ".." && n[0] == '.') out.push_back(n);
+        }
+        closedir(d);
+    }
+    return out;
+}
+
+std::string MakeDir(const std::string& name) {
+    std::string dir = TmpPath(name);
+    EXPECT_EQ(mkdir(dir.c_str(), 0755), 0);
+    return dir;
+}
+
+}  // namespace
+
+TEST(Store, SongWithoutTracksIsTheHeaderAlone) {
+    CMidiFolio song;
+    EXPECT_EQ(Stored(song), B({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Store, HeaderWordsAreBigEndian) {
+    CMidiFolio song;
+    _MIDIHEAD head{1, 0, 480};
+    song.SetMidiHeaderinfo(&head);
+    EXPECT_EQ(Stored(song), B({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0x00, 0x01, 0, 0, 0x01, 0xE0}));
+}
+
+TEST(Store, TrackCountIsTheListLength) {
+    CMidiFolio song;
+    for (int i = 0; i < 3; ++i) song.AddTrack(new CMidiTrack());
+    _MIDIHEAD head{1, 5, 96};
+    song.SetMidiHeaderinfo(&head);
+    Bytes bytes = Stored(song);
+    ASSERT_GE(bytes.size(), 14u);
+    EXPECT_EQ(bytes[10], 0);
+    EXPECT_EQ(bytes[11], 3);
+    EXPECT_EQ(song.GetMidiHeaderInfo().nTracks, 3);
+    // New tracks have raw length 0: each is an empty chunk.
+    Bytes empty = B({'M', 'T', 'r', 'k', 0, 0, 0, 0});
+    EXPECT_EQ(bytes, Cat({Header(1, 3, 96), empty, empty, empty}));
+}
+
+TEST(Store, ProgressReportsTheRangeThenEachTrack) {
+    CMidiFolio song;
+    for (int i = 0; i < 4; ++i) song.AddTrack(new CMidiTrack());
+    ProgressLog progress;
+    ASSERT_EQ(song.StoreMidiFile(TmpPath("p.mid"), &progress), 1);
+    EXPECT_EQ(progress.calls,
+              (std::vector<std::string>{"range 0 4", "pos 0", "pos 1", "pos 2", "pos 3"}));
+}
+
+TEST(Store, LoadedSongIsWrittenWithThePrefixItGained) {
+    Bytes track = B({0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+    CMidiFolio song;
+    ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {track, kEnd})));
+    song.SetModifiedFlag(0);
+    std::string path = song.GetMidiPath();
+    Bytes bytes = Stored(song);
+    EXPECT_EQ(bytes, Smf(1, 96, {Cat({kPrefix, track}), kEnd}));
+    EXPECT_EQ(song.GetMidiPath(), path);
+    EXPECT_EQ(song.IsModified(), 0);
+
+    // Each round adds one more prefix event in front of the first track.
+    CMidiFolio again;
+    ASSERT_NO_FATAL_FAILURE(LoadInto(again, bytes));
+    EXPECT_EQ(Stored(again), Smf(1, 96, {Cat({kPrefix, kPrefix, track}), kEnd}));
+}
+
+TEST(Store, EncodesEventsByteForByte) {
+    // Second track of each file; the first is the end of track alone.
+    const std::vector<Bytes> tracks = {
+        // running status between note ons of one channel, none across channels or kinds
+        B({0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00, 0x00, 0x91, 0x3C, 0x64, 0x00, 0x81, 0x3C, 0x00,
+           0x00, 0xFF, 0x2F, 0x00}),
+        // pitch bend centre, song position, sysex with a delta of 10, first delta 480
+        B({0x83, 0x60, 0xE2, 0x00, 0x40, 0x00, 0xF2, 0x10, 0x20, 0x00, 0xF0,
+           0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x0A, 0xFF, 0x2F, 0x00}),
+        // long deltas in minimal form: 127, 128, 0x0FFFFFFF
+        B({0x00, 0xB0, 0x07, 0x64, 0x7F, 0x07, 0x50, 0x81, 0x00, 0xC0, 0x05, 0xFF, 0xFF, 0xFF, 0x7F,
+           0xFF, 0x2F, 0x00}),
+    };
+    for (const Bytes& track : tracks) {
+        CMidiFolio song;
+        ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {kEnd, track})));
+        EXPECT_EQ(Stored(song), Smf(1, 96, {Cat({kPrefix, kEnd}), track}));
+    }
+}
+
+TEST(Store, RunningStatusAcrossMetaEventsLosesNothing) {
+    // The source omits the status byte after a text meta and after a clock byte; the
+    // output repeats it there, so the encoding is longer than the raw length.
+    Bytes track = B({0x00, 0x90, 0x3C, 0x64, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x3E,
+                     0x64, 0x00, 0xF8, 0x00, 0x40, 0x64, 0x00, 0xFF, 0x2F, 0x00});
+    Bytes expected = B({0x00, 0x90, 0x3C, 0x64, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x90, 0x3E,
+                        0x64, 0x00, 0xF8, 0x00, 0x90, 0x40, 0x64, 0x00, 0xFF, 0x2F, 0x00});
+    CMidiFolio song;
+    ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {kEnd, track})));
+    ASSERT_LT(song.GetTrack(1)->GetTrkLen(), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(Stored(song), Smf(1, 96, {Cat({kPrefix, kEnd}), expected}));
+}
+
+TEST(Store, UnwritablePathFailsQuietlyAndChangesNothing) {
+    CMidiFolio song;
+    Messages messages;
+    song.SetMessageSink(messages.Sink());
+    song.AddTrack(new CMidiTrack());
+    _MIDIHEAD head{1, 9, 96};
+    song.SetMidiHeaderinfo(&head);
+    EXPECT_EQ(song.StoreMidiFile(TmpPath("missing/dir/out.mid")), 0);
+    EXPECT_EQ(song.StoreMidiFile(DataPath("corpus")), 0);  // a directory
+    EXPECT_EQ(song.StoreMidiFile(""), 0);
+    EXPECT_TRUE(messages.list.empty());
+    EXPECT_EQ(song.GetMidiHeaderInfo().nTracks, 9);
+}
+
+TEST(Store, ReplacesAnExistingFileKeepingItsPermissions) {
+    std::string dir = MakeDir("perm");
+    std::string path = dir + "/song.mid";
+    {
+        std::string old = WriteFile(
+            "old.mid", B({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}));
+        ASSERT_EQ(rename(old.c_str(), path.c_str()), 0);
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    // The superuser replacing another user's file leaves it that user's.
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(path.c_str(), 1234, 1234), 0);
+    }
+    CMidiFolio song;
+    ASSERT_EQ(song.StoreMidiFile(path), 1);
+    EXPECT_EQ(ReadFile(path), Header(0, 0, 0));  // shorter than before: nothing left over
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 1234u);
+    }
+    EXPECT_TRUE(HiddenFiles(dir).empty());
+}
+
+TEST(Store, WritesThroughASymbolicLink) {
+    std::string dir = MakeDir("link");
+    std::string target = dir + "/real.mid";
+    std::string link = dir + "/link.mid";
+    {
+        std::string t = WriteFile("x.mid", B({1}));
+        ASSERT_EQ(rename(t.c_str(), target.c_str()), 0);
+    }
+    ASSERT_EQ(symlink("real.mid", link.c_str()), 0);
+    CMidiFolio song;
+    ASSERT_EQ(song.StoreMidiFile(link), 1);
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(target), Header(0, 0, 0));
+}
+
+TEST(Store, FailingPartWayLeavesTheOldFileIntact) {
+    // A file size limit makes the writes fail part-way, as a full disk would.
+    std::string dir = MakeDir("full");
+    std::string path = dir + "/song.mid";
+    Bytes old = Smf(1, 96, {kEnd});
+    {
+        std::string t = WriteFile("o.mid", old);
+        ASSERT_EQ(rename(t.c_str(), path.c_str()), 0);
+    }
+
+    // A song of about 300 KB: a long sysex in one track.
+    Bytes sysex = Cat({B({0x00, 0xF0}), Vlq(300000), Bytes(299999, 0x11), B({0xF7}), kEnd});
+    CMidiFolio song;
+    ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {kEnd, sysex})));
+
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int result = song.StoreMidiFile(path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_TRUE(HiddenFiles(dir).empty()) << HiddenFiles(dir).front();
+    // Without the limit the same store succeeds.
+    EXPECT_EQ(song.StoreMidiFile(path), 1);
+    EXPECT_GT(ReadFile(path).size(), 300000u);
+}
+
+TEST(Store, FullDeviceReportsFailure) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this system";
+    CMidiFolio song;
+    ASSERT_NO_FATAL_FAILURE(
+        LoadInto(song, Smf(1, 96, {Cat({B({0x00, 0xF0}), Vlq(100000), Bytes(100000, 1), kEnd})})));
+    EXPECT_EQ(song.StoreMidiFile("/dev/full"), 0);
+}
+
+TEST(Store, ReadOnlyFolderOrFileIsLeftAlone) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    std::string dir = MakeDir("ro");
+    std::string path = dir + "/song.mid";
+    Bytes old = Smf(1, 96, {kEnd});
+    {
+        std::string t = WriteFile("o.mid", old);
+        ASSERT_EQ(rename(t.c_str(), path.c_str()), 0);
+    }
+    CMidiFolio song;
+    ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+    EXPECT_EQ(song.StoreMidiFile(path), 0);
+    EXPECT_EQ(song.StoreMidiFile(dir + "/new.mid"), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_EQ(song.StoreMidiFile(path), 0);  // a read-only file is not replaced either
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_TRUE(HiddenFiles(dir).empty());
+}
