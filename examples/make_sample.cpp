@@ -78,14 +78,14 @@ const std::vector<std::vector<Step>> kTune = {
     {{64, 1, "in"}, {64, 1, "the"}, {62, 2, "sky."}},
 };
 
-// Two chords per bar: the bass root and three notes for the piano.
+// Two chords per bar: the bass root and three notes for the piano, below the tune.
 struct Chord {
     int bass;
     int notes[3];
 };
-const Chord kC = {48, {60, 64, 67}};
-const Chord kF = {41, {60, 65, 69}};
-const Chord kG = {43, {59, 62, 67}};
+const Chord kC = {36, {48, 52, 55}};
+const Chord kF = {41, {48, 53, 57}};
+const Chord kG = {43, {47, 50, 55}};
 const std::vector<std::pair<Chord, Chord>> kHarmony = {
     {kC, kC}, {kF, kC}, {kF, kC}, {kG, kC}, {kC, kF}, {kC, kG}, {kC, kF}, {kC, kG},
 };
