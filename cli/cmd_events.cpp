@@ -72,15 +72,17 @@ int RunEvents(const EventsOptions& o) {
         if (o.limit >= 0 && printed >= o.limit) break;
         ++printed;
         // A note-on the time query paired carries its length in milliseconds.
-        const int64_t length =
-            ev.dwType == EVT_NOTEON && ev.byData2 > 0 && ev.dwLength < 0x80000000u ? ev.dwLength
-                                                                                   : -1;
+        int64_t length = -1;
+        if (ev.dwType == EVT_NOTEON && ev.byData2 > 0 && ev.dwLength < 0x80000000u) {
+            length = ev.dwLength;
+        }
         if (o.common.json) {
             Json j;
             j["track"] = rec.wTrack + 1;
             j["tick"] = ev.lTime;
             j["time"] = TimeJson(rec.time);
-            for (auto& [k, v] : EventJson(ev, length).items()) j[k] = v;
+            const Json fields = EventJson(ev, length);
+            for (const auto& item : fields.items()) j[item.key()] = item.value();
             out.push_back(j);
         } else {
             const std::string type =

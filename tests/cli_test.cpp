@@ -211,7 +211,7 @@ TEST(Info, ReportsHeaderTempoTracksInstrumentsAndDrums) {
 TEST(Info, JsonHoldsTheSameFacts) {
     const Result r = Cli("info " + Data("small.mid") + " --json");
     ASSERT_EQ(r.status, 0) << r.err;
-    const Json j = ParseJson(r);
+    Json j = ParseJson(r);
     EXPECT_EQ(j["format"], 1);
     EXPECT_EQ(j["tracks"], 2);
     EXPECT_EQ(j["division"], 480);
@@ -241,7 +241,7 @@ TEST(Info, JsonHoldsTheSameFacts) {
 TEST(Info, DescribesTheSampleSong) {
     const Result r = Cli("info " + Data("sample.mid") + " --json");
     ASSERT_EQ(r.status, 0) << r.err;
-    const Json j = ParseJson(r);
+    Json j = ParseJson(r);
     EXPECT_EQ(j["tracks"], 2);
     EXPECT_EQ(j["end_tick"], 12 * 1920);
     EXPECT_EQ(j["channels"], Json::array({1, 2, 3, 10}));
@@ -265,7 +265,7 @@ TEST(Events, FiltersSelectByChannelTypeTrackAndTime) {
     EXPECT_EQ(count("--type note"), 10u);
     EXPECT_EQ(count("--type noteon --tracks 2"), 3u);
     EXPECT_EQ(count("--tracks 2"), 8u);
-    EXPECT_EQ(count("--from 480 --to 480"), 5u);  // four note-offs and a note-on
+    EXPECT_EQ(count("--from 480 --to 480"), 6u);  // four note-offs, a note-on, the end of track 2
     EXPECT_EQ(count("--from 961"), 0u);
     EXPECT_EQ(count("--measures 2"), 0u);
     EXPECT_EQ(count("--type meta --tracks 1 --limit 3"), 3u);
@@ -306,7 +306,7 @@ TEST(Events, TimeColumnFollowsTheChosenFormat) {
 
     const Result r =
         Cli("events " + Data("small.mid") + " --type noteon --channel 1 --time measure --json");
-    const Json j = ParseJson(r);
+    Json j = ParseJson(r);
     ASSERT_EQ(j.size(), 2u);
     EXPECT_EQ(j[1]["time"], (Json{{"bar", 1}, {"beat", 2}, {"tick", 0}}));
     EXPECT_EQ(j[1]["tick"], 480);
@@ -324,7 +324,7 @@ TEST(Voices, ReportsMomentsBeyondTheLimit) {
     EXPECT_TRUE(Contains(over.out, "1 moment needs more than 3 voices (at most 4)")) << over.out;
     EXPECT_TRUE(Contains(over.out, "00:00:00.000")) << over.out;
 
-    const Json j = ParseJson(Cli("voices " + Data("small.mid") + " -l 3 --json"));
+    Json j = ParseJson(Cli("voices " + Data("small.mid") + " -l 3 --json"));
     EXPECT_EQ(j["conflicts"], 1);
     ASSERT_EQ(j["moments"].size(), 1u);
     EXPECT_EQ(j["moments"][0]["ms"], 0);
@@ -346,7 +346,7 @@ TEST(Copy, StoresASongThatLoadsAgainAndSaysWhatChanged) {
 
     // A copy of the copy stays the same: the loader's tempo event does not pile up.
     const std::string again = TmpPath("copy2.mid");
-    const Json j = ParseJson(Cli("copy " + Quote(out) + " " + Quote(again) + " --sort --json"));
+    Json j = ParseJson(Cli("copy " + Quote(out) + " " + Quote(again) + " --sort --json"));
     EXPECT_EQ(j["identical"], true);
     EXPECT_EQ(j["reordered_tracks"], 0);
     EXPECT_EQ(j["input"]["events"], j["output"]["events"]);
@@ -355,7 +355,7 @@ TEST(Copy, StoresASongThatLoadsAgainAndSaysWhatChanged) {
     // small.mid uses running status across nothing, but its note-offs of different channels
     // each carry a status byte; the copy may differ in bytes, never in events.
     const std::string small = TmpPath("small_copy.mid");
-    const Json s = ParseJson(Cli("copy " + Data("small.mid") + " " + Quote(small) + " --json"));
+    Json s = ParseJson(Cli("copy " + Data("small.mid") + " " + Quote(small) + " --json"));
     EXPECT_EQ(s["input"]["events"], s["output"]["events"]);
     EXPECT_EQ(s["input"]["tracks"], 2);
 
@@ -377,17 +377,17 @@ TEST(Pitch, NamesNumbersAndFrequenciesConvert) {
               "Note       49\n"
               "Frequency  138.600 Hz\n"
               "Numbered   1.#\n");
-    const Json number = ParseJson(Cli("pitch 60 --json"));
+    Json number = ParseJson(Cli("pitch 60 --json"));
     EXPECT_EQ(number["pitch"], "C5");
     EXPECT_EQ(number["note"], 60);
     EXPECT_EQ(number["numbered"], "1");
     EXPECT_NEAR(number["frequency"].get<double>(), 261.6, 1e-9);
-    const Json hz = ParseJson(Cli("pitch 445hz --json"));
+    Json hz = ParseJson(Cli("pitch 445hz --json"));
     EXPECT_EQ(hz["read_as"], "frequency");
     EXPECT_EQ(hz["pitch"], "A5");
     EXPECT_EQ(hz["note"], 69);
     EXPECT_DOUBLE_EQ(hz["frequency"].get<double>(), 440.0);
-    const Json high = ParseJson(Cli("pitch 72 --json"));
+    Json high = ParseJson(Cli("pitch 72 --json"));
     EXPECT_EQ(high["numbered"], "1'");
 }
 
@@ -399,7 +399,7 @@ TEST(Names, ProgramsDrumsAndControllersByNumberOrWholeTables) {
     EXPECT_EQ(Lines(Cli("names program").out).size(), 128u);
     EXPECT_EQ(Lines(Cli("names drum").out).size(), 61u);
     EXPECT_EQ(Lines(Cli("names controller").out).size(), 128u);
-    const Json j = ParseJson(Cli("names controller 64 126 --json"));
+    Json j = ParseJson(Cli("names controller 64 126 --json"));
     ASSERT_EQ(j.size(), 2u);
     EXPECT_EQ(j[0]["name"], "Damper Pedal (on/off) ");  // the library's own text, final blank kept
     EXPECT_EQ(j[1]["type"], 7);
@@ -507,7 +507,7 @@ TEST(Scan, HundredsOfFilesWithBadOnesAmongThem) {
         << csv.err;
     EXPECT_TRUE(std::is_sorted(rows.begin() + 1, rows.end())) << "rows come in path order";
 
-    const Json j = ParseJson(Cli("scan " + Quote(bad) + " " + Data("sample.mid") + " --json -j 2"));
+    Json j = ParseJson(Cli("scan " + Quote(bad) + " " + Data("sample.mid") + " --json -j 2"));
     EXPECT_EQ(j["scanned"], 7);
     EXPECT_EQ(j["loaded"], 1);
     EXPECT_EQ(j["refused"], 6);
