@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     // [time]
 
     // [select]
-    // Every event of the first two bars; note-ons carry their length in ms in dwLength.
+    // Every event from the start of bar 1 to the start of bar 3, both included; note-ons
+    // carry their length in milliseconds in dwLength.
     MidiEventList list;  // owned by the caller
     _MIDI_TIME from = MakeTicks(0);
     _MIDI_TIME to = MakeMeasure(2, 0, 0);
