@@ -73,7 +73,8 @@ int RunEvents(const EventsOptions& o) {
         ++printed;
         // A note-on the time query paired carries its length in milliseconds.
         int64_t length = -1;
-        if (ev.dwType == EVT_NOTEON && ev.byData2 > 0 && ev.dwLength > 0 && ev.dwLength < 0x80000000u) {
+        if (ev.dwType == EVT_NOTEON && ev.byData2 > 0 && ev.dwLength > 0 &&
+            ev.dwLength < 0x80000000u) {
             length = ev.dwLength;
         }
         if (o.common.json) {

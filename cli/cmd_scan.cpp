@@ -202,10 +202,11 @@ int RunScan(const ScanOptions& o) {
 
     // Rows are printed in file order as soon as they and all before them are done.
     TerminalProgress progress("scanning", !o.common.noProgress);
-    progress.SetRange(0, static_cast<int>(n));
     const bool text = !o.csv && !o.common.json;
+    const bool stdoutIsTerminal = StdoutIsTerminal();
     if (o.csv) std::cout << kCsvHeader << "\n";
     if (text && n > 0) std::cout << kTextHeader << "\n";
+    progress.SetRange(0, static_cast<int>(n));
     Json list = Json::array();
     size_t loaded = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -215,7 +216,7 @@ int RunScan(const ScanOptions& o) {
         }
         const ScanRow& r = rows[i];
         if (r.ok) ++loaded;
-        progress.Clear();
+        if (stdoutIsTerminal && !o.common.json) progress.Clear();
         if (o.csv) {
             std::cout << CsvRow(r) << "\n";
         } else if (o.common.json) {
@@ -223,7 +224,7 @@ int RunScan(const ScanOptions& o) {
         } else {
             std::cout << TextRow(r) << "\n";
         }
-        std::cout.flush();
+        if (stdoutIsTerminal) std::cout.flush();
         progress.SetDone(static_cast<int>(i + 1));
     }
     for (auto& t : workers) t.join();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,10 @@ void AddCommonOptions(CLI::App& sub, CommonOptions& options) {
 
 bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
+}
+
+bool StdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
 }
 
 TerminalProgress::TerminalProgress(std::string label, bool enabled)
@@ -53,6 +58,10 @@ void TerminalProgress::Draw(int done) {
     if (!enabled_) return;
     const int total = std::max(0, upper_ - lower_);
     done = std::clamp(done, 0, total);
+    // At most about twenty redraws a second, but always the first and the last.
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && done != total && now - lastDraw_ < std::chrono::milliseconds(50)) return;
+    lastDraw_ = now;
     constexpr int kWidth = 30;
     const int filled = total > 0 ? done * kWidth / total : kWidth;
     std::string bar(static_cast<size_t>(filled), '#');

@@ -2,6 +2,7 @@
 // messages captured, the terminal progress bar, and the text helpers the outputs share.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +56,8 @@ void AddScanCommand(CLI::App& app, Action& run);
 // ------------------------------------------------------------------ progress
 // True when stderr is a terminal: the only case in which a progress bar is drawn.
 bool StderrIsTerminal();
+// True when stdout is a terminal (rows printed there must not run into the bar).
+bool StdoutIsTerminal();
 
 // A progress bar on stderr, drawn only when stderr is a terminal (and not switched off). It
 // serves as the library's ProgressObserver for loading and storing, and directly for scans.
@@ -77,6 +80,7 @@ class TerminalProgress : public midifolio::ProgressObserver {
     bool drawn_ = false;
     int lower_ = 0;
     int upper_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
 };
 
 // ------------------------------------------------------------------ songs
