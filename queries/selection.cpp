@@ -196,6 +196,21 @@ int QueryTrackCount(int32_t nTracks, long nListed) {
     return static_cast<int>(std::max<long>(0, std::min<long>(nTracks, nListed)));
 }
 
+// Adds the runs of tracks nFirst..nLast (a null getTrack(i) is skipped) without pairing;
+// returns the number of events selected.
+template <typename GetTrack, typename Select>
+size_t CollectRuns(long nFirst, long nLast, GetTrack getTrack, Select select,
+                   std::vector<Run>& runs, bool& bOrdered) {
+    size_t nCount = 0;
+    for (long i = nFirst; i <= nLast; ++i) {
+        if (CMidiTrack* pTrack = getTrack(static_cast<int>(i))) {
+            nCount += AddRun(
+                static_cast<int>(i), pTrack, select, [](MIDIEventPtr*) {}, runs, bOrdered);
+        }
+    }
+    return nCount;
+}
+
 }  // namespace
 
 void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME to,
@@ -284,13 +299,8 @@ void CMidiFolio::GetMIDIByTrack(int nFirst, int nLast, MidiEventList& list) {
     auto all = [](const MIDIEvent&) { return true; };
     std::vector<Run> runs;
     bool bOrdered = true;
-    size_t nCount = 0;
-    for (long i = nFrom; i <= nTo; ++i) {
-        if (CMidiTrack* pTrack = GetTrack(static_cast<int>(i))) {
-            nCount += AddRun(
-                static_cast<int>(i), pTrack, all, [](MIDIEventPtr*) {}, runs, bOrdered);
-        }
-    }
+    const size_t nCount = CollectRuns(
+        nFrom, nTo, [this](int i) { return GetTrack(i); }, all, runs, bOrdered);
     list.reserve(nCount);
     VisitSelected(runs, bOrdered, all, [&](size_t r, const MIDIEventPtr* p) {
         list.push_back(MakeRecord(runs[r].nTrack, *p));
@@ -305,14 +315,9 @@ void CMidiFolio::GetMIDIByChannel(int nChannel, MidiEventList& list) {
     auto selected = [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; };
     std::vector<Run> runs;
     bool bOrdered = true;
-    size_t nCount = 0;
-    const int nTracks = QueryTrackCount(m_MidiHead.nTracks, GetTrackNum());
-    for (int i = 0; i < nTracks; ++i) {
-        if (CMidiTrack* pTrack = TrackForQuery(i)) {
-            nCount += AddRun(
-                i, pTrack, selected, [](MIDIEventPtr*) {}, runs, bOrdered);
-        }
-    }
+    const size_t nCount = CollectRuns(
+        0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
+        [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
     list.reserve(nCount);
     VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
         list.push_back(MakeRecord(runs[r].nTrack, *p));
@@ -329,14 +334,9 @@ void CMidiFolio::GetMIDIByType(uint32_t dwMask, TIME_FORMAT format, MidiEventLis
     const detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
     std::vector<Run> runs;
     bool bOrdered = true;
-    size_t nCount = 0;
-    const int nTracks = QueryTrackCount(m_MidiHead.nTracks, GetTrackNum());
-    for (int i = 0; i < nTracks; ++i) {
-        if (CMidiTrack* pTrack = TrackForQuery(i)) {
-            nCount += AddRun(
-                i, pTrack, selected, [](MIDIEventPtr*) {}, runs, bOrdered);
-        }
-    }
+    const size_t nCount = CollectRuns(
+        0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
+        [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
     const size_t nOld = list.size();
     list.reserve(nOld + nCount);
     VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {

@@ -80,6 +80,18 @@ uint32_t CMidiTrack::ReadVarLen(const uint8_t*& p) {
 inline int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
     const uint8_t* end = m_pDataEnd;
     auto has = [&](uint64_t n) { return n <= static_cast<uint64_t>(end - p); };
+    // A VLQ length, then that many payload bytes copied into a new buffer (sysex and the
+    // metas of variable length).
+    auto readPayload = [&]() {
+        const uint32_t length = ReadVlq(p, end);
+        if (length == kVarLenFailure) return false;
+        ev.dwLength = length;
+        if (!has(length)) return false;
+        ev.pData = track_detail::NewPayload(length, p);
+        if (length != 0 && ev.pData == nullptr) return false;
+        p += length;
+        return true;
+    };
     ev.pData = nullptr;
     if (!has(1)) return -1;
     const uint8_t status = *p++;
@@ -125,13 +137,7 @@ inline int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
         ev.dwType = EVT_SYSEX;
         ev.byChannel = 255;
         ev.byPort = m_byPort;
-        const uint32_t length = ReadVlq(p, end);
-        if (length == kVarLenFailure) return -1;
-        ev.dwLength = length;
-        if (!has(length)) return -1;
-        ev.pData = track_detail::NewPayload(length, p);
-        if (length != 0 && ev.pData == nullptr) return -1;
-        p += length;
+        if (!readPayload()) return -1;
     } else if (status <= 0xF7) {
         // System common; 0xF7 too is a one-byte event here, no length follows it.
         m_dwRunningType = 0;
@@ -210,13 +216,7 @@ inline int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
                     break;
             }
         } else {
-            const uint32_t length = ReadVlq(p, end);
-            if (length == kVarLenFailure) return -1;
-            ev.dwLength = length;
-            if (!has(length)) return -1;
-            ev.pData = track_detail::NewPayload(length, p);
-            if (length != 0 && ev.pData == nullptr) return -1;
-            p += length;
+            if (!readPayload()) return -1;
         }
     }
 

@@ -49,7 +49,7 @@ struct _DRUM {
 
 // A moment at which more notes sound than the synthesiser has voices.
 struct _CONFLICTVOICE {
-    int32_t lMsecs;   // time of the note-on, whole ms
+    int32_t lMsecs;   // time of the note-on, whole ms from the start of the song
     int32_t nVoices;  // notes sounding then, the new one included
 };
 

@@ -14,8 +14,8 @@ struct _MIDI_CONTROL_MSG {
 // A pitch: name, octave (middle C, note 60, is octave 5), frequency and note number.
 struct tagNoteMap {
     char szName[4];     // "C", "C#", ... "B"
-    int8_t byOctave;    // octave number
-    double dFrequency;  // Hz
+    int8_t byOctave;    // octave number, note / 12 (kept in 8 bits)
+    double dFrequency;  // Hz: the table pitch of the note, not a frequency asked for
     uint8_t byNote;     // octave * 12 + pitch class, in 8 bits
 };
 

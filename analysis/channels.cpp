@@ -1,0 +1,74 @@
+// Channel and program survey: which channels a song uses, and which bank/program words
+// (or, on the percussion channel, which drum notes) a channel selects.
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+#include "analysis/track_walk.h"
+#include "midifolio/midi_folio.h"
+
+namespace midifolio {
+
+int CMidiFolio::GetTotalChannels() {
+    std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
+    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+        const CMidiTrack* pTrack = TrackForQuery(i);
+        if (pTrack == nullptr) continue;
+        POSITION pos = pTrack->GetEventHeadPosition();
+        while (pos != nullptr) {
+            const MIDIEventPtr* pEvent = pTrack->GetNextPtr(pos);
+            if (pEvent == nullptr) break;
+            // Meta, sysex and system events carry channel 255 and never count.
+            if (pEvent->byChannel < 16) m_nChannelUsed[pEvent->byChannel] = 1;
+        }
+    }
+    return static_cast<int>(std::count(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 1));
+}
+
+// Writes exactly as many bytes as GetTotalChannels counts; a null buffer receives nothing
+// (the flags are still refreshed).
+void CMidiFolio::GetChannels(uint8_t* pChannels) {
+    GetTotalChannels();
+    if (pChannels == nullptr) return;
+    int n = 0;
+    for (int ch = 0; ch < 16; ++ch) {
+        if (m_nChannelUsed[ch] == 1) pChannels[n++] = static_cast<uint8_t>(ch);
+    }
+}
+
+// Kept for hosts that keep a channel/instrument table of their own: the library fills
+// nothing here and changes nothing.
+void CMidiFolio::GetChAndInstrument(_CH_INSTR* /*pChInstr*/) {}
+
+void CMidiFolio::GetInstIndexArrayByChannel(int nChannel, WordArray& array) {
+    MidiEventList list;
+    GetMIDIByChannel(nChannel, list);
+    // Words the array already holds (from earlier calls) suppress equal words.
+    std::vector<bool> present(65536, false);
+    for (uint16_t word : array) present[word] = true;
+
+    uint8_t bank = 0;
+    uint8_t program = 0;
+    for (const MIDI_Event& record : list) {
+        const MIDIEvent& ev = record.event;
+        bool pending = false;
+        if (ev.dwType == EVT_PROGRAM) {
+            program = ev.byData1;
+            pending = true;
+        } else if (ev.dwType == EVT_CONTROL && ev.byData1 == 32) {
+            bank = ev.byData2;  // Bank Select LSB
+        }
+        if (nChannel == 9 && ev.dwType == EVT_NOTEON && ev.byData2 != 0) {
+            program = ev.byData1;  // on the percussion channel a struck note is the "program"
+            pending = true;
+        }
+        const uint16_t word = static_cast<uint16_t>(bank * 256 + program);
+        if (pending && !present[word]) {
+            array.push_back(word);
+            present[word] = true;
+        }
+    }
+    FreePtrList(list);
+}
+
+}  // namespace midifolio
