@@ -1,5 +1,6 @@
 # Checks that every ```cpp block of the API guide appears word for word in an example program.
 # Usage: cmake -DGUIDE=docs/api.md -DEXAMPLES=examples -P check_guide.cmake
+cmake_minimum_required(VERSION 3.20)
 file(READ ${GUIDE} guide)
 file(GLOB sources ${EXAMPLES}/*.cpp)
 set(all "")
