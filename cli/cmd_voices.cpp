@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iostream>
+#include <map>
 
 #include "common.h"
 #include "describe.h"
@@ -23,6 +24,19 @@ int RunVoices(const VoicesOptions& o) {
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
     CMidiFolio& song = *loaded.song;
     const int32_t ticksPerQuarter = song.GetMidiTempo().GetTicksPerQuarterNote();
+    // A moment is the whole millisecond of a note-on. Its bar position comes from that note-on's
+    // own tick: converting the truncated milliseconds back would land a tick or so early.
+    std::map<int32_t, int32_t> noteOnTick;  // whole ms -> tick of the first note-on then
+    {
+        MidiEventList list;
+        song.GetMIDIByTime(TF_MSEC, MakeTicks(0), MakeTicks(-1), list);
+        for (const MIDI_Event& rec : list) {
+            if (rec.event.dwType == EVT_NOTEON && rec.event.byData2 > 0) {
+                noteOnTick.emplace(static_cast<int32_t>(rec.time.dMsecs), rec.event.lTime);
+            }
+        }
+        CMidiFolio::FreePtrList(list);
+    }
     ConflictVoiceArray conflicts;
     song.CheckMidiByVoice(o.limit, &conflicts);
 
@@ -31,6 +45,8 @@ int RunVoices(const VoicesOptions& o) {
     Json moments = Json::array();
     for (const auto& c : conflicts) {
         _MIDI_TIME at = MakeMsecs(c.lMsecs);
+        const auto tick = noteOnTick.find(c.lMsecs);
+        if (tick != noteOnTick.end()) at = MakeTicks(tick->second);
         song.ConvertMIDITime(&at, TF_MEASURE);
         moments.push_back({{"ms", c.lMsecs},
                            {"time", ClockMs(c.lMsecs)},

@@ -331,6 +331,17 @@ TEST(Voices, ReportsMomentsBeyondTheLimit) {
     EXPECT_EQ(j["moments"][0]["voices"], 4);
     EXPECT_EQ(j["moments"][0]["bar"], "1:1:000");
 
+    // Each moment sits on the bar of the note-on that caused it, also after a tempo change.
+    Json sample = ParseJson(Cli("voices " + Data("sample.mid") + " --limit 7 --json"));
+    ASSERT_EQ(sample["moments"].size(), 3u);
+    EXPECT_EQ(sample["moments"][1]["bar"], "9:1:000");
+    EXPECT_EQ(sample["moments"][1]["ms"], 19200);
+    EXPECT_EQ(sample["moments"][2]["bar"], "12:3:000");
+    EXPECT_EQ(sample["peak"], 8);
+    EXPECT_EQ(
+        ParseJson(Cli("voices " + Data("sample.mid") + " --limit 6 --json"))["moments"][33]["bar"],
+        "9:2:000");
+
     const Result fine = Cli("voices " + Data("small.mid"));
     EXPECT_EQ(fine.out, "No moment needs more than 24 voices.\n");
 }
