@@ -251,6 +251,33 @@ TEST(Info, DescribesTheSampleSong) {
     EXPECT_EQ(j["drums"].size(), 4u);
 }
 
+TEST(Info, OddTrackNamesStayReadableAndJsonStaysValid) {
+    // A Latin-1 name with a control character, and a name that is not text at all.
+    const Bytes first =
+        Cat({Vlq(0), B({0xFF, 0x03, 6, 'C', 'a', 'f', 0xE9, 0x01, '!'}), Vlq(0), B({0x90, 60, 100}),
+             Vlq(10), B({0x80, 60, 0}), Vlq(0), B({0xFF, 0x2F, 0})});
+    const Bytes second =
+        Cat({Vlq(0), B({0xFF, 0x03, 3, 0xFF, 0xFE, 0x00}), Vlq(0), B({0xFF, 0x2F, 0})});
+    const std::string path = WriteFile("odd names & <marks>.mid", Smf(1, 96, {first, second}));
+
+    const Result text = Cli("info " + Quote(path));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "Caf\xc3\xa9\\x01!")) << text.out;
+
+    Json j = ParseJson(Cli("info " + Quote(path) + " --json"));
+    EXPECT_EQ(j["track_list"][0]["name"], "Caf\xc3\xa9\x01!");
+    EXPECT_EQ(j["track_list"][1]["name"], std::string("\xc3\xbf\xc3\xbe") + std::string(1, '\0'));
+
+    const std::string svg = TmpPath("odd.svg");
+    ASSERT_EQ(Cli("roll " + Quote(path) + " -o " + Quote(svg)).status, 0);
+    int lint = -1;
+    const std::string problems = testsupport::Run("xmllint --noout " + Quote(svg) + " 2>&1", &lint);
+    EXPECT_EQ(lint, 0) << problems;
+    const Bytes bytes = ReadFile(svg);
+    EXPECT_TRUE(
+        Contains(std::string(bytes.begin(), bytes.end()), "odd names &amp; &lt;marks&gt;.mid"));
+}
+
 // ------------------------------------------------------------------ events
 
 TEST(Events, FiltersSelectByChannelTypeTrackAndTime) {
