@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -162,11 +163,17 @@ TEST(Cli, RefusedFilesGiveTheLibraryMessageOnStderr) {
     };
     const std::string svg = TmpPath("refused.svg");
     const std::string copy = TmpPath("refused_copy.mid");
-    for (const Case& c : cases) {
+    // Every file through `info`, and through one more subcommand that reads a song, in turn.
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
         const std::string file = Data(c.file);
-        for (const std::string& args :
-             {"info " + file, "info " + file + " --json", "events " + file, "voices " + file,
-              "copy " + file + " " + Quote(copy), "roll " + file + " -o " + Quote(svg)}) {
+        const std::string other[] = {"info " + file + " --json",
+                                     "events " + file,
+                                     "voices " + file,
+                                     "copy " + file + " " + Quote(copy),
+                                     "roll " + file + " -o " + Quote(svg),
+                                     "events " + file + " --json"};
+        for (const std::string& args : {"info " + file, other[i]}) {
             const Result r = Cli(args);
             EXPECT_EQ(r.status, 1) << args;
             EXPECT_EQ(r.err, "midifolio: " + DataPath(std::string("cli/") + c.file) + ": " +
@@ -473,11 +480,13 @@ TEST(Roll, DrawsAWellFormedSvgWithNotesAndDrums) {
         << bad.err;
 }
 
-TEST(Roll, EveryCorpusSongGivesWellFormedSvg) {
+TEST(Roll, CorpusSongsGiveWellFormedSvg) {
+    // Every seventeenth song of the corpus: a spread of its sources that keeps the suite fast.
     const std::string dir = MakeDir("rolls");
+    const std::vector<std::string> corpus = CorpusFiles();
     int drawn = 0;
-    for (const std::string& name : CorpusFiles()) {
-        if (drawn == 12) break;  // a spread of the corpus keeps the suite fast
+    for (size_t i = 0; i < corpus.size(); i += 17) {
+        const std::string& name = corpus[i];
         const std::string svg = dir + "/" + name + ".svg";
         const Result r =
             Cli("roll " + Quote(DataPath("corpus/" + name)) + " -o " + Quote(svg) + " --width 800");
@@ -488,7 +497,7 @@ TEST(Roll, EveryCorpusSongGivesWellFormedSvg) {
         EXPECT_EQ(lint, 0) << name << "\n" << problems;
         ++drawn;
     }
-    EXPECT_GT(drawn, 0);
+    EXPECT_GT(drawn, 3);
 }
 
 // ------------------------------------------------------------------ scan
