@@ -249,6 +249,9 @@ TEST(Info, JsonHoldsTheSameFacts) {
 }
 
 TEST(Info, DescribesTheSampleSong) {
+    // The test copy is the song examples/make_sample composes (and CI checks examples/sample.mid).
+    EXPECT_EQ(ReadFile(DataPath("cli/sample.mid")),
+              ReadFile(DataPath("../../examples/sample.mid")));
     const Result r = Cli("info " + Data("sample.mid") + " --json");
     ASSERT_EQ(r.status, 0) << r.err;
     Json j = ParseJson(r);
