@@ -22,6 +22,15 @@ std::vector<int> UsedChannels(CMidiFolio& song) {
     return out;
 }
 
+// The words GetInstIndexArrayByChannel gives for a channel of a song of these tracks.
+WordArray WordsOf(const std::vector<Bytes>& tracks, int channel) {
+    Song s(tracks);
+    EXPECT_EQ(s.loaded, 1);
+    WordArray words;
+    s->GetInstIndexArrayByChannel(channel, words);
+    return words;
+}
+
 }  // namespace
 
 TEST(Channels, AProgramChangeAloneMarksItsChannel) {
@@ -101,22 +110,18 @@ TEST(Channels, ChannelAndInstrumentRecordIsLeftAlone) {
 }
 
 TEST(InstrumentWords, StruckDrumsBecomeWordsOnChannel10) {
-    Song s(
-        {TrackData({On(0, 9, 36), Off(10, 9, 36), On(0, 9, 36), On(10, 9, 38, 0), On(10, 9, 36)})});
-    ASSERT_EQ(s.loaded, 1);
-    WordArray words;
-    s->GetInstIndexArrayByChannel(9, words);
-    EXPECT_EQ(words, WordArray({0x0024}));
+    EXPECT_EQ(WordsOf({TrackData({On(0, 9, 36), Off(10, 9, 36), On(0, 9, 36), On(10, 9, 38, 0),
+                                  On(10, 9, 36)})},
+                      9),
+              WordArray({0x0024}));
 }
 
 TEST(InstrumentWords, BankSelectLsbFormsTheHighByteAndMsbIsIgnored) {
-    Song s({TrackData({Control(0, 0, 0, 9), Control(0, 0, 32, 1), Program(0, 0, 5), On(10, 0, 60),
-                       Control(10, 0, 32, 0), Program(0, 0, 5), Program(10, 0, 5),
-                       Control(0, 0, 32, 2), Program(0, 0, 7)})});
-    ASSERT_EQ(s.loaded, 1);
-    WordArray words;
-    s->GetInstIndexArrayByChannel(0, words);
-    EXPECT_EQ(words, WordArray({0x0105, 0x0005, 0x0207}));
+    EXPECT_EQ(WordsOf({TrackData({Control(0, 0, 0, 9), Control(0, 0, 32, 1), Program(0, 0, 5),
+                                  On(10, 0, 60), Control(10, 0, 32, 0), Program(0, 0, 5),
+                                  Program(10, 0, 5), Control(0, 0, 32, 2), Program(0, 0, 7)})},
+                      0),
+              WordArray({0x0105, 0x0005, 0x0207}));
 }
 
 TEST(InstrumentWords, NotesCreateWordsOnlyOnThePercussionChannel) {
@@ -130,11 +135,8 @@ TEST(InstrumentWords, NotesCreateWordsOnlyOnThePercussionChannel) {
 
 TEST(InstrumentWords, WordsFollowSongTimeAcrossTracks) {
     // Track 1's program change comes first in time, so its word comes first.
-    Song s({TrackData({Program(100, 2, 20)}), TrackData({Program(50, 2, 30)})});
-    ASSERT_EQ(s.loaded, 1);
-    WordArray words;
-    s->GetInstIndexArrayByChannel(2, words);
-    EXPECT_EQ(words, WordArray({30, 20}));
+    EXPECT_EQ(WordsOf({TrackData({Program(100, 2, 20)}), TrackData({Program(50, 2, 30)})}, 2),
+              WordArray({30, 20}));
 }
 
 TEST(InstrumentWords, WordsAlreadyInTheArrayStayFirstAndSuppressEqualOnes) {

@@ -105,14 +105,6 @@ TEST(Song, HeaderInformationIsCopiedWithoutSideEffects) {
     EXPECT_EQ(song.GetMidiHeaderInfo().nTracks, 7);
 }
 
-TEST(Song, ModifiedFlagKeepsAnyValue) {
-    CMidiFolio song;
-    song.SetModifiedFlag(42);
-    EXPECT_EQ(song.IsModified(), 42);
-    song.SetModifiedFlag(0);
-    EXPECT_EQ(song.IsModified(), 0);
-}
-
 TEST(Song, SetMidiTempoTakesTheDivisionOfTheNewMap) {
     CMidiFolio song;
     CMidiTempo tempo;

@@ -20,47 +20,42 @@ std::vector<std::string> Describe(const DrumArray& array) {
 }
 using Lines = std::vector<std::string>;
 
+// The drums of a song of these tracks, listed into an emptied array.
+Lines DrumsOf(const std::vector<Bytes>& tracks) {
+    Song s(tracks);
+    EXPECT_EQ(s.loaded, 1);
+    DrumArray array;
+    s->GetDrums(array, 1);
+    return Describe(array);
+}
+
 }  // namespace
 
 TEST(Drums, EachStruckDrumIsListedOnceWithItsNameAndPitch) {
-    Song s({TrackData({On(0, 9, 36), Off(10, 9, 36), On(0, 9, 38), On(10, 9, 36)})});
-    ASSERT_EQ(s.loaded, 1);
-    DrumArray array;
-    s->GetDrums(array, 1);
-    EXPECT_EQ(Describe(array), Lines({"0/36 Bass Drum1 C3", "0/38 Acoustic Snare D3"}));
+    EXPECT_EQ(DrumsOf({TrackData({On(0, 9, 36), Off(10, 9, 36), On(0, 9, 38), On(10, 9, 36)})}),
+              Lines({"0/36 Bass Drum1 C3", "0/38 Acoustic Snare D3"}));
 }
 
 TEST(Drums, NoteOffsAndSilentNoteOnsStillNameTheirDrum) {
-    Song s({TrackData({Off(0, 9, 42), On(10, 9, 35, 0)})});
-    ASSERT_EQ(s.loaded, 1);
-    DrumArray array;
-    s->GetDrums(array, 1);
-    EXPECT_EQ(Describe(array), Lines({"0/42 Closed Hi-Hat F#3", "0/35 Acoustic Bass Drum B2"}));
+    EXPECT_EQ(DrumsOf({TrackData({Off(0, 9, 42), On(10, 9, 35, 0)})}),
+              Lines({"0/42 Closed Hi-Hat F#3", "0/35 Acoustic Bass Drum B2"}));
 }
 
 TEST(Drums, BankSelectBetweenStrikesListsTheDrumPerBank) {
-    Song s({TrackData({On(0, 9, 42), Control(10, 9, 0, 5), Control(0, 9, 32, 1), On(0, 9, 42),
-                       Control(10, 9, 32, 0), On(0, 9, 42)})});
-    ASSERT_EQ(s.loaded, 1);
-    DrumArray array;
-    s->GetDrums(array, 1);
-    EXPECT_EQ(Describe(array), Lines({"0/42 Closed Hi-Hat F#3", "1/42 Closed Hi-Hat F#3"}));
+    EXPECT_EQ(DrumsOf({TrackData({On(0, 9, 42), Control(10, 9, 0, 5), Control(0, 9, 32, 1),
+                                  On(0, 9, 42), Control(10, 9, 32, 0), On(0, 9, 42)})}),
+              Lines({"0/42 Closed Hi-Hat F#3", "1/42 Closed Hi-Hat F#3"}));
 }
 
 TEST(Drums, NotesWithoutADrumNameKeepTheirPitchName) {
-    Song s({TrackData({On(0, 9, 20), On(0, 9, 88), On(0, 9, 127), On(0, 9, 0)})});
-    ASSERT_EQ(s.loaded, 1);
-    DrumArray array;
-    s->GetDrums(array, 1);
-    EXPECT_EQ(Describe(array), Lines({"0/20  G#1", "0/88  E7", "0/127  G10", "0/0  C0"}));
+    EXPECT_EQ(DrumsOf({TrackData({On(0, 9, 20), On(0, 9, 88), On(0, 9, 127), On(0, 9, 0)})}),
+              Lines({"0/20  G#1", "0/88  E7", "0/127  G10", "0/0  C0"}));
 }
 
 TEST(Drums, OnlyThePercussionChannelCountsAcrossAllTracksInTimeOrder) {
-    Song s({TrackData({On(0, 0, 40), On(20, 9, 49)}), TrackData({On(10, 9, 51), On(0, 8, 52)})});
-    ASSERT_EQ(s.loaded, 1);
-    DrumArray array;
-    s->GetDrums(array, 1);
-    EXPECT_EQ(Describe(array), Lines({"0/51 Ride Cymbal 1 D#4", "0/49 Crash Cymbal 1 C#4"}));
+    EXPECT_EQ(DrumsOf({TrackData({On(0, 0, 40), On(20, 9, 49)}),
+                       TrackData({On(10, 9, 51), On(0, 8, 52)})}),
+              Lines({"0/51 Ride Cymbal 1 D#4", "0/49 Crash Cymbal 1 C#4"}));
 }
 
 TEST(Drums, TheClearFlagDecidesWhetherEarlierElementsStay) {
@@ -82,20 +77,6 @@ TEST(Drums, TheClearFlagDecidesWhetherEarlierElementsStay) {
     EXPECT_EQ(array.size(), 2u);
     quiet->GetDrums(array, 1);
     EXPECT_TRUE(array.empty());
-}
-
-TEST(Drums, RecordsCopyAndAssignAllFields) {
-    _DRUM d;
-    EXPECT_TRUE(d.strName.empty());
-    EXPECT_TRUE(d.strPitch.empty());
-    d.strName = "n";
-    d.strPitch = "C3";
-    d.byBank = d.byBankCopy = 2;
-    d.byNote = d.byNoteCopy = 36;
-    _DRUM copy(d);
-    _DRUM assigned;
-    assigned = d;
-    EXPECT_EQ(Describe({copy, assigned}), Lines({"2/36 n C3", "2/36 n C3"}));
 }
 
 TEST(PercussionValidation, ReportsWhetherEveryTrackCarriesTheRequest) {

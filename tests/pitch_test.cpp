@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <string>
 
@@ -27,27 +28,42 @@ bool IsSentinel(const tagNoteMap& n) {
            n.byNote == 201;
 }
 
-void ExpectPitch(const tagNoteMap& n, const char* name, int octave, int note, double hz) {
-    EXPECT_STREQ(n.szName, name);
-    EXPECT_EQ(n.byOctave, octave);
-    EXPECT_EQ(n.byNote, note);
-    EXPECT_NEAR(n.dFrequency, hz, 1e-9 * hz);
+// What one lookup must give: its name, octave, note number and (to 1e-9) frequency.
+template <typename Input>
+struct Pitch {
+    Input input;
+    const char* name;
+    int octave, note;
+    double hz;
+    const char* why;
+};
+
+template <typename Input>
+void ExpectPitches(std::initializer_list<Pitch<Input>> cases) {
+    for (const Pitch<Input>& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.input) + " " + c.why);
+        tagNoteMap n = Sentinel();
+        ASSERT_EQ(CMidiFolio::GetPitchInfo(c.input, &n), 1);
+        EXPECT_STREQ(n.szName, c.name);
+        EXPECT_EQ(n.byOctave, c.octave);
+        EXPECT_EQ(n.byNote, c.note);
+        EXPECT_NEAR(n.dFrequency, c.hz, 1e-9 * c.hz);
+    }
 }
 
 }  // namespace
 
-TEST(PitchByNote, MiddleCIsInOctaveFiveAndA5Is440) {
+TEST(PitchByNote, MiddleCIsInOctaveFiveAndA5Is440AndHighNotesKeepTheirLowByte) {
+    ExpectPitches<int>({{60, "C", 5, 60, 261.6, ""},
+                        {69, "A", 5, 69, 440.0, ""},
+                        {0, "C", 0, 0, 8.175, ""},
+                        {42, "F#", 3, 42, 92.5, ""},
+                        {127, "G", 10, 127, 49.0 * 256, ""},
+                        {300, "C", 25, 300 & 0xFF, 32.7 * std::pow(2.0, 23), "low byte"}});
     tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(60, &n), 1);
-    ExpectPitch(n, "C", 5, 60, 261.6);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(69, &n), 1);
-    ExpectPitch(n, "A", 5, 69, 440.0);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(0, &n), 1);
-    ExpectPitch(n, "C", 0, 0, 8.175);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(42, &n), 1);
-    ExpectPitch(n, "F#", 3, 42, 92.5);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(127, &n), 1);
-    ExpectPitch(n, "G", 10, 127, 49.0 * 256);
+    ASSERT_EQ(CMidiFolio::GetPitchInfo(INT32_MAX, &n), 1);
+    EXPECT_STREQ(n.szName, "G");  // 2147483647 mod 12 = 7
+    EXPECT_EQ(n.byNote, 0xFF);
 }
 
 TEST(PitchByNote, NegativeNotesAndNullRecordsAreRefused) {
@@ -58,38 +74,17 @@ TEST(PitchByNote, NegativeNotesAndNullRecordsAreRefused) {
     EXPECT_EQ(CMidiFolio::GetPitchInfo(60, nullptr), 0);
 }
 
-TEST(PitchByNote, NotesBeyond127KeepTheirLowByte) {
-    tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(300, &n), 1);
-    ExpectPitch(n, "C", 25, 300 & 0xFF, 32.7 * std::pow(2.0, 23));
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(INT32_MAX, &n), 1);
-    EXPECT_STREQ(n.szName, "G");  // 2147483647 mod 12 = 7
-    EXPECT_EQ(n.byNote, 0xFF);
-}
-
 TEST(PitchByName, SharpNamesAndOctavesAreRead) {
-    tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("c#4"), &n), 1);
-    ExpectPitch(n, "C#", 4, 49, 138.6);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("A5"), &n), 1);
-    ExpectPitch(n, "A", 5, 69, 440.0);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("C#"), &n), 1);
-    ExpectPitch(n, "C#", 0, 1, 34.65 / 4);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("B12"), &n), 1);
-    ExpectPitch(n, "B", 12, 155, 61.74 * 1024);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("g 3"), &n), 1);  // blank before digits
-    ExpectPitch(n, "G", 3, 43, 98.0);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("E+2"), &n), 1);  // one sign allowed
-    ExpectPitch(n, "E", 2, 28, 41.2);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("F#1x"), &n), 1);  // stops at a non-digit
-    ExpectPitch(n, "F#", 1, 18, 23.125);
-}
-
-TEST(PitchByName, AFlatIsReadAsItsLetterInOctaveZero) {
-    // No flat names exist: "Db4" is D followed by the text "B4", which reads as octave 0.
-    tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::string("Db4"), &n), 1);
-    ExpectPitch(n, "D", 0, 2, 36.71 / 4);
+    ExpectPitches<std::string>({
+        {"c#4", "C#", 4, 49, 138.6, ""},
+        {"A5", "A", 5, 69, 440.0, ""},
+        {"C#", "C#", 0, 1, 34.65 / 4, "no octave"},
+        {"B12", "B", 12, 155, 61.74 * 1024, ""},
+        {"g 3", "G", 3, 43, 98.0, "blank before digits"},
+        {"E+2", "E", 2, 28, 41.2, "one sign allowed"},
+        {"F#1x", "F#", 1, 18, 23.125, "stops at a non-digit"},
+        {"Db4", "D", 0, 2, 36.71 / 4, "no flats: D, then the text B4 reads as octave 0"},
+    });
 }
 
 TEST(PitchByName, BadLengthsNamesAndOctavesAreRefused) {
@@ -103,37 +98,18 @@ TEST(PitchByName, BadLengthsNamesAndOctavesAreRefused) {
 }
 
 TEST(PitchByFrequency, NamesTheNearestTablePitchWithItsExactFrequency) {
-    tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(440.0f, &n), 1);
-    ExpectPitch(n, "A", 5, 69, 440.0);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(445.0f, &n), 1);
-    ExpectPitch(n, "A", 5, 69, 440.0);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(20.0f, &n), 1);
-    ExpectPitch(n, "D#", 1, 15, 19.445);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(261.0f, &n), 1);
-    ExpectPitch(n, "C", 5, 60, 261.6);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(32.1f, &n), 1);  // below the first row: C
-    ExpectPitch(n, "C", 2, 24, 32.7);
-}
-
-TEST(PitchByFrequency, TheGapBetweenTheBoundsIsNamedB) {
-    // 63.5 Hz is halved below 32.0 and doubled back, so it stays above every row.
-    tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(63.5f, &n), 1);
-    ExpectPitch(n, "B", 2, 35, 61.74);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(31.99f, &n), 1);  // doubled to 63.98: B of octave 1
-    ExpectPitch(n, "B", 1, 23, 30.87);
-}
-
-TEST(PitchByFrequency, ATieGoesToTheLowerNote) {
-    // 47.625 lies exactly halfway between F# (46.25) and G (49.0).
-    tagNoteMap n = Sentinel();
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(47.625f, &n), 1);
-    ExpectPitch(n, "F#", 2, 30, 46.25);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(190.5f, &n), 1);  // the same tie two octaves up
-    ExpectPitch(n, "F#", 4, 54, 185.0);
-    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::nextafter(47.625f, 100.0f), &n), 1);
-    ExpectPitch(n, "G", 2, 31, 49.0);
+    ExpectPitches<float>({
+        {440.0f, "A", 5, 69, 440.0, ""},
+        {445.0f, "A", 5, 69, 440.0, ""},
+        {20.0f, "D#", 1, 15, 19.445, ""},
+        {261.0f, "C", 5, 60, 261.6, ""},
+        {32.1f, "C", 2, 24, 32.7, "below the first row"},
+        {63.5f, "B", 2, 35, 61.74, "halved below 32.0 and doubled back: above every row"},
+        {31.99f, "B", 1, 23, 30.87, "doubled to 63.98"},
+        {47.625f, "F#", 2, 30, 46.25, "a tie between F# (46.25) and G (49.0) goes down"},
+        {190.5f, "F#", 4, 54, 185.0, "the same tie two octaves up"},
+        {std::nextafter(47.625f, 100.0f), "G", 2, 31, 49.0, "just above the tie"},
+    });
 }
 
 TEST(PitchByFrequency, DoubleArgumentsBehaveAsSinglePrecision) {
@@ -178,32 +154,16 @@ TEST(EasySymbol, MiddleOctaveIsWrittenWithPlainDigits) {
     for (int k = 0; k < 12; ++k) EXPECT_EQ(CMidiFolio::GetEasySymbol(60 + k), expected[k]);
 }
 
-TEST(EasySymbol, OtherOctavesCarryTheirMarkBeforeTheSharp) {
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(72), "1'");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(59), "7.");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(84), "1\"");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(12), "1!");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(13), "1!#");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(25), "1,#");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(38), "2:");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(54), "4.#");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(82), "6'#");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(96), "1^");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(108), "1$");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(119), "7$");
-}
-
-TEST(EasySymbol, OuterOctavesGiveTheBareDigitAndBeyondThemNothing) {
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(0), "1");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(1), "1");  // no mark and no sharp sign
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(11), "7");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(120), "1");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(121), "1");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(127), "5");
-    EXPECT_EQ(CMidiFolio::GetEasySymbol(131), "7");
-    for (int n : {132, 200, INT32_MAX, -1, -3, -12, -24, -25, INT32_MIN}) {
-        EXPECT_EQ(CMidiFolio::GetEasySymbol(n), "") << n;
-    }
+TEST(EasySymbol, OtherOctavesCarryTheirMarkBeforeTheSharpAndOuterOnesGiveTheBareDigit) {
+    // The outer octaves (0..11, 120..131) have no mark and no sharp sign; beyond them nothing.
+    const std::pair<int, const char*> cases[] = {
+        {72, "1'"}, {59, "7."},  {84, "1\""}, {12, "1!"},      {13, "1!#"}, {25, "1,#"},
+        {38, "2:"}, {54, "4.#"}, {82, "6'#"}, {96, "1^"},      {108, "1$"}, {119, "7$"},
+        {0, "1"},   {1, "1"},    {11, "7"},   {120, "1"},      {121, "1"},  {127, "5"},
+        {131, "7"}, {132, ""},   {200, ""},   {INT32_MAX, ""}, {-1, ""},    {-3, ""},
+        {-12, ""},  {-24, ""},   {-25, ""},   {INT32_MIN, ""}};
+    for (const auto& [note, symbol] : cases)
+        EXPECT_EQ(CMidiFolio::GetEasySymbol(note), symbol) << note;
 }
 
 TEST(PitchNames, EveryNoteRoundTripsThroughItsNameAndItsFrequency) {

@@ -2,6 +2,7 @@
 // table cap and merging.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,15 +27,22 @@ std::vector<int32_t> TicksOf(const CMidiTempo& map) {
     for (const _TEMPO& t : map.GetTempos()) v.push_back(t.lTicks);
     return v;
 }
-std::vector<int32_t> UsOf(const CMidiTempo& map) {
-    std::vector<int32_t> v;
-    for (const _TEMPO& t : map.GetTempos()) v.push_back(t.lUsPerQuarter);
-    return v;
-}
 std::vector<int32_t> MsecsOf(const CMidiTempo& map) {
     std::vector<int32_t> v;
     for (const _TEMPO& t : map.GetTempos()) v.push_back(t.lMsecs);
     return v;
+}
+
+// The entries placed one after another into a new map, as "tick/us" words.
+std::string Placed(std::initializer_list<_TEMPO> entries) {
+    CMidiTempo map;
+    std::string out;
+    for (_TEMPO t : entries) map.SetTempo(t);
+    for (const _TEMPO& t : map.GetTempos()) {
+        out += (out.empty() ? "" : " ") + std::to_string(t.lTicks) + "/" +
+               std::to_string(t.lUsPerQuarter);
+    }
+    return out;
 }
 
 // The placement rule written out literally, for the differential test.
@@ -76,18 +84,6 @@ TEST(TempoMap, NewMapHasDefaultsAndNoTempo) {
     EXPECT_EQ(map.MsecsToTicks(0), -1);
 }
 
-TEST(TempoMap, SettersStoreWhatTheyAreGiven) {
-    CMidiTempo map;
-    map.SetTicksPerQuarterNote(96);
-    map.SetBar(_BAR{6, 8});
-    map.SetKeySignature(_KEY{255, 1});
-    EXPECT_EQ(map.GetTicksPerQuarterNote(), 96);
-    EXPECT_EQ(map.GetBar().dwBaseBarNum, 6u);
-    EXPECT_EQ(map.GetBar().dwBaseNoteNum, 8u);
-    EXPECT_EQ(map.GetKeySignature().dwSharpsFlats, 255u);
-    EXPECT_EQ(map.GetKeySignature().dwMinor, 1u);
-}
-
 TEST(TempoMap, SetTempoRoundsBpmIntoTheCallersRecord) {
     CMidiTempo map;
     const std::vector<std::pair<int32_t, int32_t>> cases = {
@@ -105,43 +101,24 @@ TEST(TempoMap, SetTempoRoundsBpmIntoTheCallersRecord) {
     EXPECT_EQ(map.GetTempos().back().lUsPerQuarter, 0);
 }
 
-TEST(TempoMap, EqualPositionsStayInArrivalOrder) {
-    CMidiTempo map;
-    Add(map, T(0, 500000));
-    Add(map, T(0, 400000));
-    Add(map, T(480, 300000));
-    Add(map, T(0, 200000));  // lands behind the other tick-0 entries
-    EXPECT_EQ(TicksOf(map), (std::vector<int32_t>{0, 0, 0, 480}));
-    EXPECT_EQ(UsOf(map), (std::vector<int32_t>{500000, 400000, 200000, 300000}));
-}
-
-TEST(TempoMap, InsertionBetweenEntriesDropsATempoThatChangesNothing) {
-    CMidiTempo map;
-    Add(map, T(0, 500000));
-    Add(map, T(960, 250000));
-    Add(map, T(480, 500000));  // the tempo in force at 480 already
-    EXPECT_EQ(TicksOf(map), (std::vector<int32_t>{0, 960}));
-    Add(map, T(480, 400000));
-    EXPECT_EQ(TicksOf(map), (std::vector<int32_t>{0, 480, 960}));
-    EXPECT_EQ(UsOf(map), (std::vector<int32_t>{500000, 400000, 250000}));
+TEST(TempoMap, PlacementKeepsTickOrderAndDropsOnlyARedundantInsertion) {
+    // Equal positions stay in arrival order: the last tick-0 entry lands behind the others.
+    EXPECT_EQ(Placed({T(0, 500000), T(0, 400000), T(480, 300000), T(0, 200000)}),
+              "0/500000 0/400000 0/200000 480/300000");
+    // Between two entries a tempo already in force is dropped, another one kept.
+    EXPECT_EQ(Placed({T(0, 500000), T(960, 250000), T(480, 500000)}), "0/500000 960/250000");
+    EXPECT_EQ(Placed({T(0, 500000), T(960, 250000), T(480, 500000), T(480, 400000)}),
+              "0/500000 480/400000 960/250000");
     // Appending and head insertion never drop, even with the neighbour's tempo.
-    Add(map, T(2000, 250000));
-    Add(map, T(-10, 500000));
-    EXPECT_EQ(TicksOf(map), (std::vector<int32_t>{-10, 0, 480, 960, 2000}));
-}
-
-TEST(TempoMap, EarlierEntryBecomesTheHead) {
-    CMidiTempo one;
-    Add(one, T(100, 500000));
-    Add(one, T(50, 500000));
-    Add(one, T(100, 500000));  // one entry's worth of rule: not earlier, so appended
-    EXPECT_EQ(TicksOf(one), (std::vector<int32_t>{50, 100, 100}));
-
-    CMidiTempo two;
-    Add(two, T(100, 500000));
-    Add(two, T(200, 400000));
-    Add(two, T(10, 300000));
-    EXPECT_EQ(TicksOf(two), (std::vector<int32_t>{10, 100, 200}));
+    EXPECT_EQ(
+        Placed({T(0, 500000), T(960, 250000), T(480, 400000), T(2000, 250000), T(-10, 500000)}),
+        "-10/500000 0/500000 480/400000 960/250000 2000/250000");
+    // An earlier entry becomes the head; with one entry, an equal one is not earlier and is
+    // appended.
+    EXPECT_EQ(Placed({T(100, 500000), T(50, 500000), T(100, 500000)}),
+              "50/500000 100/500000 100/500000");
+    EXPECT_EQ(Placed({T(100, 500000), T(200, 400000), T(10, 300000)}),
+              "10/300000 100/500000 200/400000");
 }
 
 TEST(TempoMap, RecalculationGivesMillisecondPositionsAndTables) {

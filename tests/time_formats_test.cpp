@@ -21,14 +21,12 @@ Bytes TimeSignature(int numerator, int exponent) {
 
 // A format-0 song: optional time signature at tick 0, a note at tick 960, end at 1920.
 void LoadSong(CMidiFolio& song, int division, const Bytes& timeSignature, const std::string& name) {
-    const Bytes events = Cat({Vlq(0), timeSignature, Vlq(960), B({0x90, 60, 100}), Vlq(960),
-                              B({0x80, 60, 0}), Vlq(0), B({0xFF, 0x2F, 0x00})});
-    const Bytes noSignature = Cat(
-        {Vlq(960), B({0x90, 60, 100}), Vlq(960), B({0x80, 60, 0}), Vlq(0), B({0xFF, 0x2F, 0x00})});
+    const Bytes events =
+        Cat({timeSignature.empty() ? Bytes{} : Cat({Vlq(0), timeSignature}), Vlq(960),
+             B({0x90, 60, 100}), Vlq(960), B({0x80, 60, 0}), Vlq(0), B({0xFF, 0x2F, 0x00})});
     Messages messages;
     song.SetMessageSink(messages.Sink());
-    const std::string path =
-        WriteFile(name, Smf(0, division, {timeSignature.empty() ? noSignature : events}));
+    const std::string path = WriteFile(name, Smf(0, division, {events}));
     ASSERT_EQ(song.LoadMidiFile(path), 1);
     ASSERT_TRUE(messages.list.empty());
 }
