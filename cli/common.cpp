@@ -1,0 +1,306 @@
+#include "common.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+using namespace midifolio;
+
+namespace mfcli {
+
+void AddCommonOptions(CLI::App& sub, CommonOptions& options) {
+    sub.add_flag("--json", options.json, "Print machine-readable JSON instead of text");
+    sub.add_flag("--no-progress", options.noProgress,
+                 "Never draw a progress bar (none is drawn anyway when stderr is not a terminal)");
+}
+
+// ------------------------------------------------------------------ progress
+
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+bool StdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+TerminalProgress::TerminalProgress(std::string label, bool enabled)
+    : label_(std::move(label)), enabled_(enabled && StderrIsTerminal()) {}
+
+TerminalProgress::~TerminalProgress() {
+    Clear();
+}
+
+void TerminalProgress::SetRange(int lower, int upper) {
+    lower_ = lower;
+    upper_ = upper;
+    Draw(0);
+}
+
+// The library reports the index of the track it has just finished.
+void TerminalProgress::SetPos(int pos) {
+    Draw(pos - lower_ + 1);
+}
+
+void TerminalProgress::SetDone(int done) {
+    Draw(done);
+}
+
+void TerminalProgress::Draw(int done) {
+    if (!enabled_) return;
+    const int total = std::max(0, upper_ - lower_);
+    done = std::clamp(done, 0, total);
+    // At most about twenty redraws a second, but always the first and the last.
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && done != total && now - lastDraw_ < std::chrono::milliseconds(50)) return;
+    lastDraw_ = now;
+    constexpr int kWidth = 30;
+    const int filled = total > 0 ? done * kWidth / total : kWidth;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kWidth - filled), '.');
+    std::fprintf(stderr, "\r%s [%s] %d/%d", label_.c_str(), bar.c_str(), done, total);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void TerminalProgress::Clear() {
+    if (!drawn_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
+// ------------------------------------------------------------------ songs
+
+LoadedSong LoadSong(const std::string& path, ProgressObserver* progress) {
+    LoadedSong loaded;
+    loaded.song = std::make_unique<CMidiFolio>();
+    auto* messages = &loaded.messages;
+    loaded.song->SetMessageSink([messages](const std::string& text) { messages->push_back(text); });
+    loaded.ok = loaded.song->LoadMidiFile(path, progress) == 1;
+    return loaded;
+}
+
+static std::string JoinMessages(const std::vector<std::string>& messages) {
+    std::string text;
+    for (const auto& m : messages) {
+        if (!text.empty()) text += "; ";
+        text += m;
+    }
+    return text;
+}
+
+LoadedSong LoadSongOrFail(const std::string& path, const CommonOptions& options) {
+    TerminalProgress progress("loading " + path, !options.noProgress);
+    LoadedSong loaded = LoadSong(path, &progress);
+    progress.Clear();
+    if (!loaded.ok) {
+        std::string why = JoinMessages(loaded.messages);
+        throw Failure(path + ": " + (why.empty() ? "the file could not be loaded" : why));
+    }
+    for (const auto& m : loaded.messages)
+        std::fprintf(stderr, "midifolio: %s: %s\n", path.c_str(), m.c_str());
+    return loaded;
+}
+
+int32_t SongEndTicks(const CMidiFolio& song) {
+    int32_t end = 0;
+    const int n = static_cast<int>(song.GetTrackNum());
+    for (int i = 0; i < n; ++i) {
+        const CMidiTrack* track = song.GetTrack(i);
+        if (track == nullptr) continue;
+        for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr;) {
+            end = std::max(end, track->GetNextEvent(pos).lTime);
+        }
+    }
+    return end;
+}
+
+double TicksToMs(CMidiFolio& song, int32_t ticks) {
+    _MIDI_TIME t = MakeTicks(ticks);
+    song.ConvertMIDITime(&t, TF_MSEC);
+    return t.dMsecs;
+}
+
+// ------------------------------------------------------------------ text
+
+// Length of the UTF-8 sequence starting at p (within n bytes), 0 when it is not valid UTF-8.
+static size_t Utf8Sequence(const uint8_t* p, size_t n) {
+    const uint8_t c = p[0];
+    if (c < 0x80) return 1;
+    size_t len;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2;
+        cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3;
+        cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (len > n) return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+std::string DecodeText(const uint8_t* data, uint32_t length) {
+    if (data == nullptr || length == 0) return {};
+    bool utf8 = true;
+    for (size_t i = 0; i < length;) {
+        size_t n = Utf8Sequence(data + i, length - i);
+        if (n == 0) {
+            utf8 = false;
+            break;
+        }
+        i += n;
+    }
+    if (utf8) return std::string(reinterpret_cast<const char*>(data), length);
+    // Older files mostly carry Latin-1 text.
+    std::string out;
+    out.reserve(length * 2);
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t c = data[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string EscapeControls(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += Format("\\x%02x", c);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string Hex(const uint8_t* data, uint32_t length, size_t maxBytes) {
+    std::string out;
+    if (data == nullptr) return out;
+    const size_t n = std::min<size_t>(length, maxBytes);
+    for (size_t i = 0; i < n; ++i) {
+        if (i) out += ' ';
+        out += Format("%02x", data[i]);
+    }
+    if (n < length) out += Format(" ... (%u bytes)", length);
+    return out;
+}
+
+std::string ClockMs(double ms) {
+    if (ms < 0) return "-";
+    const long long v = static_cast<long long>(ms);
+    return Format("%02lld:%02lld:%02lld.%03lld", v / 3600000, v / 60000 % 60, v / 1000 % 60,
+                  v % 1000);
+}
+
+std::string NoteName(int note) {
+    tagNoteMap map{};
+    if (CMidiFolio::GetPitchInfo(static_cast<int32_t>(note), &map) != 1)
+        return std::to_string(note);
+    char name[sizeof map.szName + 1] = {};
+    std::copy(std::begin(map.szName), std::end(map.szName), name);
+    return Format("%s%d", name, static_cast<int>(map.byOctave));
+}
+
+std::string KeyName(uint32_t sharpsFlats, uint32_t minor) {
+    static const char* kMajor[15] = {"Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C",
+                                     "G",  "D",  "A",  "E",  "B",  "F#", "C#"};
+    static const char* kMinor[15] = {"Ab", "Eb", "Bb", "F",  "C",  "G",  "D", "A",
+                                     "E",  "B",  "F#", "C#", "G#", "D#", "A#"};
+    const int sf = static_cast<int8_t>(static_cast<uint8_t>(sharpsFlats));
+    if (sharpsFlats > 255 || sf < -7 || sf > 7 || minor > 1) {
+        return Format("unknown key (%u, %u)", sharpsFlats, minor);
+    }
+    return std::string(minor ? kMinor[sf + 7] : kMajor[sf + 7]) + (minor ? " minor" : " major");
+}
+
+std::string BpmText(int32_t usPerQuarter) {
+    if (usPerQuarter <= 0) return "-";
+    return Format("%.2f", 60000000.0 / usPerQuarter);
+}
+
+std::string ChannelText(int channel) {
+    return channel >= 0 && channel < 16 ? std::to_string(channel + 1) : "-";
+}
+
+std::string Trim(const std::string& text) {
+    const auto end = text.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+std::string Format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string out;
+    if (n > 0) {
+        out.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(&out[0], out.size(), fmt, args);
+        out.resize(static_cast<size_t>(n));
+    }
+    va_end(args);
+    return out;
+}
+
+void PrintJson(const Json& value) {
+    std::cout << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+}
+
+std::pair<int, int> ParseRange(const std::string& text, const std::string& option) {
+    auto number = [&](const std::string& s) {
+        if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), [](unsigned char c) {
+                return std::isdigit(c) != 0;
+            })) {
+            throw Failure(option + " wants A-B or A with whole numbers from 1, not '" + text + "'");
+        }
+        const int v = std::atoi(s.c_str());
+        if (v < 1) throw Failure(option + " counts from 1, not '" + text + "'");
+        return v;
+    };
+    const auto dash = text.find('-');
+    if (dash == std::string::npos) {
+        const int v = number(text);
+        return {v, v};
+    }
+    const int a = number(text.substr(0, dash));
+    const int b = number(text.substr(dash + 1));
+    if (b < a) throw Failure(option + " range '" + text + "' ends before it starts");
+    return {a, b};
+}
+
+}  // namespace mfcli
