@@ -283,8 +283,9 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         MIDIEventPtr* node;
         if (m_freeNodes.empty()) {
             // A copy with its payload, which the node takes over.
-            m_nodePool.push_back(MIDIEventPtr{ev, nullptr});
-            node = &m_nodePool.back();
+            node = SlabNode();
+            static_cast<MIDIEvent&>(*node) = ev;
+            node->pNext = nullptr;
         } else {
             node = NewNode(ev);
             node->pData = ev.pData;  // the node takes over the payload

@@ -26,6 +26,8 @@ CMidiTrack::CMidiTrack()
       m_bPercussValid(1),
       m_lReadCount(0),
       m_nProgram{},
+      m_blockUsed(0),
+      m_blockSize(0),
       m_lBudget(0),
       m_pDataEnd(nullptr),
       m_indexValid(false) {
@@ -95,7 +97,7 @@ MIDIEventPtr* CMidiTrack::NewNode(const MIDIEvent& ev) {
         node = m_freeNodes.back();
         m_freeNodes.pop_back();
     } else {
-        node = &m_nodePool.emplace_back();
+        node = SlabNode();
     }
     static_cast<MIDIEvent&>(*node) = ev;
     node->pData = nullptr;  // the caller gives the node its own payload, if any
@@ -109,15 +111,35 @@ void CMidiTrack::FreeNode(MIDIEventPtr* node) {
     m_freeNodes.push_back(node);
 }
 
+// Blocks double from 256 nodes (10 KB) up to 65,536 nodes (2.5 MB): small tracks stay
+// small, large ones take one allocation per 65,536 events.
+size_t CMidiTrack::SlabBlockSize(size_t block) {
+    return size_t{256} << std::min<size_t>(block, 8);
+}
+
+void CMidiTrack::GrowSlab() {
+    const size_t size = SlabBlockSize(m_nodeBlocks.size());
+    // Left uninitialised: every node is written in full when it is handed out.
+    m_nodeBlocks.emplace_back(new MIDIEventPtr[size]);
+    m_blockSize = size;
+    m_blockUsed = 0;
+}
+
 void CMidiTrack::RemoveAllPt() {
     // Every node of the pool is released, linked or not, so that no payload can be left
     // behind by a list that was relinked from outside.
-    for (MIDIEventPtr& node : m_nodePool) {
-        if (OwnsPayload(node.dwType)) DeletePayload(node.pData);
-        node.pData = nullptr;
+    // Nodes past m_blockUsed in the last block were never handed out (their contents are
+    // unset); free nodes hold type code 0 and no payload.
+    for (size_t b = 0; b < m_nodeBlocks.size(); ++b) {
+        const size_t used = b + 1 == m_nodeBlocks.size() ? m_blockUsed : SlabBlockSize(b);
+        MIDIEventPtr* nodes = m_nodeBlocks[b].get();
+        for (size_t i = 0; i < used; ++i)
+            if (OwnsPayload(nodes[i].dwType)) DeletePayload(nodes[i].pData);
     }
-    m_nodePool.clear();
-    m_nodePool.shrink_to_fit();
+    m_nodeBlocks.clear();
+    m_nodeBlocks.shrink_to_fit();
+    m_blockUsed = 0;
+    m_blockSize = 0;
     m_freeNodes.clear();
     m_freeNodes.shrink_to_fit();
     m_index.clear();

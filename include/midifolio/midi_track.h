@@ -3,8 +3,9 @@
 #pragma once
 
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <vector>
 
 #include "midifolio/export.h"
@@ -121,6 +122,13 @@ class MIDIFOLIO_API CMidiTrack {
     int DecodeEvent(const uint8_t*& p, MIDIEvent& ev);
     MIDIEventPtr* NewNode(const MIDIEvent& ev);  // from the track's node pool
     void FreeNode(MIDIEventPtr* node);           // back to the pool, payload released
+    // An unused node from the slab (its contents unset), ignoring the free list.
+    MIDIEventPtr* SlabNode() {
+        if (m_blockUsed == m_blockSize) GrowSlab();
+        return &m_nodeBlocks.back()[m_blockUsed++];
+    }
+    void GrowSlab();
+    static size_t SlabBlockSize(size_t block);
     void CopyFrom(const CMidiTrack& other);
 
     int32_t m_nLastResult;
@@ -140,9 +148,13 @@ class MIDIFOLIO_API CMidiTrack {
     int32_t m_nProgram[16];
     NoteUsageTable m_NoteUsage;
 
-    // Node storage: a deque never moves its elements, so node addresses (POSITIONs) stay
-    // valid; deleted nodes are reused from the free list.
-    std::deque<MIDIEventPtr> m_nodePool;
+    // Node storage: a slab of blocks that are never moved or resized, so node addresses
+    // (POSITIONs) stay valid. Block i holds SlabBlockSize(i) nodes; the nodes of the last
+    // block are handed out in order (m_blockUsed of m_blockSize so far). Deleted nodes are
+    // reused from the free list.
+    std::vector<std::unique_ptr<MIDIEventPtr[]>> m_nodeBlocks;
+    size_t m_blockUsed;
+    size_t m_blockSize;
     std::vector<MIDIEventPtr*> m_freeNodes;
     // Budget end of the current decoding run (bytes); see SetMidiTrackRawData.
     int64_t m_lBudget;
