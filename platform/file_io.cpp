@@ -27,6 +27,8 @@ std::string ErrnoText(int err) {
 constexpr size_t kIoStep = size_t{1} << 20;
 // Bytes collected before the writer hands them to the system.
 constexpr size_t kWriteBuffer = size_t{64} << 10;
+// Read-ahead of the reader for small reads.
+constexpr size_t kReadAhead = size_t{64} << 10;
 
 }  // namespace
 
@@ -42,6 +44,8 @@ bool FileReader::Open(const std::string& path) {
     m_sizeKnown = false;
     m_size = m_pos = 0;
     m_error.clear();
+    m_ahead.clear();
+    m_aheadPos = 0;
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -73,9 +77,7 @@ void FileReader::Close() {
     m_fd = -1;
 }
 
-size_t FileReader::Read(void* buffer, size_t n) {
-    if (m_fd < 0) return 0;
-    auto* out = static_cast<uint8_t*>(buffer);
+size_t FileReader::ReadDirect(uint8_t* out, size_t n) {
     size_t got = 0;
     while (got < n) {
         ssize_t r = ::read(m_fd, out + got, std::min(n - got, kIoStep));
@@ -87,6 +89,30 @@ size_t FileReader::Read(void* buffer, size_t n) {
         }
         if (r == 0) break;
         got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
+// Small reads (the chunk headers) are served from a read-ahead buffer, so a song of many
+// short tracks costs few system calls; large reads go straight into the caller's memory.
+size_t FileReader::Read(void* buffer, size_t n) {
+    if (m_fd < 0) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = std::min(n, m_ahead.size() - m_aheadPos);
+    if (got != 0) std::memcpy(out, m_ahead.data() + m_aheadPos, got);
+    m_aheadPos += got;
+    if (got < n) {
+        if (n - got >= kReadAhead) {
+            got += ReadDirect(out + got, n - got);
+        } else {
+            m_ahead.resize(kReadAhead);
+            const size_t filled = ReadDirect(m_ahead.data(), kReadAhead);
+            m_ahead.resize(filled);
+            const size_t take = std::min(n - got, filled);
+            std::memcpy(out + got, m_ahead.data(), take);
+            m_aheadPos = take;
+            got += take;
+        }
     }
     m_pos += got;
     return got;

@@ -45,12 +45,16 @@ class FileReader {
     std::string ErrorText() const { return m_error; }
 
   private:
+    size_t ReadDirect(uint8_t* out, size_t n);  // system reads until n bytes, end or error
+
     int m_fd = -1;
     bool m_failed = false;
     bool m_sizeKnown = false;
     uint64_t m_size = 0;
-    uint64_t m_pos = 0;
+    uint64_t m_pos = 0;  // bytes handed to the caller so far
     std::string m_error;
+    std::vector<uint8_t> m_ahead;  // bytes read ahead; m_aheadPos of them handed out
+    size_t m_aheadPos = 0;
 };
 
 class FileWriter {

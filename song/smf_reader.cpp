@@ -86,6 +86,9 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
     auto reverse = [](uint8_t* p, int n) { ReverseMultiBytes(p, n); };
     const int n = m_MidiHead.nTracks;
     if (pProgress) pProgress->SetRange(0, n);
+    std::unique_ptr<uint8_t[]> chunk;  // the chunk bytes, when the file size is known
+    uint64_t chunkCapacity = 0;
+    std::vector<uint8_t> buffer;  // the same, when it is not
 
     for (int i = 0; i < n; ++i) {
         std::unique_ptr<CMidiTrack> track(CreateTrack());
@@ -115,14 +118,28 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         const bool sizeKnown = file.Remaining(remaining);
         if (sizeKnown && length > remaining) return detail::kReadError;
 
-        std::vector<uint8_t> buffer;
-        if (sizeKnown) buffer.reserve(static_cast<size_t>(total));
-        if (i == 0) buffer.assign(std::begin(detail::kTempoPrefix), std::end(detail::kTempoPrefix));
-        // Without a known file size the buffer grows only as the bytes really arrive.
-        if (!file.ReadAppend(buffer, length)) return detail::kReadError;
+        const uint8_t* data = nullptr;
+        if (sizeKnown) {
+            // The bytes are known to be there: read them straight into a buffer that is
+            // not filled first (a short read fails the load), reused from chunk to chunk.
+            if (total > chunkCapacity) {
+                chunk.reset(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
+                chunkCapacity = chunk ? total : 0;
+                if (!chunk) return detail::kReadError;
+            }
+            if (i == 0) std::memcpy(chunk.get(), detail::kTempoPrefix, prefix);
+            if (file.Read(chunk.get() + prefix, length) < length) return detail::kReadError;
+            data = chunk.get();
+        } else {
+            // Without a known file size the buffer grows only as the bytes really arrive.
+            buffer.clear();
+            if (i == 0)
+                buffer.assign(std::begin(detail::kTempoPrefix), std::end(detail::kTempoPrefix));
+            if (!file.ReadAppend(buffer, length)) return detail::kReadError;
+            data = buffer.data();
+        }
 
-        if (track->SetMidiTrackRawData(buffer.empty() ? nullptr : buffer.data(),
-                                       static_cast<int32_t>(total)) == 0) {
+        if (total == 0 || track->SetMidiTrackRawData(data, static_cast<int32_t>(total)) == 0) {
             return detail::kReadError;
         }
         m_NoteUsage |= track->GetNoteUsageTable();
