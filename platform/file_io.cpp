@@ -239,11 +239,10 @@ bool FileWriter::Open(const std::string& path) {
     return false;
 }
 
-bool FileWriter::Flush() {
+bool FileWriter::WriteOut(const uint8_t* data, size_t n) {
     size_t done = 0;
-    while (!m_failed && done < m_buffer.size()) {
-        ssize_t w =
-            ::write(m_fd, m_buffer.data() + done, std::min(m_buffer.size() - done, kIoStep));
+    while (!m_failed && done < n) {
+        ssize_t w = ::write(m_fd, data + done, std::min(n - done, kIoStep));
         if (w < 0) {
             if (errno == EINTR) continue;
             Fail(errno);
@@ -253,6 +252,11 @@ bool FileWriter::Flush() {
             done += static_cast<size_t>(w);
         }
     }
+    return !m_failed;
+}
+
+bool FileWriter::Flush() {
+    WriteOut(m_buffer.data(), m_buffer.size());
     m_buffer.clear();
     return !m_failed;
 }
@@ -260,6 +264,11 @@ bool FileWriter::Flush() {
 void FileWriter::Write(const void* data, size_t n) {
     if (m_fd < 0 || m_failed || n == 0) return;
     const auto* p = static_cast<const uint8_t*>(data);
+    if (n >= kWriteBuffer) {
+        // A large piece goes to the system as it is, after what was collected before it.
+        if (Flush()) WriteOut(p, n);
+        return;
+    }
     m_buffer.insert(m_buffer.end(), p, p + n);
     if (m_buffer.size() >= kWriteBuffer) Flush();
 }

@@ -82,6 +82,7 @@ class FileWriter {
 
   private:
     bool Flush();
+    bool WriteOut(const uint8_t* data, size_t n);  // system writes of all n bytes
     void Discard();
 
     int m_fd = -1;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "midifolio/midi_track.h"
+#include "track/track_internal.h"
 
 namespace midifolio {
 
@@ -43,6 +44,38 @@ struct WritingOut {
         tmp[n++] = value & 0x7F;
         while (value >>= 7) tmp[n++] = static_cast<uint8_t>((value & 0x7F) | 0x80);
         while (n > 0) *p++ = tmp[--n];
+    }
+};
+
+// ... and output that writes as long as the bytes fit, never past the end, and counts the
+// bytes that did not fit: (p - start) + over is the exact size either way.
+struct BoundedOut {
+    uint8_t* p;
+    uint8_t* end;
+    uint64_t over = 0;
+    void Byte(uint8_t b) {
+        if (p != end)
+            *p++ = b;
+        else
+            ++over;
+    }
+    void Bytes(const uint8_t* src, uint32_t n) {
+        if (n > static_cast<size_t>(end - p)) {
+            over += n;
+            return;
+        }
+        WritingOut out{p};
+        out.Bytes(src, n);
+        p = out.p;
+    }
+    void VarLen(uint32_t value) {
+        if (end - p < 5 && VarLenSize(value) > static_cast<size_t>(end - p)) {
+            over += VarLenSize(value);
+            return;
+        }
+        WritingOut out{p};
+        out.VarLen(value);
+        p = out.p;
     }
 };
 
@@ -165,6 +198,16 @@ int CMidiTrack::EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_
     dwLength = static_cast<uint32_t>(out.p - pBuffer);
     return 1;
 }
+
+namespace track_detail {
+
+uint64_t EncodeInto(const MIDIEventPtr* first, uint32_t count, uint8_t* buffer, size_t capacity) {
+    BoundedOut out{buffer, buffer + capacity};
+    Encode(first, count, out);
+    return static_cast<uint64_t>(out.p - buffer) + out.over;
+}
+
+}  // namespace track_detail
 
 int CMidiTrack::GetMidiTrackRawData(uint8_t*& pBuffer, int32_t& lLength) {
     if (pBuffer == nullptr || lLength <= 0) return 0;

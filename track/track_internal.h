@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "midifolio/midi_event.h"
+
 namespace midifolio {
 namespace track_detail {
 
@@ -24,6 +26,12 @@ inline uint8_t* NewPayload(uint32_t n, const uint8_t* src) {
 inline void DeletePayload(uint8_t* p) {
     delete[] p;
 }
+
+// Encodes count events of the list from first (as GetMidiTrackRawData does) into buffer in
+// one pass, never writing past capacity, and returns the exact size of the encoding. Only
+// when that size is at most capacity does the buffer hold the encoding; otherwise it holds
+// an unusable part of it. For the song's store, which keeps its own scratch buffer.
+uint64_t EncodeInto(const MIDIEventPtr* first, uint32_t count, uint8_t* buffer, size_t capacity);
 
 }  // namespace track_detail
 }  // namespace midifolio
