@@ -46,6 +46,14 @@ __attribute__((noinline)) int LoadOnce(CMidiFolio& song, const std::string& path
     return song.LoadMidiFile(path);
 }
 
+// Loads quietly outside the measured work; says so on stderr when the load fails.
+bool LoadOrSay(CMidiFolio& song, const std::string& path) {
+    song.SetMessageSink(benchgen::QuietSink());
+    if (LoadOnce(song, path)) return true;
+    std::fprintf(stderr, "load of %s failed\n", path.c_str());
+    return false;
+}
+
 __attribute__((noinline)) int StoreOnce(CMidiFolio& song, const std::string& path) {
     return song.StoreMidiFile(path);
 }
@@ -104,11 +112,7 @@ int Load(const std::string& path, int repeat) {
 
 int Store(const std::string& path, int repeat) {
     CMidiFolio song;
-    song.SetMessageSink(benchgen::QuietSink());
-    if (!LoadOnce(song, path)) {
-        std::fprintf(stderr, "load of %s failed\n", path.c_str());
-        return 1;
-    }
+    if (!LoadOrSay(song, path)) return 1;
     const size_t events = benchgen::EventCount(song);
     const std::string out = path + ".out.mid";
     std::vector<double> times;
@@ -151,11 +155,7 @@ int Memory(const std::string& path) {
     }
     const long baseKb = StatusKb("VmRSS");
     CMidiFolio song;
-    song.SetMessageSink(benchgen::QuietSink());
-    if (!LoadOnce(song, path)) {
-        std::fprintf(stderr, "load of %s failed\n", path.c_str());
-        return 1;
-    }
+    if (!LoadOrSay(song, path)) return 1;
     const size_t events = benchgen::EventCount(song);
     const long afterKb = StatusKb("VmRSS"), peakKb = StatusKb("VmHWM");
     const double peak = (peakKb - baseKb) * 1024.0, after = (afterKb - baseKb) * 1024.0;
