@@ -1,12 +1,15 @@
 // CMidiTrack: decoding the data bytes of a track chunk into the event list, in one forward
 // pass that feeds the tempo map, the program table and the note-usage table.
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 #include "midifolio/midi_track.h"
 #include "track/track_internal.h"
 
 namespace midifolio {
 
+using track_detail::DecodeState;
 using track_detail::DeletePayload;
 
 namespace {
@@ -55,6 +58,77 @@ inline uint32_t ReadVlq(const uint8_t*& p, const uint8_t* end) {
     return value;
 }
 
+// The data union and dwLength of the working record are kept as 4-byte words in the byte
+// order of the record, so that a kind that sets only some of their bytes leaves the others
+// as the previous event had them. Byte i is the i-th lowest addressed byte.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr unsigned ByteShift(unsigned i) {
+    return 24 - 8 * i;
+}
+constexpr uint32_t kLowHalfMask = 0xFFFF0000u;  // wBend is the first two bytes
+constexpr unsigned kHalfShift = 16;
+#else
+constexpr unsigned ByteShift(unsigned i) {
+    return 8 * i;
+}
+constexpr uint32_t kLowHalfMask = 0x0000FFFFu;
+constexpr unsigned kHalfShift = 0;
+#endif
+
+inline uint32_t WithByte(uint32_t word, unsigned i, uint32_t value) {
+    return (word & ~(0xFFu << ByteShift(i))) | (value << ByteShift(i));
+}
+inline uint32_t WithBytes01(uint32_t word, uint32_t b0, uint32_t b1) {
+    return WithByte(WithByte(word, 0, b0), 1, b1);
+}
+inline uint32_t WithHalf(uint32_t word, uint32_t half) {
+    return (word & ~kLowHalfMask) | (half << kHalfShift);
+}
+inline uint32_t ByteOf(uint32_t word, unsigned i) {
+    return (word >> ByteShift(i)) & 0xFFu;
+}
+
+// True when n more bytes lie between p and end.
+inline bool Has(const uint8_t* p, const uint8_t* end, uint64_t n) {
+    return n <= static_cast<uint64_t>(end - p);
+}
+
+}  // namespace
+
+// The state of one decoding pass, kept in a local object (not in the track) so that the
+// compiler can hold it in registers while nodes are written.
+struct track_detail::DecodeState {
+    const uint8_t* p;
+    const uint8_t* end;
+    uint32_t runningType;
+    uint32_t runningChannel;
+    uint8_t port;  // the port in force
+    // The working record: the fields an event's kind does not set keep the previous event's.
+    uint32_t time;
+    uint32_t delta;
+    uint8_t evPort;
+    uint8_t channel;
+    uint32_t type;
+    uint32_t data;    // byData1..4 / wBend / dwSubType
+    uint32_t length;  // dwLength
+    uint8_t* payload;
+};
+
+namespace {
+
+// A VLQ length, then that many payload bytes copied into a new buffer (sysex and the metas
+// of variable length). False when the bytes run out or no memory is left for the buffer.
+inline bool ReadPayload(DecodeState& s) {
+    const uint32_t length = ReadVlq(s.p, s.end);
+    if (length == kVarLenFailure) return false;
+    s.length = length;
+    if (!Has(s.p, s.end, length)) return false;
+    s.payload = track_detail::NewPayload(length, s.p);
+    if (length != 0 && s.payload == nullptr) return false;
+    s.p += length;
+    return true;
+}
+
 }  // namespace
 
 int CMidiTrack::SetMidiTrackRawData(const uint8_t* pData, int32_t lLength) {
@@ -75,124 +149,108 @@ uint32_t CMidiTrack::ReadVarLen(const uint8_t*& p) {
     return ReadVlq(p, m_pDataEnd);
 }
 
-// Decodes the event at p into ev and reads the delta time after it. 0: an event; -2: the
-// end-of-track event; -1: the bytes ran out (a payload may then be left in ev.pData).
-inline int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
-    const uint8_t* end = m_pDataEnd;
-    auto has = [&](uint64_t n) { return n <= static_cast<uint64_t>(end - p); };
-    // A VLQ length, then that many payload bytes copied into a new buffer (sysex and the
-    // metas of variable length).
-    auto readPayload = [&]() {
-        const uint32_t length = ReadVlq(p, end);
-        if (length == kVarLenFailure) return false;
-        ev.dwLength = length;
-        if (!has(length)) return false;
-        ev.pData = track_detail::NewPayload(length, p);
-        if (length != 0 && ev.pData == nullptr) return false;
-        p += length;
-        return true;
-    };
-    ev.pData = nullptr;
-    if (!has(1)) return -1;
-    const uint8_t status = *p++;
+// Decodes the event at s.p into the working record and reads the delta time after it.
+// 0: an event; -2: the end-of-track event; -1: the bytes ran out (a payload may then be
+// left in s.payload).
+inline int CMidiTrack::DecodeEvent(DecodeState& s) {
+    // (Helpers rather than lambdas: a lambda capturing the state would keep it in memory.)
+    const uint8_t*& p = s.p;
+    const uint8_t* const end = s.end;
+    s.payload = nullptr;
+    if (!Has(p, end, 1)) return -1;
+    const uint32_t status = *p++;
     bool endOfTrack = false;
 
-    if (status >= 0x80 && status <= 0xEF) {
-        ev.byPort = m_byPort;
-        ev.byChannel = status & 0x0F;
-        ev.dwType = kChannelTypes[(status >> 4) - 8];
-        m_dwRunningType = ev.dwType;
-        m_nRunningChannel = ev.byChannel;
-        if (ev.dwType == EVT_PROGRAM || ev.dwType == EVT_CHANPRESSURE) {
-            if (!has(1)) return -1;
-            ev.byData1 = *p++;
+    if (status < 0xF0) {
+        // Channel messages, with their status byte or in running status.
+        uint32_t first;
+        if (status >= 0x80) {
+            s.channel = static_cast<uint8_t>(status & 0x0F);
+            s.type = kChannelTypes[(status >> 4) - 8];
+            s.runningType = s.type;
+            s.runningChannel = s.channel;
+            if (!Has(p, end, 1)) return -1;
+            first = *p++;
         } else {
-            if (!has(2)) return -1;
-            if (ev.dwType == EVT_PITCHBEND) {
-                ev.wBend = static_cast<uint16_t>(p[0] + 128u * p[1]);
-            } else {
-                ev.byData1 = p[0];
-                ev.byData2 = p[1];
-            }
-            p += 2;
+            // This byte is the first data byte. Without running status in force the record
+            // gets type code 0 and two data bytes.
+            s.type = s.runningType;
+            s.channel = static_cast<uint8_t>(s.runningChannel);
+            first = status;
         }
-    } else if (status < 0x80) {
-        // Running status: this byte is the first data byte. Without running status in force
-        // the record gets type code 0 and two data bytes.
-        ev.byPort = m_byPort;
-        ev.dwType = m_dwRunningType;
-        ev.byChannel = static_cast<uint8_t>(m_nRunningChannel);
-        if (ev.dwType == EVT_PROGRAM || ev.dwType == EVT_CHANPRESSURE) {
-            ev.byData1 = status;
-        } else if (ev.dwType == EVT_PITCHBEND) {
-            if (!has(1)) return -1;
-            ev.wBend = static_cast<uint16_t>(status + 128u * *p++);
+        s.evPort = s.port;
+        if (s.type == EVT_PROGRAM || s.type == EVT_CHANPRESSURE) {
+            s.data = WithByte(s.data, 0, first);
+            if (s.type == EVT_PROGRAM && s.channel != 9) m_nProgram[s.channel & 0x0F] = first;
         } else {
-            if (!has(1)) return -1;
-            ev.byData1 = status;
-            ev.byData2 = *p++;
+            if (!Has(p, end, 1)) return -1;
+            const uint32_t second = *p++;
+            if (s.type == EVT_PITCHBEND) {
+                s.data = WithHalf(s.data, first + 128u * second);
+            } else {
+                s.data = WithBytes01(s.data, first, second);
+                if (s.type == EVT_NOTEON) NoteOnUsage(s.channel, first, second);
+            }
         }
     } else if (status == 0xF0) {
-        m_dwRunningType = 0;
-        ev.dwType = EVT_SYSEX;
-        ev.byChannel = 255;
-        ev.byPort = m_byPort;
-        if (!readPayload()) return -1;
+        s.runningType = 0;
+        s.type = EVT_SYSEX;
+        s.channel = 255;
+        s.evPort = s.port;
+        if (!ReadPayload(s)) return -1;
     } else if (status <= 0xF7) {
         // System common; 0xF7 too is a one-byte event here, no length follows it.
-        m_dwRunningType = 0;
-        ev.dwType = EVT_SYSCOMMON;
-        ev.dwSubType = status;
-        ev.byChannel = 255;
-        ev.byPort = m_byPort;
-        uint8_t* bytes = reinterpret_cast<uint8_t*>(&ev.dwLength);
+        s.runningType = 0;
+        s.type = EVT_SYSCOMMON;
+        s.data = status;
+        s.channel = 255;
+        s.evPort = s.port;
         if (status == 0xF1 || status == 0xF3) {
-            if (!has(1)) return -1;
-            bytes[0] = *p++;
+            if (!Has(p, end, 1)) return -1;
+            s.length = WithByte(s.length, 0, *p++);
         } else if (status == 0xF2) {
-            if (!has(2)) return -1;
-            bytes[0] = p[0];
-            bytes[1] = p[1];
+            if (!Has(p, end, 2)) return -1;
+            s.length = WithBytes01(s.length, p[0], p[1]);
             p += 2;
         }
     } else if (status != 0xFF) {
         // Real-time: running status stays in force.
-        ev.dwType = EVT_REALTIME;
-        ev.dwSubType = status;
-        ev.byChannel = 255;
-        ev.byPort = m_byPort;
+        s.type = EVT_REALTIME;
+        s.data = status;
+        s.channel = 255;
+        s.evPort = s.port;
     } else {
         // Meta events leave running status alone.
-        ev.dwType = EVT_META;
-        if (!has(1)) return -1;
+        s.type = EVT_META;
+        if (!Has(p, end, 1)) return -1;
         const uint32_t type = *p++;
-        ev.dwSubType = type;
-        ev.byChannel = 255;
-        ev.byPort = m_byPort;
+        s.data = type;
+        s.channel = 255;
+        s.evPort = s.port;
         const uint32_t fixed = FixedMetaSize(type);
         if (type == 0x2F) {
-            ev.dwLength = 0;
+            s.length = 0;
             endOfTrack = true;
         } else if (fixed != 0) {
             // One length byte, then exactly the fixed count. dwLength holds the fixed count
             // (the size of the buffer), whatever the length byte said, so no later reader of
             // the buffer can run past it.
-            if (!has(1 + fixed)) return -1;
+            if (!Has(p, end, 1 + fixed)) return -1;
             ++p;  // the length byte
-            ev.dwLength = fixed;
-            ev.pData = track_detail::NewPayload(fixed, p);
-            if (ev.pData == nullptr) return -1;
+            s.length = fixed;
+            s.payload = track_detail::NewPayload(fixed, p);
+            if (s.payload == nullptr) return -1;
             p += fixed;
-            const uint8_t* d = ev.pData;
+            const uint8_t* d = s.payload;
             switch (type) {
                 case 0x21:
-                    m_byPort = d[0];
-                    ev.byPort = d[0];
+                    s.port = d[0];
+                    s.evPort = d[0];
                     break;
                 case 0x51:
                     if (m_pTempo != nullptr) {
                         _TEMPO tempo{};
-                        tempo.lTicks = ev.lTime;
+                        tempo.lTicks = static_cast<int32_t>(s.time);
                         tempo.lMsecs = 0;
                         tempo.lUsPerQuarter = (d[0] << 16) | (d[1] << 8) | d[2];
                         m_pTempo->SetTempo(tempo);
@@ -216,37 +274,34 @@ inline int CMidiTrack::DecodeEvent(const uint8_t*& p, MIDIEvent& ev) {
                     break;
             }
         } else {
-            if (!readPayload()) return -1;
-        }
-    }
-
-    // Program table and note-usage table. Data bytes of 128 and above never index a table.
-    if (ev.dwType == EVT_PROGRAM) {
-        if (ev.byChannel != 9) m_nProgram[ev.byChannel & 0x0F] = ev.byData1;
-    } else if (ev.dwType == EVT_NOTEON) {
-        const uint32_t note = ev.byData1;
-        if (ev.byChannel == 9) {
-            if (note < 35 || note > 81)
-                m_bPercussValid = 0;
-            else if (ev.byData2 > 0)
-                m_NoteUsage[NOTE_USAGE_PERCUSSION_ROW * 128 + note] = true;
-        } else if (ev.byData2 > 0 && note < 128) {
-            const int32_t program = m_nProgram[ev.byChannel & 0x0F];
-            if (program >= 0 && program < 128)
-                m_NoteUsage[static_cast<size_t>(program) * 128 + note] = true;
+            if (!ReadPayload(s)) return -1;
         }
     }
 
     // The delta time after the event. Data that ends right after a complete event lacks only
     // this delta: it counts as 0. A delta that starts but does not end fails.
     if (p == end) {
-        ev.dwDelta = 0;
+        s.delta = 0;
     } else {
         const uint32_t delta = ReadVlq(p, end);
         if (delta == kVarLenFailure) return -1;
-        ev.dwDelta = delta;
+        s.delta = delta;
     }
     return endOfTrack ? -2 : 0;
+}
+
+// Note-usage table of a decoded note-on. Data bytes of 128 and above never index a table.
+inline void CMidiTrack::NoteOnUsage(uint32_t channel, uint32_t note, uint32_t velocity) {
+    if (channel == 9) {
+        if (note < 35 || note > 81)
+            m_bPercussValid = 0;
+        else if (velocity > 0)
+            m_NoteUsage[NOTE_USAGE_PERCUSSION_ROW * 128 + note] = true;
+    } else if (velocity > 0 && note < 128) {
+        const int32_t program = m_nProgram[channel & 0x0F];
+        if (program >= 0 && program < 128)
+            m_NoteUsage[static_cast<size_t>(program) * 128 + note] = true;
+    }
 }
 
 int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIEventPtr*& pLast,
@@ -260,49 +315,88 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     m_lReadCount = 0;
     m_indexValid = false;
 
-    MIDIEvent ev{};
-    const uint8_t* p = pData;
-    const uint32_t first = ReadVlq(p, m_pDataEnd);
+    DecodeState s{};
+    s.p = pData;
+    s.end = m_pDataEnd;
+    s.runningType = 0;
+    s.runningChannel = m_nRunningChannel;
+    s.port = m_byPort;
+    const uint32_t first = ReadVlq(s.p, s.end);
     if (first == kVarLenFailure) {
-        m_lReadCount = p - pData;
+        m_lReadCount = s.p - pData;
         m_pDataEnd = nullptr;
         return 0;
     }
-    uint32_t time = first;
-    ev.lTime = static_cast<int32_t>(time);
+    s.time = first;
+
+    // Nodes come from the free list first, then from the slab; the cursor of the slab's last
+    // block is kept here during the pass and given back to the track at its end.
+    size_t freeLeft = m_freeNodes.size();
+    MIDIEventPtr* cursor = nullptr;
+    MIDIEventPtr* blockEnd = nullptr;
+    if (!m_nodeBlocks.empty()) {
+        cursor = m_nodeBlocks.back().get() + m_blockUsed;
+        blockEnd = m_nodeBlocks.back().get() + m_blockSize;
+    }
+    MIDIEventPtr* head = m_pHead;
+    MIDIEventPtr* tail = m_pTail;
+    uint32_t count = 0;
 
     int result = 1;
     for (;;) {
-        const int rc = DecodeEvent(p, ev);
+        const int rc = DecodeEvent(s);
         if (rc == -1) {
-            if (OwnsPayload(ev.dwType)) DeletePayload(ev.pData);
-            ev.pData = nullptr;
+            if (OwnsPayload(s.type)) DeletePayload(s.payload);
             result = 0;
             break;
         }
         MIDIEventPtr* node;
-        if (m_freeNodes.empty()) {
-            // A copy with its payload, which the node takes over.
-            node = SlabNode();
-            static_cast<MIDIEvent&>(*node) = ev;
-            node->pNext = nullptr;
+        if (freeLeft != 0) {
+            node = m_freeNodes[--freeLeft];
         } else {
-            node = NewNode(ev);
-            node->pData = ev.pData;  // the node takes over the payload
+            if (cursor == blockEnd) {
+                m_blockUsed = m_blockSize;
+                if (!GrowSlab()) {  // no memory for the node: the event is not kept
+                    if (OwnsPayload(s.type)) DeletePayload(s.payload);
+                    result = 0;
+                    break;
+                }
+                cursor = m_nodeBlocks.back().get();
+                blockEnd = cursor + m_blockSize;
+            }
+            node = cursor++;
         }
-        if (m_pTail == nullptr)
-            m_pHead = node;
+        // Every field of the node is written (the node takes over the payload).
+        node->lTime = static_cast<int32_t>(s.time);
+        node->dwDelta = s.delta;
+        node->byPort = s.evPort;
+        node->byChannel = s.channel;
+        node->dwType = s.type;
+        node->dwSubType = s.data;
+        node->dwLength = s.length;
+        node->pData = s.payload;
+        node->pNext = nullptr;
+        if (tail == nullptr)
+            head = node;
         else
-            m_pTail->pNext = node;
-        m_pTail = node;
-        pLast = node;
-        ++dwCount;
+            tail->pNext = node;
+        tail = node;
+        ++count;
 
-        time += ev.dwDelta;
-        ev.lTime = static_cast<int32_t>(time);
-        if (rc == -2 || p >= m_pDataEnd) break;
+        s.time += s.delta;
+        if (rc == -2 || s.p >= s.end) break;
     }
-    m_lReadCount = p - pData;
+    m_freeNodes.resize(freeLeft);
+    if (!m_nodeBlocks.empty())
+        m_blockUsed = static_cast<size_t>(cursor - m_nodeBlocks.back().get());
+    m_pHead = head;
+    m_pTail = tail;
+    if (count != 0) pLast = tail;
+    dwCount = count;
+    m_dwRunningType = s.runningType;
+    m_nRunningChannel = s.runningChannel;
+    m_byPort = s.port;
+    m_lReadCount = s.p - pData;
     m_pDataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
     return result;
 }

@@ -28,6 +28,11 @@ POSITION CMidiTrack::InsertEventAfter(POSITION pos, const MIDIEvent* pEvent) {
         }
     }
     MIDIEventPtr* node = NewNode(*pEvent);
+    if (node == nullptr) {  // no memory for the node
+        if (OwnsPayload(pEvent->dwType)) track_detail::DeletePayload(payload);
+        m_nLastResult = 0;
+        return nullptr;
+    }
     node->pData = payload;
     if (pos == nullptr) {
         if (m_pTail == nullptr)

@@ -1,6 +1,7 @@
 // CMidiTrack: construction, copying, accessors, traversal and the node pool.
 #include <algorithm>
 #include <iterator>
+#include <new>
 
 #include "midifolio/midi_track.h"
 #include "track/track_internal.h"
@@ -68,6 +69,7 @@ void CMidiTrack::CopyFrom(const CMidiTrack& other) {
     for (const MIDIEventPtr* src = other.m_pHead; src != nullptr && copied < other.m_lEventCount;
          src = src->pNext) {
         MIDIEventPtr* node = NewNode(*src);
+        if (node == nullptr) break;  // no memory left: the copy holds the events before
         if (OwnsPayload(src->dwType)) {
             node->pData = NewPayload(src->dwLength, src->pData);
             if (node->pData == nullptr) node->dwLength = 0;  // keeps length and buffer in step
@@ -97,7 +99,8 @@ MIDIEventPtr* CMidiTrack::NewNode(const MIDIEvent& ev) {
         node = m_freeNodes.back();
         m_freeNodes.pop_back();
     } else {
-        node = SlabNode();
+        if (m_blockUsed == m_blockSize && !GrowSlab()) return nullptr;
+        node = &m_nodeBlocks.back()[m_blockUsed++];
     }
     static_cast<MIDIEvent&>(*node) = ev;
     node->pData = nullptr;  // the caller gives the node its own payload, if any
@@ -117,12 +120,19 @@ size_t CMidiTrack::SlabBlockSize(size_t block) {
     return size_t{256} << std::min<size_t>(block, 8);
 }
 
-void CMidiTrack::GrowSlab() {
+bool CMidiTrack::GrowSlab() {
     const size_t size = SlabBlockSize(m_nodeBlocks.size());
     // Left uninitialised: every node is written in full when it is handed out.
-    m_nodeBlocks.emplace_back(new MIDIEventPtr[size]);
+    std::unique_ptr<MIDIEventPtr[]> block(new (std::nothrow) MIDIEventPtr[size]);
+    if (block == nullptr) return false;
+    try {
+        m_nodeBlocks.push_back(std::move(block));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     m_blockSize = size;
     m_blockUsed = 0;
+    return true;
 }
 
 void CMidiTrack::RemoveAllPt() {

@@ -15,6 +15,10 @@
 
 namespace midifolio {
 
+namespace track_detail {
+struct DecodeState;  // the state of one decoding pass (track/decoder.cpp)
+}
+
 // Rows of a note-usage table: programs 0..127, then the percussion row.
 constexpr int NOTE_USAGE_ROWS = 129;
 constexpr int NOTE_USAGE_PERCUSSION_ROW = 128;
@@ -119,15 +123,13 @@ class MIDIFOLIO_API CMidiTrack {
 
   private:
     void InitialPt();
-    int DecodeEvent(const uint8_t*& p, MIDIEvent& ev);
-    MIDIEventPtr* NewNode(const MIDIEvent& ev);  // from the track's node pool
-    void FreeNode(MIDIEventPtr* node);           // back to the pool, payload released
-    // An unused node from the slab (its contents unset), ignoring the free list.
-    MIDIEventPtr* SlabNode() {
-        if (m_blockUsed == m_blockSize) GrowSlab();
-        return &m_nodeBlocks.back()[m_blockUsed++];
-    }
-    void GrowSlab();
+    int DecodeEvent(track_detail::DecodeState& s);
+    void NoteOnUsage(uint32_t channel, uint32_t note, uint32_t velocity);
+    // A node from the track's node pool; null when no memory is left for it.
+    MIDIEventPtr* NewNode(const MIDIEvent& ev);
+    void FreeNode(MIDIEventPtr* node);  // back to the pool, payload released
+    // Adds a slab block; false (nothing changed) when no memory is left for it.
+    bool GrowSlab();
     static size_t SlabBlockSize(size_t block);
     void CopyFrom(const CMidiTrack& other);
 
