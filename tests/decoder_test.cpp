@@ -338,3 +338,45 @@ TEST(Decoder, DataBytesAbove127NeverIndexTheNoteUsageTable) {
     EXPECT_EQ(track.GetNoteUsage(0, 61), 1);
     EXPECT_EQ(track.GetNoteUsageTable().count(), 1u);
 }
+
+namespace {
+
+// Decodes more bytes onto the end of the list, as a derived track may.
+class AppendingTrack : public CMidiTrack {
+  public:
+    int Append(const Bytes& data, uint32_t& count) {
+        POSITION last = nullptr;
+        return RawData2EventList(data.data(), static_cast<uint32_t>(data.size()), last, count);
+    }
+};
+
+// n notes in running status, one tick apart, note numbers from `first` on.
+Bytes RunningNotes(int n, int first) {
+    Bytes out = B({0x00, 0x90, first, 100});
+    for (int i = 1; i < n; ++i) out = Cat({out, B({0x01, first + i % 32, 100})});
+    return out;
+}
+
+}  // namespace
+
+// Appending reuses the nodes of deleted events first, then the room left in the node
+// store, then more room; the list stays whole and in order through all three.
+TEST(Decoder, AppendingReusesFreedNodesThenGrowsTheNodeStore) {
+    AppendingTrack track;
+    ASSERT_EQ(Decode(track, RunningNotes(600, 0)), 1);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(track.DeleteEvent(track.FindIndex(10)), 1);  // 10..14
+    uint32_t count = 0;
+    ASSERT_EQ(track.Append(RunningNotes(400, 64), count), 1);
+    EXPECT_EQ(count, 400u);
+    const auto ev = Events(track);
+    ASSERT_EQ(ev.size(), 995u);
+    for (size_t i = 0; i < ev.size(); ++i) {
+        const bool appended = i >= 595;
+        const int k = appended ? int(i) - 595 : int(i < 10 ? i : i + 5);
+        EXPECT_EQ(ev[i].dwType, EVT_NOTEON) << i;
+        EXPECT_EQ(ev[i].byData1, (appended ? 64 : 0) + k % 32) << i;
+        EXPECT_EQ(ev[i].lTime, k) << i;
+    }
+    EXPECT_EQ(track.GetTailPosition()->byData1, 64 + 399 % 32);
+    EXPECT_EQ(track.GetTailPosition()->pNext, nullptr);
+}

@@ -329,17 +329,20 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     }
     s.time = first;
 
-    // Nodes come from the free list first, then from the slab; the cursor of the slab's last
-    // block is kept here during the pass and given back to the track at its end.
+    // Nodes come from the slab's last block while cursor < blockEnd; the free list (which
+    // only shrinks during the pass) is used up first, and then the slab goes on from where
+    // it stood or grows. The slab position is given back to the track at the end.
     size_t freeLeft = m_freeNodes.size();
     MIDIEventPtr* cursor = nullptr;
     MIDIEventPtr* blockEnd = nullptr;
-    if (!m_nodeBlocks.empty()) {
+    if (freeLeft == 0 && !m_nodeBlocks.empty()) {
         cursor = m_nodeBlocks.back().get() + m_blockUsed;
         blockEnd = m_nodeBlocks.back().get() + m_blockSize;
     }
+    // New nodes are linked through link, the pNext field of the last node (or the head).
     MIDIEventPtr* head = m_pHead;
     MIDIEventPtr* tail = m_pTail;
+    MIDIEventPtr** link = tail != nullptr ? &tail->pNext : &head;
     uint32_t count = 0;
 
     int result = 1;
@@ -351,11 +354,17 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
             break;
         }
         MIDIEventPtr* node;
-        if (freeLeft != 0) {
+        if (cursor != blockEnd) {
+            node = cursor++;
+        } else if (freeLeft != 0) {
             node = m_freeNodes[--freeLeft];
         } else {
-            if (cursor == blockEnd) {
-                m_blockUsed = m_blockSize;
+            if (cursor == nullptr && !m_nodeBlocks.empty() && m_blockUsed < m_blockSize) {
+                // The free list is used up: on with the slab's last block.
+                cursor = m_nodeBlocks.back().get() + m_blockUsed;
+                blockEnd = m_nodeBlocks.back().get() + m_blockSize;
+            } else {
+                if (cursor != nullptr) m_blockUsed = m_blockSize;  // that block is full
                 if (!GrowSlab()) {  // no memory for the node: the event is not kept
                     if (OwnsPayload(s.type)) DeletePayload(s.payload);
                     result = 0;
@@ -366,7 +375,8 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
             }
             node = cursor++;
         }
-        // Every field of the node is written (the node takes over the payload).
+        // Every field of the node is written (the node takes over the payload); pNext is
+        // written when the next node is linked, or at the end of the pass.
         node->lTime = static_cast<int32_t>(s.time);
         node->dwDelta = s.delta;
         node->byPort = s.evPort;
@@ -375,20 +385,17 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         node->dwSubType = s.data;
         node->dwLength = s.length;
         node->pData = s.payload;
-        node->pNext = nullptr;
-        if (tail == nullptr)
-            head = node;
-        else
-            tail->pNext = node;
+        *link = node;
+        link = &node->pNext;
         tail = node;
         ++count;
 
         s.time += s.delta;
         if (rc == -2 || s.p >= s.end) break;
     }
+    *link = nullptr;
     m_freeNodes.resize(freeLeft);
-    if (!m_nodeBlocks.empty())
-        m_blockUsed = static_cast<size_t>(cursor - m_nodeBlocks.back().get());
+    if (cursor != nullptr) m_blockUsed = static_cast<size_t>(cursor - m_nodeBlocks.back().get());
     m_pHead = head;
     m_pTail = tail;
     if (count != 0) pLast = tail;
