@@ -380,3 +380,53 @@ TEST(Decoder, AppendingReusesFreedNodesThenGrowsTheNodeStore) {
     EXPECT_EQ(track.GetTailPosition()->byData1, 64 + 399 % 32);
     EXPECT_EQ(track.GetTailPosition()->pNext, nullptr);
 }
+
+// A channel message decodes to the same record and tables whether bytes follow it (here a
+// two-byte delta and the end of track) or the data ends right after it.
+TEST(Decoder, ChannelMessagesDecodeAlikeMidwayAndAtTheEnd) {
+    const Bytes setsLength = B({0x00, 0xF2, 0x10, 0x20, 0x00});  // fills dwLength's low bytes
+    const struct {
+        Bytes lead;  // events before the message, each with its delta after it
+        Bytes message;
+    } cases[] = {
+        {setsLength, B({0x91, 60, 100})},
+        {setsLength, B({0x81, 60, 0})},
+        {setsLength, B({0xA1, 1, 2})},
+        {setsLength, B({0xB1, 7, 0xC0})},
+        {setsLength, B({0xC1, 12})},
+        {setsLength, B({0xC9, 12})},
+        {setsLength, B({0xD1, 33})},
+        {setsLength, B({0xE1, 0x7F, 0xFF})},
+        {setsLength, B({0x99, 34, 1})},
+        {setsLength, B({0x99, 40, 1})},
+        {setsLength, B({0x91, 0xCC, 1})},
+        {B({0x00, 0xC3, 5, 0x00}), B({6})},
+        {B({0x00, 0xD2, 1, 0x00}), B({7})},
+        {B({0x00, 0xE2, 1, 2, 0x00}), B({3, 4})},
+        {B({0x00, 0xC4, 9, 0x00, 0x94, 60, 1, 0x00}), B({61, 0})},
+        {B({0x00, 0x94, 60, 1, 0x00}), B({61, 9})},
+        {B({0x00, 0xF0, 0x01, 0xF7, 0x00}), B({61, 62})},
+        {B({0x00, 0xFF, 0x21, 0x01, 0x03, 0x00, 0xB5, 1, 1, 0x00}), B({2, 2})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(Cat({c.lead, c.message})));
+        CMidiTrack midway, atEnd;
+        ASSERT_EQ(Decode(midway, Cat({c.lead, c.message, B({0x81, 0x00}), kEnd})), 1);
+        ASSERT_EQ(Decode(atEnd, Cat({c.lead, c.message})), 1);
+        const auto a = Events(midway), b = Events(atEnd);
+        ASSERT_EQ(a.size(), b.size() + 1);
+        const MIDIEvent& x = a[b.size() - 1];
+        const MIDIEvent& y = b.back();
+        EXPECT_EQ(x.dwDelta, 128u);
+        EXPECT_EQ(y.dwDelta, 0u);
+        EXPECT_EQ(x.lTime, y.lTime);
+        EXPECT_EQ(x.byPort, y.byPort);
+        EXPECT_EQ(x.byChannel, y.byChannel);
+        EXPECT_EQ(x.dwType, y.dwType);
+        EXPECT_EQ(x.dwSubType, y.dwSubType);
+        EXPECT_EQ(x.dwLength, y.dwLength);
+        EXPECT_EQ(x.pData, nullptr);
+        EXPECT_EQ(midway.GetNoteUsageTable(), atEnd.GetNoteUsageTable());
+        EXPECT_EQ(midway.GetPercussValid(), atEnd.GetPercussValid());
+    }
+}

@@ -102,12 +102,14 @@ struct track_detail::DecodeState {
     const uint8_t* end;
     uint32_t runningType;
     uint32_t runningChannel;
-    uint8_t port;  // the port in force
+    // (Byte-sized values are held in 32 bits: a byte spilled to the stack and read back
+    // wider would stall the pass.)
+    uint32_t port;  // the port in force
     // The working record: the fields an event's kind does not set keep the previous event's.
     uint32_t time;
     uint32_t delta;
-    uint8_t evPort;
-    uint8_t channel;
+    uint32_t evPort;
+    uint32_t channel;
     uint32_t type;
     uint32_t data;    // byData1..4 / wBend / dwSubType
     uint32_t length;  // dwLength
@@ -158,6 +160,43 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
     const uint8_t* const end = s.end;
     s.payload = nullptr;
     if (!Has(p, end, 1)) return -1;
+
+    // The common case first: a channel message with at least four bytes left, enough for
+    // the message and the first byte of the delta after it, so that no byte needs a check.
+    if (p[0] < 0xF0 && (p[0] >= 0x80 || s.runningType != 0) && Has(p, end, 4)) {
+        const uint8_t* d = p;  // the data bytes
+        if (p[0] >= 0x80) {
+            s.channel = p[0] & 0x0Fu;
+            s.runningType = kChannelTypes[(p[0] >> 4) - 8];
+            s.runningChannel = s.channel;
+            ++d;
+        } else {
+            s.channel = s.runningChannel & 0xFFu;
+        }
+        s.type = s.runningType;
+        s.evPort = s.port;
+        if (s.type & (EVT_PROGRAM | EVT_CHANPRESSURE)) {
+            s.data = WithByte(s.data, 0, d[0]);
+            if (s.type == EVT_PROGRAM && s.channel != 9) m_nProgram[s.channel & 0x0F] = d[0];
+            p = d + 1;
+        } else {
+            if (s.type == EVT_PITCHBEND) {
+                s.data = WithHalf(s.data, d[0] + 128u * d[1]);
+            } else {
+                s.data = WithBytes01(s.data, d[0], d[1]);
+                if (s.type == EVT_NOTEON) NoteOnUsage(s.channel, d[0], d[1]);
+            }
+            p = d + 2;
+        }
+        if (*p < 0x80) {
+            s.delta = *p++;
+        } else {
+            s.delta = ReadVlq(p, end);
+            if (s.delta == kVarLenFailure) return -1;
+        }
+        return 0;
+    }
+
     const uint32_t status = *p++;
     bool endOfTrack = false;
 
@@ -165,7 +204,7 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         // Channel messages, with their status byte or in running status.
         uint32_t first;
         if (status >= 0x80) {
-            s.channel = static_cast<uint8_t>(status & 0x0F);
+            s.channel = status & 0x0Fu;
             s.type = kChannelTypes[(status >> 4) - 8];
             s.runningType = s.type;
             s.runningChannel = s.channel;
@@ -175,7 +214,7 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
             // This byte is the first data byte. Without running status in force the record
             // gets type code 0 and two data bytes.
             s.type = s.runningType;
-            s.channel = static_cast<uint8_t>(s.runningChannel);
+            s.channel = s.runningChannel & 0xFFu;
             first = status;
         }
         s.evPort = s.port;
@@ -379,8 +418,8 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         // written when the next node is linked, or at the end of the pass.
         node->lTime = static_cast<int32_t>(s.time);
         node->dwDelta = s.delta;
-        node->byPort = s.evPort;
-        node->byChannel = s.channel;
+        node->byPort = static_cast<uint8_t>(s.evPort);
+        node->byChannel = static_cast<uint8_t>(s.channel);
         node->dwType = s.type;
         node->dwSubType = s.data;
         node->dwLength = s.length;
@@ -402,7 +441,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     dwCount = count;
     m_dwRunningType = s.runningType;
     m_nRunningChannel = s.runningChannel;
-    m_byPort = s.port;
+    m_byPort = static_cast<uint8_t>(s.port);
     m_lReadCount = s.p - pData;
     m_pDataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
     return result;
