@@ -21,12 +21,14 @@ inline uint32_t VarLenSize(uint32_t value) {
 // Output that only counts the bytes (for the exact size) ...
 struct CountingOut {
     uint64_t size = 0;
+    uint8_t* Reserve(size_t) { return nullptr; }  // never writes
+    void Commit(uint8_t*) {}
     void Byte(uint8_t) { ++size; }
     void Bytes(const uint8_t*, uint32_t n) { size += n; }
     void VarLen(uint32_t value) { size += VarLenSize(value); }
 };
 
-// ... and output that writes them; the capacity has been checked by counting first.
+// ... and output that writes them, where the caller has made sure they fit ...
 struct WritingOut {
     uint8_t* p;
     void Byte(uint8_t b) { *p++ = b; }
@@ -53,6 +55,10 @@ struct BoundedOut {
     uint8_t* p;
     uint8_t* end;
     uint64_t over = 0;
+    // Room for n more bytes at the returned pointer, or null; Commit(q) keeps what was
+    // written up to q.
+    uint8_t* Reserve(size_t n) { return n <= static_cast<size_t>(end - p) ? p : nullptr; }
+    void Commit(uint8_t* q) { p = q; }
     void Byte(uint8_t b) {
         if (p != end)
             *p++ = b;
@@ -100,6 +106,21 @@ uint8_t ChannelStatus(uint32_t type) {
     }
 }
 
+// A channel message and its delta, byte by byte through out.
+template <class Out>
+void EncodeChannelMessage(const MIDIEventPtr* e, uint8_t status, bool running, Out& out) {
+    if (!running || e->byData1 >= 0x80)
+        out.Byte(static_cast<uint8_t>(status | (e->byChannel & 0x0F)));
+    if (e->dwType == EVT_PITCHBEND) {
+        out.Byte(e->wBend & 0x7F);
+        out.Byte((e->wBend >> 7) & 0x7F);
+    } else {
+        out.Byte(e->byData1);
+        if (e->dwType != EVT_PROGRAM && e->dwType != EVT_CHANPRESSURE) out.Byte(e->byData2);
+    }
+    out.VarLen(e->dwDelta);
+}
+
 // The one encoding routine, shared by counting and writing so that the two always agree.
 //
 // Choices beyond the plain byte format: the channel is taken modulo 16 (a channel byte of
@@ -116,16 +137,31 @@ void Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
         ++written;
         const uint32_t type = e->dwType;
         if (const uint8_t status = ChannelStatus(type)) {
-            if (!running || e->byData1 >= 0x80)
-                out.Byte(static_cast<uint8_t>(status | (e->byChannel & 0x0F)));
-            if (type == EVT_PITCHBEND) {
-                out.Byte(e->wBend & 0x7F);
-                out.Byte((e->wBend >> 7) & 0x7F);
+            // With room for a status byte, two data bytes and a five-byte delta, the bytes
+            // are written without a check each (every byte written lies within the bytes
+            // kept); otherwise one by one.
+            if (uint8_t* q = out.Reserve(8)) {
+                *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));  // kept unless running
+                q += !running || e->byData1 >= 0x80;
+                if (type == EVT_PITCHBEND) {
+                    q[0] = e->wBend & 0x7F;
+                    q[1] = (e->wBend >> 7) & 0x7F;
+                } else {
+                    q[0] = e->byData1;
+                    q[1] = e->byData2;  // overwritten by the delta for the one-byte kinds
+                }
+                q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
+                if (e->dwDelta < 0x80) {
+                    *q++ = static_cast<uint8_t>(e->dwDelta);
+                } else {
+                    WritingOut tail{q};
+                    tail.VarLen(e->dwDelta);
+                    q = tail.p;
+                }
+                out.Commit(q);
             } else {
-                out.Byte(e->byData1);
-                if (type != EVT_PROGRAM && type != EVT_CHANPRESSURE) out.Byte(e->byData2);
+                EncodeChannelMessage(e, status, running, out);
             }
-            out.VarLen(e->dwDelta);
         } else if (type == EVT_META) {
             out.Byte(0xFF);
             out.Byte(static_cast<uint8_t>(e->dwSubType));
@@ -193,7 +229,7 @@ int CMidiTrack::EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_
             std::min<uint64_t>(counter.size, std::numeric_limits<uint32_t>::max()));
         return 0;
     }
-    WritingOut out{pBuffer};
+    BoundedOut out{pBuffer, pBuffer + counter.size};
     Encode(pFirst, dwCount, out);
     dwLength = static_cast<uint32_t>(out.p - pBuffer);
     return 1;
