@@ -296,3 +296,19 @@ TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
     broken.SetMessageSink(messages.Sink());
     EXPECT_EQ(broken.LoadMidiFile(WriteFile("large_cut.mid", cut)), 0);
 }
+
+TEST(StoreLarge, SongsOverAMegabyteAreWrittenInTrackOrder) {
+    // Large songs have every second track encoded on a helper thread: tracks that outgrow
+    // their raw length on both sides, an empty track and an odd count must come out exactly
+    // as one thread writes them.
+    const auto big = RunningAcrossMetas(30000, 1);    // about 480 KB
+    const auto other = RunningAcrossMetas(20000, 3);  // about 320 KB
+    const auto small = RunningAcrossMetas(10, 2);
+    CMidiFolio song;
+    ASSERT_NO_FATAL_FAILURE(LoadInto(
+        song,
+        Smf(1, 96, {kEnd, big.first, other.first, big.first, kEnd, other.first, small.first})));
+    EXPECT_EQ(Stored(song), Smf(1, 96,
+                                {Cat({kPrefix, kEnd}), big.second, other.second, big.second, kEnd,
+                                 other.second, small.second}));
+}
