@@ -72,7 +72,10 @@ public:
     // the header's track count to the number of tracks. The file is written under a
     // temporary name beside the target and renamed over it only when complete, keeping
     // the target's permission bits: 1 when the file was written completely; 0 otherwise,
-    // with the existing file intact. Shows no message. Progress as for loading.
+    // with the existing file intact. Shows no message. Progress as for loading. A file that
+    // replaces another is synced to disk before the rename. Songs whose tracks hold 1 MB or
+    // more have every second track encoded on a helper thread for the length of the call
+    // (progress calls and file writes stay on the calling thread).
     int StoreMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
 
     // ---------------------------------------------------------------- musical time
