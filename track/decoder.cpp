@@ -404,7 +404,9 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
                 blockEnd = m_nodeBlocks.back().get() + m_blockSize;
             } else {
                 if (cursor != nullptr) m_blockUsed = m_blockSize;  // that block is full
-                if (!GrowSlab()) {  // no memory for the node: the event is not kept
+                // An event takes at least two bytes: a first block for budget / 2 + 1 nodes
+                // holds a short track whole.
+                if (!GrowSlab(static_cast<size_t>(budget / 2 + 1))) {  // no memory: not kept
                     if (OwnsPayload(s.type)) DeletePayload(s.payload);
                     result = 0;
                     break;

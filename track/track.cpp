@@ -11,6 +11,11 @@ namespace midifolio {
 using track_detail::DeletePayload;
 using track_detail::NewPayload;
 
+namespace {
+constexpr size_t kFirstBlockMin = 16;  // nodes of the smallest first slab block
+constexpr size_t kBlockMax = 65536;    // nodes of the largest slab block
+}  // namespace
+
 CMidiTrack::CMidiTrack()
     : m_nLastResult(0),
       m_dwRunningType(0),
@@ -29,6 +34,7 @@ CMidiTrack::CMidiTrack()
       m_nProgram{},
       m_blockUsed(0),
       m_blockSize(0),
+      m_firstBlockSize(kFirstBlockMin),
       m_lBudget(0),
       m_pDataEnd(nullptr),
       m_indexValid(false) {
@@ -65,6 +71,7 @@ void CMidiTrack::CopyFrom(const CMidiTrack& other) {
     m_NoteUsage = other.m_NoteUsage;
 
     // The count follows the nodes actually linked (at most the source's count).
+    if (other.m_lEventCount > 0) GrowSlab(static_cast<size_t>(other.m_lEventCount));
     int32_t copied = 0;
     for (const MIDIEventPtr* src = other.m_pHead; src != nullptr && copied < other.m_lEventCount;
          src = src->pNext) {
@@ -114,13 +121,17 @@ void CMidiTrack::FreeNode(MIDIEventPtr* node) {
     m_freeNodes.push_back(node);
 }
 
-// Blocks double from 256 nodes (10 KB) up to 65,536 nodes (2.5 MB): small tracks stay
-// small, large ones take one allocation per 65,536 events.
-size_t CMidiTrack::SlabBlockSize(size_t block) {
-    return size_t{256} << std::min<size_t>(block, 8);
+// The first block holds what the first growth asks for (the decoder asks for as many nodes
+// as the track's bytes can hold events, so that a short track takes a short block), at least
+// 16 and at most 65,536 nodes (2.5 MB); each later block doubles the one before it, up to
+// that size, so a large track takes one allocation per 65,536 events.
+size_t CMidiTrack::SlabBlockSize(size_t block) const {
+    if (block >= 17) return kBlockMax;  // 16 << 17 is past the cap already
+    return std::min(m_firstBlockSize << block, kBlockMax);
 }
 
-bool CMidiTrack::GrowSlab() {
+bool CMidiTrack::GrowSlab(size_t wanted) {
+    if (m_nodeBlocks.empty()) m_firstBlockSize = std::clamp(wanted, kFirstBlockMin, kBlockMax);
     const size_t size = SlabBlockSize(m_nodeBlocks.size());
     // Left uninitialised: every node is written in full when it is handed out.
     std::unique_ptr<MIDIEventPtr[]> block(new (std::nothrow) MIDIEventPtr[size]);

@@ -128,9 +128,10 @@ class MIDIFOLIO_API CMidiTrack {
     // A node from the track's node pool; null when no memory is left for it.
     MIDIEventPtr* NewNode(const MIDIEvent& ev);
     void FreeNode(MIDIEventPtr* node);  // back to the pool, payload released
-    // Adds a slab block; false (nothing changed) when no memory is left for it.
-    bool GrowSlab();
-    static size_t SlabBlockSize(size_t block);
+    // Adds a slab block (the first one sized for `wanted` nodes); false (nothing changed)
+    // when no memory is left for it.
+    bool GrowSlab(size_t wanted = 0);
+    size_t SlabBlockSize(size_t block) const;
     void CopyFrom(const CMidiTrack& other);
 
     int32_t m_nLastResult;
@@ -157,6 +158,7 @@ class MIDIFOLIO_API CMidiTrack {
     std::vector<std::unique_ptr<MIDIEventPtr[]>> m_nodeBlocks;
     size_t m_blockUsed;
     size_t m_blockSize;
+    size_t m_firstBlockSize;
     std::vector<MIDIEventPtr*> m_freeNodes;
     // Budget end of the current decoding run (bytes); see SetMidiTrackRawData.
     int64_t m_lBudget;
