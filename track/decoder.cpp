@@ -2,7 +2,6 @@
 // pass that feeds the tempo map, the program table and the note-usage table.
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 
 #include "midifolio/midi_track.h"
 #include "track/track_internal.h"
@@ -84,8 +83,11 @@ inline uint32_t WithBytes01(uint32_t word, uint32_t b0, uint32_t b1) {
 inline uint32_t WithHalf(uint32_t word, uint32_t half) {
     return (word & ~kLowHalfMask) | (half << kHalfShift);
 }
-inline uint32_t ByteOf(uint32_t word, unsigned i) {
-    return (word >> ByteShift(i)) & 0xFFu;
+
+// Program change and channel pressure carry one data byte, the other channel messages (and a
+// data byte without running status, type code 0) two.
+inline bool OneDataByte(uint32_t type) {
+    return (type & (EVT_PROGRAM | EVT_CHANPRESSURE)) != 0;
 }
 
 // True when n more bytes lie between p and end.
@@ -175,19 +177,8 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         }
         s.type = s.runningType;
         s.evPort = s.port;
-        if (s.type & (EVT_PROGRAM | EVT_CHANPRESSURE)) {
-            s.data = WithByte(s.data, 0, d[0]);
-            if (s.type == EVT_PROGRAM && s.channel != 9) m_nProgram[s.channel & 0x0F] = d[0];
-            p = d + 1;
-        } else {
-            if (s.type == EVT_PITCHBEND) {
-                s.data = WithHalf(s.data, d[0] + 128u * d[1]);
-            } else {
-                s.data = WithBytes01(s.data, d[0], d[1]);
-                if (s.type == EVT_NOTEON) NoteOnUsage(s.channel, d[0], d[1]);
-            }
-            p = d + 2;
-        }
+        ChannelData(s, d[0], d[1]);  // d[1] lies within the four bytes even when not used
+        p = d + (OneDataByte(s.type) ? 1 : 2);
         if (*p < 0x80) {
             s.delta = *p++;
         } else {
@@ -218,19 +209,12 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
             first = status;
         }
         s.evPort = s.port;
-        if (s.type == EVT_PROGRAM || s.type == EVT_CHANPRESSURE) {
-            s.data = WithByte(s.data, 0, first);
-            if (s.type == EVT_PROGRAM && s.channel != 9) m_nProgram[s.channel & 0x0F] = first;
-        } else {
+        uint32_t second = 0;
+        if (!OneDataByte(s.type)) {
             if (!Has(p, end, 1)) return -1;
-            const uint32_t second = *p++;
-            if (s.type == EVT_PITCHBEND) {
-                s.data = WithHalf(s.data, first + 128u * second);
-            } else {
-                s.data = WithBytes01(s.data, first, second);
-                if (s.type == EVT_NOTEON) NoteOnUsage(s.channel, first, second);
-            }
+            second = *p++;
         }
+        ChannelData(s, first, second);
     } else if (status == 0xF0) {
         s.runningType = 0;
         s.type = EVT_SYSEX;
@@ -327,6 +311,20 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         s.delta = delta;
     }
     return endOfTrack ? -2 : 0;
+}
+
+// The data bytes of a channel message (second unused by the one-byte kinds) into the working
+// record, and the program and note-usage tables they feed.
+inline void CMidiTrack::ChannelData(DecodeState& s, uint32_t first, uint32_t second) {
+    if (OneDataByte(s.type)) {
+        s.data = WithByte(s.data, 0, first);
+        if (s.type == EVT_PROGRAM && s.channel != 9) m_nProgram[s.channel & 0x0F] = first;
+    } else if (s.type == EVT_PITCHBEND) {
+        s.data = WithHalf(s.data, first + 128u * second);
+    } else {
+        s.data = WithBytes01(s.data, first, second);
+        if (s.type == EVT_NOTEON) NoteOnUsage(s.channel, first, second);
+    }
 }
 
 // Note-usage table of a decoded note-on. Data bytes of 128 and above never index a table.

@@ -106,21 +106,6 @@ uint8_t ChannelStatus(uint32_t type) {
     }
 }
 
-// A channel message and its delta, byte by byte through out.
-template <class Out>
-void EncodeChannelMessage(const MIDIEventPtr* e, uint8_t status, bool running, Out& out) {
-    if (!running || e->byData1 >= 0x80)
-        out.Byte(static_cast<uint8_t>(status | (e->byChannel & 0x0F)));
-    if (e->dwType == EVT_PITCHBEND) {
-        out.Byte(e->wBend & 0x7F);
-        out.Byte((e->wBend >> 7) & 0x7F);
-    } else {
-        out.Byte(e->byData1);
-        if (e->dwType != EVT_PROGRAM && e->dwType != EVT_CHANPRESSURE) out.Byte(e->byData2);
-    }
-    out.VarLen(e->dwDelta);
-}
-
 // The one encoding routine, shared by counting and writing so that the two always agree.
 //
 // Choices beyond the plain byte format: the channel is taken modulo 16 (a channel byte of
@@ -137,31 +122,35 @@ void Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
         ++written;
         const uint32_t type = e->dwType;
         if (const uint8_t status = ChannelStatus(type)) {
-            // With room for a status byte, two data bytes and a five-byte delta, the bytes
-            // are written without a check each (every byte written lies within the bytes
-            // kept); otherwise one by one.
-            if (uint8_t* q = out.Reserve(8)) {
-                *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));  // kept unless running
-                q += !running || e->byData1 >= 0x80;
-                if (type == EVT_PITCHBEND) {
-                    q[0] = e->wBend & 0x7F;
-                    q[1] = (e->wBend >> 7) & 0x7F;
-                } else {
-                    q[0] = e->byData1;
-                    q[1] = e->byData2;  // overwritten by the delta for the one-byte kinds
-                }
-                q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
-                if (e->dwDelta < 0x80) {
-                    *q++ = static_cast<uint8_t>(e->dwDelta);
-                } else {
-                    WritingOut tail{q};
-                    tail.VarLen(e->dwDelta);
-                    q = tail.p;
-                }
-                out.Commit(q);
+            // A status byte, two data bytes and a delta of at most five bytes are put
+            // straight into the output when it has room for all eight, else into a small
+            // buffer that is then written through the checked path. Every byte written lies
+            // within the bytes kept.
+            uint8_t local[8];
+            uint8_t* const room = out.Reserve(8);
+            uint8_t* const start = room != nullptr ? room : local;
+            uint8_t* q = start;
+            *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));  // kept unless running
+            q += !running || e->byData1 >= 0x80;
+            if (type == EVT_PITCHBEND) {
+                q[0] = e->wBend & 0x7F;
+                q[1] = (e->wBend >> 7) & 0x7F;
             } else {
-                EncodeChannelMessage(e, status, running, out);
+                q[0] = e->byData1;
+                q[1] = e->byData2;  // overwritten by the delta for the one-byte kinds
             }
+            q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
+            if (e->dwDelta < 0x80) {
+                *q++ = static_cast<uint8_t>(e->dwDelta);
+            } else {
+                WritingOut tail{q};
+                tail.VarLen(e->dwDelta);
+                q = tail.p;
+            }
+            if (start == local)
+                out.Bytes(local, static_cast<uint32_t>(q - local));
+            else
+                out.Commit(q);
         } else if (type == EVT_META) {
             out.Byte(0xFF);
             out.Byte(static_cast<uint8_t>(e->dwSubType));

@@ -124,6 +124,7 @@ class MIDIFOLIO_API CMidiTrack {
   private:
     void InitialPt();
     int DecodeEvent(track_detail::DecodeState& s);
+    void ChannelData(track_detail::DecodeState& s, uint32_t first, uint32_t second);
     void NoteOnUsage(uint32_t channel, uint32_t note, uint32_t velocity);
     // A node from the track's node pool; null when no memory is left for it.
     MIDIEventPtr* NewNode(const MIDIEvent& ev);
