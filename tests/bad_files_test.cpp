@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <set>
 #include <string>
@@ -138,6 +139,12 @@ TEST(BadFiles, AcceptedOnesStoreAndLoadAgain) {
         song.SetMessageSink(messages.Sink());
         ASSERT_EQ(song.LoadMidiFile(DataPath("bad/" + name + ".mid")), 1) << name;
         std::string stored = TmpPath(name + ".mid");
+        if (name == "delta_vlq_five_bytes") {
+            // Its delta does not fit the format's 28 bits: no file is written.
+            EXPECT_EQ(song.StoreMidiFile(stored), 0);
+            EXPECT_EQ(song.GetStoreError(), EOVERFLOW);
+            continue;
+        }
         ASSERT_EQ(song.StoreMidiFile(stored), 1) << name;
         CMidiFolio again;
         again.SetMessageSink(messages.Sink());

@@ -132,9 +132,16 @@ TEST(Encoder, PitchBendSysexAndSystemCommonForms) {
 TEST(Encoder, MetaEventsAndTheEndOfTrack) {
     EXPECT_EQ(Build({WithPayload(EVT_META, 0x51, B({0x07, 0xA1, 0x20}), 3), EndOfTrack(77)}),
               B({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x03, 0xFF, 0x2F, 0x00}));
-    // An end of track in the middle is written without a delta, as always.
-    EXPECT_EQ(Build({EndOfTrack(5), Channel(EVT_NOTEON, 0, 1, 1)}),
-              B({0x00, 0xFF, 0x2F, 0x00, 0x90, 1, 1, 0x00}));
+    // An end of track before other events is left out: its delta joins the next event's,
+    // running status goes on across it, and the track ends with one end of track after its
+    // last event (a second one in the middle is left out as well).
+    MIDIEvent late = Channel(EVT_NOTEON, 0, 1, 1, 2);
+    late.lTime = 3;
+    EXPECT_EQ(Build({late, EndOfTrack(5), Channel(EVT_NOTEON, 0, 2, 1, 7), EndOfTrack(1),
+                     Channel(EVT_NOTEOFF, 0, 2, 0, 4)}),
+              B({0x03, 0x90, 1, 1, 0x07, 2, 1, 0x08, 0x80, 2, 0, 0x04, 0xFF, 0x2F, 0x00}));
+    EXPECT_EQ(Build({EndOfTrack(0x7F), Channel(EVT_PROGRAM, 3, 9, 0), EndOfTrack(9)}),
+              B({0x7F, 0xC3, 9, 0x00, 0xFF, 0x2F, 0x00}));
     // A payload length without a buffer is written as zeros, never read from nowhere.
     MIDIEvent text = WithPayload(EVT_META, 0x01, Bytes());
     CMidiTrack track;
@@ -150,7 +157,6 @@ TEST(Encoder, VariableLengthQuantitiesAreMinimal) {
         {128, B({0x81, 0x00})},
         {0x3FFF, B({0xFF, 0x7F})},
         {0x0FFFFFFF, B({0xFF, 0xFF, 0xFF, 0x7F})},
-        {0x10000000, B({0x81, 0x80, 0x80, 0x80, 0x00})},  // beyond four bytes: kept whole
     };
     for (const auto& [value, bytes] : cases) {
         Bytes out(8, 0);
@@ -163,6 +169,20 @@ TEST(Encoder, VariableLengthQuantitiesAreMinimal) {
         EXPECT_EQ(Build({Channel(EVT_CHANPRESSURE, 0, 1, 0, value)}),
                   Cat({B({0x00, 0xD0, 1}), bytes}))
             << value;
+    }
+    // A delta beyond the format's 28 bits (alone, or as the sum with a left-out end of track)
+    // cannot be written: nothing is, and the length says so.
+    for (const auto& events : {std::vector<MIDIEvent>{Channel(EVT_NOTEON, 0, 1, 1, 0x10000000)},
+                               std::vector<MIDIEvent>{Channel(EVT_NOTEON, 0, 1, 1, 0x0FFFFFFF),
+                                                      EndOfTrack(1), EndOfTrack()}}) {
+        CMidiTrack track;
+        for (const MIDIEvent& ev : events) track.InsertEventAfter(nullptr, ev);
+        Bytes out(64, 0xEE);
+        uint8_t* p = out.data();
+        int32_t length = 64;
+        EXPECT_EQ(track.GetMidiTrackRawData(p, length), 0);
+        EXPECT_EQ(length, 0);
+        EXPECT_EQ(out, Bytes(64, 0xEE));
     }
 }
 

@@ -106,30 +106,70 @@ uint8_t ChannelStatus(uint32_t type) {
     }
 }
 
+// The largest delta time the file format can hold: a variable-length quantity of four bytes.
+constexpr uint64_t kMaxDelta = 0x0FFFFFFF;
+
+inline bool IsEndOfTrack(const MIDIEventPtr* e) {
+    return e->dwType == EVT_META && (e->dwSubType & 0xFF) == 0x2F;
+}
+
 // The one encoding routine, shared by counting and writing so that the two always agree.
+// Returns false when a delta time does not fit the file format's 28 bits; the bytes are then
+// still produced (the delta in five bytes), but they are not a valid track and callers refuse
+// them.
 //
-// Choices beyond the plain byte format: the channel is taken modulo 16 (a channel byte of
-// 16 or more would otherwise turn the status into another kind); running status is used only
-// between adjacent channel messages of the same type code and channel, and never when the
-// first data byte has its top bit set (it would read as a status byte); a negative time of
-// the first event is written as 0.
+// Choices beyond the plain byte format:
+//   - the channel is taken modulo 16 (a channel byte of 16 or more would otherwise turn the
+//     status into another kind);
+//   - running status is used only between adjacent channel messages of the same type code
+//     and channel, and never when the first data byte has its top bit set (it would read as
+//     a status byte);
+//   - a negative time of the first event is written as 0;
+//   - an end-of-track event that is not the last event written is left out, and its delta is
+//     added to the delta before the next event, so every later event keeps its time (readers
+//     stop at an end-of-track event: written where it stands, it would hide the events after
+//     it). A track that had one left out ends with FF 2F 00 after its last event.
+//
+// The delta after an event is written when the next event is, so that a left-out
+// end-of-track event can add its own delta to it.
 template <class Out>
-void Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
-    out.VarLen(first != nullptr && first->lTime > 0 ? static_cast<uint32_t>(first->lTime) : 0);
-    bool running = false;
+bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
+    uint64_t pending =
+        first != nullptr && first->lTime > 0 ? static_cast<uint32_t>(first->lTime) : 0;
+    bool hasPending = true;  // false right after an end-of-track event (no delta follows it)
+    bool fits = true;
+    bool endLeftOut = false;
+    const MIDIEventPtr* previous = nullptr;  // the event before, for running status
     uint32_t written = 0;
+    auto flush = [&]() {
+        if (!hasPending) return;
+        if (pending > kMaxDelta) fits = false;
+        out.VarLen(static_cast<uint32_t>(std::min<uint64_t>(pending, UINT32_MAX)));
+        hasPending = false;
+    };
     for (const MIDIEventPtr* e = first; e != nullptr && written < count; e = e->pNext) {
         ++written;
         const uint32_t type = e->dwType;
+        if (IsEndOfTrack(e) && written < count && e->pNext != nullptr) {
+            pending += e->dwDelta;
+            endLeftOut = true;
+            continue;
+        }
+        const bool running =
+            previous != nullptr && previous->dwType == type && previous->byChannel == e->byChannel;
+        previous = e;
         if (const uint8_t status = ChannelStatus(type)) {
-            // A status byte, two data bytes and a delta of at most five bytes are put
-            // straight into the output when it has room for all eight, else into a small
-            // buffer that is then written through the checked path. Every byte written lies
-            // within the bytes kept.
-            uint8_t local[8];
-            uint8_t* const room = out.Reserve(8);
+            if (pending >= 0x80) flush();
+            // The delta before the message (when it takes one byte), a status byte and two
+            // data bytes are put straight into the output when it has room for all four,
+            // else into a small buffer that is then written through the checked path. Every
+            // byte written lies within the bytes kept.
+            uint8_t local[4];
+            uint8_t* const room = out.Reserve(4);
             uint8_t* const start = room != nullptr ? room : local;
             uint8_t* q = start;
+            *q = static_cast<uint8_t>(pending);
+            q += hasPending;
             *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));  // kept unless running
             q += !running || e->byData1 >= 0x80;
             if (type == EVT_PITCHBEND) {
@@ -137,58 +177,57 @@ void Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
                 q[1] = (e->wBend >> 7) & 0x7F;
             } else {
                 q[0] = e->byData1;
-                q[1] = e->byData2;  // overwritten by the delta for the one-byte kinds
+                q[1] = e->byData2;
             }
             q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
-            if (e->dwDelta < 0x80) {
-                *q++ = static_cast<uint8_t>(e->dwDelta);
-            } else {
-                WritingOut tail{q};
-                tail.VarLen(e->dwDelta);
-                q = tail.p;
-            }
             if (start == local)
                 out.Bytes(local, static_cast<uint32_t>(q - local));
             else
                 out.Commit(q);
         } else if (type == EVT_META) {
+            flush();
             out.Byte(0xFF);
             out.Byte(static_cast<uint8_t>(e->dwSubType));
-            if ((e->dwSubType & 0xFF) == 0x2F) {
+            if (IsEndOfTrack(e)) {
                 out.Byte(0x00);  // end of track: neither payload nor delta
-            } else {
-                out.VarLen(e->dwLength);
-                out.Bytes(e->pData, e->dwLength);
-                out.VarLen(e->dwDelta);
+                continue;
             }
+            out.VarLen(e->dwLength);
+            out.Bytes(e->pData, e->dwLength);
         } else if (type == EVT_SYSEX || type == EVT_SYSEXESC) {
+            flush();
             out.Byte(type == EVT_SYSEX ? 0xF0 : 0xF7);
             out.VarLen(e->dwLength);
             out.Bytes(e->pData, e->dwLength);
-            out.VarLen(e->dwDelta);
-        } else if (type == EVT_SYSCOMMON) {
+        } else if (type == EVT_SYSCOMMON && e->dwSubType >= 0xF1 && e->dwSubType <= 0xF7) {
             const uint32_t sub = e->dwSubType;
-            if (sub >= 0xF1 && sub <= 0xF7) {
-                uint8_t data[4];
-                std::memcpy(data, &e->dwLength, sizeof data);
-                out.Byte(static_cast<uint8_t>(sub));
-                if (sub == 0xF1 || sub == 0xF3) out.Byte(data[0]);
-                if (sub == 0xF2) {
-                    out.Byte(data[0]);
-                    out.Byte(data[1]);
-                }
-                out.VarLen(e->dwDelta);
+            uint8_t data[4];
+            std::memcpy(data, &e->dwLength, sizeof data);
+            flush();
+            out.Byte(static_cast<uint8_t>(sub));
+            if (sub == 0xF1 || sub == 0xF3) out.Byte(data[0]);
+            if (sub == 0xF2) {
+                out.Byte(data[0]);
+                out.Byte(data[1]);
             }
-        } else if (type == EVT_REALTIME) {
-            if (e->dwSubType >= 0xF8 && e->dwSubType <= 0xFE) {
-                out.Byte(static_cast<uint8_t>(e->dwSubType));
-                out.VarLen(e->dwDelta);
-            }
+        } else if (type == EVT_REALTIME && e->dwSubType >= 0xF8 && e->dwSubType <= 0xFE) {
+            flush();
+            out.Byte(static_cast<uint8_t>(e->dwSubType));
+        } else {
+            continue;  // any other type code writes nothing, not even its delta
         }
-        // Any other type code writes nothing, not even its delta.
-        const MIDIEventPtr* next = e->pNext;
-        running = next != nullptr && next->dwType == type && next->byChannel == e->byChannel;
+        pending = e->dwDelta;
+        hasPending = true;
     }
+    if (hasPending) {
+        flush();
+        if (endLeftOut) {
+            out.Byte(0xFF);
+            out.Byte(0x2F);
+            out.Byte(0x00);
+        }
+    }
+    return fits;
 }
 
 }  // namespace
@@ -207,12 +246,16 @@ uint32_t CMidiTrack::GetEncodedSize() const {
 }
 
 // dwLength carries the capacity of pBuffer in and the bytes written out. When the encoding
-// does not fit, nothing is written, dwLength tells the size needed and the result is 0.
-// pBuffer itself is not moved.
+// does not fit, nothing is written, dwLength tells the size needed and the result is 0; when
+// a delta time is beyond the file format's range, nothing is written, dwLength is 0 and the
+// result is 0. pBuffer itself is not moved.
 int CMidiTrack::EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_t*& pBuffer,
                                   uint32_t& dwLength) {
     CountingOut counter;
-    Encode(pFirst, dwCount, counter);
+    if (!Encode(pFirst, dwCount, counter)) {
+        dwLength = 0;
+        return 0;
+    }
     if (pBuffer == nullptr || counter.size > dwLength) {
         dwLength = static_cast<uint32_t>(
             std::min<uint64_t>(counter.size, std::numeric_limits<uint32_t>::max()));
@@ -226,10 +269,11 @@ int CMidiTrack::EventList2RawData(MIDIEventPtr* pFirst, uint32_t dwCount, uint8_
 
 namespace track_detail {
 
-uint64_t EncodeInto(const MIDIEventPtr* first, uint32_t count, uint8_t* buffer, size_t capacity) {
+EncodeResult EncodeInto(const MIDIEventPtr* first, uint32_t count, uint8_t* buffer,
+                        size_t capacity) {
     BoundedOut out{buffer, buffer + capacity};
-    Encode(first, count, out);
-    return static_cast<uint64_t>(out.p - buffer) + out.over;
+    const bool fits = Encode(first, count, out);
+    return {static_cast<uint64_t>(out.p - buffer) + out.over, fits};
 }
 
 }  // namespace track_detail

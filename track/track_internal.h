@@ -28,10 +28,17 @@ inline void DeletePayload(uint8_t* p) {
 }
 
 // Encodes count events of the list from first (as GetMidiTrackRawData does) into buffer in
-// one pass, never writing past capacity, and returns the exact size of the encoding. Only
-// when that size is at most capacity does the buffer hold the encoding; otherwise it holds
-// an unusable part of it. For the song's store, which keeps its own scratch buffer.
-uint64_t EncodeInto(const MIDIEventPtr* first, uint32_t count, uint8_t* buffer, size_t capacity);
+// one pass, never writing past capacity. size is the exact size of the encoding: only when it
+// is at most capacity does the buffer hold the encoding; otherwise it holds an unusable part
+// of it. valid is false when a delta time does not fit the file format's 28 bits (the bytes
+// are then no track a reader can take). For the song's store, which keeps its own scratch
+// buffer.
+struct EncodeResult {
+    uint64_t size;
+    bool valid;
+};
+EncodeResult EncodeInto(const MIDIEventPtr* first, uint32_t count, uint8_t* buffer,
+                        size_t capacity);
 
 }  // namespace track_detail
 }  // namespace midifolio
