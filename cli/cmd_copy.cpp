@@ -89,11 +89,10 @@ int RunCopy(const CopyOptions& o) {
 
     {
         TerminalProgress progress("writing " + o.out, !o.common.noProgress);
-        errno = 0;
         const int stored = song.StoreMidiFile(o.out, &progress);
         progress.Clear();
         if (stored != 1) {
-            const int err = errno;
+            const int err = song.GetStoreError();
             throw Failure(o.out + ": could not be written" +
                           (err ? std::string(": ") + std::strerror(err) : ""));
         }

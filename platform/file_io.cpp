@@ -1,13 +1,15 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -139,18 +141,84 @@ bool FileReader::Remaining(uint64_t& remaining) const {
 
 // ------------------------------------------------------------------------------ writer
 
+namespace {
+
+// Longest file name the system takes (the usual limit of Linux file systems).
+constexpr size_t kNameMax = NAME_MAX;
+
+// The directory and the file name of a path.
+void SplitPath(const std::string& path, std::string& dir, std::string& base) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        dir = ".";
+        base = path;
+    } else {
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        base = path.substr(slash + 1);
+    }
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    return dir + (dir == "/" ? "" : "/") + name;
+}
+
+// A name for a temporary file beside the target: "." + the target's name + a suffix that is
+// different for every writer and attempt, cut so that it stays within the system's limit
+// on file names. Made from the process id, the writer's address, the clock and the attempt,
+// so no state is shared between writers.
+std::string TempName(const std::string& base, const void* writer, int attempt) {
+    uint64_t mix = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull;
+    mix ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(writer));
+    mix ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) *
+           0xBF58476D1CE4E5B9ull;
+    mix ^= static_cast<uint64_t>(attempt) << 56;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(mix));
+    const size_t room = kNameMax - 1 - std::strlen(suffix);
+    return "." + base.substr(0, room) + suffix;
+}
+
+// fsync of a directory, so that a rename in it survives a power cut.
+int SyncDirectory(const std::string& dir) {
+    int fd;
+    do {
+        fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno;
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    // A file system that cannot sync directories has nothing more to do.
+    return err == EINVAL || err == EROFS ? 0 : err;
+}
+
+int OpenRetry(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
 FileWriter::~FileWriter() {
     Discard();
 }
 
 void FileWriter::Fail(int err) {
-    if (!m_failed) m_error = ErrnoText(err);
+    if (!m_failed) {
+        m_errno = err;
+        m_error = ErrnoText(err);
+    }
     m_failed = true;
 }
 
 bool FileWriter::Open(const std::string& path) {
     Discard();
-    m_failed = m_direct = m_keepMode = false;
+    m_failed = false;
+    m_mode = Mode::kNone;
+    m_exists = false;
+    m_errno = 0;
     m_error.clear();
     m_buffer.clear();
     if (path.empty()) {
@@ -167,6 +235,7 @@ bool FileWriter::Open(const std::string& path) {
             std::free(resolved);
         }
     }
+    SplitPath(m_target, m_dir, m_base);
 
     if (::stat(m_target.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
@@ -179,64 +248,72 @@ bool FileWriter::Open(const std::string& path) {
         }
         if (!S_ISREG(st.st_mode)) {
             // A device or a pipe cannot be replaced by a rename: write to it directly.
-            int fd;
-            do {
-                fd = ::open(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            } while (fd < 0 && errno == EINTR);
-            if (fd < 0) {
+            m_fd = OpenRetry(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (m_fd < 0) {
                 Fail(errno);
                 return false;
             }
-            m_fd = fd;
-            m_direct = true;
+            m_mode = Mode::kDirect;
             return true;
         }
-        m_keepMode = true;
-        m_mode = st.st_mode & 07777;
+        m_exists = true;
+        m_perm = st.st_mode & 07777;
         m_uid = st.st_uid;
         m_gid = st.st_gid;
     }
 
-    // The temporary file lives beside the target, so the final rename stays within one
-    // file system and replaces the target in one step.
-    std::string dir, base;
-    size_t slash = m_target.rfind('/');
-    if (slash == std::string::npos) {
-        dir = ".";
-        base = m_target;
-    } else {
-        dir = slash == 0 ? "/" : m_target.substr(0, slash);
-        base = m_target.substr(slash + 1);
+    // The new content goes to a file without a name (O_TMPFILE) in the target's directory:
+    // a store that is killed leaves nothing behind. Where the system cannot make one, to a
+    // temporary file beside the target. Either way the final rename stays within one file
+    // system and replaces the target in one step. Mode 0666 lets the umask decide the bits.
+    int err = 0;
+#ifdef O_TMPFILE
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        m_fd = OpenRetry(m_dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (m_fd >= 0) m_mode = Mode::kUnnamed;
+        err = errno;
     }
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = dir + (dir == "/" ? "" : "/") + "." + base + ".tmp" +
-                           std::to_string(::getpid()) + "_" + std::to_string(counter++);
-        // Mode 0666 lets the process umask decide the bits of a new file.
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            m_fd = fd;
+#endif
+    for (int attempt = 0; m_fd < 0 && attempt < 100; ++attempt) {
+        const std::string temp = JoinPath(m_dir, TempName(m_base, this, attempt));
+        m_fd = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
             m_temp = temp;
-            // Keep the owner where the system lets us (a superuser replacing a user's
-            // file); the permission bits are kept in any case.
-            if (m_keepMode &&
-                ::fchown(fd, static_cast<uid_t>(m_uid), static_cast<gid_t>(m_gid)) != 0) {
-                // Not permitted: the new file keeps our owner.
-            }
-            if (m_keepMode && ::fchmod(fd, static_cast<mode_t>(m_mode)) != 0) {
-                Fail(errno);
-                Discard();
-                return false;
-            }
-            return true;
+            m_mode = Mode::kTemporary;
+            break;
         }
-        if (errno != EEXIST && errno != EINTR) {
+        err = errno;
+        if (err != EEXIST) break;
+    }
+    if (m_fd < 0) {
+        if (m_exists && (err == EACCES || err == EPERM)) {
+            // A writable file in a directory that is not: no new file can be made there, so
+            // the file is rewritten in place. Everything is collected first and the target is
+            // opened without truncating it, so a store that fails before Commit() leaves it
+            // as it was; but a crash or an I/O error while Commit() writes leaves it damaged.
+            m_fd = OpenRetry(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+            if (m_fd >= 0) {
+                m_mode = Mode::kInPlace;
+                return true;
+            }
+            err = errno;
+        }
+        Fail(err);
+        return false;
+    }
+    // Keep the owner where the system lets us (a superuser replacing a user's file); the
+    // permission bits are kept in any case.
+    if (m_exists) {
+        if (::fchown(m_fd, static_cast<uid_t>(m_uid), static_cast<gid_t>(m_gid)) != 0) {
+            // Not permitted: the new file keeps our owner.
+        }
+        if (::fchmod(m_fd, static_cast<mode_t>(m_perm)) != 0) {
             Fail(errno);
+            Discard();
             return false;
         }
     }
-    Fail(EEXIST);
-    return false;
+    return true;
 }
 
 bool FileWriter::WriteOut(const uint8_t* data, size_t n) {
@@ -264,6 +341,15 @@ bool FileWriter::Flush() {
 void FileWriter::Write(const void* data, size_t n) {
     if (m_fd < 0 || m_failed || n == 0) return;
     const auto* p = static_cast<const uint8_t*>(data);
+    if (m_mode == Mode::kInPlace) {
+        // Nothing reaches the target before Commit().
+        try {
+            m_buffer.insert(m_buffer.end(), p, p + n);
+        } catch (const std::bad_alloc&) {
+            Fail(ENOMEM);
+        }
+        return;
+    }
     if (n >= kWriteBuffer) {
         // A large piece goes to the system as it is, after what was collected before it.
         if (Flush()) WriteOut(p, n);
@@ -273,27 +359,88 @@ void FileWriter::Write(const void* data, size_t n) {
     if (m_buffer.size() >= kWriteBuffer) Flush();
 }
 
+bool FileWriter::CommitInPlace() {
+    const size_t size = m_buffer.size();
+    // Room for the new content first, where the file system can say so: a full disk then
+    // fails the store before the old content is touched.
+    if (size > 0 && ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINTR) {
+        Fail(errno);
+        return false;
+    }
+    if (::lseek(m_fd, 0, SEEK_SET) != 0) {
+        Fail(errno);
+        return false;
+    }
+    if (!Flush()) return false;
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0) Fail(errno);
+    if (!m_failed && ::fsync(m_fd) != 0) Fail(errno);
+    return !m_failed;
+}
+
+// Gives the unnamed file its place: linked straight under the target's name when there is
+// no file of that name, else under a temporary name that is then renamed over the target.
+bool FileWriter::LinkUnnamed() {
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    if (!m_exists) {
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST) {
+            Fail(errno);
+            return false;
+        }
+        // A file of that name appeared meanwhile: it is replaced, as an existing one is.
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = JoinPath(m_dir, TempName(m_base, this, attempt));
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_temp = temp;
+            return true;
+        }
+        if (errno != EEXIST) {
+            Fail(errno);
+            return false;
+        }
+    }
+    Fail(EEXIST);
+    return false;
+}
+
 bool FileWriter::Commit() {
     if (m_fd < 0) return false;
-    Flush();
-    // When an existing file is replaced, its new content reaches the disk before the
-    // rename, so a crash right after it cannot leave an empty file where the old one was.
-    // A new file has nothing to lose and skips the (slow) sync.
-    if (!m_failed && !m_direct && m_keepMode && ::fsync(m_fd) != 0) Fail(errno);
-    int fd = m_fd;
+    if (m_mode == Mode::kInPlace && !m_failed) {
+        CommitInPlace();
+    } else {
+        Flush();
+        // When an existing file is replaced, its new content reaches the disk before the
+        // rename, so a crash right after it cannot leave an empty file where the old one
+        // was. A new file has nothing to lose and skips the (slow) sync.
+        if (!m_failed && m_mode != Mode::kDirect && m_exists && ::fsync(m_fd) != 0) Fail(errno);
+        if (!m_failed && m_mode == Mode::kUnnamed) LinkUnnamed();
+    }
+    const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0 && !m_failed) Fail(errno);
     if (m_failed) {
         Discard();
         return false;
     }
-    if (!m_direct) {
+    if (!m_temp.empty()) {
         if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
             Fail(errno);
             Discard();
             return false;
         }
         m_temp.clear();
+        // The rename reaches the disk too, so a power cut cannot bring the old file back
+        // (or lose both) after a replacement was reported done.
+        if (m_exists) {
+            const int err = SyncDirectory(m_dir);
+            if (err != 0) {
+                Fail(err);
+                return false;
+            }
+        }
     }
     return true;
 }

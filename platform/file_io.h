@@ -3,10 +3,12 @@
 // FileReader reads a file front to back and knows how many bytes it still holds, so the
 // loader can refuse a chunk that claims more bytes than the file has before allocating.
 //
-// FileWriter never touches the target until everything is written: it writes into a
-// temporary file in the target's directory and renames it over the target on Commit(),
-// keeping the target's permission bits. A writer that is destroyed without a successful
-// Commit() removes its temporary file, so a failed store leaves the old file as it was.
+// FileWriter never touches the target until everything is written: it writes into a new
+// file in the target's directory (without a name where the system allows it) and puts it in
+// the target's place on Commit(), keeping the target's permission bits. A writer that is
+// destroyed without a successful Commit() removes its new file, so a failed store leaves the
+// old file as it was. The one exception is a writable file in a directory that is not: it
+// is rewritten in place, which a crash in the middle of Commit() can damage.
 #pragma once
 
 #include <cstddef>
@@ -60,40 +62,56 @@ class FileReader {
 class FileWriter {
   public:
     FileWriter() = default;
-    ~FileWriter();  // discards the temporary file unless Commit() succeeded
+    ~FileWriter();  // discards the new content unless Commit() succeeded
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
 
     // Prepares to replace the file at path. Fails (false, ErrorText()) when the target
     // could not be written: a missing directory, a target that is a directory or that
-    // the user may not write, a directory where no temporary file can be created.
+    // the user may not write, a directory where no new file can be created for a target
+    // that does not exist yet.
     bool Open(const std::string& path);
     // Buffers the bytes; the first failure is kept and later writes are ignored.
     void Write(const void* data, size_t n);
-    // Flushes, syncs and closes the temporary file and renames it over the target.
-    // False when any write failed or the replacement could not be made; then the
-    // target is unchanged.
+    // Flushes, syncs and closes the new file and puts it in the target's place. False when
+    // any write failed or the replacement could not be made; then the target is unchanged
+    // (but see the in-place case in file_io.cpp).
     bool Commit();
     bool Failed() const { return m_failed; }
+    int Error() const { return m_errno; }  // errno value of the first failure, 0 for none
     std::string ErrorText() const { return m_error; }
     // Marks the output as unusable (for instance a track that could not be encoded), so
     // Commit() keeps the target unchanged.
     void Fail(int err);
 
   private:
+    // Where the bytes go until Commit().
+    enum class Mode {
+        kNone,
+        kUnnamed,    // a file without a name in the target's directory (O_TMPFILE)
+        kTemporary,  // a temporary file beside the target
+        kDirect,     // the target itself, a device or a pipe: no replacement possible
+        kInPlace,    // the target itself, rewritten at Commit() (its directory is not writable)
+    };
+
     bool Flush();
     bool WriteOut(const uint8_t* data, size_t n);  // system writes of all n bytes
+    bool CommitInPlace();
+    bool LinkUnnamed();
     void Discard();
 
     int m_fd = -1;
+    Mode m_mode = Mode::kNone;
     bool m_failed = false;
-    bool m_direct = false;  // writing straight to a device or pipe: no replacement possible
-    bool m_keepMode = false;
-    unsigned m_mode = 0;
+    int m_errno = 0;
+    bool m_exists = false;  // a regular file is replaced (its bits and owner are kept)
+    unsigned m_perm = 0;
     unsigned m_uid = 0;
     unsigned m_gid = 0;
     std::string m_target;
-    std::string m_temp;
+    std::string m_dir;
+    std::string m_base;
+    std::string m_temp;  // name of the new file while it has a temporary one
     std::vector<uint8_t> m_buffer;
     std::string m_error;
 };

@@ -12,7 +12,8 @@ CMidiFolio::CMidiFolio()
       m_bModified(0),
       m_bValidatePercussion(0),
       m_bHasNotes(0),
-      m_sink(DefaultMessageSink()) {
+      m_sink(DefaultMessageSink()),
+      m_nStoreError(0) {
     m_MidiTempo.SetMessageSink(m_sink);
 }
 

@@ -413,7 +413,8 @@ TEST(Copy, StoresASongThatLoadsAgainAndSaysWhatChanged) {
     const Result denied = Cli("copy " + Data("small.mid") + " /nonexistent/folder/out.mid");
     EXPECT_EQ(denied.status, 1);
     EXPECT_TRUE(
-        Contains(denied.err, "midifolio: /nonexistent/folder/out.mid: could not be written"))
+        Contains(denied.err, "midifolio: /nonexistent/folder/out.mid: could not be written: "
+                             "No such file or directory"))
         << denied.err;
 }
 

@@ -31,7 +31,7 @@ struct _MIDIHEAD {
 };
 
 class MIDIFOLIO_API CMidiFolio {
-public:
+  public:
     CMidiFolio();
     ~CMidiFolio();
     CMidiFolio(const CMidiFolio&) = delete;
@@ -69,14 +69,27 @@ public:
     // 0..n (n declared tracks), then the position i after track i.
     int LoadMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
     // Writes the song as a Standard MIDI File (header, then one chunk per track) and sets
-    // the header's track count to the number of tracks. The file is written under a
-    // temporary name beside the target and renamed over it only when complete, keeping
-    // the target's permission bits: 1 when the file was written completely; 0 otherwise,
-    // with the existing file intact. Shows no message. Progress as for loading. A file that
-    // replaces another is synced to disk before the rename. Songs whose tracks hold 1 MB or
-    // more have every second track encoded on a helper thread for the length of the call
-    // (progress calls and file writes stay on the calling thread).
+    // the header's track count to the number of tracks. 1 when the file was written
+    // completely; 0 otherwise, with the existing file intact (GetStoreError tells why).
+    // Shows no message. Progress as for loading. Runs on the calling thread only.
+    //
+    // The new content is written to a file without a name in the target's directory (or,
+    // where the system has no such files, to a temporary file beside the target) and takes
+    // the target's place only when complete, keeping the target's permission bits; a store
+    // that is killed leaves no file behind (with a temporary file: that file). A file that
+    // replaces another is synced to disk before it takes its place, and the directory after.
+    // A writable file in a directory that is not writable is rewritten in place: the only
+    // case a crash during the store can damage the target.
+    //
+    // Tracks are written as their encoding gives them (see GetMidiTrackRawData): an
+    // end-of-track event before the last event is moved to the end; a delta time beyond the
+    // format's 28 bits fails the store (EOVERFLOW), as no reader could take the file.
     int StoreMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
+    // Why the last StoreMidiFile returned 0, as an errno value (std::strerror gives the
+    // text): the system's reason for a file that could not be created, written or renamed,
+    // EOVERFLOW for a delta time the format cannot hold, EFBIG for a track or a track count
+    // too large for the format, ENOMEM when memory ran out. 0 after a successful store.
+    int GetStoreError() const;
 
     // ---------------------------------------------------------------- musical time
     void ConvertMIDITime(_MIDI_TIME* pTime, TIME_FORMAT target);
@@ -142,13 +155,13 @@ public:
     // Song note-usage table (OR of every loaded track's).
     int GetNoteUsage(int nRow, int nNote) const;
 
-protected:
+  protected:
     int DecodeHead(detail::FileReader& file);
     int DecodeTracks(detail::FileReader& file, ProgressObserver* pProgress);
     void StoreHead(detail::FileWriter& file);
     int StoreTracks(detail::FileWriter& file, ProgressObserver* pProgress);
 
-private:
+  private:
     static void ReverseMultiBytes(uint8_t* pBytes, int nCount);
     uint32_t GetAMeasureTicks() const;
     CMidiTrack* TrackForQuery(int nIndex) const;  // track i of 0..nTracks-1, or null
@@ -165,6 +178,7 @@ private:
     int32_t m_bHasNotes;
     NoteUsageTable m_NoteUsage;
     MessageSink m_sink;
+    int32_t m_nStoreError;
 };
 
 }  // namespace midifolio
