@@ -350,7 +350,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     m_dwRunningType = 0;
     dwCount = 0;
     m_lReadCount = 0;
-    m_indexValid = false;
+    InvalidateIndex();
 
     DecodeState s{};
     s.p = pData;

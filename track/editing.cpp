@@ -49,7 +49,7 @@ POSITION CMidiTrack::InsertEventAfter(POSITION pos, const MIDIEvent* pEvent) {
     const int64_t grown =
         static_cast<int64_t>(m_lTrkLen) + 32 + (OwnsPayload(pEvent->dwType) ? pEvent->dwLength : 0);
     m_lTrkLen = static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX));
-    m_indexValid = false;
+    InvalidateIndex();
     m_nLastResult = 1;
     return node;
 }
@@ -72,7 +72,7 @@ int CMidiTrack::DeleteEvent(POSITION pos) {
     if (m_pLast == pos) m_pLast = m_pHead;
     FreeNode(pos);
     --m_lEventCount;
-    m_indexValid = false;
+    InvalidateIndex();
     m_nLastResult = 1;
     return 1;
 }

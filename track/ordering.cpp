@@ -42,7 +42,7 @@ int CMidiTrack::SortTrackByLTime(int32_t* plEndTime) {
     prev->pNext = nullptr;
     prev->dwDelta = 120;
     m_pTail = prev;
-    m_indexValid = false;
+    InvalidateIndex();
     if (plEndTime != nullptr) *plEndTime = prev->lTime;
     return 1;
 }

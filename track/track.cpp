@@ -36,8 +36,7 @@ CMidiTrack::CMidiTrack()
       m_blockSize(0),
       m_firstBlockSize(kFirstBlockMin),
       m_lBudget(0),
-      m_pDataEnd(nullptr),
-      m_indexValid(false) {
+      m_pDataEnd(nullptr) {
     InitialPt();
 }
 
@@ -91,7 +90,7 @@ void CMidiTrack::CopyFrom(const CMidiTrack& other) {
     }
     m_lEventCount = copied;
     if (m_pLast == nullptr) m_pLast = m_pTail;
-    m_indexValid = false;
+    InvalidateIndex();
 }
 
 void CMidiTrack::InitialPt() {
@@ -163,9 +162,7 @@ void CMidiTrack::RemoveAllPt() {
     m_blockSize = 0;
     m_freeNodes.clear();
     m_freeNodes.shrink_to_fit();
-    m_index.clear();
-    m_index.shrink_to_fit();
-    m_indexValid = false;
+    InvalidateIndex();
     InitialPt();
     m_lEventCount = 0;
 }
@@ -243,18 +240,34 @@ POSITION CMidiTrack::GetTailPosition() const {
     return m_pTail;
 }
 
+void CMidiTrack::InvalidateIndex() {
+    delete m_index.exchange(nullptr, std::memory_order_acq_rel);
+}
+
 POSITION CMidiTrack::FindIndex(int nIndex) const {
     if (nIndex < 0 || nIndex >= m_lEventCount) return nullptr;
-    if (!m_indexValid) {
-        m_index.clear();
-        m_index.reserve(static_cast<size_t>(m_lEventCount));
-        for (MIDIEventPtr* p = m_pHead;
-             p != nullptr && m_index.size() < static_cast<size_t>(m_lEventCount); p = p->pNext)
-            m_index.push_back(p);
-        m_indexValid = true;
+    const std::vector<MIDIEventPtr*>* index = m_index.load(std::memory_order_acquire);
+    if (index == nullptr) {
+        auto built = std::make_unique<std::vector<MIDIEventPtr*>>();
+        try {
+            built->reserve(static_cast<size_t>(m_lEventCount));
+            for (MIDIEventPtr* p = m_pHead;
+                 p != nullptr && built->size() < static_cast<size_t>(m_lEventCount); p = p->pNext)
+                built->push_back(p);
+        } catch (const std::bad_alloc&) {
+            // No memory for the index: walk the list this time.
+            MIDIEventPtr* p = m_pHead;
+            for (int i = 0; p != nullptr && i < nIndex; ++i) p = p->pNext;
+            return p;
+        }
+        const std::vector<MIDIEventPtr*>* expected = nullptr;
+        if (m_index.compare_exchange_strong(expected, built.get(), std::memory_order_acq_rel))
+            index = built.release();
+        else
+            index = expected;  // another thread published its index first
     }
-    return static_cast<size_t>(nIndex) < m_index.size() ? m_index[static_cast<size_t>(nIndex)]
-                                                        : nullptr;
+    return static_cast<size_t>(nIndex) < index->size() ? (*index)[static_cast<size_t>(nIndex)]
+                                                       : nullptr;
 }
 
 }  // namespace midifolio

@@ -17,7 +17,11 @@ constexpr uint32_t EVT_SYSEX = 0x0800;         // 0xF0
 constexpr uint32_t EVT_META = 0x1000;          // 0xFF
 constexpr uint32_t EVT_SYSCOMMON = 0x2000;     // 0xF1..0xF7
 constexpr uint32_t EVT_REALTIME = 0x4000;      // 0xF8..0xFE
-constexpr uint32_t EVT_SYSEXESC = 0x8000;      // 0xF7 escaped packet (editing and encoding only)
+// Escaped sysex packet, written as F7 <length> <payload>. Made only by editing: the decoder
+// reads an F7 status byte as a one-byte EVT_SYSCOMMON event (no length or payload follows
+// it), so a stored EVT_SYSEXESC event does not load back as one, and files that carry sysex
+// in F7 packets decode differently here than in readers that take F7 as a sysex packet.
+constexpr uint32_t EVT_SYSEXESC = 0x8000;
 
 // True for the three kinds whose pData is a buffer owned by the track.
 constexpr bool OwnsPayload(uint32_t dwType) {
@@ -26,11 +30,11 @@ constexpr bool OwnsPayload(uint32_t dwType) {
 
 // One decoded event, copied by value.
 struct MIDIEvent {
-    int32_t lTime;       // absolute time in ticks (milliseconds after Convert2MSecond)
-    uint32_t dwDelta;    // ticks from this event to the NEXT event of the track
-    uint8_t byPort;      // MIDI port in force (last port meta 0x21), 0 before any
-    uint8_t byChannel;   // 0..15 for channel messages, 255 otherwise
-    uint32_t dwType;     // EVT_* code; 0 for a data byte without running status
+    int32_t lTime;      // absolute time in ticks (milliseconds after Convert2MSecond)
+    uint32_t dwDelta;   // ticks from this event to the NEXT event of the track
+    uint8_t byPort;     // MIDI port in force (last port meta 0x21), 0 before any
+    uint8_t byChannel;  // 0..15 for channel messages, 255 otherwise
+    uint32_t dwType;    // EVT_* code; 0 for a data byte without running status
     union {
         struct {
             uint8_t byData1;  // note / controller / program / pressure

@@ -2,6 +2,7 @@
 // and the track's note-usage table.
 #pragma once
 
+#include <atomic>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
@@ -77,10 +78,14 @@ class MIDIFOLIO_API CMidiTrack {
     // lLength to the size that is needed (see GetEncodedSize). pBuffer is not moved.
     // Running status is used between adjacent channel messages of the same type code and
     // channel (never before a first data byte above 127); byChannel is written modulo 16;
-    // a negative lTime of the first event is written as a first delta of 0; deltas beyond
-    // 0x0FFFFFFF take five bytes rather than being cut.
+    // a negative lTime of the first event is written as a first delta of 0. An end-of-track
+    // event that is not the last event is left out (a reader would stop there) and its
+    // dwDelta is added to the delta before the next event, so every event keeps its time;
+    // such a track ends with FF 2F 00 after its last event. A delta beyond 0x0FFFFFFF does
+    // not fit the format: returns 0, writes nothing and sets lLength to 0.
     int GetMidiTrackRawData(uint8_t*& pBuffer, int32_t& lLength);
-    // Exact number of bytes the encoding of the whole list takes.
+    // Exact number of bytes the encoding of the whole list takes (a delta beyond the format
+    // counted as the five bytes it would take).
     uint32_t GetEncodedSize() const;
 
     // --- editing ---
@@ -164,9 +169,11 @@ class MIDIFOLIO_API CMidiTrack {
     // Budget end of the current decoding run (bytes); see SetMidiTrackRawData.
     int64_t m_lBudget;
     const uint8_t* m_pDataEnd;
-    // Index of nodes in list order for O(1) FindIndex; rebuilt lazily after edits.
-    mutable std::vector<MIDIEventPtr*> m_index;
-    mutable bool m_indexValid;
+    // Index of nodes in list order for O(1) FindIndex, built by the first FindIndex after a
+    // change of the list. Concurrent FindIndex calls may each build one: the first to be
+    // published is kept (compare-and-swap), the others are dropped, so no lock is taken.
+    mutable std::atomic<const std::vector<MIDIEventPtr*>*> m_index{nullptr};
+    void InvalidateIndex();
 };
 
 }  // namespace midifolio

@@ -19,7 +19,7 @@ MIDIFOLIO_API MessageSink DefaultMessageSink();
 // Progress of loading and storing: SetRange(0, n) once for n tracks, then SetPos(i)
 // after track i has been read or written. Calls come synchronously on the caller's thread.
 class MIDIFOLIO_API ProgressObserver {
-public:
+  public:
     virtual ~ProgressObserver() = default;
     virtual void SetRange(int lower, int upper) = 0;
     virtual void SetPos(int pos) = 0;

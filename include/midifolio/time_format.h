@@ -69,10 +69,10 @@ inline _MIDI_TIME MakeHmsf(int32_t hour, int32_t minute, int32_t second, int32_t
 
 // One selected event of a song query.
 struct MIDI_Event {
-    uint16_t wTrack;   // index of the track in the song's track list
-    _MIDI_TIME time;   // the event's time in the format the query asked for
-    MIDIEvent event;   // copy of the track's record; pData points into the track (not owned).
-                       // GetMIDIByTime: a paired note-on's dwLength is the note's length in ms.
+    uint16_t wTrack;  // index of the track in the song's track list
+    _MIDI_TIME time;  // the event's time in the format the query asked for
+    MIDIEvent event;  // copy of the track's record; pData points into the track (not owned).
+                      // GetMIDIByTime: a paired note-on's dwLength is the note's length in ms.
 };
 
 // Result list of the song queries: owned by the caller, O(1) index access.
