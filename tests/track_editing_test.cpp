@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "midifolio/midifolio.h"
@@ -102,6 +103,19 @@ TEST(TrackObject, FindIndexAnswersEveryIndexAndNullOutside) {
     EXPECT_EQ(track.DeleteEvent(track.FindIndex(0)), 1);
     EXPECT_EQ(track.GetAt(track.FindIndex(1)).byData1, 42);
     EXPECT_EQ(track.FindIndex(9), track.GetTailPosition());
+
+    // Const calls from several threads at once, on an index not yet built, agree (and are
+    // race-free under ThreadSanitizer).
+    track.SortTrackByLTime(nullptr);
+    std::vector<std::vector<POSITION>> seen(4);
+    std::vector<std::thread> threads;
+    for (auto& positions : seen)
+        threads.emplace_back([&track, &positions] {
+            for (int i = 0; i < 10; ++i) positions.push_back(track.FindIndex(i));
+        });
+    for (std::thread& t : threads) t.join();
+    for (const auto& positions : seen) EXPECT_EQ(positions, seen[0]);
+    EXPECT_EQ(seen[0][9], track.GetTailPosition());
 }
 
 TEST(TrackObject, EventCountWrapsAt65536) {
