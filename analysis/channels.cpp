@@ -7,7 +7,7 @@
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 int CMidiFolio::GetTotalChannels() {
     std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
@@ -71,4 +71,4 @@ void CMidiFolio::GetInstIndexArrayByChannel(int nChannel, WordArray& array) {
     FreePtrList(list);
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

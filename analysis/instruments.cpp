@@ -8,7 +8,7 @@
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
 
 constexpr uint16_t kBendCentre = 8192;
@@ -230,4 +230,4 @@ void CMidiFolio::GetInstrument(InstrumentArray& array) {
     }
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -6,7 +6,7 @@
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 void CMidiFolio::GetDrums(DrumArray& array, int bClear) {
     if (bClear != 0) array.clear();
@@ -71,4 +71,4 @@ int CMidiFolio::GetIsPercussionInRange() const {
     return 1;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

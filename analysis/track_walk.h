@@ -3,9 +3,10 @@
 
 #include <algorithm>
 
+#include "midifolio/export.h"
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
 // Tracks 0..n-1 are analysed, n being the header's track count (not the list's length);
@@ -17,4 +18,4 @@ inline int TracksToWalk(const CMidiFolio& song) {
 }
 
 }  // namespace detail
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <queue>
-#include <unordered_map>
 #include <vector>
 
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "track/note_pairing.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
 
 // A note-on with a velocity, as the time query lists it.
@@ -30,51 +30,26 @@ struct TrackNotes {
     size_t next = 0;  // cursor while the query's list is walked
 };
 
-bool IsCountedNoteOn(const MIDIEvent& ev) {
-    return ev.dwType == EVT_NOTEON && ev.byData2 != 0;
-}
-bool IsNoteEnd(const MIDIEvent& ev) {
-    return ev.dwType == EVT_NOTEOFF || (ev.dwType == EVT_NOTEON && ev.byData2 == 0);
-}
-
-// Finds which note-ons of a track the time query pairs with a note-off. The query gives each
-// note-on with a velocity, in list order, the first later unpaired note-off (or silent
-// note-on) of the same channel and note; walking the list once and handing each end to the
-// oldest waiting note-on of its channel and note gives the same pairs.
-TrackNotes PairTrack(const CMidiTrack& track) {
+// Finds which note-ons of a track the time query pairs with a note-off (the track's pairing
+// pass, track/note_pairing.h), in the order the query lists them.
+TrackNotes PairTrack(track_detail::NotePairing& pairing, const CMidiTrack& track) {
     struct Entry {
         NoteOnKey key;
-        size_t order;  // index among the track's counted note-ons, in list order
+        uint32_t ordinal;  // among the track's sounding note-ons, in list order
     };
     std::vector<Entry> noteOns;
     std::vector<bool> pairedInListOrder;
-    struct Waiting {
-        std::vector<size_t> noteOns;  // note-ons of one channel and note, oldest first
-        size_t first = 0;             // oldest one still without a partner
-    };
-    std::unordered_map<uint32_t, Waiting> waiting;  // by channel << 8 | note
-
-    POSITION pos = track.GetEventHeadPosition();
-    while (pos != nullptr) {
-        const MIDIEventPtr* pEvent = track.GetNextPtr(pos);
-        if (pEvent == nullptr) break;
-        const MIDIEvent& ev = *pEvent;
-        const bool start = IsCountedNoteOn(ev);
-        if (!start && !IsNoteEnd(ev)) continue;
-        const uint32_t slot = static_cast<uint32_t>(ev.byChannel) << 8 | ev.byData1;
-        if (start) {
-            const size_t order = pairedInListOrder.size();
+    pairing.Run(
+        track.GetEventHeadPosition(), track_detail::PairingMarks::kLeave, [](MIDIEventPtr*) {},
+        [&](const MIDIEventPtr* on, uint32_t ordinal) {
             pairedInListOrder.push_back(false);
-            waiting[slot].noteOns.push_back(order);
             // The time query selects events from tick 0 on only.
-            if (ev.lTime >= 0) noteOns.push_back({{ev.lTime, ev.byChannel, ev.byData1}, order});
-        } else {
-            auto it = waiting.find(slot);
-            if (it == waiting.end()) continue;
-            Waiting& w = it->second;
-            if (w.first < w.noteOns.size()) pairedInListOrder[w.noteOns[w.first++]] = true;
-        }
-    }
+            if (on->lTime >= 0)
+                noteOns.push_back({{on->lTime, on->byChannel, on->byData1}, ordinal});
+        },
+        [&](const MIDIEventPtr*, const MIDIEventPtr*, uint32_t ordinal) {
+            pairedInListOrder[ordinal] = true;
+        });
     std::stable_sort(noteOns.begin(), noteOns.end(),
                      [](const Entry& a, const Entry& b) { return a.key.lTime < b.key.lTime; });
     TrackNotes notes;
@@ -82,7 +57,7 @@ TrackNotes PairTrack(const CMidiTrack& track) {
     notes.paired.reserve(noteOns.size());
     for (const Entry& e : noteOns) {
         notes.keys.push_back(e.key);
-        notes.paired.push_back(pairedInListOrder[e.order]);
+        notes.paired.push_back(pairedInListOrder[e.ordinal]);
     }
     return notes;
 }
@@ -111,15 +86,16 @@ void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
     GetMIDIByTime(TF_MSEC, from, to, list);
 
     std::vector<TrackNotes> tracks;
+    track_detail::NotePairing pairing;
     for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
-        tracks.push_back(pTrack != nullptr ? PairTrack(*pTrack) : TrackNotes{});
+        tracks.push_back(pTrack != nullptr ? PairTrack(pairing, *pTrack) : TrackNotes{});
     }
 
     std::priority_queue<double, std::vector<double>, std::greater<double>> active;
     for (const MIDI_Event& record : list) {
         const MIDIEvent& ev = record.event;
-        if (!IsCountedNoteOn(ev)) continue;
+        if (!track_detail::IsSoundingNoteOn(ev)) continue;
         // Whether the query found a partner for this note-on: its place among the track's
         // note-ons in the query's order. Should the list not match that order, the length
         // the query reports is taken as it is.
@@ -155,4 +131,4 @@ void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
     FreePtrList(list);
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

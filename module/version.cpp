@@ -1,7 +1,9 @@
 #include "midifolio/platform.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
-const char* GetVersion() { return MIDIFOLIO_VERSION_STRING; }
+const char* GetVersion() {
+    return MIDIFOLIO_VERSION_STRING;
+}
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -2,10 +2,10 @@
 
 #include "midifolio/platform.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 MessageSink DefaultMessageSink() {
     return [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
 namespace {
@@ -454,4 +454,4 @@ void FileWriter::Discard() {
 }
 
 }  // namespace detail
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
-namespace midifolio {
+#include "midifolio/export.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
 class FileReader {
@@ -117,4 +119,4 @@ class FileWriter {
 };
 
 }  // namespace detail
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -7,12 +7,11 @@
 
 #include "midifolio/midi_folio.h"
 #include "queries/time_convert.h"
+#include "track/note_pairing.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace {
-
-constexpr uint8_t kSustainPedal = 64;  // controller 64: 64..127 pressed, 0..63 released
 
 // The start record at nIndex, or null when the index names no record.
 MIDI_Event* StartRecord(MidiEventList& list, int nIndex) {
@@ -30,7 +29,8 @@ MIDI_Event* ScanAfter(MidiEventList& list, int nIndex, Match match) {
 }
 
 bool IsPedal(const MIDIEvent& ev, uint8_t byChannel) {
-    return ev.byChannel == byChannel && ev.dwType == EVT_CONTROL && ev.byData1 == kSustainPedal;
+    return ev.byChannel == byChannel && ev.dwType == EVT_CONTROL &&
+           ev.byData1 == CONTROL_SUSTAIN_PEDAL;
 }
 
 }  // namespace
@@ -45,8 +45,7 @@ MIDI_Event* CMidiFolio::FindPlayNoteOff(int nEventIndex, int& bSustain) {
     // Pairing marks are not consulted: the first matching note end wins.
     MIDI_Event* pEnd = ScanAfter(m_EventList, nEventIndex, [&](const MIDI_Event& r) {
         const MIDIEvent& ev = r.event;
-        const bool bEnd = ev.dwType == EVT_NOTEOFF || (ev.dwType == EVT_NOTEON && ev.byData2 == 0);
-        if (bEnd && ev.byChannel == start.byChannel && ev.byData1 == start.byData1) return true;
+        if (track_detail::EndsNote(ev, start)) return true;
         if (IsPedal(ev, start.byChannel) && ev.byData2 >= 64 && ev.byData2 <= 127) bSustain = 1;
         return false;
     });
@@ -72,7 +71,8 @@ MIDI_Event* CMidiFolio::FindNextControl(int nEventIndex, uint8_t byControl, int3
 
 MIDI_Event* CMidiFolio::FindNextPitchBend(int nEventIndex, const MIDI_Event* pStop) {
     const MIDI_Event* pStart = StartRecord(m_EventList, nEventIndex);
-    if (!pStart || pStart->event.byChannel == 9) return nullptr;  // percussion: none
+    if (!pStart || pStart->event.byChannel == PERCUSSION_CHANNEL)
+        return nullptr;  // percussion: none
     const uint8_t byChannel = pStart->event.byChannel;
     bool bStopped = false;
     MIDI_Event* pBend = ScanAfter(m_EventList, nEventIndex, [&](const MIDI_Event& r) {
@@ -101,10 +101,10 @@ MIDI_Event* CMidiFolio::FindEndOfTrack(int nEventIndex) {
     MIDI_Event* pEnd = ScanAfter(m_EventList, nEventIndex, [&](MIDI_Event& r) {
         if (r.event.byChannel != byChannel) return false;
         pLast = &r;
-        return r.event.dwType == EVT_META && r.event.dwSubType == 0x2F;
+        return r.event.dwType == EVT_META && r.event.dwSubType == META_END_OF_TRACK;
     });
     // No end-of-track record: the last later record of the start's channel (or null).
     return pEnd ? pEnd : pLast;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 
+#include "midifolio/export.h"
 #include "midifolio/midi_tempo.h"
 #include "midifolio/time_format.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
 // Truncates a double toward zero into 32 bits. NaN and values whose truncation does not fit
@@ -45,4 +46,4 @@ class TimeConverter {
 };
 
 }  // namespace detail
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -18,7 +18,7 @@
 #include "midifolio/midi_folio.h"
 #include "queries/time_convert.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
 namespace {
@@ -194,4 +194,4 @@ int CMidiFolio::ConvertTime2MS() {
     return 1;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

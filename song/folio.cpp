@@ -4,7 +4,7 @@
 
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 CMidiFolio::CMidiFolio()
     : m_MidiHead{0, 0, 0},
@@ -135,4 +135,4 @@ int CMidiFolio::GetNoteUsage(int nRow, int nNote) const {
     return m_NoteUsage.test(static_cast<size_t>(nRow) * 128 + static_cast<size_t>(nNote)) ? 1 : 0;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

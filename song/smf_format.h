@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-namespace midifolio {
+#include "midifolio/export.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
 constexpr char kHeaderId[4] = {'M', 'T', 'h', 'd'};
@@ -44,4 +46,4 @@ inline const char* LoadMessage(int code) {
 }
 
 }  // namespace detail
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

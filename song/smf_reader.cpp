@@ -9,7 +9,7 @@
 #include "platform/file_io.h"
 #include "song/smf_format.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace {
 
@@ -150,4 +150,4 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
     return detail::kReadOk;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -11,7 +11,7 @@
 #include "song/smf_format.h"
 #include "track/track_internal.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace {
 
@@ -138,4 +138,4 @@ int CMidiFolio::StoreTracks(detail::FileWriter& file, ProgressObserver* pProgres
     return result;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

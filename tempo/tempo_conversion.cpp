@@ -4,7 +4,7 @@
 #include "midifolio/midi_tempo.h"
 #include "tempo/tempo_internal.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 using tempo_detail::Mul32;
 using tempo_detail::Sub32;
@@ -75,4 +75,4 @@ int32_t CMidiTempo::MsecsToTicks(int32_t lMsecs) const {
                                        static_cast<double>(e.lUsPerQuarter));
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <limits>
 
-namespace midifolio {
+#include "midifolio/export.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace tempo_detail {
 
 // Two's-complement 32-bit arithmetic without undefined overflow.
@@ -26,4 +28,4 @@ inline int32_t TruncToInt32(double v) {
 }
 
 }  // namespace tempo_detail
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

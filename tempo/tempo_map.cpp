@@ -6,7 +6,7 @@
 #include "midifolio/midi_tempo.h"
 #include "tempo/tempo_internal.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 using tempo_detail::Mul32;
 using tempo_detail::Sub32;
@@ -171,4 +171,4 @@ void CMidiTempo::ReCalculateTempolst() {
     }
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -2,60 +2,20 @@
 // pass that feeds the tempo map, the program table and the note-usage table.
 #include <algorithm>
 #include <cstddef>
+#include <tuple>
 
 #include "midifolio/midi_track.h"
-#include "track/track_internal.h"
+#include "track/event_store.h"
+#include "track/smf_bytes.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
-using track_detail::DecodeState;
+using smf::kVlqFailure;
+using smf::OneDataByte;
+using smf::ReadVlq;
 using track_detail::DeletePayload;
 
 namespace {
-
-constexpr uint32_t kVarLenFailure = 0xFFFFFFFFu;
-
-// Type codes of the channel messages 0x8n..0xEn, by high nibble.
-constexpr uint32_t kChannelTypes[7] = {EVT_NOTEOFF, EVT_NOTEON,       EVT_KEYPRESSURE, EVT_CONTROL,
-                                       EVT_PROGRAM, EVT_CHANPRESSURE, EVT_PITCHBEND};
-
-// Fixed payload size of the meta types read with a one-byte length; 0 for the others.
-constexpr uint32_t FixedMetaSize(uint32_t type) {
-    switch (type) {
-        case 0x21:
-            return 1;
-        case 0x51:
-            return 3;
-        case 0x54:
-            return 5;
-        case 0x58:
-            return 4;
-        case 0x59:
-            return 2;
-        default:
-            return 0;
-    }
-}
-
-// A variable-length quantity at p, not reading at or beyond end. On success p moves past it;
-// kVarLenFailure when the bytes run out (p unmoved). Values keep their low 32 bits.
-inline uint32_t ReadVlq(const uint8_t*& p, const uint8_t* end) {
-    const uint8_t* q = p;
-    if (q >= end) return kVarLenFailure;
-    uint32_t byte = *q++;
-    if (!(byte & 0x80)) {  // the common one-byte case
-        p = q;
-        return byte;
-    }
-    uint32_t value = byte & 0x7F;
-    do {
-        if (q >= end) return kVarLenFailure;
-        byte = *q++;
-        value = (value << 7) | (byte & 0x7F);
-    } while (byte & 0x80);
-    p = q;
-    return value;
-}
 
 // The data union and dwLength of the working record are kept as 4-byte words in the byte
 // order of the record, so that a kind that sets only some of their bytes leaves the others
@@ -84,22 +44,14 @@ inline uint32_t WithHalf(uint32_t word, uint32_t half) {
     return (word & ~kLowHalfMask) | (half << kHalfShift);
 }
 
-// Program change and channel pressure carry one data byte, the other channel messages (and a
-// data byte without running status, type code 0) two.
-inline bool OneDataByte(uint32_t type) {
-    return (type & (EVT_PROGRAM | EVT_CHANPRESSURE)) != 0;
-}
-
 // True when n more bytes lie between p and end.
 inline bool Has(const uint8_t* p, const uint8_t* end, uint64_t n) {
     return n <= static_cast<uint64_t>(end - p);
 }
 
-}  // namespace
-
 // The state of one decoding pass, kept in a local object (not in the track) so that the
 // compiler can hold it in registers while nodes are written.
-struct track_detail::DecodeState {
+struct DecodeState {
     const uint8_t* p;
     const uint8_t* end;
     uint32_t runningType;
@@ -118,13 +70,11 @@ struct track_detail::DecodeState {
     uint8_t* payload;
 };
 
-namespace {
-
 // A VLQ length, then that many payload bytes copied into a new buffer (sysex and the metas
 // of variable length). False when the bytes run out or no memory is left for the buffer.
 inline bool ReadPayload(DecodeState& s) {
     const uint32_t length = ReadVlq(s.p, s.end);
-    if (length == kVarLenFailure) return false;
+    if (length == kVlqFailure) return false;
     s.length = length;
     if (!Has(s.p, s.end, length)) return false;
     s.payload = track_detail::NewPayload(length, s.p);
@@ -146,17 +96,25 @@ int CMidiTrack::SetMidiTrackRawData(const uint8_t* pData, int32_t lLength) {
     return result;
 }
 
-// The byte budget: m_pDataEnd marks the end of the bytes that may be read; every read first
-// checks that the bytes it takes lie before it (a pointer difference, so no counter can
-// wrap). m_lReadCount tells how many bytes were consumed when the run ended.
+// The byte budget: the store's dataEnd marks the end of the bytes that may be read while a
+// decoding pass runs (null otherwise: nothing can be read); every read first checks that the
+// bytes it takes lie before it (a pointer difference, so no counter can wrap). m_lReadCount
+// tells how many bytes were consumed when the pass ended.
 uint32_t CMidiTrack::ReadVarLen(const uint8_t*& p) {
-    return ReadVlq(p, m_pDataEnd);
+    return ReadVlq(p, m_pStore->dataEnd);
 }
+
+// The decoding pass over the track's members (a friend of CMidiTrack).
+struct track_detail::Decoder {
+    static int Event(CMidiTrack& t, DecodeState& s);
+    static void ChannelData(CMidiTrack& t, DecodeState& s, uint32_t first, uint32_t second);
+    static void NoteOnUsage(CMidiTrack& t, uint32_t channel, uint32_t note, uint32_t velocity);
+};
 
 // Decodes the event at s.p into the working record and reads the delta time after it.
 // 0: an event; -2: the end-of-track event; -1: the bytes ran out (a payload may then be
 // left in s.payload).
-inline int CMidiTrack::DecodeEvent(DecodeState& s) {
+inline int track_detail::Decoder::Event(CMidiTrack& t, DecodeState& s) {
     // (Helpers rather than lambdas: a lambda capturing the state would keep it in memory.)
     const uint8_t*& p = s.p;
     const uint8_t* const end = s.end;
@@ -169,7 +127,7 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         const uint8_t* d = p;  // the data bytes
         if (p[0] >= 0x80) {
             s.channel = p[0] & 0x0Fu;
-            s.runningType = kChannelTypes[(p[0] >> 4) - 8];
+            s.runningType = smf::ChannelType(p[0]);
             s.runningChannel = s.channel;
             ++d;
         } else {
@@ -177,13 +135,13 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         }
         s.type = s.runningType;
         s.evPort = s.port;
-        ChannelData(s, d[0], d[1]);  // d[1] lies within the four bytes even when not used
+        ChannelData(t, s, d[0], d[1]);  // d[1] lies within the four bytes even when not used
         p = d + (OneDataByte(s.type) ? 1 : 2);
         if (*p < 0x80) {
             s.delta = *p++;
         } else {
             s.delta = ReadVlq(p, end);
-            if (s.delta == kVarLenFailure) return -1;
+            if (s.delta == kVlqFailure) return -1;
         }
         return 0;
     }
@@ -196,7 +154,7 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         uint32_t first;
         if (status >= 0x80) {
             s.channel = status & 0x0Fu;
-            s.type = kChannelTypes[(status >> 4) - 8];
+            s.type = smf::ChannelType(status);
             s.runningType = s.type;
             s.runningChannel = s.channel;
             if (!Has(p, end, 1)) return -1;
@@ -214,7 +172,7 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
             if (!Has(p, end, 1)) return -1;
             second = *p++;
         }
-        ChannelData(s, first, second);
+        ChannelData(t, s, first, second);
     } else if (status == 0xF0) {
         s.runningType = 0;
         s.type = EVT_SYSEX;
@@ -250,8 +208,8 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         s.data = type;
         s.channel = 255;
         s.evPort = s.port;
-        const uint32_t fixed = FixedMetaSize(type);
-        if (type == 0x2F) {
+        const uint32_t fixed = smf::FixedMetaSize(type);
+        if (type == META_END_OF_TRACK) {
             s.length = 0;
             endOfTrack = true;
         } else if (fixed != 0) {
@@ -266,31 +224,31 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
             p += fixed;
             const uint8_t* d = s.payload;
             switch (type) {
-                case 0x21:
+                case META_PORT:
                     s.port = d[0];
                     s.evPort = d[0];
                     break;
-                case 0x51:
-                    if (m_pTempo != nullptr) {
+                case META_TEMPO:
+                    if (t.m_pTempo != nullptr) {
                         _TEMPO tempo{};
                         tempo.lTicks = static_cast<int32_t>(s.time);
                         tempo.lMsecs = 0;
-                        tempo.lUsPerQuarter = (d[0] << 16) | (d[1] << 8) | d[2];
-                        m_pTempo->SetTempo(tempo);
+                        tempo.lUsPerQuarter = static_cast<int32_t>(smf::ReadBigEndian(d, 3));
+                        t.m_pTempo->SetTempo(tempo);
                     }
                     break;
-                case 0x58:
-                    if (m_pTempo != nullptr) {
+                case META_TIME_SIGNATURE:
+                    if (t.m_pTempo != nullptr) {
                         // 2 to the file's exponent; an exponent beyond 31 cannot be a note
                         // value and gives 0.
                         _BAR bar{d[0], d[1] < 32 ? (1u << d[1]) : 0u};
-                        m_pTempo->SetBar(bar);
+                        t.m_pTempo->SetBar(bar);
                     }
                     break;
-                case 0x59:
-                    if (m_pTempo != nullptr) {
+                case META_KEY_SIGNATURE:
+                    if (t.m_pTempo != nullptr) {
                         _KEY key{d[0], d[1]};
-                        m_pTempo->SetKeySignature(key);
+                        t.m_pTempo->SetKeySignature(key);
                     }
                     break;
                 default:
@@ -307,7 +265,7 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
         s.delta = 0;
     } else {
         const uint32_t delta = ReadVlq(p, end);
-        if (delta == kVarLenFailure) return -1;
+        if (delta == kVlqFailure) return -1;
         s.delta = delta;
     }
     return endOfTrack ? -2 : 0;
@@ -315,68 +273,67 @@ inline int CMidiTrack::DecodeEvent(DecodeState& s) {
 
 // The data bytes of a channel message (second unused by the one-byte kinds) into the working
 // record, and the program and note-usage tables they feed.
-inline void CMidiTrack::ChannelData(DecodeState& s, uint32_t first, uint32_t second) {
+inline void track_detail::Decoder::ChannelData(CMidiTrack& t, DecodeState& s, uint32_t first,
+                                               uint32_t second) {
     if (OneDataByte(s.type)) {
         s.data = WithByte(s.data, 0, first);
-        if (s.type == EVT_PROGRAM && s.channel != 9) m_nProgram[s.channel & 0x0F] = first;
+        if (s.type == EVT_PROGRAM && s.channel != PERCUSSION_CHANNEL)
+            t.m_nProgram[s.channel & 0x0F] = first;
     } else if (s.type == EVT_PITCHBEND) {
         s.data = WithHalf(s.data, first + 128u * second);
     } else {
         s.data = WithBytes01(s.data, first, second);
-        if (s.type == EVT_NOTEON) NoteOnUsage(s.channel, first, second);
+        if (s.type == EVT_NOTEON) NoteOnUsage(t, s.channel, first, second);
     }
 }
 
 // Note-usage table of a decoded note-on. Data bytes of 128 and above never index a table.
-inline void CMidiTrack::NoteOnUsage(uint32_t channel, uint32_t note, uint32_t velocity) {
-    if (channel == 9) {
-        if (note < 35 || note > 81)
-            m_bPercussValid = 0;
+inline void track_detail::Decoder::NoteOnUsage(CMidiTrack& t, uint32_t channel, uint32_t note,
+                                               uint32_t velocity) {
+    if (channel == PERCUSSION_CHANNEL) {
+        if (note < GM_DRUM_FIRST || note > GM_DRUM_LAST)
+            t.m_bPercussValid = 0;
         else if (velocity > 0)
-            m_NoteUsage[NOTE_USAGE_PERCUSSION_ROW * 128 + note] = true;
+            t.m_NoteUsage[NOTE_USAGE_PERCUSSION_ROW * 128 + note] = true;
     } else if (velocity > 0 && note < 128) {
-        const int32_t program = m_nProgram[channel & 0x0F];
+        const int32_t program = t.m_nProgram[channel & 0x0F];
         if (program >= 0 && program < 128)
-            m_NoteUsage[static_cast<size_t>(program) * 128 + note] = true;
+            t.m_NoteUsage[static_cast<size_t>(program) * 128 + note] = true;
     }
 }
 
+// Decodes into nodes appended to the list (SetMidiTrackRawData empties it first).
 int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIEventPtr*& pLast,
                                   uint32_t& dwCount) {
     // Never read beyond either the bytes given or the track's budget.
     const int64_t budget = std::min<int64_t>(dwLength, std::max<int32_t>(m_lTrkLen, 0));
-    m_lBudget = budget;
-    m_pDataEnd = pData + budget;
+    track_detail::EventStore& store = *m_pStore;
+    store.dataEnd = pData + budget;
+    store.InvalidateIndex();
     m_dwRunningType = 0;
     dwCount = 0;
     m_lReadCount = 0;
-    InvalidateIndex();
 
     DecodeState s{};
     s.p = pData;
-    s.end = m_pDataEnd;
+    s.end = store.dataEnd;
     s.runningType = 0;
     s.runningChannel = m_nRunningChannel;
     s.port = m_byPort;
     const uint32_t first = ReadVlq(s.p, s.end);
-    if (first == kVarLenFailure) {
+    if (first == kVlqFailure) {
         m_lReadCount = s.p - pData;
-        m_pDataEnd = nullptr;
+        store.dataEnd = nullptr;
         return 0;
     }
     s.time = first;
 
-    // Nodes come from the slab's last block while cursor < blockEnd; the free list (which
-    // only shrinks during the pass) is used up first, and then the slab goes on from where
-    // it stood or grows. The slab position is given back to the track at the end.
-    size_t freeLeft = m_freeNodes.size();
+    // Nodes are taken in order from the store's room [cursor, roomEnd), and linked through
+    // link, the pNext field of the last node (or the head). An event takes at least two
+    // bytes: a first block for budget / 2 + 1 nodes holds a short track whole.
+    const size_t wanted = static_cast<size_t>(budget / 2 + 1);
     MIDIEventPtr* cursor = nullptr;
-    MIDIEventPtr* blockEnd = nullptr;
-    if (freeLeft == 0 && !m_nodeBlocks.empty()) {
-        cursor = m_nodeBlocks.back().get() + m_blockUsed;
-        blockEnd = m_nodeBlocks.back().get() + m_blockSize;
-    }
-    // New nodes are linked through link, the pNext field of the last node (or the head).
+    MIDIEventPtr* roomEnd = nullptr;
     MIDIEventPtr* head = m_pHead;
     MIDIEventPtr* tail = m_pTail;
     MIDIEventPtr** link = tail != nullptr ? &tail->pNext : &head;
@@ -384,33 +341,22 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
 
     int result = 1;
     for (;;) {
-        const int rc = DecodeEvent(s);
+        const int rc = track_detail::Decoder::Event(*this, s);
         if (rc == -1) {
             if (OwnsPayload(s.type)) DeletePayload(s.payload);
             result = 0;
             break;
         }
         MIDIEventPtr* node;
-        if (cursor != blockEnd) {
+        if (cursor != roomEnd) {
             node = cursor++;
-        } else if (freeLeft != 0) {
-            node = m_freeNodes[--freeLeft];
         } else {
-            if (cursor == nullptr && !m_nodeBlocks.empty() && m_blockUsed < m_blockSize) {
-                // The free list is used up: on with the slab's last block.
-                cursor = m_nodeBlocks.back().get() + m_blockUsed;
-                blockEnd = m_nodeBlocks.back().get() + m_blockSize;
-            } else {
-                if (cursor != nullptr) m_blockUsed = m_blockSize;  // that block is full
-                // An event takes at least two bytes: a first block for budget / 2 + 1 nodes
-                // holds a short track whole.
-                if (!GrowSlab(static_cast<size_t>(budget / 2 + 1))) {  // no memory: not kept
-                    if (OwnsPayload(s.type)) DeletePayload(s.payload);
-                    result = 0;
-                    break;
-                }
-                cursor = m_nodeBlocks.back().get();
-                blockEnd = cursor + m_blockSize;
+            if (cursor != nullptr) store.Take(cursor);
+            std::tie(cursor, roomEnd) = store.Room(wanted);
+            if (cursor == nullptr) {  // no memory: the event is not kept
+                if (OwnsPayload(s.type)) DeletePayload(s.payload);
+                result = 0;
+                break;
             }
             node = cursor++;
         }
@@ -433,8 +379,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         if (rc == -2 || s.p >= s.end) break;
     }
     *link = nullptr;
-    m_freeNodes.resize(freeLeft);
-    if (cursor != nullptr) m_blockUsed = static_cast<size_t>(cursor - m_nodeBlocks.back().get());
+    if (cursor != nullptr) store.Take(cursor);
     m_pHead = head;
     m_pTail = tail;
     if (count != 0) pLast = tail;
@@ -443,8 +388,8 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     m_nRunningChannel = s.runningChannel;
     m_byPort = static_cast<uint8_t>(s.port);
     m_lReadCount = s.p - pData;
-    m_pDataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
+    store.dataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
     return result;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "midifolio/midi_track.h"
-#include "track/track_internal.h"
+#include "track/event_store.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 POSITION CMidiTrack::InsertEventAfter(POSITION pos, MIDIEvent event) {
     return InsertEventAfter(pos, &event);
@@ -27,7 +27,7 @@ POSITION CMidiTrack::InsertEventAfter(POSITION pos, const MIDIEvent* pEvent) {
             return nullptr;
         }
     }
-    MIDIEventPtr* node = NewNode(*pEvent);
+    MIDIEventPtr* node = m_pStore->NewNode(*pEvent);
     if (node == nullptr) {  // no memory for the node
         if (OwnsPayload(pEvent->dwType)) track_detail::DeletePayload(payload);
         m_nLastResult = 0;
@@ -49,7 +49,7 @@ POSITION CMidiTrack::InsertEventAfter(POSITION pos, const MIDIEvent* pEvent) {
     const int64_t grown =
         static_cast<int64_t>(m_lTrkLen) + 32 + (OwnsPayload(pEvent->dwType) ? pEvent->dwLength : 0);
     m_lTrkLen = static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX));
-    InvalidateIndex();
+    m_pStore->InvalidateIndex();
     m_nLastResult = 1;
     return node;
 }
@@ -70,9 +70,9 @@ int CMidiTrack::DeleteEvent(POSITION pos) {
         prev->pNext = pos->pNext;
     }
     if (m_pLast == pos) m_pLast = m_pHead;
-    FreeNode(pos);
+    m_pStore->FreeNode(pos);
     --m_lEventCount;
-    InvalidateIndex();
+    m_pStore->InvalidateIndex();
     m_nLastResult = 1;
     return 1;
 }
@@ -103,4 +103,4 @@ void CMidiTrack::FreePtrList(MidiEventList& list) const {
     if (!list.empty()) list.clear();
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

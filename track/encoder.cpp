@@ -6,7 +6,7 @@
 #include "midifolio/midi_track.h"
 #include "track/track_internal.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace {
 
@@ -288,4 +288,4 @@ int CMidiTrack::GetMidiTrackRawData(uint8_t*& pBuffer, int32_t& lLength) {
     return result;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -3,8 +3,10 @@
 #include <vector>
 
 #include "midifolio/midi_track.h"
+#include "track/event_store.h"
+#include "track/note_pairing.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 int CMidiTrack::SortTrackByLTime(int32_t* plEndTime) {
     const int32_t n = m_lEventCount;
@@ -42,24 +44,15 @@ int CMidiTrack::SortTrackByLTime(int32_t* plEndTime) {
     prev->pNext = nullptr;
     prev->dwDelta = 120;
     m_pTail = prev;
-    InvalidateIndex();
+    m_pStore->InvalidateIndex();
     if (plEndTime != nullptr) *plEndTime = prev->lTime;
     return 1;
 }
 
-namespace {
-inline bool IsNoteOffFor(const MIDIEventPtr* e, uint8_t channel, uint8_t note) {
-    return (e->dwType == EVT_NOTEOFF || (e->dwType == EVT_NOTEON && e->byData2 == 0)) &&
-           e->byChannel == channel && e->byData1 == note && e->dwLength != PAIRING_MARK;
-}
-}  // namespace
-
 int CMidiTrack::GetNextNoteOff(POSITION pos, MIDIEvent& noteOff) {
-    if (pos == nullptr) return 0;
-    const MIDIEventPtr* on = pos;
-    if (on->dwType != EVT_NOTEON || on->byData2 == 0) return 0;
-    for (MIDIEventPtr* e = on->pNext; e != nullptr; e = e->pNext) {
-        if (IsNoteOffFor(e, on->byChannel, on->byData1)) {
+    if (pos == nullptr || !track_detail::IsSoundingNoteOn(*pos)) return 0;
+    for (MIDIEventPtr* e = pos->pNext; e != nullptr; e = e->pNext) {
+        if (track_detail::EndsNote(*e, *pos) && e->dwLength != PAIRING_MARK) {
             noteOff = *e;
             e->dwLength = PAIRING_MARK;
             return 1;
@@ -85,4 +78,4 @@ int CMidiTrack::Convert2MSecond() {
     return 1;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

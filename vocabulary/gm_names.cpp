@@ -7,7 +7,7 @@
 
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
 
 // Program number 0..127 -> instrument name.
@@ -326,4 +326,4 @@ _MIDI_CONTROL_MSG CMidiFolio::GetContrlMsg(uint8_t byControl) {
     return kControllers[byControl];
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -12,7 +12,7 @@
 
 #include "midifolio/midi_folio.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
 
 // The twelve pitch classes in octave 2, with the frequencies the library has always used
@@ -160,4 +160,4 @@ std::string CMidiFolio::GetEasySymbol(int32_t nNote) {
     return text;
 }
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

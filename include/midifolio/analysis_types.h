@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace midifolio {
+#include "midifolio/export.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
 
 // A channel with the bank/program it selects first; filled by nothing in the library,
 // offered to hosts that keep a channel/instrument table of their own.
@@ -58,4 +60,4 @@ using DrumArray = std::vector<_DRUM>;
 using ConflictVoiceArray = std::vector<_CONFLICTVOICE>;
 using WordArray = std::vector<uint16_t>;
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-namespace midifolio {
+#include "midifolio/export.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
 
 // Event type codes (MIDIEvent::dwType), one bit per kind.
 constexpr uint32_t EVT_NOTEON = 0x0001;        // 0x9n
@@ -22,6 +24,33 @@ constexpr uint32_t EVT_REALTIME = 0x4000;      // 0xF8..0xFE
 // it), so a stored EVT_SYSEXESC event does not load back as one, and files that carry sysex
 // in F7 packets decode differently here than in readers that take F7 as a sysex packet.
 constexpr uint32_t EVT_SYSEXESC = 0x8000;
+
+// Meta event types (dwSubType of an EVT_META event).
+constexpr uint32_t META_SEQUENCE_NUMBER = 0x00;
+constexpr uint32_t META_TEXT = 0x01;
+constexpr uint32_t META_COPYRIGHT = 0x02;
+constexpr uint32_t META_TRACK_NAME = 0x03;
+constexpr uint32_t META_INSTRUMENT_NAME = 0x04;
+constexpr uint32_t META_LYRIC = 0x05;
+constexpr uint32_t META_MARKER = 0x06;
+constexpr uint32_t META_CUE_POINT = 0x07;
+constexpr uint32_t META_CHANNEL_PREFIX = 0x20;
+constexpr uint32_t META_PORT = 0x21;
+constexpr uint32_t META_END_OF_TRACK = 0x2F;
+constexpr uint32_t META_TEMPO = 0x51;
+constexpr uint32_t META_SMPTE_OFFSET = 0x54;
+constexpr uint32_t META_TIME_SIGNATURE = 0x58;
+constexpr uint32_t META_KEY_SIGNATURE = 0x59;
+constexpr uint32_t META_SEQUENCER_SPECIFIC = 0x7F;
+
+// The percussion channel (index 9, MIDI channel 10).
+constexpr uint8_t PERCUSSION_CHANNEL = 9;
+// Controllers with a meaning of their own here.
+constexpr uint8_t CONTROL_BANK_SELECT_LSB = 32;  // the bank of an instrument or drum
+constexpr uint8_t CONTROL_SUSTAIN_PEDAL = 64;    // 64..127 pressed, 0..63 released
+// The General MIDI percussion key map: notes 35 (Acoustic Bass Drum) to 81 (Open Triangle).
+constexpr uint8_t GM_DRUM_FIRST = 35;
+constexpr uint8_t GM_DRUM_LAST = 81;
 
 // True for the three kinds whose pData is a buffer owned by the track.
 constexpr bool OwnsPayload(uint32_t dwType) {
@@ -62,4 +91,4 @@ using POSITION = MIDIEventPtr*;
 // Pairing mark stored in dwLength of a note-off that GetNextNoteOff has handed out.
 constexpr uint32_t PAIRING_MARK = 0xFFFFFFFFu;
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

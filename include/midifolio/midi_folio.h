@@ -16,7 +16,7 @@
 #include "midifolio/time_format.h"
 #include "midifolio/vocabulary_types.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace detail {
 class FileReader;
@@ -181,4 +181,4 @@ class MIDIFOLIO_API CMidiFolio {
     int32_t m_nStoreError;
 };
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

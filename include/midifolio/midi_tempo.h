@@ -8,7 +8,7 @@
 #include "midifolio/export.h"
 #include "midifolio/platform.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 // One tempo change.
 struct _TEMPO {
@@ -104,4 +104,4 @@ class MIDIFOLIO_API CMidiTempo {
                         int32_t pos) const;
 };
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -2,7 +2,6 @@
 // and the track's note-usage table.
 #pragma once
 
-#include <atomic>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
@@ -14,11 +13,12 @@
 #include "midifolio/midi_tempo.h"
 #include "midifolio/time_format.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace track_detail {
-struct DecodeState;  // the state of one decoding pass (track/decoder.cpp)
-}
+class EventStore;
+struct Decoder;
+}  // namespace track_detail
 
 // Rows of a note-usage table: programs 0..127, then the percussion row.
 constexpr int NOTE_USAGE_ROWS = 129;
@@ -58,7 +58,10 @@ class MIDIFOLIO_API CMidiTrack {
     MIDIEventPtr* GetNextPtr(POSITION& pos) const;
     MIDIEvent GetAt(POSITION pos) const;     // pos must be non-null
     MIDIEvent& GetEventPtrAt(POSITION pos);  // pos must be non-null
-    POSITION FindIndex(int nIndex) const;    // O(1) after decoding or sorting
+    // The node at an index of the list, null outside 0..GetCount()-1. The first call after a
+    // change of the list builds an index (O(n)); later calls are O(1). Like every const
+    // member, safe to call from several threads at once.
+    POSITION FindIndex(int nIndex) const;
     POSITION GetTailPosition() const;
 
     // Empties the list (nodes and owned payloads); length, decoder state and the
@@ -127,17 +130,9 @@ class MIDIFOLIO_API CMidiTrack {
                           uint32_t& dwLength);
 
   private:
+    friend struct track_detail::Decoder;  // the decoding pass (track/decoder.cpp)
+
     void InitialPt();
-    int DecodeEvent(track_detail::DecodeState& s);
-    void ChannelData(track_detail::DecodeState& s, uint32_t first, uint32_t second);
-    void NoteOnUsage(uint32_t channel, uint32_t note, uint32_t velocity);
-    // A node from the track's node pool; null when no memory is left for it.
-    MIDIEventPtr* NewNode(const MIDIEvent& ev);
-    void FreeNode(MIDIEventPtr* node);  // back to the pool, payload released
-    // Adds a slab block (the first one sized for `wanted` nodes); false (nothing changed)
-    // when no memory is left for it.
-    bool GrowSlab(size_t wanted = 0);
-    size_t SlabBlockSize(size_t block) const;
     void CopyFrom(const CMidiTrack& other);
 
     int32_t m_nLastResult;
@@ -156,24 +151,8 @@ class MIDIFOLIO_API CMidiTrack {
     int64_t m_lReadCount;
     int32_t m_nProgram[16];
     NoteUsageTable m_NoteUsage;
-
-    // Node storage: a slab of blocks that are never moved or resized, so node addresses
-    // (POSITIONs) stay valid. Block i holds SlabBlockSize(i) nodes; the nodes of the last
-    // block are handed out in order (m_blockUsed of m_blockSize so far). Deleted nodes are
-    // reused from the free list.
-    std::vector<std::unique_ptr<MIDIEventPtr[]>> m_nodeBlocks;
-    size_t m_blockUsed;
-    size_t m_blockSize;
-    size_t m_firstBlockSize;
-    std::vector<MIDIEventPtr*> m_freeNodes;
-    // Budget end of the current decoding run (bytes); see SetMidiTrackRawData.
-    int64_t m_lBudget;
-    const uint8_t* m_pDataEnd;
-    // Index of nodes in list order for O(1) FindIndex, built by the first FindIndex after a
-    // change of the list. Concurrent FindIndex calls may each build one: the first to be
-    // published is kept (compare-and-swap), the others are dropped, so no lock is taken.
-    mutable std::atomic<const std::vector<MIDIEventPtr*>*> m_index{nullptr};
-    void InvalidateIndex();
+    // Nodes, payload buffers and the position index (track/event_store.h).
+    std::unique_ptr<track_detail::EventStore> m_pStore;
 };
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -6,7 +6,7 @@
 
 #include "midifolio/export.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 // Receives the library's user messages ("Not Midi file!!", ...). One call per message,
 // the text without a trailing newline. The default sink writes the text and a newline
@@ -28,4 +28,4 @@ class MIDIFOLIO_API ProgressObserver {
 // Library version, "MAJOR.MINOR.PATCH".
 MIDIFOLIO_API const char* GetVersion();
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

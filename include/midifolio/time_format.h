@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "midifolio/export.h"
 #include "midifolio/midi_event.h"
 
-namespace midifolio {
+MIDIFOLIO_BEGIN_NAMESPACE
 
 enum TIME_FORMAT : int32_t {
     TF_NONE = 0,     // nothing valid (a conversion to an unknown format was asked)
@@ -78,4 +79,4 @@ struct MIDI_Event {
 // Result list of the song queries: owned by the caller, O(1) index access.
 using MidiEventList = std::vector<MIDI_Event>;
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-namespace midifolio {
+#include "midifolio/export.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
 
 // A controller's name (library-owned text, never freed) and its type code.
 struct _MIDI_CONTROL_MSG {
@@ -19,4 +21,4 @@ struct tagNoteMap {
     uint8_t byNote;     // octave * 12 + pitch class, in 8 bits
 };
 
-}  // namespace midifolio
+MIDIFOLIO_END_NAMESPACE

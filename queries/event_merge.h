@@ -1,0 +1,128 @@
+// The walk of the song-wide queries: each visited track's selected events form a run, and
+// the runs are visited in the order the result list must have, merged through a heap of
+// their next events when every track is in time order. Private to the queries.
+#pragma once
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "midifolio/export.h"
+#include "midifolio/midi_track.h"
+#include "track/event_range.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace detail {
+
+// The selected events of one track a query visits: the track's index in the song, its first
+// selected node and the number of selected nodes.
+struct Run {
+    int nTrack;
+    MIDIEventPtr* pFirst;
+    size_t nSelected;
+};
+
+// Builds a track's run from its nodes, given one after another in list order, and notes
+// whether the track is in time order.
+template <typename Select>
+class RunBuilder {
+  public:
+    RunBuilder(int nTrack, Select select) : m_run{nTrack, nullptr, 0}, m_select(select) {}
+    void Add(MIDIEventPtr* p) {
+        m_ordered = m_ordered && m_lPrevious <= p->lTime;
+        m_lPrevious = p->lTime;
+        if (!m_select(*p)) return;
+        if (!m_run.pFirst) m_run.pFirst = p;
+        ++m_run.nSelected;
+    }
+    // Appends the run (when it selected anything) and returns the number selected; clears
+    // bOrdered when the track was not in time order.
+    size_t Finish(std::vector<Run>& runs, bool& bOrdered) const {
+        bOrdered = bOrdered && m_ordered;
+        if (m_run.nSelected) runs.push_back(m_run);
+        return m_run.nSelected;
+    }
+
+  private:
+    Run m_run;
+    Select m_select;
+    bool m_ordered = true;
+    int32_t m_lPrevious = INT32_MIN;
+};
+
+// Adds the runs of tracks nFirst..nLast (a null getTrack(i) is skipped); returns the number
+// of events selected.
+template <typename GetTrack, typename Select>
+size_t CollectRuns(long nFirst, long nLast, GetTrack getTrack, Select select,
+                   std::vector<Run>& runs, bool& bOrdered) {
+    size_t nCount = 0;
+    for (long i = nFirst; i <= nLast; ++i) {
+        if (const CMidiTrack* pTrack = getTrack(static_cast<int>(i))) {
+            RunBuilder<Select> run(static_cast<int>(i), select);
+            for (MIDIEventPtr& ev : track_detail::Events(*pTrack)) run.Add(&ev);
+            nCount += run.Finish(runs, bOrdered);
+        }
+    }
+    return nCount;
+}
+
+// (time, run) packed so that integer order is time order, then run order.
+inline uint64_t MergeKey(int32_t lTime, size_t nRun) {
+    const uint32_t biased = static_cast<uint32_t>(lTime) ^ 0x80000000u;
+    return (static_cast<uint64_t>(biased) << 32) | static_cast<uint32_t>(nRun);
+}
+
+// Calls visit(run, node) for every selected event of the runs. When every visited track's
+// list is in time order (bOrdered), the events come in the order a stable sort by time of the
+// runs one after another would give them: by time, then run, then list order. The runs are
+// merged through a heap of their next events, so the result is built in its final order at
+// once. Otherwise they come run after run in list order, and the caller sorts.
+template <typename Select, typename Visit>
+void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, Visit visit) {
+    // The selected node after p, or null when it was the run's last (remaining counts them).
+    auto advance = [&select](MIDIEventPtr* p, size_t& remaining) -> MIDIEventPtr* {
+        if (--remaining == 0) return nullptr;
+        for (p = track_detail::Next(p); p && !select(*p);) p = track_detail::Next(p);
+        return p;
+    };
+    if (!bOrdered || runs.size() == 1) {
+        for (size_t r = 0; r < runs.size(); ++r) {
+            size_t remaining = runs[r].nSelected;
+            for (MIDIEventPtr* p = runs[r].pFirst; p; p = advance(p, remaining)) visit(r, p);
+        }
+        return;
+    }
+    std::vector<MIDIEventPtr*> next(runs.size());
+    std::vector<size_t> remaining(runs.size());
+    std::vector<uint64_t> heap;  // min-heap of the runs' next events
+    heap.reserve(runs.size());
+    for (size_t r = 0; r < runs.size(); ++r) {
+        next[r] = runs[r].pFirst;
+        remaining[r] = runs[r].nSelected;
+        heap.push_back(MergeKey(next[r]->lTime, r));
+    }
+    const std::greater<uint64_t> later;
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        const size_t r = static_cast<uint32_t>(heap.back());
+        heap.pop_back();
+        // Stay on this run while its events come before every other run's next event.
+        for (;;) {
+            MIDIEventPtr* p = next[r];
+            next[r] = advance(p, remaining[r]);
+            visit(r, p);
+            if (!next[r]) break;
+            const uint64_t key = MergeKey(next[r]->lTime, r);
+            if (heap.empty() || key < heap.front()) continue;
+            heap.push_back(key);
+            std::push_heap(heap.begin(), heap.end(), later);
+            break;
+        }
+    }
+}
+
+}  // namespace detail
+MIDIFOLIO_END_NAMESPACE

@@ -1,0 +1,143 @@
+// Note pairing: which note end ends which note-on. Every part of the library that pairs notes
+// (the track's GetNextNoteOff, the song's time queries, the voice check, the score's notes)
+// does it here.
+//
+// The rule: within a track, a note end (a note-off, or a note-on with velocity 0) ends the
+// oldest sounding note-on (velocity above 0) of the same channel and note number that no
+// earlier end has ended, in list order. It gives each note-on the partner GetNextNoteOff
+// finds when it is asked for every sounding note-on in list order, and one forward pass over
+// the list finds them all.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "midifolio/export.h"
+#include "midifolio/midi_event.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace track_detail {
+
+inline bool IsSoundingNoteOn(const MIDIEvent& ev) {
+    return ev.dwType == EVT_NOTEON && ev.byData2 != 0;
+}
+inline bool IsNoteEnd(const MIDIEvent& ev) {
+    return ev.dwType == EVT_NOTEOFF || (ev.dwType == EVT_NOTEON && ev.byData2 == 0);
+}
+// A note end of the note-on's channel and note number.
+inline bool EndsNote(const MIDIEvent& end, const MIDIEvent& on) {
+    return IsNoteEnd(end) && end.byChannel == on.byChannel && end.byData1 == on.byData1;
+}
+
+// What a pass does with the pairing marks (dwLength == PAIRING_MARK on a note end that has
+// been handed out as a partner). Either way the pass itself pays no heed to marks it finds.
+enum class PairingMarks {
+    kLeave,    // the list is only read
+    kRewrite,  // afterwards exactly the paired ends carry the mark: every other note-on and
+               // note-off that had one loses it (dwLength 0), as ClearPairingMarks would
+};
+
+// The pairing pass. Its tables are kept from one run to the next, so a caller pairing many
+// tracks allocates them once.
+class NotePairing {
+  public:
+    // One pass over the list from head. For every node, in list order: each(node); then for
+    // a sounding note-on opened(node, ordinal), the ordinal counting the list's sounding
+    // note-ons from 0; for a note end that ends one, closed(end, note-on, ordinal of the
+    // note-on). Returns the number of sounding note-ons.
+    template <class Each, class Opened, class Closed>
+    uint32_t Run(MIDIEventPtr* head, PairingMarks marks, Each each, Opened opened, Closed closed) {
+        Reset();
+        uint32_t ordinal = 0;
+        for (MIDIEventPtr* p = head; p != nullptr; p = p->pNext) {
+            each(p);
+            if (p->dwType != EVT_NOTEON && p->dwType != EVT_NOTEOFF) continue;
+            if (IsSoundingNoteOn(*p)) {
+                Open(*p, ordinal);
+                opened(p, ordinal++);
+                if (marks == PairingMarks::kRewrite && p->dwLength == PAIRING_MARK) p->dwLength = 0;
+                continue;
+            }
+            const Entry* on = Close(*p);
+            if (on != nullptr) closed(p, on->node, on->ordinal);
+            if (marks == PairingMarks::kRewrite) {
+                if (on != nullptr)
+                    p->dwLength = PAIRING_MARK;
+                else if (p->dwLength == PAIRING_MARK)
+                    p->dwLength = 0;
+            }
+        }
+        return ordinal;
+    }
+
+  private:
+    struct Entry {
+        const MIDIEventPtr* node;
+        uint32_t ordinal;
+        int32_t next;  // the next open note-on of the same channel and note, or -1
+    };
+    // The open note-ons of one channel and note, oldest first, linked through Entry::next.
+    struct Queue {
+        int32_t head = -1;
+        int32_t tail = -1;
+    };
+    // Channels 0..15 and notes 0..127 (every decoded note) have a table slot; anything else
+    // a host may have put in a record goes to a map.
+    static constexpr uint32_t kDirect = 16 * 128;
+
+    Queue* Find(const MIDIEvent& ev, bool create);
+    void Open(const MIDIEventPtr& on, uint32_t ordinal);
+    const Entry* Close(const MIDIEvent& end);
+    void Reset();
+
+    std::vector<Queue> m_direct;
+    std::vector<uint32_t> m_used;  // direct slots to reset
+    std::unordered_map<uint32_t, Queue> m_other;
+    std::vector<Entry> m_open;
+};
+
+inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
+    if (ev.byChannel < 16 && ev.byData1 < 128) {
+        if (m_direct.empty()) {
+            if (!create) return nullptr;
+            m_direct.resize(kDirect);
+        }
+        const uint32_t slot = ev.byChannel * 128u + ev.byData1;
+        if (create && m_direct[slot].head < 0) m_used.push_back(slot);
+        return &m_direct[slot];
+    }
+    const uint32_t key = static_cast<uint32_t>(ev.byChannel) << 8 | ev.byData1;
+    if (create) return &m_other[key];
+    auto it = m_other.find(key);
+    return it == m_other.end() ? nullptr : &it->second;
+}
+
+inline void NotePairing::Open(const MIDIEventPtr& on, uint32_t ordinal) {
+    Queue& q = *Find(on, true);
+    const int32_t index = static_cast<int32_t>(m_open.size());
+    m_open.push_back({&on, ordinal, -1});
+    if (q.head < 0)
+        q.head = index;
+    else
+        m_open[static_cast<size_t>(q.tail)].next = index;
+    q.tail = index;
+}
+
+inline const NotePairing::Entry* NotePairing::Close(const MIDIEvent& end) {
+    Queue* q = Find(end, false);
+    if (q == nullptr || q->head < 0) return nullptr;
+    const Entry* oldest = &m_open[static_cast<size_t>(q->head)];
+    q->head = oldest->next;
+    return oldest;
+}
+
+inline void NotePairing::Reset() {
+    for (uint32_t slot : m_used) m_direct[slot] = Queue{};
+    m_used.clear();
+    m_other.clear();
+    m_open.clear();
+}
+
+}  // namespace track_detail
+MIDIFOLIO_END_NAMESPACE
