@@ -55,10 +55,10 @@ void CMidiFolio::GetInstIndexArrayByChannel(int nChannel, WordArray& array) {
         if (ev.dwType == EVT_PROGRAM) {
             program = ev.byData1;
             pending = true;
-        } else if (ev.dwType == EVT_CONTROL && ev.byData1 == 32) {
+        } else if (ev.dwType == EVT_CONTROL && ev.byData1 == CONTROL_BANK_SELECT_LSB) {
             bank = ev.byData2;  // Bank Select LSB
         }
-        if (nChannel == 9 && ev.dwType == EVT_NOTEON && ev.byData2 != 0) {
+        if (nChannel == PERCUSSION_CHANNEL && ev.dwType == EVT_NOTEON && ev.byData2 != 0) {
             program = ev.byData1;  // on the percussion channel a struck note is the "program"
             pending = true;
         }

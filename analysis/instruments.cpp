@@ -13,7 +13,6 @@ namespace {
 
 constexpr uint16_t kBendCentre = 8192;
 constexpr uint8_t kNoProgram = 255;
-constexpr int kPercussionChannel = 9;
 
 // Note number shifted by the pitch bend in force, for a bend range of +/- 2 semitones:
 // n + 2 * (b - 8192) / 8192, truncated toward zero and kept in 8 bits (-1 becomes 255).
@@ -81,7 +80,7 @@ _INSTRUMENT CMidiFolio::GetInstrumentByTrack(int nTrack, InstrumentArray& array,
             const MIDIEventPtr* pEvent = pTrack->GetNextPtr(pos);
             if (pEvent == nullptr) break;
             const MIDIEvent& ev = *pEvent;
-            if (ev.byChannel == kPercussionChannel) continue;
+            if (ev.byChannel == PERCUSSION_CHANNEL) continue;
             switch (ev.dwType) {
                 case EVT_PROGRAM: {
                     if (ev.byChannel >= 16) break;
@@ -114,7 +113,7 @@ _INSTRUMENT CMidiFolio::GetInstrumentByTrack(int nTrack, InstrumentArray& array,
                     bend = ev.wBend;
                     break;
                 case EVT_CONTROL:
-                    if (ev.byData1 == 32) {  // Bank Select LSB
+                    if (ev.byData1 == CONTROL_BANK_SELECT_LSB) {
                         bank = ev.byData2;
                         work.byBank = bank;
                         work.byBankCopy = bank;
@@ -202,7 +201,7 @@ void CMidiFolio::GetInstrumentByChannel(int nChannel, InstrumentArray& array) {
                 bend = ev.wBend;
                 break;
             case EVT_CONTROL:
-                if (ev.byData1 == 32) {
+                if (ev.byData1 == CONTROL_BANK_SELECT_LSB) {
                     bank = ev.byData2;
                     current = FindInstrument(array, bank, program);
                 }
@@ -224,7 +223,7 @@ void CMidiFolio::GetInstrument(InstrumentArray& array) {
     GetChannels(channels);
     InstrumentArray channelInstruments;
     for (int i = 0; i < count && i < 16; ++i) {
-        if (channels[i] == kPercussionChannel) continue;
+        if (channels[i] == PERCUSSION_CHANNEL) continue;
         GetInstrumentByChannel(channels[i], channelInstruments);
         for (const _INSTRUMENT& e : channelInstruments) MergeInstrument(array, e, true);
     }

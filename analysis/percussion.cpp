@@ -11,7 +11,7 @@ MIDIFOLIO_BEGIN_NAMESPACE
 void CMidiFolio::GetDrums(DrumArray& array, int bClear) {
     if (bClear != 0) array.clear();
     MidiEventList list;
-    GetMIDIByChannel(9, list);
+    GetMIDIByChannel(PERCUSSION_CHANNEL, list);
 
     // (bank, note) pairs already listed, including those the array held before the call.
     std::vector<bool> listed(65536, false);
@@ -34,7 +34,7 @@ void CMidiFolio::GetDrums(DrumArray& array, int bClear) {
             GetPitchInfo(static_cast<int32_t>(note), &pitch);
             work.strPitch = std::string(pitch.szName) + std::to_string(pitch.byOctave);
             array.push_back(work);
-        } else if (ev.dwType == EVT_CONTROL && ev.byData1 == 32) {
+        } else if (ev.dwType == EVT_CONTROL && ev.byData1 == CONTROL_BANK_SELECT_LSB) {
             bank = ev.byData2;  // Bank Select LSB
             work.byBank = bank;
             work.byBankCopy = bank;

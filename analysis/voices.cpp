@@ -10,6 +10,7 @@
 
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "platform/numeric.h"
 #include "track/note_pairing.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -62,13 +63,6 @@ TrackNotes PairTrack(track_detail::NotePairing& pairing, const CMidiTrack& track
     return notes;
 }
 
-// Whole milliseconds of a finite time in ms, truncated toward zero, saturated to 32 bits.
-int32_t TruncateMsecs(double ms) {
-    if (ms >= 2147483647.0) return INT32_MAX;
-    if (ms <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(ms);
-}
-
 }  // namespace
 
 // The active notes are kept in a min-heap of their end times (length + start, in ms): a note
@@ -114,7 +108,7 @@ void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
         const double length = paired ? static_cast<double>(ev.dwLength) : 0.0;
         const double start = record.time.dMsecs;
         if (!std::isfinite(start)) continue;  // a time that names no moment is passed over
-        const int32_t now = TruncateMsecs(start);
+        const int32_t now = detail::TruncSaturating(start);
         active.push(length + start);
         while (!active.empty() && active.top() - now < 1.0) active.pop();
 

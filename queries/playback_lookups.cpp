@@ -28,6 +28,11 @@ MIDI_Event* ScanAfter(MidiEventList& list, int nIndex, Match match) {
     return nullptr;
 }
 
+// A sustain-pedal value that presses the pedal (64..127; 0..63 release it).
+bool IsPressed(uint8_t byValue) {
+    return byValue >= CONTROL_SUSTAIN_PEDAL && byValue <= 127;
+}
+
 bool IsPedal(const MIDIEvent& ev, uint8_t byChannel) {
     return ev.byChannel == byChannel && ev.dwType == EVT_CONTROL &&
            ev.byData1 == CONTROL_SUSTAIN_PEDAL;
@@ -46,13 +51,13 @@ MIDI_Event* CMidiFolio::FindPlayNoteOff(int nEventIndex, int& bSustain) {
     MIDI_Event* pEnd = ScanAfter(m_EventList, nEventIndex, [&](const MIDI_Event& r) {
         const MIDIEvent& ev = r.event;
         if (track_detail::EndsNote(ev, start)) return true;
-        if (IsPedal(ev, start.byChannel) && ev.byData2 >= 64 && ev.byData2 <= 127) bSustain = 1;
+        if (IsPedal(ev, start.byChannel) && IsPressed(ev.byData2)) bSustain = 1;
         return false;
     });
     if (pEnd) {
         // The note's length in milliseconds, negated (start minus end), truncated toward
         // zero; a difference that does not fit 32 bits is stored as -1.
-        const int32_t lLength = detail::TruncToInt32(dStartMsecs - pEnd->time.dMsecs);
+        const int32_t lLength = detail::TruncOrMinusOne(dStartMsecs - pEnd->time.dMsecs);
         pEnd->event.dwLength = static_cast<uint32_t>(lLength);
     }
     return pEnd;
@@ -89,7 +94,7 @@ MIDI_Event* CMidiFolio::FindNextPadel(int nEventIndex, int bDown) {
     return ScanAfter(m_EventList, nEventIndex, [&](const MIDI_Event& r) {
         if (!IsPedal(r.event, byChannel)) return false;
         const uint8_t byValue = r.event.byData2;
-        return bDown ? (byValue >= 64 && byValue <= 127) : byValue <= 63;
+        return bDown ? IsPressed(byValue) : byValue < CONTROL_SUSTAIN_PEDAL;
     });
 }
 

@@ -7,13 +7,10 @@
 #include "midifolio/export.h"
 #include "midifolio/midi_tempo.h"
 #include "midifolio/time_format.h"
+#include "platform/numeric.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
-
-// Truncates a double toward zero into 32 bits. NaN and values whose truncation does not fit
-// a signed 32-bit integer cannot be converted and give -1.
-int32_t TruncToInt32(double value);
 
 // Measure length in ticks from a time signature b/n and ticks per quarter q: the whole
 // quarter notes of one measure (b / n in single precision, divided by 1/4, truncated) times

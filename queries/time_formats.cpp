@@ -34,11 +34,6 @@ int16_t Low16(int32_t value) {
 
 }  // namespace
 
-int32_t TruncToInt32(double value) {
-    if (!(value > -2147483649.0 && value < 2147483648.0)) return -1;  // NaN fails too
-    return static_cast<int32_t>(value);
-}
-
 uint32_t MeasureTicks(int32_t nBarNum, int32_t nNoteNum, int32_t nTicksPerQuarter) {
     if (nNoteNum <= 0 || nTicksPerQuarter <= 0) return 0;
     const float fRatio =
@@ -70,7 +65,7 @@ void TimeConverter::ClockToMsecs(_MIDI_TIME& t) const {
 }
 
 void TimeConverter::MsecsToClock(_MIDI_TIME& t) const {
-    const int32_t v = TruncToInt32(t.dMsecs);
+    const int32_t v = TruncOrMinusOne(t.dMsecs);
     const int32_t s = v / 1000;
     t.lHour = s / 3600;
     t.lMinute = (s % 3600) / 60;
@@ -80,7 +75,7 @@ void TimeConverter::MsecsToClock(_MIDI_TIME& t) const {
 }
 
 void TimeConverter::MsecsToTicks(_MIDI_TIME& t) const {
-    const int32_t lMsecs = TruncToInt32(t.dMsecs);
+    const int32_t lMsecs = TruncOrMinusOne(t.dMsecs);
     t.lTicks = m_pTempo ? m_pTempo->MsecsToTicks(lMsecs) : -1;
     t.format = TF_TICK;
 }

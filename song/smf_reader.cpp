@@ -8,6 +8,7 @@
 #include "midifolio/midi_folio.h"
 #include "platform/file_io.h"
 #include "song/smf_format.h"
+#include "track/smf_bytes.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
@@ -15,13 +16,10 @@ namespace {
 
 // Reads a big-endian unsigned integer of nCount (2 or 4) bytes. False when the file ends
 // first (or a read fails).
-template <typename Reverse>
-bool ReadBigEndian(detail::FileReader& file, int nCount, uint32_t& value, Reverse reverse) {
-    uint8_t bytes[4] = {0, 0, 0, 0};
+bool ReadWord(detail::FileReader& file, int nCount, uint32_t& value) {
+    uint8_t bytes[4];
     if (file.Read(bytes, static_cast<size_t>(nCount)) < static_cast<size_t>(nCount)) return false;
-    reverse(bytes, nCount);  // file order -> least significant byte first
-    value = 0;
-    for (int k = nCount - 1; k >= 0; --k) value = (value << 8) | bytes[k];
+    value = smf::ReadBigEndian(bytes, nCount);
     return true;
 }
 
@@ -51,17 +49,16 @@ int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
 }
 
 int CMidiFolio::DecodeHead(detail::FileReader& file) {
-    auto reverse = [](uint8_t* p, int n) { ReverseMultiBytes(p, n); };
     char id[4];
     if (file.Read(id, 4) < 4) return detail::kReadError;
     if (std::memcmp(id, detail::kHeaderId, 4) != 0) return detail::kNotMidi;
 
     // The header length is not examined: the three words always follow it directly.
     uint32_t length = 0;
-    if (!ReadBigEndian(file, 4, length, reverse)) return detail::kReadError;
+    if (!ReadWord(file, 4, length)) return detail::kReadError;
 
     uint32_t format = 0;
-    if (!ReadBigEndian(file, 2, format, reverse)) return detail::kReadError;
+    if (!ReadWord(file, 2, format)) return detail::kReadError;
     if (format == 2) {
         m_MidiHead.nFormat = 2;
         return detail::kFormatUnsupported;
@@ -70,12 +67,12 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
     m_MidiHead.nFormat = static_cast<int32_t>(format);
 
     uint32_t tracks = 0;
-    if (!ReadBigEndian(file, 2, tracks, reverse)) return detail::kReadError;
+    if (!ReadWord(file, 2, tracks)) return detail::kReadError;
     m_MidiHead.nTracks = static_cast<int32_t>(tracks);
     if (format == 0 && tracks > 1) return detail::kReadError;
 
     uint32_t division = 0;
-    if (!ReadBigEndian(file, 2, division, reverse)) return detail::kReadError;
+    if (!ReadWord(file, 2, division)) return detail::kReadError;
     m_MidiHead.nDivision = static_cast<int32_t>(division);
     m_MidiTempo.SetTicksPerQuarterNote(division);
     if (division & detail::kSmpteDivision) return detail::kTimeUnsupported;
@@ -83,7 +80,6 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
 }
 
 int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgress) {
-    auto reverse = [](uint8_t* p, int n) { ReverseMultiBytes(p, n); };
     const int n = m_MidiHead.nTracks;
     if (pProgress) pProgress->SetRange(0, n);
     std::unique_ptr<uint8_t[]> chunk;  // the chunk bytes, when the file size is known
@@ -106,7 +102,7 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         track->SetTrackNum(i);
 
         uint32_t length = 0;
-        if (!ReadBigEndian(file, 4, length, reverse)) return detail::kReadError;
+        if (!ReadWord(file, 4, length)) return detail::kReadError;
 
         // A chunk that claims more bytes than the file still holds, or more than a track
         // can take (its length is a signed 32-bit count, the prefix included), is refused

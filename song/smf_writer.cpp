@@ -9,6 +9,7 @@
 #include "midifolio/midi_folio.h"
 #include "platform/file_io.h"
 #include "song/smf_format.h"
+#include "track/smf_bytes.h"
 #include "track/track_internal.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -21,11 +22,9 @@ constexpr size_t kMaxTracks = 0xFFFF;
 constexpr size_t kMinScratch = 4096;
 
 // Writes the low nCount (2 or 4) bytes of value, big-endian.
-template <typename Reverse>
-void WriteBigEndian(detail::FileWriter& file, uint32_t value, int nCount, Reverse reverse) {
+void WriteWord(detail::FileWriter& file, uint32_t value, int nCount) {
     uint8_t bytes[4];
-    for (int k = 0; k < nCount; ++k) bytes[k] = static_cast<uint8_t>(value >> (8 * k));
-    reverse(bytes, nCount);  // least significant byte first -> file order
+    smf::WriteBigEndian(bytes, value, nCount);
     file.Write(bytes, static_cast<size_t>(nCount));
 }
 
@@ -107,20 +106,18 @@ int CMidiFolio::GetStoreError() const {
 }
 
 void CMidiFolio::StoreHead(detail::FileWriter& file) {
-    auto reverse = [](uint8_t* p, int n) { ReverseMultiBytes(p, n); };
     _MIDIHEAD head = GetMidiHeaderInfo();
     if (static_cast<size_t>(head.nTracks) != m_TrackList.size() || head.nTracks < 0) {
         head.nTracks = static_cast<int32_t>(m_TrackList.size());
     }
     file.Write(detail::kHeaderId, 4);
-    WriteBigEndian(file, detail::kHeaderLength, 4, reverse);
-    WriteBigEndian(file, static_cast<uint32_t>(head.nFormat) & 0xFFFF, 2, reverse);
-    WriteBigEndian(file, static_cast<uint32_t>(head.nTracks) & 0xFFFF, 2, reverse);
-    WriteBigEndian(file, static_cast<uint32_t>(head.nDivision) & 0xFFFF, 2, reverse);
+    WriteWord(file, detail::kHeaderLength, 4);
+    WriteWord(file, static_cast<uint32_t>(head.nFormat) & 0xFFFF, 2);
+    WriteWord(file, static_cast<uint32_t>(head.nTracks) & 0xFFFF, 2);
+    WriteWord(file, static_cast<uint32_t>(head.nDivision) & 0xFFFF, 2);
 }
 
 int CMidiFolio::StoreTracks(detail::FileWriter& file, ProgressObserver* pProgress) {
-    auto reverse = [](uint8_t* p, int n) { ReverseMultiBytes(p, n); };
     int result = 0;
     const int n = std::min(m_MidiHead.nTracks, static_cast<int>(m_TrackList.size()));
     if (pProgress) pProgress->SetRange(0, m_MidiHead.nTracks);
@@ -130,7 +127,7 @@ int CMidiFolio::StoreTracks(detail::FileWriter& file, ProgressObserver* pProgres
         const Encoded encoded = EncodeTrack(*m_TrackList[static_cast<size_t>(i)], scratch);
         if (encoded.error != 0) file.Fail(encoded.error);
         const uint32_t size = encoded.error != 0 ? 0 : static_cast<uint32_t>(encoded.size);
-        WriteBigEndian(file, size, 4, reverse);
+        WriteWord(file, size, 4);
         file.Write(scratch.data.get(), size);
         result = size > 0 ? 1 : 0;
         if (pProgress) pProgress->SetPos(i);

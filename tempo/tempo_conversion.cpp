@@ -6,9 +6,9 @@
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
+using detail::TruncSaturating;
 using tempo_detail::Mul32;
 using tempo_detail::Sub32;
-using tempo_detail::TruncToInt32;
 
 // The segment holding a position, under unsigned comparison of position and table entries:
 // the first i with table[i] < pos < table[i+1] or pos == table[i+1] (a position on a later
@@ -58,9 +58,9 @@ int32_t CMidiTempo::TicksToMsecs(int32_t lTicks) const {
     if (divisor == 0) return -1;
     const _TEMPO& e = m_tempoList[static_cast<size_t>(i)];
     const int32_t diff = Sub32(lTicks, e.lTicks);
-    return TruncToInt32(e.lMsecs + static_cast<double>(diff) *
-                                       static_cast<double>(e.lUsPerQuarter) /
-                                       static_cast<double>(divisor));
+    return TruncSaturating(e.lMsecs + static_cast<double>(diff) *
+                                          static_cast<double>(e.lUsPerQuarter) /
+                                          static_cast<double>(divisor));
 }
 
 int32_t CMidiTempo::MsecsToTicks(int32_t lMsecs) const {
@@ -71,8 +71,8 @@ int32_t CMidiTempo::MsecsToTicks(int32_t lMsecs) const {
     const _TEMPO& e = m_tempoList[static_cast<size_t>(i)];
     if (e.lUsPerQuarter == 0) return -1;  // a segment without duration has no tick for a time
     const int32_t diff = Sub32(lMsecs, e.lMsecs);
-    return TruncToInt32(e.lTicks + static_cast<double>(diff) * static_cast<double>(factor) /
-                                       static_cast<double>(e.lUsPerQuarter));
+    return TruncSaturating(e.lTicks + static_cast<double>(diff) * static_cast<double>(factor) /
+                                          static_cast<double>(e.lUsPerQuarter));
 }
 
 MIDIFOLIO_END_NAMESPACE

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "midifolio/export.h"
+#include "platform/numeric.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace tempo_detail {
@@ -17,14 +18,6 @@ inline int32_t Sub32(int32_t a, int32_t b) {
 }
 inline int32_t Mul32(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-
-// Truncation toward zero into 32 bits; values beyond the range saturate, NaN gives -1.
-inline int32_t TruncToInt32(double v) {
-    if (std::isnan(v)) return -1;
-    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
 }
 
 }  // namespace tempo_detail

@@ -8,9 +8,9 @@
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
+using detail::TruncSaturating;
 using tempo_detail::Mul32;
 using tempo_detail::Sub32;
-using tempo_detail::TruncToInt32;
 
 CMidiTempo::CMidiTempo()
     : m_nTicksPerQuarterNote(-1),
@@ -148,9 +148,9 @@ void CMidiTempo::ReCalculateTempolst() {
         _TEMPO& cur = m_tempoList[k];
         if (measurable) {
             const int32_t diff = Sub32(cur.lTicks, prev.lTicks);
-            cur.lMsecs = TruncToInt32(prev.lMsecs + static_cast<double>(diff) *
-                                                        static_cast<double>(prev.lUsPerQuarter) /
-                                                        static_cast<double>(divisor));
+            cur.lMsecs = TruncSaturating(prev.lMsecs + static_cast<double>(diff) *
+                                                           static_cast<double>(prev.lUsPerQuarter) /
+                                                           static_cast<double>(divisor));
         } else {
             cur.lMsecs = prev.lMsecs;
         }

@@ -4,19 +4,12 @@
 #include <limits>
 
 #include "midifolio/midi_track.h"
+#include "track/smf_bytes.h"
 #include "track/track_internal.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
 namespace {
-
-// Bytes a variable-length quantity takes. Values up to 0x0FFFFFFF take one to four bytes;
-// larger ones (only from hand-made deltas) take five, so that no value is cut short.
-inline uint32_t VarLenSize(uint32_t value) {
-    uint32_t n = 1;
-    while (value >>= 7) ++n;
-    return n;
-}
 
 // Output that only counts the bytes (for the exact size) ...
 struct CountingOut {
@@ -25,7 +18,7 @@ struct CountingOut {
     void Commit(uint8_t*) {}
     void Byte(uint8_t) { ++size; }
     void Bytes(const uint8_t*, uint32_t n) { size += n; }
-    void VarLen(uint32_t value) { size += VarLenSize(value); }
+    void VarLen(uint32_t value) { size += smf::VlqSize(value); }
 };
 
 // ... and output that writes them, where the caller has made sure they fit ...
@@ -40,13 +33,7 @@ struct WritingOut {
             std::memset(p, 0, n);  // a payload without a buffer is written as zeros
         p += n;
     }
-    void VarLen(uint32_t value) {
-        uint8_t tmp[5];
-        int n = 0;
-        tmp[n++] = value & 0x7F;
-        while (value >>= 7) tmp[n++] = static_cast<uint8_t>((value & 0x7F) | 0x80);
-        while (n > 0) *p++ = tmp[--n];
-    }
+    void VarLen(uint32_t value) { p = smf::WriteVlq(p, value); }
 };
 
 // ... and output that writes as long as the bytes fit, never past the end, and counts the
@@ -75,8 +62,8 @@ struct BoundedOut {
         p = out.p;
     }
     void VarLen(uint32_t value) {
-        if (end - p < 5 && VarLenSize(value) > static_cast<size_t>(end - p)) {
-            over += VarLenSize(value);
+        if (end - p < 5 && smf::VlqSize(value) > static_cast<size_t>(end - p)) {
+            over += smf::VlqSize(value);
             return;
         }
         WritingOut out{p};
@@ -85,32 +72,8 @@ struct BoundedOut {
     }
 };
 
-uint8_t ChannelStatus(uint32_t type) {
-    switch (type) {
-        case EVT_NOTEOFF:
-            return 0x80;
-        case EVT_NOTEON:
-            return 0x90;
-        case EVT_KEYPRESSURE:
-            return 0xA0;
-        case EVT_CONTROL:
-            return 0xB0;
-        case EVT_PROGRAM:
-            return 0xC0;
-        case EVT_CHANPRESSURE:
-            return 0xD0;
-        case EVT_PITCHBEND:
-            return 0xE0;
-        default:
-            return 0;
-    }
-}
-
-// The largest delta time the file format can hold: a variable-length quantity of four bytes.
-constexpr uint64_t kMaxDelta = 0x0FFFFFFF;
-
 inline bool IsEndOfTrack(const MIDIEventPtr* e) {
-    return e->dwType == EVT_META && (e->dwSubType & 0xFF) == 0x2F;
+    return e->dwType == EVT_META && (e->dwSubType & 0xFF) == META_END_OF_TRACK;
 }
 
 // The one encoding routine, shared by counting and writing so that the two always agree.
@@ -143,7 +106,7 @@ bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
     uint32_t written = 0;
     auto flush = [&]() {
         if (!hasPending) return;
-        if (pending > kMaxDelta) fits = false;
+        if (pending > smf::kVlqMax) fits = false;
         out.VarLen(static_cast<uint32_t>(std::min<uint64_t>(pending, UINT32_MAX)));
         hasPending = false;
     };
@@ -158,7 +121,7 @@ bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
         const bool running =
             previous != nullptr && previous->dwType == type && previous->byChannel == e->byChannel;
         previous = e;
-        if (const uint8_t status = ChannelStatus(type)) {
+        if (const uint8_t status = smf::ChannelStatus(type)) {
             if (pending >= 0x80) flush();
             // The delta before the message (when it takes one byte), a status byte and two
             // data bytes are put straight into the output when it has room for all four,
@@ -223,7 +186,7 @@ bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
         flush();
         if (endLeftOut) {
             out.Byte(0xFF);
-            out.Byte(0x2F);
+            out.Byte(META_END_OF_TRACK);
             out.Byte(0x00);
         }
     }
@@ -233,9 +196,7 @@ bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
 }  // namespace
 
 void CMidiTrack::WriteVarLen(uint32_t value, uint8_t*& p) {
-    WritingOut out{p};
-    out.VarLen(value);
-    p = out.p;
+    p = smf::WriteVlq(p, value);
 }
 
 uint32_t CMidiTrack::GetEncodedSize() const {

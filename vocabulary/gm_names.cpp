@@ -1,6 +1,6 @@
 // General MIDI vocabulary: instrument, drum and controller names.
-// The texts are the library's own display texts, kept exactly as they have always read
-// (including their spelling and trailing blanks): hosts compare against them.
+// The texts are the library's own display texts, spelling and trailing blanks included:
+// hosts compare against them.
 #include <array>
 #include <cstdint>
 #include <string>

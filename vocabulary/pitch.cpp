@@ -15,8 +15,8 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
 
-// The twelve pitch classes in octave 2, with the frequencies the library has always used
-// (rounded table values; every other octave is derived from them by powers of two).
+// The twelve pitch classes in octave 2, with the library's frequencies (rounded table
+// values; every other octave is derived from them by powers of two).
 constexpr std::array<tagNoteMap, 12> kPitchClasses = {{
     {"C", 2, 32.7, 24},
     {"C#", 2, 34.65, 25},
