@@ -5,6 +5,7 @@
 //   GLIBC_TUNABLES=glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=1099511627776
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -257,6 +258,66 @@ void BM_CheckMidiByVoice(benchmark::State& state, const std::string& name) {
     state.counters["conflicts"] = static_cast<double>(conflicts.size());
 }
 
+// --------------------------------------------------------------------- the exact view
+
+// A Score of the song: its notes paired, programs and seconds filled in, meta events listed.
+void BM_ScoreNotes(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    size_t notes = 0;
+    for (auto _ : state) {
+        score::Score s(*song);
+        notes = s.notes().size();
+        benchmark::DoNotOptimize(s.notes().data());
+    }
+    SetRates(state, 0, notes);
+    state.counters["notes"] = static_cast<double>(notes);
+}
+
+// Scores of every loadable file under tests/data.
+void BM_ScoreNotesReal(benchmark::State& state, const std::vector<std::string>& files) {
+    std::vector<std::unique_ptr<CMidiFolio>> songs;
+    for (const std::string& f : files) {
+        auto song = std::make_unique<CMidiFolio>();
+        song->SetMessageSink(benchgen::QuietSink());
+        if (song->LoadMidiFile(f)) songs.push_back(std::move(song));
+    }
+    size_t notes = 0;
+    for (auto _ : state) {
+        notes = 0;
+        for (const auto& song : songs) notes += score::Score(*song).notes().size();
+    }
+    SetRates(state, 0, notes);
+}
+
+// TimeMap::seconds for the tick time of every event of the song, in one bulk call.
+void BM_ScoreSeconds(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    std::vector<int32_t> ticks;
+    for (long i = 0; i < song->GetTrackNum(); ++i) {
+        const CMidiTrack* t = song->GetTrack(static_cast<int>(i));
+        for (POSITION p = t->GetEventHeadPosition(); p != nullptr;)
+            ticks.push_back(t->GetNextEvent(p).lTime);
+    }
+    std::sort(ticks.begin(), ticks.end());
+    const score::TimeMap time(*song);
+    std::vector<double> seconds(ticks.size());
+    for (auto _ : state) {
+        time.seconds(ticks.data(), seconds.data(), ticks.size());
+        benchmark::DoNotOptimize(seconds.data());
+    }
+    SetRates(state, 0, ticks.size());
+}
+
+void BM_ScoreSummary(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    const score::Score s(*song);
+    for (auto _ : state) {
+        score::Summary sum = s.summary();
+        benchmark::DoNotOptimize(sum.peak_polyphony);
+    }
+    SetRates(state, 0, s.notes().size());
+}
+
 void BM_GetInstruments(benchmark::State& state, const std::string& name) {
     auto song = LoadSong(GetInput(name).path);
     const size_t events = benchgen::EventCount(*song);
@@ -336,6 +397,12 @@ int main(int argc, char** argv) {
     for (const char* n : {"a", "a2"})
         Register(std::string("CheckMidiByVoice/") + n, BM_CheckMidiByVoice, std::string(n), ms);
     Register("GetInstruments/a", BM_GetInstruments, std::string("a"), ms);
+    for (const char* n : {"a", "f0", "b", "c"})
+        Register(std::string("ScoreNotes/") + n, BM_ScoreNotes, std::string(n), ms);
+    Register("ScoreNotes/real", BM_ScoreNotesReal, real, ms);
+    for (const char* n : {"a", "b"})
+        Register(std::string("ScoreSeconds/") + n, BM_ScoreSeconds, std::string(n), ms);
+    Register("ScoreSummary/a", BM_ScoreSummary, std::string("a"), ms);
 #ifdef MIDIFOLIO_CLI
     Register("CliScan/real", BM_CliScan, real, ms);
 #endif

@@ -62,6 +62,7 @@ int CMidiFolio::InsertTrack(CMidiTrack* pTrack, int nIndex, int bBefore) {
 
 void CMidiFolio::RemoveTrkAll() {
     m_TrackList.clear();
+    m_LoaderTempos.clear();  // their tracks are gone
 }
 
 int CMidiFolio::SetMidiHeaderinfo(const _MIDIHEAD* pHead) {
@@ -128,6 +129,38 @@ CMidiTrack* CMidiFolio::TrackForQuery(int nIndex) const {
 
 void CMidiFolio::ShowMessage(const std::string& text) const {
     if (m_sink) m_sink(text);
+}
+
+namespace {
+// The loader's tempo event as a node holds it (a node deleted since is zeroed, type code 0).
+bool LooksLikeLoaderTempo(const MIDIEvent& ev) {
+    return ev.dwType == EVT_META && ev.dwSubType == META_TEMPO && ev.lTime == 0 &&
+           ev.dwLength == 3 && ev.pData != nullptr && ev.pData[0] == 0x07 && ev.pData[1] == 0xA1 &&
+           ev.pData[2] == 0x20;
+}
+}  // namespace
+
+int CMidiFolio::IsLoaderTempo(const CMidiTrack* pTrack, POSITION pos) const {
+    if (pTrack == nullptr || pos == nullptr) return 0;
+    for (const auto& [track, node] : m_LoaderTempos)
+        if (track == pTrack && node == pos) return LooksLikeLoaderTempo(*pos) ? 1 : 0;
+    return 0;
+}
+
+int CMidiFolio::RemoveLoaderTempo() {
+    int removed = 0;
+    for (const auto& [track, node] : m_LoaderTempos) {
+        // Only a track the song still holds, and only a node still in its list.
+        auto held = std::find_if(m_TrackList.begin(), m_TrackList.end(),
+                                 [t = track](const auto& p) { return p.get() == t; });
+        if (held == m_TrackList.end()) continue;
+        CMidiTrack& t = **held;
+        POSITION pos = t.GetEventHeadPosition();
+        while (pos != nullptr && pos != node) t.GetNextPtr(pos);
+        if (pos != nullptr && LooksLikeLoaderTempo(*pos)) removed += t.DeleteEvent(pos);
+    }
+    m_LoaderTempos.clear();
+    return removed;
 }
 
 int CMidiFolio::GetNoteUsage(int nRow, int nNote) const {

@@ -138,6 +138,7 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         if (total == 0 || track->SetMidiTrackRawData(data, static_cast<int32_t>(total)) == 0) {
             return detail::kReadError;
         }
+        if (i == 0) m_LoaderTempos.emplace_back(track.get(), track->GetEventHeadPosition());
         m_NoteUsage |= track->GetNoteUsageTable();
         if (pProgress) pProgress->SetPos(i);
         m_TrackList.push_back(std::move(track));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "midifolio/analysis_types.h"
@@ -68,6 +69,12 @@ class MIDIFOLIO_API CMidiFolio {
     // "Error Track!!". What was read before a failure stays in the song. Progress: range
     // 0..n (n declared tracks), then the position i after track i.
     int LoadMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
+    // 1 when pos in pTrack is the tempo event a load put in front of the first track it read
+    // (a 120 bpm Set Tempo at tick 0 that is not in the file), 0 otherwise.
+    int IsLoaderTempo(const CMidiTrack* pTrack, POSITION pos) const;
+    // Deletes the tempo events the loads put in front of their first tracks, so that storing
+    // writes the tracks as the file held them. Returns how many were deleted.
+    int RemoveLoaderTempo();
     // Writes the song as a Standard MIDI File (header, then one chunk per track) and sets
     // the header's track count to the number of tracks. 1 when the file was written
     // completely; 0 otherwise, with the existing file intact (GetStoreError tells why).
@@ -179,6 +186,8 @@ class MIDIFOLIO_API CMidiFolio {
     NoteUsageTable m_NoteUsage;
     MessageSink m_sink;
     int32_t m_nStoreError;
+    // The tempo event each load put in front of its first track: that track and the node.
+    std::vector<std::pair<const CMidiTrack*, POSITION>> m_LoaderTempos;
 };
 
 MIDIFOLIO_END_NAMESPACE

@@ -8,5 +8,6 @@
 #include "midifolio/midi_tempo.h"
 #include "midifolio/midi_track.h"
 #include "midifolio/platform.h"
+#include "midifolio/score.h"
 #include "midifolio/time_format.h"
 #include "midifolio/vocabulary_types.h"

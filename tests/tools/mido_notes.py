@@ -1,0 +1,94 @@
+#!/usr/bin/python3
+"""Notes of Standard MIDI Files as python3-mido reads them, by the rules of midifolio's exact
+view, written independently of the library:
+
+- within a track, per channel and note number, first in first out, in file order: a note_off,
+  or a note_on of velocity 0, ends the oldest sounding note_on; a note no end ends lasts to
+  the last event of its track;
+- program: the last program_change on the note's channel in any track at or before the
+  note's start tick (of several at one tick, the latest in track order, then file order), 0
+  without one;
+- seconds: from the set_tempo events of every track, 500000 us per quarter note before the
+  first; at one tick the latest in track order, then file order, holds;
+- order: start tick, then track, channel, pitch, then file order.
+
+Usage: mido_notes.py FILE...   For each file, a line "# FILE", then one line per note:
+track channel program pitch velocity start_tick end_tick start_seconds end_seconds
+(track and channel from 0, seconds with 9 decimals), or "# FILE ERROR message".
+"""
+import sys
+from collections import defaultdict, deque
+
+import mido
+
+
+def notes_of(path):
+    mid = mido.MidiFile(path)
+    tpq = mid.ticks_per_beat
+    tempos, programs, notes = [], [], []
+    for t, track in enumerate(mid.tracks):
+        tick = 0
+        open_notes = defaultdict(deque)
+        mine = []
+        for order, msg in enumerate(track):
+            tick += msg.time
+            if msg.type == "set_tempo":
+                tempos.append((tick, t, order, msg.tempo))
+            elif msg.type == "program_change":
+                programs.append((tick, t, order, msg.channel, msg.program))
+            elif msg.type == "note_on" and msg.velocity > 0:
+                note = [t, msg.channel, 0, msg.note, msg.velocity, tick, None, order]
+                open_notes[(msg.channel, msg.note)].append(note)
+                mine.append(note)
+            elif msg.type in ("note_off", "note_on"):
+                queue = open_notes[(msg.channel, msg.note)]
+                if queue:
+                    queue.popleft()[6] = tick
+        for note in mine:
+            if note[6] is None:
+                note[6] = tick
+        notes.extend(mine)
+
+    tempos.sort()
+    segments = [(0, 0.0, 500000)]  # (tick, seconds, us per quarter)
+    for tick, _, _, us in tempos:
+        start, secs, cur = segments[-1]
+        if tick == start:
+            segments[-1] = (start, secs, us)
+        elif us != cur:
+            segments.append((tick, secs + (tick - start) * cur / (1e6 * tpq), us))
+
+    def seconds(tick):
+        seg = segments[0]
+        for s in segments:
+            if s[0] <= tick:
+                seg = s
+            else:
+                break
+        return seg[1] + (tick - seg[0]) * seg[2] / (1e6 * tpq)
+
+    programs.sort()
+    for note in notes:
+        for tick, _, _, channel, program in programs:
+            if tick > note[5]:
+                break
+            if channel == note[1]:
+                note[2] = program
+    notes.sort(key=lambda n: (n[5], n[0], n[1], n[3], n[7]))
+    return [n[:7] + [seconds(n[5]), seconds(n[6])] for n in notes]
+
+
+def main():
+    for path in sys.argv[1:]:
+        try:
+            notes = notes_of(path)
+        except Exception as e:  # mido refuses the file
+            print("# %s ERROR %s" % (path, str(e).replace("\n", " ")))
+            continue
+        print("# %s" % path)
+        for n in notes:
+            print("%d %d %d %d %d %d %d %.9f %.9f" % tuple(n))
+
+
+if __name__ == "__main__":
+    main()
