@@ -423,11 +423,12 @@ TEST(Pitch, NamesNumbersAndFrequenciesConvert) {
     const Result name = Cli("pitch C#4");
     ASSERT_EQ(name.status, 0) << name.err;
     EXPECT_EQ(name.out,
-              "Input      C#4 (read as a name)\n"
-              "Pitch      C#4 (middle C, note 60, is C5)\n"
-              "Note       49\n"
-              "Frequency  138.600 Hz\n"
-              "Numbered   1.#\n");
+              "Input       C#4 (read as a name)\n"
+              "Pitch       C#4 (the library's octaves: middle C, note 60, is C5)\n"
+              "Scientific  C#3 (scientific octaves: middle C is C4)\n"
+              "Note        49\n"
+              "Frequency   138.600 Hz\n"
+              "Numbered    1.#\n");
     Json number = ParseJson(Cli("pitch 60 --json"));
     EXPECT_EQ(number["pitch"], "C5");
     EXPECT_EQ(number["note"], 60);
