@@ -1,32 +1,20 @@
 // `midifolio copy IN OUT [--sort]`: load a song and store it again, and say what changed.
-#include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
+#include <memory>
 
-#include "common.h"
+#include "commands.h"
 
 using namespace midifolio;
 
 namespace mfcli {
 
 namespace {
-
-struct CopyOptions {
-    CommonOptions common;
-    std::string in;
-    std::string out;
-    bool sort = false;
-};
-
-std::vector<char> ReadBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 long CountEvents(const CMidiFolio& song) {
     long n = 0;
@@ -39,39 +27,52 @@ long CountEvents(const CMidiFolio& song) {
 bool InTimeOrder(const CMidiTrack& track) {
     int32_t last = INT32_MIN;
     for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr;) {
-        const int32_t t = track.GetNextEvent(pos).lTime;
+        const int32_t t = track.GetNextPtr(pos)->lTime;
         if (t < last) return false;
         last = t;
     }
     return true;
 }
 
-// The loader puts a default tempo event (120 BPM at tick 0) in front of the first track.
-bool StartsWithLoaderTempo(const CMidiFolio& song) {
-    const CMidiTrack* first = song.GetTrack(0);
-    if (first == nullptr || first->GetEventHeadPosition() == nullptr) return false;
-    const MIDIEvent ev = first->GetAt(first->GetEventHeadPosition());
-    static const uint8_t kDefaultTempo[3] = {0x07, 0xA1, 0x20};
-    return ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == 0x51 && ev.dwLength == 3 &&
-           ev.pData != nullptr && ev.lTime == 0 && std::memcmp(ev.pData, kDefaultTempo, 3) == 0;
+// Events of the song as the file holds them: the loader's tempo event is removed first (it
+// says nothing the file format does not already assume, and stored it would make every copy
+// one event longer).
+long FileEvents(CMidiFolio& song) {
+    song.RemoveLoaderTempo();
+    return CountEvents(song);
 }
 
-// Events of the song as the file holds them: without the loader's tempo event.
-long FileEvents(const CMidiFolio& song) {
-    return CountEvents(song) - (StartsWithLoaderTempo(song) ? 1 : 0);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) throw Failure(path + ": could not be written: " + std::strerror(errno));
+    Output out(fd, path);
+    try {
+        out << std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        out.Flush();
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
 }
 
-// Stored as it is, the loader's tempo event would make every copy one event longer; it says
-// nothing the file format does not already assume, so the copy leaves it out.
-void DropLoaderTempo(CMidiFolio& song) {
-    if (!StartsWithLoaderTempo(song)) return;
-    CMidiTrack* first = song.GetTrack(0);
-    first->DeleteEvent(first->GetEventHeadPosition());
-}
+}  // namespace
 
 int RunCopy(const CopyOptions& o) {
-    const std::vector<char> original = ReadBytes(o.in);
-    LoadedSong loaded = LoadSongOrFail(o.in, o.common);
+    const bool toStdout = IsStdio(o.out);
+    const std::string inName = InputName(o.in);
+    const std::string outName = toStdout ? "standard output" : o.out;
+
+    // Standard input can be read only once: its bytes are kept in a file the loader reads.
+    std::string inPath = o.in;
+    std::unique_ptr<TempFile> inCopy;
+    if (IsStdio(o.in)) {
+        inCopy = std::make_unique<TempFile>();
+        WriteBytes(inCopy->Path(), ReadAll("-"));
+        inPath = inCopy->Path();
+    }
+    LoadedSong loaded = LoadSongOrFail(inPath, o.common, inName);
+    const std::vector<uint8_t> original = ReadAll(inPath);
     CMidiFolio& song = *loaded.song;
     const _MIDIHEAD head = song.GetMidiHeaderInfo();
     const long eventsIn = FileEvents(song);
@@ -85,94 +86,89 @@ int RunCopy(const CopyOptions& o) {
             track->SortTrackByLTime(nullptr);
         }
     }
-    DropLoaderTempo(song);
 
+    // A copy for standard output is stored in a file first: it is loaded again from there.
+    std::unique_ptr<TempFile> outCopy;
+    std::string outPath = o.out;
+    if (toStdout) {
+        outCopy = std::make_unique<TempFile>();
+        outPath = outCopy->Path();
+    }
     {
-        TerminalProgress progress("writing " + o.out, !o.common.noProgress);
-        const int stored = song.StoreMidiFile(o.out, &progress);
+        TerminalProgress progress("writing", outName, !o.common.noProgress);
+        const int stored = song.StoreMidiFile(outPath, &progress);
         progress.Clear();
         if (stored != 1) {
             const int err = song.GetStoreError();
-            throw Failure(o.out + ": could not be written" +
+            throw Failure(outName + ": could not be written" +
                           (err ? std::string(": ") + std::strerror(err) : ""));
         }
     }
 
-    const std::vector<char> written = ReadBytes(o.out);
-    LoadedSong check = LoadSong(o.out, nullptr);
+    const std::vector<uint8_t> written = ReadAll(outPath);
+    LoadedSong check = LoadSong(outPath, nullptr);
     const long eventsOut = check.ok ? FileEvents(*check.song) : -1;
-    long firstDifference = -1;
-    const size_t common = std::min(original.size(), written.size());
-    for (size_t i = 0; i < common; ++i) {
-        if (original[i] != written[i]) {
-            firstDifference = static_cast<long>(i);
-            break;
-        }
+    if (toStdout) {
+        Stdout() << std::string_view(reinterpret_cast<const char*>(written.data()), written.size());
+        Stdout().Flush();
     }
-    if (firstDifference < 0 && original.size() != written.size())
-        firstDifference = static_cast<long>(common);
-    const bool identical = firstDifference < 0;
+    const auto mismatch =
+        std::mismatch(original.begin(), original.end(), written.begin(), written.end());
+    const bool identical = mismatch.first == original.end() && mismatch.second == written.end();
+    const long firstDifference = identical ? -1 : mismatch.first - original.begin();
 
+    // With the copy on standard output, the report goes to stderr.
+    Output stderrOut(STDERR_FILENO, "standard error");
+    Output& report = toStdout ? stderrOut : Stdout();
     if (o.common.json) {
-        Json j;
-        j["input"] = {{"file", o.in},
-                      {"bytes", original.size()},
-                      {"format", head.nFormat},
-                      {"tracks", head.nTracks},
-                      {"events", eventsIn}};
-        j["output"] = {
-            {"file", o.out}, {"bytes", written.size()}, {"loads", check.ok}, {"events", eventsOut}};
-        if (o.sort) j["reordered_tracks"] = reordered;
-        j["identical"] = identical;
-        j["first_difference"] = identical ? Json(nullptr) : Json(firstDifference);
-        PrintJson(j);
-    } else {
-        std::cout << "Read    " << o.in << ": format " << head.nFormat << ", " << head.nTracks
-                  << " tracks, " << eventsIn << " events, " << original.size() << " bytes\n";
-        if (o.sort) {
-            std::cout << "Sorted  " << reordered << " track" << (reordered == 1 ? " was" : "s were")
-                      << " out of time order\n";
-        }
-        std::cout << "Wrote   " << o.out << ": " << written.size() << " bytes";
-        if (check.ok) {
-            std::cout << ", loads again with " << eventsOut << " events\n";
+        JsonWriter j(report, 2);
+        j.BeginObject();
+        j.Key("input").BeginObject();
+        j.Field("file", inName);
+        j.Field("bytes", original.size());
+        j.Field("format", head.nFormat);
+        j.Field("tracks", head.nTracks);
+        j.Field("events", eventsIn);
+        j.EndObject();
+        j.Key("output").BeginObject();
+        j.Field("file", outName);
+        j.Field("bytes", written.size());
+        j.Field("loads", check.ok);
+        j.Field("events", eventsOut);
+        j.EndObject();
+        if (o.sort) j.Field("reordered_tracks", reordered);
+        j.Field("identical", identical);
+        j.Key("first_difference");
+        if (identical) {
+            j.Null();
         } else {
-            std::cout << ", but it does not load again\n";
+            j.Int(firstDifference);
+        }
+        j.EndObject();
+    } else {
+        report << "Read    " << inName << ": format " << head.nFormat << ", "
+               << Plural(head.nTracks, "track") << ", " << Plural(eventsIn, "event") << ", "
+               << Plural(static_cast<long long>(original.size()), "byte") << "\n";
+        if (o.sort) {
+            report << "Sorted  " << Plural(reordered, "track was", "tracks were")
+                   << " out of time order\n";
+        }
+        report << "Wrote   " << outName << ": "
+               << Plural(static_cast<long long>(written.size()), "byte");
+        if (check.ok) {
+            report << ", loads again with " << Plural(eventsOut, "event") << "\n";
+        } else {
+            report << ", but it does not load again\n";
         }
         if (identical) {
-            std::cout << "Result  the copy is byte for byte the same as the original\n";
+            report << "Result  the copy is byte for byte the same as the original\n";
         } else {
-            std::cout << "Result  the copy differs from byte " << firstDifference << " on ("
-                      << original.size() << " -> " << written.size() << " bytes)\n";
+            report << "Result  the copy differs from byte " << firstDifference << " on ("
+                   << original.size() << " -> " << written.size() << " bytes)\n";
         }
     }
+    report.Flush();
     return check.ok ? kExitOk : kExitFailure;
-}
-
-}  // namespace
-
-void AddCopyCommand(CLI::App& app, Action& run) {
-    auto o = std::make_shared<CopyOptions>();
-    CLI::App* sub =
-        app.add_subcommand("copy",
-                           "Load a song and store it again, optionally sorting every track, "
-                           "and report what changed");
-    sub->add_option("IN", o->in, "MIDI file to read")->required();
-    sub->add_option("OUT", o->out, "MIDI file to write (replaced if it exists)")->required();
-    sub->add_flag("--sort", o->sort,
-                  "Sort every track's events by time (and rebuild delta times) first");
-    AddCommonOptions(*sub, o->common);
-    sub->footer(
-        "The copy is written by the library's encoder: running status only between neighbours of "
-        "the\n"
-        "same kind and channel, minimal delta times, nothing after an end-of-track event.\n"
-        "Event counts leave out the default tempo event the loader puts in front of the first "
-        "track.\n"
-        "\n"
-        "Examples:\n"
-        "  midifolio copy song.mid copy.mid\n"
-        "  midifolio copy edited.mid fixed.mid --sort --json");
-    sub->callback([o, &run]() { run = [o]() { return RunCopy(*o); }; });
 }
 
 }  // namespace mfcli

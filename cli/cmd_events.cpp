@@ -1,8 +1,25 @@
-// `midifolio events FILE`: the song's events, one per line, selected by the song's queries.
-#include <CLI/CLI.hpp>
-#include <iostream>
+// `midifolio events FILE`: the song's events, one per line, printed as they are found.
+//
+// The song's time query would copy every selected event into a list of 64-byte records before
+// the first line could be printed. Here the tracks are walked in place instead and merged by
+// time, so that memory stays that of the loaded song and `| head` answers at once. The order,
+// the selection and the note lengths are the time query's:
+//   - events by time, then track, then list order (a track out of time order is put in order
+//     through an index of its selected events, ties kept in list order);
+//   - an event is selected when from <= time and (to == -1 or time <= to), in ticks;
+//   - each track's note ends are paired with its sounding note-ons in list order, selected or
+//     not: a note-off (or a note-on of velocity 0) closes the oldest open note-on of its
+//     channel and note, and that note-on's length is the difference of their times in
+//     milliseconds.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <queue>
+#include <unordered_map>
+#include <utility>
 
-#include "common.h"
+#include "commands.h"
 #include "describe.h"
 
 using namespace midifolio;
@@ -11,24 +28,224 @@ namespace mfcli {
 
 namespace {
 
-struct EventsOptions {
-    CommonOptions common;
-    std::string file;
-    std::string tracks;
-    int channel = 0;  // 1..16, 0 = any
-    std::string types;
-    std::string from;
-    std::string to;
-    std::string measures;
-    std::string time = "tick";
-    long limit = -1;
+bool IsNoteEnd(const MIDIEvent& ev) {
+    return ev.dwType == EVT_NOTEOFF || (ev.dwType == EVT_NOTEON && ev.byData2 == 0);
+}
+
+bool IsSoundingNoteOn(const MIDIEvent& ev) {
+    return ev.dwType == EVT_NOTEON && ev.byData2 != 0;
+}
+
+// The note pairing of one track, worked out only as far ahead as the note-on being printed
+// needs: a second cursor (the pass) runs ahead of the printing one to the note end of that
+// note-on, and keeps what it learns on the way for the note-ons that follow.
+class NotePairing {
+  public:
+    NotePairing(const CMidiTrack& track, const CMidiTempo& tempo)
+        : track_(track), tempo_(tempo), ahead_(track.GetEventHeadPosition()) {}
+
+    // To be called for every sounding note-on of the track in list order: the dwLength the
+    // time query gives it. With `wanted` false (the note-on is not selected) the pass is not
+    // moved on for it, and the result means nothing.
+    uint32_t Next(const MIDIEvent& noteOn, bool wanted) {
+        const uint64_t k = passed_;  // this note-on's number in the track
+        if (wanted) {
+            while (ahead_ != nullptr && (numbered_ <= k || !slots_.front().paired)) Step();
+        }
+        // A note-on left unpaired keeps the record's own value, pairing marks cleared.
+        uint32_t length = noteOn.dwLength == PAIRING_MARK ? 0 : noteOn.dwLength;
+        if (numbered_ > k) {
+            if (slots_.front().paired) length = slots_.front().length;
+            slots_.pop_front();
+        }
+        ++passed_;
+        return length;
+    }
+
+  private:
+    struct Slot {
+        int32_t onTime;
+        uint32_t length;
+        bool paired;
+    };
+    static uint32_t Key(const MIDIEvent& ev) { return (uint32_t{ev.byChannel} << 8) | ev.byData1; }
+
+    // The pass takes one more event.
+    void Step() {
+        const MIDIEventPtr* p = track_.GetNextPtr(ahead_);
+        if (IsNoteEnd(*p)) {
+            auto it = open_.find(Key(*p));
+            if (it != open_.end() && !it->second.empty()) {
+                const uint64_t n = it->second.front();
+                it->second.pop_front();
+                if (n >= passed_) {  // a note-on still to be printed: keep its length
+                    Slot& slot = slots_[static_cast<size_t>(n - passed_)];
+                    const int64_t ms =
+                        int64_t{tempo_.TicksToMsecs(p->lTime)} - tempo_.TicksToMsecs(slot.onTime);
+                    slot.length = static_cast<uint32_t>(static_cast<uint64_t>(ms));
+                    slot.paired = true;
+                }
+            }
+        } else if (IsSoundingNoteOn(*p)) {
+            const uint64_t n = numbered_++;
+            open_[Key(*p)].push_back(n);
+            if (n >= passed_) slots_.push_back({p->lTime, 0, false});
+        }
+    }
+
+    const CMidiTrack& track_;
+    const CMidiTempo& tempo_;
+    POSITION ahead_;
+    uint64_t passed_ = 0;    // sounding note-ons the printing cursor is done with
+    uint64_t numbered_ = 0;  // sounding note-ons the pass has met
+    // Note-ons numbered passed_ .. numbered_ - 1, when the pass is ahead.
+    std::deque<Slot> slots_;
+    // Open note-ons by channel and note, oldest first.
+    std::unordered_map<uint32_t, std::deque<uint64_t>> open_;
 };
+
+// A selected event, with the dwLength the time query gives it.
+struct Selected {
+    const MIDIEventPtr* node;
+    uint32_t length;
+};
+
+// The selected events of one track, in time order.
+class TrackStream {
+  public:
+    TrackStream(const CMidiTrack& track, int index, const CMidiTempo& tempo, int32_t from,
+                int32_t to)
+        : track_(track), index_(index), from_(from), to_(to), pairing_(track, tempo) {
+        int32_t previous = INT32_MIN;
+        for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr && ordered_;) {
+            const int32_t t = track.GetNextPtr(pos)->lTime;
+            ordered_ = previous <= t;
+            previous = t;
+        }
+        if (ordered_) {
+            pos_ = track.GetEventHeadPosition();
+        } else {
+            // Rare (a decoded track is in order): an index of the selected events, sorted.
+            for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr;) {
+                const MIDIEventPtr* p = track.GetNextPtr(pos);
+                const bool selected = IsSelected(*p);
+                const uint32_t length =
+                    IsSoundingNoteOn(*p) ? pairing_.Next(*p, selected) : p->dwLength;
+                if (selected) sorted_.push_back({p, length});
+            }
+            std::stable_sort(
+                sorted_.begin(), sorted_.end(),
+                [](const Selected& a, const Selected& b) { return a.node->lTime < b.node->lTime; });
+        }
+        Advance();
+    }
+
+    int Index() const { return index_; }
+    bool Done() const { return !hasCurrent_; }
+    const Selected& Current() const { return current_; }
+
+    void Advance() {
+        hasCurrent_ = false;
+        if (!ordered_) {
+            if (next_ < sorted_.size()) {
+                current_ = sorted_[next_++];
+                hasCurrent_ = true;
+            }
+            return;
+        }
+        while (pos_ != nullptr) {
+            const MIDIEventPtr* p = track_.GetNextPtr(pos_);
+            const bool selected = IsSelected(*p);
+            const uint32_t length =
+                IsSoundingNoteOn(*p) ? pairing_.Next(*p, selected) : p->dwLength;
+            if (selected) {
+                current_ = {p, length};
+                hasCurrent_ = true;
+                return;
+            }
+            if (to_ != -1 && p->lTime > to_) pos_ = nullptr;  // in order: nothing more to find
+        }
+    }
+
+  private:
+    bool IsSelected(const MIDIEvent& ev) const {
+        return from_ <= ev.lTime && (to_ == -1 || ev.lTime <= to_);
+    }
+
+    const CMidiTrack& track_;
+    int index_;
+    int32_t from_;
+    int32_t to_;
+    NotePairing pairing_;
+    bool ordered_ = true;
+    POSITION pos_ = nullptr;
+    std::vector<Selected> sorted_;
+    size_t next_ = 0;
+    Selected current_{};
+    bool hasCurrent_ = false;
+};
+
+// Where the events go: a text table, a JSON array or JSON Lines.
+class EventPrinter {
+  public:
+    EventPrinter(const EventsOptions& o, int32_t ticksPerQuarter)
+        : o_(o),
+          ticksPerQuarter_(ticksPerQuarter),
+          json_(Stdout(), o.jsonl ? -1 : 2),
+          mode_(o.jsonl         ? kLines
+                : o.common.json ? kArray
+                                : kText) {
+        if (mode_ == kArray) json_.BeginArray();
+    }
+
+    void Print(int track, const MIDIEvent& ev, const _MIDI_TIME& time, int64_t length) {
+        Output& out = Stdout();
+        if (mode_ == kText) {
+            // The heading comes with the first event: an empty selection prints nothing.
+            if (printed_ == 0) {
+                out << Format("%12s  %5s  %3s  %-12s  %s\n",
+                              o_.time == "tick" ? "tick" : o_.time.c_str(), "track", "ch", "event",
+                              "details");
+            }
+            const std::string type =
+                ev.dwType == EVT_NOTEON && ev.byData2 == 0 ? "noteon (off)" : TypeName(ev.dwType);
+            out << Format("%12s  %5d  %3s  %-12s  %s\n", TimeText(time, ticksPerQuarter_).c_str(),
+                          track + 1, ChannelText(ev.byChannel).c_str(), type.c_str(),
+                          DescribeEvent(ev, length).c_str());
+        } else {
+            json_.BeginObject();
+            json_.Field("track", track + 1);
+            json_.Field("tick", ev.lTime);
+            json_.Key("time");
+            WriteTime(json_, time);
+            WriteEventFields(json_, ev, length);
+            json_.EndObject();
+        }
+        ++printed_;
+    }
+
+    void Finish() {
+        if (mode_ == kArray) json_.EndArray();
+    }
+
+    long long Printed() const { return printed_; }
+
+  private:
+    enum Mode { kText, kArray, kLines };
+    const EventsOptions& o_;
+    int32_t ticksPerQuarter_;
+    JsonWriter json_;
+    Mode mode_;
+    long long printed_ = 0;
+};
+
+}  // namespace
 
 int RunEvents(const EventsOptions& o) {
     // Check every argument before the file is read.
     const TIME_FORMAT format = ParseTimeFormat(o.time);
     const uint32_t typeMask = o.types.empty() ? 0 : ParseTypeList(o.types);
-    std::pair<int, int> trackRange{0, 0};
+    std::pair<int, int> trackRange{1, INT32_MAX};
     if (!o.tracks.empty()) trackRange = ParseRange(o.tracks, "--tracks");
     std::pair<int, int> measureRange{0, 0};
     if (!o.measures.empty()) measureRange = ParseRange(o.measures, "--measures");
@@ -48,92 +265,60 @@ int RunEvents(const EventsOptions& o) {
         song.ConvertMIDITime(&next, TF_TICK);
         to = MakeTicks(next.lTicks > 0 ? next.lTicks - 1 : 0);
     }
-    // The time query gives every note-on its length; the other filters narrow its result with the
-    // tests of the track, channel and type queries.
-    MidiEventList list;
-    song.GetMIDIByTime(format, from, to, list);
+    song.ConvertMIDITime(&from, TF_TICK);
+    song.ConvertMIDITime(&to, TF_TICK);
 
-    Json out = Json::array();
-    long printed = 0;
-    if (!o.common.json) {
-        std::cout << Format("%12s  %5s  %3s  %-12s  %s\n",
-                            o.time == "tick" ? "tick" : o.time.c_str(), "track", "ch", "event",
-                            "details");
-    }
-    for (const MIDI_Event& rec : list) {
-        const MIDIEvent& ev = rec.event;
-        if (!o.tracks.empty() &&
-            (rec.wTrack + 1 < trackRange.first || rec.wTrack + 1 > trackRange.second)) {
-            continue;
+    // The tracks the time query visits (those the header counts), narrowed by --tracks.
+    const _MIDIHEAD head = song.GetMidiHeaderInfo();
+    const long queried = std::max<long>(0, std::min<long>(head.nTracks, song.GetTrackNum()));
+    const int first = trackRange.first - 1;
+    const int last = static_cast<int>(std::min<long>(trackRange.second, queried)) - 1;
+    std::vector<TrackStream> streams;
+    streams.reserve(static_cast<size_t>(std::max(0, last - first + 1)));
+    for (int i = first; i <= last; ++i) {
+        if (const CMidiTrack* track = song.GetTrack(i)) {
+            streams.emplace_back(*track, i, song.GetMidiTempo(), from.lTicks, to.lTicks);
         }
+    }
+
+    // Merge: the earliest event next, the lower track first at equal times.
+    auto later = [&streams](size_t a, size_t b) {
+        const int32_t ta = streams[a].Current().node->lTime;
+        const int32_t tb = streams[b].Current().node->lTime;
+        return ta != tb ? ta > tb : a > b;
+    };
+    std::priority_queue<size_t, std::vector<size_t>, decltype(later)> heads(later);
+    for (size_t s = 0; s < streams.size(); ++s) {
+        if (!streams[s].Done()) heads.push(s);
+    }
+
+    EventPrinter printer(o, ticksPerQuarter);
+    while (!heads.empty() && (o.limit < 0 || printer.Printed() < o.limit)) {
+        const size_t s = heads.top();
+        heads.pop();
+        TrackStream& stream = streams[s];
+        const Selected selected = stream.Current();
+        stream.Advance();
+        if (!stream.Done()) heads.push(s);
+
+        const MIDIEvent& ev = *selected.node;
         if (o.channel != 0 && ev.byChannel != o.channel - 1) continue;
-        if (typeMask != 0 && (ev.dwType & typeMask) != ev.dwType) continue;
-        if (ev.dwType == 0 && typeMask != 0) continue;
-        if (o.limit >= 0 && printed >= o.limit) break;
-        ++printed;
-        // A note-on the time query paired carries its length in milliseconds.
+        if (typeMask != 0 && ((ev.dwType & typeMask) != ev.dwType || ev.dwType == 0)) continue;
+        // A sounding note-on the pairing gave a length carries it in milliseconds.
         int64_t length = -1;
-        if (ev.dwType == EVT_NOTEON && ev.byData2 > 0 && ev.dwLength > 0 &&
-            ev.dwLength < 0x80000000u) {
-            length = ev.dwLength;
+        if (IsSoundingNoteOn(ev) && selected.length > 0 && selected.length < 0x80000000u) {
+            length = selected.length;
         }
-        if (o.common.json) {
-            Json j;
-            j["track"] = rec.wTrack + 1;
-            j["tick"] = ev.lTime;
-            j["time"] = TimeJson(rec.time);
-            const Json fields = EventJson(ev, length);
-            for (const auto& item : fields.items()) j[item.key()] = item.value();
-            out.push_back(j);
-        } else {
-            const std::string type =
-                ev.dwType == EVT_NOTEON && ev.byData2 == 0 ? "noteon (off)" : TypeName(ev.dwType);
-            std::cout << Format("%12s  %5d  %3s  %-12s  %s\n",
-                                TimeText(rec.time, ticksPerQuarter).c_str(), rec.wTrack + 1,
-                                ChannelText(ev.byChannel).c_str(), type.c_str(),
-                                DescribeEvent(ev, length).c_str());
-        }
+        _MIDI_TIME time = MakeTicks(ev.lTime);
+        if (format != TF_TICK) song.ConvertMIDITime(&time, format);
+        printer.Print(stream.Index(), ev, time, length);
     }
-    CMidiFolio::FreePtrList(list);
-    if (o.common.json) PrintJson(out);
+    printer.Finish();
+    if (printer.Printed() == 0) {
+        std::fprintf(stderr, "midifolio: no events selected (the song has %s)\n",
+                     Plural(song.GetTrackNum(), "track").c_str());
+    }
     return kExitOk;
-}
-
-}  // namespace
-
-void AddEventsCommand(CLI::App& app, Action& run) {
-    auto o = std::make_shared<EventsOptions>();
-    CLI::App* sub =
-        app.add_subcommand("events", "List a song's events, one per line, with filters");
-    sub->add_option("FILE", o->file, "MIDI file to read")->required();
-    sub->add_option("--tracks", o->tracks, "Only tracks A to B (A-B, or A), counted from 1");
-    sub->add_option("--channel", o->channel, "Only events of this channel (1..16; 10 = drums)")
-        ->check(CLI::Range(1, 16));
-    sub->add_option("--type", o->types, "Only these kinds, comma-separated: " + TypeNamesHelp());
-    sub->add_option(
-        "--from", o->from,
-        "From this time on: ticks (960), 1500ms, 2.5s, bar:beat[:tick] (3:1) or h:m:s:frame");
-    sub->add_option("--to", o->to, "Up to and including this time (same forms as --from)");
-    sub->add_option("--measures", o->measures, "Only bars A to B (A-B, or A), counted from 1")
-        ->excludes("--from")
-        ->excludes("--to");
-    sub->add_option("--time", o->time,
-                    "Time column: tick, ms, measure (bar:beat:tick) or hmsf (h:m:s:frame)")
-        ->capture_default_str();
-    sub->add_option("--limit", o->limit, "Print at most N events")->check(CLI::NonNegativeNumber);
-    AddCommonOptions(*sub, o->common);
-    sub->footer(
-        "Times of --from/--to/--measures select through the song's time query; note-ons show "
-        "their\n"
-        "length in milliseconds. Bars use the song's (last) time signature, beats are quarter "
-        "notes.\n"
-        "\n"
-        "Examples:\n"
-        "  midifolio events song.mid --limit 20\n"
-        "  midifolio events song.mid --channel 10 --type noteon --measures 2-3 --time measure\n"
-        "  midifolio events song.mid --type meta --time hmsf\n"
-        "  midifolio events song.mid --tracks 2 --from 3:1 --to 5s --json");
-    sub->callback([o, &run]() { run = [o]() { return RunEvents(*o); }; });
 }
 
 }  // namespace mfcli

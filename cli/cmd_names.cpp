@@ -1,8 +1,7 @@
 // `midifolio names program|drum|controller [N]`: the General MIDI names the library knows.
-#include <CLI/CLI.hpp>
-#include <iostream>
+#include <cstdio>
 
-#include "common.h"
+#include "commands.h"
 #include "describe.h"
 
 using namespace midifolio;
@@ -11,17 +10,13 @@ namespace mfcli {
 
 namespace {
 
-struct NamesOptions {
-    CommonOptions common;
-    std::string table;
-    std::vector<int> numbers;
-};
-
 struct Row {
     int number;
     std::string name;
     int type;  // controllers only
 };
+
+}  // namespace
 
 int RunNames(const NamesOptions& o) {
     const std::string& t = o.table;
@@ -30,77 +25,78 @@ int RunNames(const NamesOptions& o) {
     const bool drum = t == "drum" || t == "drums";
     const bool controller = t == "controller" || t == "controllers" || t == "control";
     if (!program && !drum && !controller) {
-        throw Failure("names: unknown table '" + t + "' (use program, drum or controller)");
+        throw Failure("names: unknown table '" + Shown(t) + "' (use program, drum or controller)");
     }
-    std::vector<int> numbers = o.numbers;
+    std::vector<std::string> numbers = o.numbers;
     if (numbers.empty()) {
-        for (int n = drum ? 27 : 0; n <= (drum ? 87 : 127); ++n) numbers.push_back(n);
+        for (int n = drum ? 27 : 0; n <= (drum ? 87 : 127); ++n)
+            numbers.push_back(std::to_string(n));
     }
+    // A number without a name is reported; the others are still named.
+    int status = kExitOk;
+    auto refuse = [&status](const std::string& why) {
+        std::fprintf(stderr, "midifolio: %s\n", why.c_str());
+        status = kExitFailure;
+    };
     std::vector<Row> rows;
-    for (int n : numbers) {
+    for (const std::string& text : numbers) {
+        long long value = 0;
+        if (!ParseInteger(text, value, true)) {
+            refuse("'" + Shown(text) + "' is not a number");
+            continue;
+        }
+        const int n = value < -1 || value > 1000 ? -1 : static_cast<int>(value);
+        const std::string shown = Shown(text);
         Row row{n, {}, 0};
         if (program) {
-            row.name = CMidiFolio::GetInstName(n);
-            if (row.name.empty())
-                throw Failure(Format("no General MIDI program %d (programs are 0..127)", n));
+            row.name = n < 0 ? std::string() : CMidiFolio::GetInstName(n);
+            if (row.name.empty()) {
+                refuse("no General MIDI program " + shown + " (programs are 0..127)");
+                continue;
+            }
         } else if (drum) {
-            row.name = CMidiFolio::GetDrumName(n);
-            if (row.name.empty())
-                throw Failure(
-                    Format("no General MIDI drum on note %d (drums are notes 27..87)", n));
+            row.name = n < 0 ? std::string() : CMidiFolio::GetDrumName(n);
+            if (row.name.empty()) {
+                refuse("no General MIDI drum on note " + shown + " (drums are notes 27..87)");
+                continue;
+            }
         } else {
-            if (n < 0 || n > 127)
-                throw Failure(Format("no controller %d (controllers are 0..127)", n));
+            if (n < 0 || n > 127) {
+                refuse("no controller " + shown + " (controllers are 0..127)");
+                continue;
+            }
             const _MIDI_CONTROL_MSG msg = CMidiFolio::GetContrlMsg(static_cast<uint8_t>(n));
             row.name = msg.lpszName ? msg.lpszName : "";
             row.type = msg.nType;
         }
         rows.push_back(row);
     }
+    Output& out = Stdout();
     if (o.common.json) {
-        Json list = Json::array();
+        JsonWriter j(out, 2);
+        j.BeginArray();
         for (const Row& r : rows) {
-            Json j{{"number", r.number}, {"name", r.name}};
-            if (drum) j["pitch"] = NoteName(r.number);
-            if (controller) j["type"] = r.type;
-            list.push_back(j);
+            j.BeginObject();
+            j.Field("number", r.number);
+            j.Field("name", r.name);
+            if (drum) j.Field("pitch", NoteName(r.number));
+            if (controller) j.Field("type", r.type);
+            j.EndObject();
         }
-        PrintJson(list);
-        return kExitOk;
+        j.EndArray();
+        return status;
     }
     for (const Row& r : rows) {
         if (drum) {
-            std::cout << Format("%3d  %-4s  %s\n", r.number, NoteName(r.number).c_str(),
-                                r.name.c_str());
+            out << Format("%3d  %-4s  %s\n", r.number, NoteName(r.number).c_str(), r.name.c_str());
         } else if (controller) {
-            std::cout << Format("%3d  %s  (type %d)\n", r.number, ControllerName(r.number).c_str(),
-                                r.type);
+            out << Format("%3d  %s  (type %d)\n", r.number, ControllerName(r.number).c_str(),
+                          r.type);
         } else {
-            std::cout << Format("%3d  %s\n", r.number, r.name.c_str());
+            out << Format("%3d  %s\n", r.number, r.name.c_str());
         }
     }
-    return kExitOk;
-}
-
-}  // namespace
-
-void AddNamesCommand(CLI::App& app, Action& run) {
-    auto o = std::make_shared<NamesOptions>();
-    CLI::App* sub =
-        app.add_subcommand("names", "Name General MIDI programs, drums and controllers");
-    sub->add_option("TABLE", o->table, "program, drum or controller")->required();
-    sub->add_option("N", o->numbers, "Numbers to name (all of the table when none is given)");
-    AddCommonOptions(*sub, o->common);
-    sub->footer(
-        "Programs are numbered 0..127 as in the file (General MIDI lists often count 1..128).\n"
-        "Drums are note numbers 27..87 on channel 10; controllers 0..127 with the library's type "
-        "code.\n"
-        "\n"
-        "Examples:\n"
-        "  midifolio names program 0 40 73\n"
-        "  midifolio names drum\n"
-        "  midifolio names controller 64 --json");
-    sub->callback([o, &run]() { run = [o]() { return RunNames(*o); }; });
+    return status;
 }
 
 }  // namespace mfcli

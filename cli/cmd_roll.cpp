@@ -1,11 +1,8 @@
 // `midifolio roll FILE -o roll.svg`: draw the song as a piano roll.
-#include <CLI/CLI.hpp>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iostream>
+#include <algorithm>
+#include <array>
 
-#include "common.h"
+#include "commands.h"
 #include "describe.h"
 #include "roll_svg.h"
 
@@ -14,13 +11,6 @@ using namespace midifolio;
 namespace mfcli {
 
 namespace {
-
-struct RollOptions {
-    CommonOptions common;
-    std::string file;
-    std::string out;
-    int width = 1600;
-};
 
 std::string BaseName(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -92,59 +82,38 @@ RollModel BuildModel(CMidiFolio& song, const std::string& path) {
     return m;
 }
 
+}  // namespace
+
 int RunRoll(const RollOptions& o) {
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
-    const RollModel model = BuildModel(*loaded.song, o.file);
+    const RollModel model = BuildModel(*loaded.song, InputName(o.file));
     const std::string svg = RenderRollSvg(model, o.width);
-    if (o.out == "-") {
-        std::cout << svg;
+    if (IsStdio(o.out)) {
+        Stdout() << svg;
         return kExitOk;
     }
     {
-        std::ofstream f(o.out, std::ios::binary | std::ios::trunc);
-        if (!f) throw Failure(o.out + ": could not be written: " + std::strerror(errno));
-        f << svg;
-        f.close();
-        if (!f) throw Failure(o.out + ": could not be written completely");
+        AtomicFile file(o.out);
+        file.Out() << svg;
+        file.Commit();
     }
     int melodic = 0, drums = 0;
     for (const RollNote& n : model.notes) (n.channel == 9 ? drums : melodic)++;
     if (o.common.json) {
-        PrintJson({{"file", o.file},
-                   {"svg", o.out},
-                   {"notes", melodic},
-                   {"drum_strokes", drums},
-                   {"bytes", svg.size()}});
+        JsonWriter j(Stdout(), 2);
+        j.BeginObject();
+        j.Field("file", InputName(o.file));
+        j.Field("svg", o.out);
+        j.Field("notes", melodic);
+        j.Field("drum_strokes", drums);
+        j.Field("bytes", svg.size());
+        j.EndObject();
     } else {
-        std::cout << "Wrote " << o.out << ": " << melodic << " notes and " << drums
-                  << " drum strokes, " << svg.size() << " bytes\n";
+        Stdout() << "Wrote " << o.out << ": " << Plural(melodic, "note") << " and "
+                 << Plural(drums, "drum stroke") << ", "
+                 << Plural(static_cast<long long>(svg.size()), "byte") << "\n";
     }
     return kExitOk;
-}
-
-}  // namespace
-
-void AddRollCommand(CLI::App& app, Action& run) {
-    auto o = std::make_shared<RollOptions>();
-    CLI::App* sub =
-        app.add_subcommand("roll",
-                           "Draw a song as a piano roll (SVG): time across, pitch up, one colour "
-                           "per channel, drums as diamonds");
-    sub->add_option("FILE", o->file, "MIDI file to read")->required();
-    sub->add_option("-o,--output", o->out, "SVG file to write ('-' for stdout)")->required();
-    sub->add_option("--width", o->width, "Width of the picture in pixels")
-        ->capture_default_str()
-        ->check(CLI::Range(300, 100000));
-    AddCommonOptions(*sub, o->common);
-    sub->footer(
-        "Bars are drawn with equal widths (time in ticks); tempo changes are marked above the "
-        "grid.\n"
-        "Hover over a note in a browser to see its channel, pitch, velocity, track and bar.\n"
-        "\n"
-        "Examples:\n"
-        "  midifolio roll examples/sample.mid -o sample.svg\n"
-        "  midifolio roll song.mid -o - --width 3000 | rsvg-convert -o song.png");
-    sub->callback([o, &run]() { run = [o]() { return RunRoll(*o); }; });
 }
 
 }  // namespace mfcli

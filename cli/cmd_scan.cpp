@@ -1,16 +1,16 @@
 // `midifolio scan DIR...`: analyse every MIDI file under some folders, one song per worker thread.
-#include <CLI/CLI.hpp>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
-#include "common.h"
+#include "commands.h"
 
 using namespace midifolio;
 namespace fs = std::filesystem;
@@ -18,13 +18,6 @@ namespace fs = std::filesystem;
 namespace mfcli {
 
 namespace {
-
-struct ScanOptions {
-    CommonOptions common;
-    std::vector<std::string> paths;
-    int jobs = 0;  // 0: one per core
-    bool csv = false;
-};
 
 // One summary row per file.
 struct ScanRow {
@@ -51,32 +44,49 @@ bool HasMidiExtension(const fs::path& p) {
     return ext == ".mid" || ext == ".midi" || ext == ".kar" || ext == ".smf";
 }
 
-// Files named on the command line are taken whatever their name; folders are searched for files
-// with a MIDI extension (.mid, .midi, .kar, .smf). Missing paths are reported and skipped.
+// Adds the MIDI files under a folder, its subfolders included (symbolic links to folders are
+// not followed). A folder that cannot be read is reported in `problems` and skipped.
+void CollectFolder(const fs::path& root, std::vector<std::string>& files,
+                   std::vector<std::string>& problems) {
+    std::vector<fs::path> pending{root};
+    while (!pending.empty()) {
+        const fs::path dir = pending.back();
+        pending.pop_back();
+        std::error_code ec;
+        fs::directory_iterator it(dir, ec);
+        if (ec) {
+            problems.push_back(dir.string() + ": " + ec.message());
+            continue;
+        }
+        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+            std::error_code entryEc;
+            const fs::file_status st = it->symlink_status(entryEc);
+            if (fs::is_directory(st)) {
+                pending.push_back(it->path());
+            } else if (HasMidiExtension(it->path()) && it->is_regular_file(entryEc)) {
+                files.push_back(it->path().string());
+            }
+        }
+        if (ec) problems.push_back(dir.string() + ": " + ec.message());
+    }
+}
+
+// Files named on the command line are taken whatever their name ("-" is standard input);
+// folders are searched for files with a MIDI extension (.mid, .midi, .kar, .smf). Missing
+// paths and unreadable folders are reported in `problems` and skipped.
 std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
-                                      std::vector<std::string>& missing) {
+                                      std::vector<std::string>& problems) {
     std::vector<std::string> files;
     for (const std::string& arg : args) {
         std::error_code ec;
-        const fs::file_status st = fs::status(arg, ec);
+        const fs::file_status st =
+            IsStdio(arg) ? fs::file_status(fs::file_type::fifo) : fs::status(arg, ec);
         if (ec || !fs::exists(st)) {
-            missing.push_back(arg + ": no such file or folder");
-            continue;
-        }
-        if (!fs::is_directory(st)) {
+            problems.push_back(arg + ": no such file or folder");
+        } else if (fs::is_directory(st)) {
+            CollectFolder(arg, files, problems);
+        } else {
             files.push_back(arg);
-            continue;
-        }
-        fs::recursive_directory_iterator it(arg, fs::directory_options::skip_permission_denied, ec);
-        if (ec) {
-            missing.push_back(arg + ": " + ec.message());
-            continue;
-        }
-        for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-            if (ec) break;
-            std::error_code fileEc;
-            if (it->is_regular_file(fileEc) && HasMidiExtension(it->path()))
-                files.push_back(it->path().string());
         }
     }
     std::sort(files.begin(), files.end());
@@ -86,7 +96,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
 
 ScanRow Analyse(const std::string& path) {
     ScanRow row;
-    row.path = path;
+    row.path = InputName(path);
     LoadedSong loaded = LoadSong(path, nullptr);
     for (const auto& m : loaded.messages) row.message += (row.message.empty() ? "" : "; ") + m;
     row.ok = loaded.ok;
@@ -152,132 +162,140 @@ std::string TextRow(const ScanRow& r) {
                   r.instruments, r.drums, r.path.c_str());
 }
 
-Json RowJson(const ScanRow& r) {
-    Json j{{"file", r.path}, {"status", r.ok ? "ok" : "refused"}, {"message", r.message}};
+void WriteRowJson(JsonWriter& j, const ScanRow& r) {
+    j.BeginObject();
+    j.Field("file", r.path);
+    j.Field("status", r.ok ? "ok" : "refused");
+    j.Field("message", r.message);
     if (r.ok) {
-        j["format"] = r.format;
-        j["tracks"] = r.tracks;
-        j["division"] = r.division;
-        j["ticks"] = r.endTicks;
-        j["duration_ms"] = r.durationMs;
-        j["events"] = r.events;
-        j["tempo_changes"] = r.tempos;
-        j["time_signature"] = r.timeSignature;
-        j["channels"] = r.channels;
-        j["instruments"] = r.instruments;
-        j["drums"] = r.drums;
-        j["percussion_in_gm_range"] = r.percussionInRange;
+        j.Field("format", r.format);
+        j.Field("tracks", r.tracks);
+        j.Field("division", r.division);
+        j.Field("ticks", r.endTicks);
+        j.Field("duration_ms", r.durationMs);
+        j.Field("events", r.events);
+        j.Field("tempo_changes", r.tempos);
+        j.Field("time_signature", r.timeSignature);
+        j.Field("channels", r.channels);
+        j.Field("instruments", r.instruments);
+        j.Field("drums", r.drums);
+        j.Field("percussion_in_gm_range", r.percussionInRange);
     }
-    return j;
+    j.EndObject();
 }
 
+// The worker threads of a scan: each takes the next file from a shared counter (a song lives
+// on one thread only) and hands its row over in file order. Going out of scope stops them
+// after the files they are working on, so that an early end (a closed pipe) does not wait
+// for the rest.
+class Workers {
+  public:
+    Workers(const std::vector<std::string>& files, int jobs)
+        : files_(files), rows_(files.size()), done_(files.size(), 0) {
+        for (int w = 0; w < jobs; ++w) {
+            threads_.emplace_back([this]() {
+                for (size_t i = next_++; i < files_.size(); i = next_++) {
+                    ScanRow row = Analyse(files_[i]);
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    rows_[i] = std::move(row);
+                    done_[i] = 1;
+                    ready_.notify_all();
+                }
+            });
+        }
+    }
+    ~Workers() {
+        next_ = files_.size();
+        for (auto& t : threads_) t.join();
+    }
+    // Row i, once it is done.
+    const ScanRow& Row(size_t i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&]() { return done_[i] != 0; });
+        return rows_[i];
+    }
+
+  private:
+    const std::vector<std::string>& files_;
+    std::vector<ScanRow> rows_;
+    std::vector<char> done_;
+    std::atomic<size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
 int RunScan(const ScanOptions& o) {
-    std::vector<std::string> missing;
-    const std::vector<std::string> files = CollectFiles(o.paths, missing);
-    for (const auto& m : missing) std::fprintf(stderr, "midifolio: %s\n", m.c_str());
+    std::vector<std::string> problems;
+    const std::vector<std::string> files = CollectFiles(o.paths, problems);
+    for (const auto& m : problems) std::fprintf(stderr, "midifolio: %s\n", m.c_str());
 
     const size_t n = files.size();
     int jobs =
         o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), std::max<size_t>(n, 1)));
 
-    // Workers take the next file from a shared counter; each song lives on one thread only.
-    std::vector<ScanRow> rows(n);
-    std::vector<char> done(n, 0);
-    std::atomic<size_t> next{0};
-    std::mutex mutex;
-    std::condition_variable ready;
-    std::vector<std::thread> workers;
-    for (int w = 0; w < jobs; ++w) {
-        workers.emplace_back([&]() {
-            for (size_t i = next++; i < n; i = next++) {
-                ScanRow row = Analyse(files[i]);
-                std::lock_guard<std::mutex> lock(mutex);
-                rows[i] = std::move(row);
-                done[i] = 1;
-                ready.notify_one();
-            }
-        });
-    }
-
     // Rows are printed in file order as soon as they and all before them are done.
-    TerminalProgress progress("scanning", !o.common.noProgress);
+    TerminalProgress progress("scanning", "", !o.common.noProgress);
     const bool text = !o.csv && !o.common.json;
     const bool stdoutIsTerminal = StdoutIsTerminal();
-    if (o.csv) std::cout << kCsvHeader << "\n";
-    if (text && n > 0) std::cout << kTextHeader << "\n";
-    progress.SetRange(0, static_cast<int>(n));
-    Json list = Json::array();
+    Output& out = Stdout();
+    JsonWriter json(out, 2);
+    if (o.csv) out << kCsvHeader << "\n";
+    if (text && n > 0) out << kTextHeader << "\n";
+    if (o.common.json) json.BeginObject().Key("files").BeginArray();
+    std::vector<std::pair<std::string, std::string>> refusedFiles;
     size_t loaded = 0;
-    for (size_t i = 0; i < n; ++i) {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ready.wait(lock, [&]() { return done[i] != 0; });
+    {
+        Workers workers(files, jobs);
+        progress.SetRange(0, static_cast<int>(n));
+        for (size_t i = 0; i < n; ++i) {
+            // The bar names the file whose row comes next.
+            progress.SetDetail(InputName(files[i]));
+            progress.SetDone(static_cast<int>(i));
+            const ScanRow& r = workers.Row(i);
+            if (r.ok) {
+                ++loaded;
+            } else {
+                refusedFiles.emplace_back(r.path, r.message);
+            }
+            if (stdoutIsTerminal && !o.common.json) progress.Clear();
+            if (o.csv) {
+                out << CsvRow(r) << "\n";
+            } else if (o.common.json) {
+                WriteRowJson(json, r);
+            } else {
+                out << TextRow(r) << "\n";
+            }
         }
-        const ScanRow& r = rows[i];
-        if (r.ok) ++loaded;
-        if (stdoutIsTerminal && !o.common.json) progress.Clear();
-        if (o.csv) {
-            std::cout << CsvRow(r) << "\n";
-        } else if (o.common.json) {
-            list.push_back(RowJson(r));
-        } else {
-            std::cout << TextRow(r) << "\n";
-        }
-        if (stdoutIsTerminal) std::cout.flush();
-        progress.SetDone(static_cast<int>(i + 1));
+        progress.SetDetail("");
+        progress.SetDone(static_cast<int>(n));
     }
-    for (auto& t : workers) t.join();
     progress.Clear();
 
     const size_t refused = n - loaded;
     if (o.common.json) {
-        Json j;
-        j["files"] = list;
-        j["scanned"] = n;
-        j["loaded"] = loaded;
-        j["refused"] = refused;
-        j["jobs"] = jobs;
-        PrintJson(j);
+        json.EndArray();
+        json.Field("scanned", n);
+        json.Field("loaded", loaded);
+        json.Field("refused", refused);
+        json.Field("jobs", jobs);
+        json.EndObject();
     } else {
         // With --csv the summary goes to stderr, so that stdout stays one clean table.
-        FILE* out = o.csv ? stderr : stdout;
-        std::fflush(stdout);
-        std::fprintf(out, "%s%zu file%s scanned with %d job%s: %zu loaded, %zu refused\n",
-                     text ? "\n" : "", n, n == 1 ? "" : "s", jobs, jobs == 1 ? "" : "s", loaded,
-                     refused);
-        for (const ScanRow& r : rows) {
-            if (!r.ok) std::fprintf(out, "  refused %s: %s\n", r.path.c_str(), r.message.c_str());
+        Output stderrOut(STDERR_FILENO, "standard error");
+        Output& summary = o.csv ? stderrOut : out;
+        summary << (text ? "\n" : "") << Plural(static_cast<long long>(n), "file")
+                << " scanned with " << Plural(jobs, "job") << ": " << loaded << " loaded, "
+                << refused << " refused\n";
+        for (const auto& [path, message] : refusedFiles) {
+            summary << "  refused " << path << ": " << message << "\n";
         }
+        summary.Flush();
     }
-    return missing.empty() ? kExitOk : kExitFailure;
-}
-
-}  // namespace
-
-void AddScanCommand(CLI::App& app, Action& run) {
-    auto o = std::make_shared<ScanOptions>();
-    CLI::App* sub =
-        app.add_subcommand("scan",
-                           "Analyse every MIDI file under some folders in parallel: one row per "
-                           "file, then the files loaded and refused");
-    sub->add_option("DIR", o->paths, "Folders to search (and single files to include)")->required();
-    sub->add_option("-j,--jobs", o->jobs, "Worker threads, one song each (default: one per core)")
-        ->check(CLI::Range(1, 1024));
-    sub->add_flag("--csv", o->csv, "Print the rows as CSV (the final counts then go to stderr)");
-    AddCommonOptions(*sub, o->common);
-    sub->get_option("--csv")->excludes(sub->get_option("--json"));
-    sub->footer(
-        "Folders are searched recursively for .mid, .midi, .kar and .smf files. A refused file "
-        "gets\n"
-        "the library's message and the scan goes on; the exit status is 0 unless a path is "
-        "missing.\n"
-        "\n"
-        "Examples:\n"
-        "  midifolio scan ~/music\n"
-        "  midifolio scan corpus/ more/ --jobs 8 --csv > songs.csv\n"
-        "  midifolio scan corpus/ --json | jq '.files[] | select(.status == \"refused\")'");
-    sub->callback([o, &run]() { run = [o]() { return RunScan(*o); }; });
+    return problems.empty() ? kExitOk : kExitFailure;
 }
 
 }  // namespace mfcli

@@ -1,10 +1,8 @@
 // `midifolio voices FILE --limit N`: where a synthesiser of N voices runs out of them.
-#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <iostream>
 #include <map>
 
-#include "common.h"
+#include "commands.h"
 #include "describe.h"
 
 using namespace midifolio;
@@ -13,12 +11,13 @@ namespace mfcli {
 
 namespace {
 
-struct VoicesOptions {
-    CommonOptions common;
-    std::string file;
-    // 24 voices: the least polyphony a General MIDI (level 1) synthesiser offers.
-    int limit = 24;
+struct Moment {
+    int32_t ms;
+    std::string bar;  // bar:beat:tick
+    int32_t voices;
 };
+
+}  // namespace
 
 int RunVoices(const VoicesOptions& o) {
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
@@ -41,64 +40,48 @@ int RunVoices(const VoicesOptions& o) {
     song.CheckMidiByVoice(o.limit, &conflicts);
 
     int peak = 0;
-    for (const auto& c : conflicts) peak = std::max(peak, c.nVoices);
-    Json moments = Json::array();
+    std::vector<Moment> moments;
     for (const auto& c : conflicts) {
+        peak = std::max(peak, c.nVoices);
         _MIDI_TIME at = MakeMsecs(c.lMsecs);
         const auto tick = noteOnTick.find(c.lMsecs);
         if (tick != noteOnTick.end()) at = MakeTicks(tick->second);
         song.ConvertMIDITime(&at, TF_MEASURE);
-        moments.push_back({{"ms", c.lMsecs},
-                           {"time", ClockMs(c.lMsecs)},
-                           {"bar", TimeText(at, ticksPerQuarter)},
-                           {"voices", c.nVoices}});
+        moments.push_back({c.lMsecs, TimeText(at, ticksPerQuarter), c.nVoices});
     }
     if (o.common.json) {
-        PrintJson({{"file", o.file},
-                   {"limit", o.limit},
-                   {"conflicts", moments.size()},
-                   {"peak", peak},
-                   {"moments", moments}});
+        JsonWriter j(Stdout(), 2);
+        j.BeginObject();
+        j.Field("file", InputName(o.file));
+        j.Field("limit", o.limit);
+        j.Field("conflicts", moments.size());
+        j.Field("peak", peak);
+        j.Key("moments").BeginArray();
+        for (const Moment& m : moments) {
+            j.BeginObject();
+            j.Field("ms", m.ms);
+            j.Field("time", ClockMs(m.ms));
+            j.Field("bar", m.bar);
+            j.Field("voices", m.voices);
+            j.EndObject();
+        }
+        j.EndArray();
+        j.EndObject();
         return kExitOk;
     }
-    if (conflicts.empty()) {
-        std::cout << "No moment needs more than " << o.limit << " voices.\n";
+    Output& out = Stdout();
+    const std::string voices = Plural(o.limit, "voice");
+    if (moments.empty()) {
+        out << "No moment needs more than " << voices << ".\n";
         return kExitOk;
     }
-    std::cout << conflicts.size() << (conflicts.size() == 1 ? " moment needs" : " moments need")
-              << " more than " << o.limit << " voices (at most " << peak << "):\n";
-    std::cout << Format("  %12s  %12s  %6s\n", "time", "bar:beat:tick", "voices");
-    for (const auto& m : moments) {
-        std::cout << Format("  %12s  %12s  %6d\n", m["time"].get<std::string>().c_str(),
-                            m["bar"].get<std::string>().c_str(), m["voices"].get<int>());
+    out << Plural(static_cast<long long>(moments.size()), "moment needs", "moments need")
+        << " more than " << voices << " (at most " << peak << "):\n";
+    out << Format("  %12s  %12s  %6s\n", "time", "bar:beat:tick", "voices");
+    for (const Moment& m : moments) {
+        out << Format("  %12s  %12s  %6d\n", ClockMs(m.ms).c_str(), m.bar.c_str(), m.voices);
     }
     return kExitOk;
-}
-
-}  // namespace
-
-void AddVoicesCommand(CLI::App& app, Action& run) {
-    auto o = std::make_shared<VoicesOptions>();
-    CLI::App* sub =
-        app.add_subcommand("voices",
-                           "Find the moments at which more notes sound than a synthesiser "
-                           "has voices");
-    sub->add_option("FILE", o->file, "MIDI file to read")->required();
-    sub->add_option("-l,--limit", o->limit, "Number of voices the synthesiser has")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 100000));
-    AddCommonOptions(*sub, o->common);
-    sub->footer(
-        "Every note of every channel counts, drums included; a note sounds from its note-on for "
-        "its\n"
-        "length. Moments in the same millisecond are reported once, with the count after the last "
-        "note.\n"
-        "\n"
-        "Examples:\n"
-        "  midifolio voices song.mid\n"
-        "  midifolio voices song.mid --limit 8\n"
-        "  midifolio voices song.mid -l 16 --json");
-    sub->callback([o, &run]() { run = [o]() { return RunVoices(*o); }; });
 }
 
 }  // namespace mfcli

@@ -1,25 +1,57 @@
 #include "common.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <cstring>
 
 using namespace midifolio;
 
 namespace mfcli {
 
-void AddCommonOptions(CLI::App& sub, CommonOptions& options) {
-    sub.add_flag("--json", options.json, "Print machine-readable JSON instead of text");
-    sub.add_flag("--no-progress", options.noProgress,
-                 "Never draw a progress bar (none is drawn anyway when stderr is not a terminal)");
+namespace {
+
+// "…" in UTF-8.
+constexpr const char* kEllipsis = "\xe2\x80\xa6";
+
+// Columns a text takes on a terminal: its UTF-8 characters (continuation bytes take none).
+int Width(std::string_view text) {
+    int n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The text cut to its first `columns` characters.
+std::string CutToWidth(const std::string& text, int columns) {
+    int n = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && n++ == columns) {
+            return text.substr(0, i);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string Shown(std::string_view value) {
+    constexpr int kShown = 20;
+    std::string text(value);
+    if (Width(text) <= kShown) return text;
+    return CutToWidth(text, kShown) + kEllipsis;
+}
+
+std::string Plural(long long n, const std::string& one, const std::string& many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
 }
 
 // ------------------------------------------------------------------ progress
@@ -32,8 +64,34 @@ bool StdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
-TerminalProgress::TerminalProgress(std::string label, bool enabled)
-    : label_(std::move(label)), enabled_(enabled && StderrIsTerminal()) {}
+int TerminalColumns() {
+    struct winsize ws {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    long long columns = 0;
+    const char* env = std::getenv("COLUMNS");
+    if (env != nullptr && ParseInteger(env, columns) && columns > 0 && columns < 10000) {
+        return static_cast<int>(columns);
+    }
+    return 80;
+}
+
+std::string FitFromEnd(const std::string& text, int columns) {
+    const int width = Width(text);
+    if (width <= columns) return text;
+    if (columns <= 0) return {};
+    // Skip the first width - (columns - 1) characters; "…" takes the place of them.
+    int skip = width - (columns - 1);
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && skip-- == 0) break;
+    }
+    return kEllipsis + text.substr(i);
+}
+
+TerminalProgress::TerminalProgress(std::string label, std::string detail, bool enabled)
+    : label_(std::move(label)),
+      detail_(std::move(detail)),
+      enabled_(enabled && StderrIsTerminal()) {}
 
 TerminalProgress::~TerminalProgress() {
     Clear();
@@ -54,19 +112,36 @@ void TerminalProgress::SetDone(int done) {
     Draw(done);
 }
 
+// "label [#####.....] done/total detail", one character short of the terminal's width (a
+// character in the last column makes some terminals wrap).
 void TerminalProgress::Draw(int done) {
     if (!enabled_) return;
     const int total = std::max(0, upper_ - lower_);
     done = std::clamp(done, 0, total);
-    // At most about twenty redraws a second, but always the first and the last.
+    // At most about twenty redraws a second, but always the first, the last and a new detail.
     const auto now = std::chrono::steady_clock::now();
-    if (drawn_ && done != total && now - lastDraw_ < std::chrono::milliseconds(50)) return;
+    if (drawn_ && done != total && detail_ == drawnDetail_ &&
+        now - lastDraw_ < std::chrono::milliseconds(50)) {
+        return;
+    }
     lastDraw_ = now;
-    constexpr int kWidth = 30;
-    const int filled = total > 0 ? done * kWidth / total : kWidth;
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(kWidth - filled), '.');
-    std::fprintf(stderr, "\r%s [%s] %d/%d", label_.c_str(), bar.c_str(), done, total);
+    drawnDetail_ = detail_;
+    const int columns = TerminalColumns() - 1;
+    const std::string count = Format("%d/%d", done, total);
+    const int fixed = Width(label_) + 4 + Width(count);
+    const int room = std::max(0, columns - fixed);
+    const std::string detail = EscapeControls(detail_);
+    // The bar takes what the detail leaves, between 10 (or what there is) and 30 characters.
+    const int barWidth = detail.empty()
+                             ? std::min(room, 30)
+                             : std::clamp(room - Width(detail) - 1, std::min(room, 10), 30);
+    const int filled = total > 0 ? done * barWidth / total : barWidth;
+    std::string line = label_ + " [" + std::string(static_cast<size_t>(filled), '#') +
+                       std::string(static_cast<size_t>(barWidth - filled), '.') + "] " + count;
+    const int detailRoom = columns - fixed - barWidth - 1;
+    if (!detail.empty() && detailRoom >= 4) line += " " + FitFromEnd(detail, detailRoom);
+    line = CutToWidth(line, columns);
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     drawn_ = true;
 }
@@ -80,12 +155,21 @@ void TerminalProgress::Clear() {
 
 // ------------------------------------------------------------------ songs
 
+bool IsStdio(const std::string& path) {
+    return path == "-";
+}
+
+std::string InputName(const std::string& path) {
+    return IsStdio(path) ? "standard input" : path;
+}
+
 LoadedSong LoadSong(const std::string& path, ProgressObserver* progress) {
     LoadedSong loaded;
     loaded.song = std::make_unique<CMidiFolio>();
     auto* messages = &loaded.messages;
     loaded.song->SetMessageSink([messages](const std::string& text) { messages->push_back(text); });
-    loaded.ok = loaded.song->LoadMidiFile(path, progress) == 1;
+    // The loader reads a file that cannot seek, such as a pipe on standard input.
+    loaded.ok = loaded.song->LoadMidiFile(IsStdio(path) ? "/dev/stdin" : path, progress) == 1;
     return loaded;
 }
 
@@ -98,17 +182,63 @@ static std::string JoinMessages(const std::vector<std::string>& messages) {
     return text;
 }
 
-LoadedSong LoadSongOrFail(const std::string& path, const CommonOptions& options) {
-    TerminalProgress progress("loading " + path, !options.noProgress);
+LoadedSong LoadSongOrFail(const std::string& path, const CommonOptions& options,
+                          const std::string& shownName) {
+    const std::string name = shownName.empty() ? InputName(path) : shownName;
+    TerminalProgress progress("loading", name, !options.noProgress);
     LoadedSong loaded = LoadSong(path, &progress);
     progress.Clear();
     if (!loaded.ok) {
         std::string why = JoinMessages(loaded.messages);
-        throw Failure(path + ": " + (why.empty() ? "the file could not be loaded" : why));
+        throw Failure(name + ": " + (why.empty() ? "the file could not be loaded" : why));
     }
     for (const auto& m : loaded.messages)
-        std::fprintf(stderr, "midifolio: %s: %s\n", path.c_str(), m.c_str());
+        std::fprintf(stderr, "midifolio: %s: %s\n", name.c_str(), m.c_str());
     return loaded;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    const std::string name = InputName(path);
+    int fd = STDIN_FILENO;
+    if (!IsStdio(path)) {
+        do {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) throw Failure(name + ": " + std::strerror(errno));
+    }
+    std::vector<uint8_t> bytes;
+    int err = 0;
+    for (;;) {
+        const size_t old = bytes.size();
+        bytes.resize(old + (size_t{64} << 10));
+        const ssize_t n = ::read(fd, bytes.data() + old, bytes.size() - old);
+        if (n < 0 && errno == EINTR) {
+            bytes.resize(old);
+            continue;
+        }
+        bytes.resize(old + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+    }
+    if (fd != STDIN_FILENO) ::close(fd);
+    if (err != 0) throw Failure(name + ": " + std::strerror(err));
+    return bytes;
+}
+
+TempFile::TempFile() {
+    const char* dir = std::getenv("TMPDIR");
+    path_ = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/midifolio-XXXXXX";
+    const int fd = ::mkostemp(&path_[0], O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        path_.clear();
+        throw Failure(std::string("cannot make a temporary file: ") + std::strerror(err));
+    }
+    ::close(fd);
+}
+
+TempFile::~TempFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
 }
 
 int32_t SongEndTicks(const CMidiFolio& song) {
@@ -118,7 +248,7 @@ int32_t SongEndTicks(const CMidiFolio& song) {
         const CMidiTrack* track = song.GetTrack(i);
         if (track == nullptr) continue;
         for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr;) {
-            end = std::max(end, track->GetNextEvent(pos).lTime);
+            end = std::max(end, track->GetNextPtr(pos)->lTime);
         }
     }
     return end;
@@ -277,8 +407,15 @@ std::string Format(const char* fmt, ...) {
     return out;
 }
 
-void PrintJson(const Json& value) {
-    std::cout << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+bool ParseInteger(std::string_view text, long long& value, bool sign) {
+    size_t i = sign && !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (i == text.size()) return false;
+    for (size_t k = i; k < text.size(); ++k) {
+        if (!std::isdigit(static_cast<unsigned char>(text[k]))) return false;
+    }
+    const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+    const auto result = std::from_chars(first, text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
 
 std::pair<int, int> ParseRange(const std::string& text, const std::string& option) {
@@ -286,10 +423,11 @@ std::pair<int, int> ParseRange(const std::string& text, const std::string& optio
         if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), [](unsigned char c) {
                 return std::isdigit(c) != 0;
             })) {
-            throw Failure(option + " wants A-B or A with whole numbers from 1, not '" + text + "'");
+            throw Failure(option + " wants A-B or A with whole numbers from 1, not '" +
+                          Shown(text) + "'");
         }
         const int v = std::atoi(s.c_str());
-        if (v < 1) throw Failure(option + " counts from 1, not '" + text + "'");
+        if (v < 1) throw Failure(option + " counts from 1, not '" + Shown(text) + "'");
         return v;
     };
     const auto dash = text.find('-');
@@ -299,7 +437,7 @@ std::pair<int, int> ParseRange(const std::string& text, const std::string& optio
     }
     const int a = number(text.substr(0, dash));
     const int b = number(text.substr(dash + 1));
-    if (b < a) throw Failure(option + " range '" + text + "' ends before it starts");
+    if (b < a) throw Failure(option + " range '" + Shown(text) + "' ends before it starts");
     return {a, b};
 }
 

@@ -1,30 +1,26 @@
-// Shared pieces of the midifolio tool: options every subcommand has, loading a song with its
+// Shared pieces of the midifolio tool: exit statuses and failures, loading a song with its
 // messages captured, the terminal progress bar, and the text helpers the outputs share.
+// Deliberately light: no command-line or JSON library is seen from here (see output.h for the
+// checked output and the JSON writer every subcommand uses).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "midifolio/midifolio.h"
-
-namespace CLI {
-class App;
-}
+#include "output.h"
 
 namespace mfcli {
 
-using Json = nlohmann::ordered_json;
-
 // Exit statuses of the tool.
 constexpr int kExitOk = 0;
-constexpr int kExitFailure =
-    1;  // a file was refused, could not be written, a value was not understood
+// A file was refused or could not be read or written, a value was not understood.
+constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;  // the command line itself was wrong
 
 // A failure the tool reports on stderr ("midifolio: <what>") before it exits with kExitFailure.
@@ -38,37 +34,36 @@ struct CommonOptions {
     bool noProgress = false;  // never draw a progress bar
 };
 
-// Adds --json and --no-progress to a subcommand.
-void AddCommonOptions(CLI::App& sub, CommonOptions& options);
-
-// The subcommands. Each adds itself to the app and arranges for `run` to be set to its action
-// when it is selected on the command line.
-using Action = std::function<int()>;
-void AddInfoCommand(CLI::App& app, Action& run);
-void AddEventsCommand(CLI::App& app, Action& run);
-void AddVoicesCommand(CLI::App& app, Action& run);
-void AddCopyCommand(CLI::App& app, Action& run);
-void AddPitchCommand(CLI::App& app, Action& run);
-void AddNamesCommand(CLI::App& app, Action& run);
-void AddRollCommand(CLI::App& app, Action& run);
-void AddScanCommand(CLI::App& app, Action& run);
+// A value given on the command line, as messages repeat it: at most 20 characters (then "…"),
+// so that a mistyped 300-digit number does not flood the terminal.
+std::string Shown(std::string_view value);
+// "1 track", "2 tracks"; `many` when the plural is not `one` + "s".
+std::string Plural(long long n, const std::string& one, const std::string& many = "");
 
 // ------------------------------------------------------------------ progress
 // True when stderr is a terminal: the only case in which a progress bar is drawn.
 bool StderrIsTerminal();
 // True when stdout is a terminal (rows printed there must not run into the bar).
 bool StdoutIsTerminal();
+// Columns of the terminal on stderr (the window size, else $COLUMNS, else 80).
+int TerminalColumns();
+// The text cut to at most `columns` characters, keeping its end ("…/music/song.mid").
+std::string FitFromEnd(const std::string& text, int columns);
 
-// A progress bar on stderr, drawn only when stderr is a terminal (and not switched off). It
-// serves as the library's ProgressObserver for loading and storing, and directly for scans.
+// A progress bar on stderr, drawn only when stderr is a terminal (and not switched off), one
+// line that never runs past the terminal's width. It serves as the library's
+// ProgressObserver for loading and storing, and directly for scans.
 class TerminalProgress : public midifolio::ProgressObserver {
   public:
-    TerminalProgress(std::string label, bool enabled);
+    // `label` comes first ("loading"), `detail` after the count (the file's name).
+    TerminalProgress(std::string label, std::string detail, bool enabled);
     ~TerminalProgress() override;
     void SetRange(int lower, int upper) override;
     void SetPos(int pos) override;
     // Shows `done` of the range as finished (SetPos reports the index just completed).
     void SetDone(int done);
+    // Names what is being worked on now (redrawn with the next step).
+    void SetDetail(std::string detail) { detail_ = std::move(detail); }
     // Removes the bar from the terminal line.
     void Clear();
     bool Enabled() const { return enabled_; }
@@ -76,6 +71,8 @@ class TerminalProgress : public midifolio::ProgressObserver {
   private:
     void Draw(int done);
     std::string label_;
+    std::string detail_;
+    std::string drawnDetail_;  // the detail on the terminal now
     bool enabled_;
     bool drawn_ = false;
     int lower_ = 0;
@@ -84,6 +81,11 @@ class TerminalProgress : public midifolio::ProgressObserver {
 };
 
 // ------------------------------------------------------------------ songs
+// "-" stands for standard input (and, where a file is written, standard output).
+bool IsStdio(const std::string& path);
+// The path as messages name it: "standard input" for "-".
+std::string InputName(const std::string& path);
+
 // A song loaded by the tool, with every message the library sent while loading.
 struct LoadedSong {
     std::unique_ptr<midifolio::CMidiFolio> song;
@@ -91,18 +93,38 @@ struct LoadedSong {
     bool ok = false;
 };
 
-// Loads a song; messages are collected instead of going to stderr. Never throws.
+// Loads a song ("-": standard input); messages are collected instead of going to stderr.
 LoadedSong LoadSong(const std::string& path, midifolio::ProgressObserver* progress);
 
 // Loads a song for a subcommand that needs it: throws Failure with the library's message
-// ("FILE: Not Midi file!!") when the file is refused. Warnings of a successful load go to stderr.
-LoadedSong LoadSongOrFail(const std::string& path, const CommonOptions& options);
+// ("FILE: Not Midi file!!", "FILE: No such file or directory") when the file is refused.
+// Warnings of a successful load go to stderr. Messages name the file `name` (default: the
+// path, or "standard input" for "-").
+LoadedSong LoadSongOrFail(const std::string& path, const CommonOptions& options,
+                          const std::string& name = "");
+
+// Every byte of a file ("-": standard input); throws Failure ("NAME: REASON").
+std::vector<uint8_t> ReadAll(const std::string& path);
+
+// A temporary file of the tool's own (in $TMPDIR, else /tmp), removed when it goes.
+class TempFile {
+  public:
+    TempFile();
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
 
 // Highest event time of the song in ticks (0 for a song without events).
 int32_t SongEndTicks(const midifolio::CMidiFolio& song);
 
 // Milliseconds of a tick position through the song's tempo map (-1 when it cannot convert).
 double TicksToMs(midifolio::CMidiFolio& song, int32_t ticks);
+
 
 // ------------------------------------------------------------------ text
 // Meta-event text as valid UTF-8: kept when the bytes are UTF-8, read as Latin-1 otherwise.
@@ -127,8 +149,9 @@ std::string Trim(const std::string& text);
 // printf into a std::string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Prints JSON to stdout (invalid UTF-8 replaced, never throws).
-void PrintJson(const Json& value);
+// A whole number of decimal digits (with an optional sign when `sign`); false when the text
+// is anything else or does not fit.
+bool ParseInteger(std::string_view text, long long& value, bool sign = false);
 
 // Parses "A-B" (or "A") of positive integers; throws Failure naming the option otherwise.
 std::pair<int, int> ParseRange(const std::string& text, const std::string& option);

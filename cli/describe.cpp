@@ -130,8 +130,8 @@ uint32_t ParseTypeList(const std::string& list) {
             }
         }
         if (!found) {
-            throw Failure("--type: unknown event type '" + raw + "' (known: " + TypeNamesHelp() +
-                          ")");
+            throw Failure("--type: unknown event type '" + Shown(raw) +
+                          "' (known: " + TypeNamesHelp() + ")");
         }
     }
     return mask;
@@ -238,65 +238,64 @@ std::string DescribeEvent(const MIDIEvent& ev, int64_t lengthMs) {
     }
 }
 
-Json EventJson(const MIDIEvent& ev, int64_t lengthMs) {
-    Json j;
-    j["type"] = TypeName(ev.dwType);
-    if (ev.byChannel < 16) j["channel"] = ev.byChannel + 1;
+void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
+    j.Field("type", TypeName(ev.dwType));
+    if (ev.byChannel < 16) j.Field("channel", ev.byChannel + 1);
     switch (ev.dwType) {
         case EVT_NOTEON:
         case EVT_NOTEOFF:
-            j["note"] = ev.byData1;
-            j["pitch"] = NoteName(ev.byData1);
-            j["velocity"] = ev.byData2;
-            if (ev.byChannel == 9) j["drum"] = CMidiFolio::GetDrumName(ev.byData1);
-            if (lengthMs >= 0) j["length_ms"] = lengthMs;
+            j.Field("note", ev.byData1);
+            j.Field("pitch", NoteName(ev.byData1));
+            j.Field("velocity", ev.byData2);
+            if (ev.byChannel == 9) j.Field("drum", CMidiFolio::GetDrumName(ev.byData1));
+            if (lengthMs >= 0) j.Field("length_ms", lengthMs);
             break;
         case EVT_KEYPRESSURE:
-            j["note"] = ev.byData1;
-            j["pitch"] = NoteName(ev.byData1);
-            j["pressure"] = ev.byData2;
+            j.Field("note", ev.byData1);
+            j.Field("pitch", NoteName(ev.byData1));
+            j.Field("pressure", ev.byData2);
             break;
-        case EVT_CONTROL:
-            j["controller"] = ev.byData1;
-            j["name"] = CMidiFolio::GetContrlMsg(ev.byData1).lpszName
-                            ? CMidiFolio::GetContrlMsg(ev.byData1).lpszName
-                            : "";
-            j["value"] = ev.byData2;
+        case EVT_CONTROL: {
+            const char* name = CMidiFolio::GetContrlMsg(ev.byData1).lpszName;
+            j.Field("controller", ev.byData1);
+            j.Field("name", name ? name : "");
+            j.Field("value", ev.byData2);
             break;
+        }
         case EVT_PROGRAM:
-            j["program"] = ev.byData1;
-            j["name"] = ev.byChannel == 9 ? std::string() : CMidiFolio::GetInstName(ev.byData1);
+            j.Field("program", ev.byData1);
+            j.Field("name",
+                    ev.byChannel == 9 ? std::string() : CMidiFolio::GetInstName(ev.byData1));
             break;
         case EVT_CHANPRESSURE:
-            j["pressure"] = ev.byData1;
+            j.Field("pressure", ev.byData1);
             break;
         case EVT_PITCHBEND:
-            j["bend"] = ev.wBend;
+            j.Field("bend", ev.wBend);
             break;
         case EVT_META: {
             const uint32_t type = ev.dwSubType & 0xFF;
-            j["meta_type"] = type;
-            j["meta"] = MetaName(type);
+            j.Field("meta_type", type);
+            j.Field("meta", MetaName(type));
             if (IsTextMeta(type)) {
-                j["text"] = MetaText(ev);
+                j.Field("text", MetaText(ev));
             } else if (type != 0x2F) {
-                j["detail"] = MetaDetail(ev);
-                j["data"] = Hex(ev.pData, ev.pData ? ev.dwLength : 0);
+                j.Field("detail", MetaDetail(ev));
+                j.Field("data", Hex(ev.pData, ev.pData ? ev.dwLength : 0));
             }
             break;
         }
         case EVT_SYSEX:
         case EVT_SYSEXESC:
-            j["data"] = Hex(ev.pData, ev.pData ? ev.dwLength : 0);
+            j.Field("data", Hex(ev.pData, ev.pData ? ev.dwLength : 0));
             break;
         case EVT_SYSCOMMON:
         case EVT_REALTIME:
-            j["status"] = ev.dwSubType & 0xFF;
+            j.Field("status", ev.dwSubType & 0xFF);
             break;
         default:
             break;
     }
-    return j;
 }
 
 std::string TimeText(const _MIDI_TIME& t, int32_t ticksPerQuarter) {
@@ -318,21 +317,32 @@ std::string TimeText(const _MIDI_TIME& t, int32_t ticksPerQuarter) {
     }
 }
 
-Json TimeJson(const _MIDI_TIME& t) {
+void WriteTime(JsonWriter& j, const _MIDI_TIME& t) {
     switch (t.format) {
         case TF_TICK:
-            return t.lTicks;
+            j.Int(t.lTicks);
+            break;
         case TF_MSEC:
-            return t.dMsecs;
+            j.Double(t.dMsecs);
+            break;
         case TF_MEASURE:
-            return Json{{"bar", t.lMeasure + 1}, {"beat", t.nBeat + 1}, {"tick", t.nTick}};
+            j.BeginObject()
+                .Field("bar", t.lMeasure + 1)
+                .Field("beat", t.nBeat + 1)
+                .Field("tick", t.nTick)
+                .EndObject();
+            break;
         case TF_HMSF:
-            return Json{{"hours", t.lHour},
-                        {"minutes", t.lMinute},
-                        {"seconds", t.lSecond},
-                        {"frames", t.lFrame}};
+            j.BeginObject()
+                .Field("hours", t.lHour)
+                .Field("minutes", t.lMinute)
+                .Field("seconds", t.lSecond)
+                .Field("frames", t.lFrame)
+                .EndObject();
+            break;
         default:
-            return nullptr;
+            j.Null();
+            break;
     }
 }
 
@@ -342,13 +352,14 @@ TIME_FORMAT ParseTimeFormat(const std::string& name) {
     if (n == "ms" || n == "msec") return TF_MSEC;
     if (n == "measure" || n == "bar") return TF_MEASURE;
     if (n == "hmsf" || n == "clock") return TF_HMSF;
-    throw Failure("--time: unknown time format '" + name + "' (use tick, ms, measure or hmsf)");
+    throw Failure("--time: unknown time format '" + Shown(name) +
+                  "' (use tick, ms, measure or hmsf)");
 }
 
 _MIDI_TIME ParseTimePoint(const std::string& text, const std::string& option) {
     const std::string s = Lower(text);
     auto bad = [&]() {
-        return Failure(option + ": '" + text +
+        return Failure(option + ": '" + Shown(text) +
                        "' is not a time (use ticks 960, 1500ms, 2.5s, bar:beat[:tick] 3:1 or "
                        "h:m:s:frame 0:01:05:04)");
     };

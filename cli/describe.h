@@ -26,15 +26,16 @@ bool IsTextMeta(uint32_t metaType);
 // One event in readable words, without its time, track and channel ("C5 (60) vel 100").
 // `lengthMs` is the note's length for a note-on that has one, negative otherwise.
 std::string DescribeEvent(const midifolio::MIDIEvent& ev, int64_t lengthMs);
-// The same event's fields as JSON (type, channel and the kind's own fields).
-Json EventJson(const midifolio::MIDIEvent& ev, int64_t lengthMs);
+// The same event's fields as members of the JSON object being written (type, channel and the
+// kind's own fields).
+void WriteEventFields(JsonWriter& json, const midifolio::MIDIEvent& ev, int64_t lengthMs);
 
 // A time of a query result as text in its own format: ticks "1920", milliseconds "2500",
 // measure "2:1:000" (bar and beat from 1), clock "00:00:02:20" (hours:minutes:seconds:frames
 // of 25 ms). `ticksPerQuarter` pads the tick of the measure format.
 std::string TimeText(const midifolio::_MIDI_TIME& t, int32_t ticksPerQuarter);
-// The same time as JSON: a number for ticks and milliseconds, an object otherwise.
-Json TimeJson(const midifolio::_MIDI_TIME& t);
+// The same time as a JSON value: a number for ticks and milliseconds, an object otherwise.
+void WriteTime(JsonWriter& json, const midifolio::_MIDI_TIME& t);
 
 // Parses a --time name: tick, ms, measure, hmsf. Throws Failure otherwise.
 midifolio::TIME_FORMAT ParseTimeFormat(const std::string& name);

@@ -1,15 +1,330 @@
 // midifolio: read, analyse, draw and rewrite Standard MIDI Files from a terminal.
+//
+// This file is the command line: every subcommand's options, their checks and help texts, and
+// what happens to errors. It is the only part of the tool that sees the command-line library.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <exception>
-#include <iostream>
+#include <functional>
+#include <sstream>
 #include <string>
 
-#include "common.h"
+#include "commands.h"
+#include "describe.h"
 
 using namespace mfcli;
 
+namespace {
+
+// What the chosen subcommand does, set by its callback while the command line is parsed.
+using Action = std::function<int()>;
+
+void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true) {
+    if (json) sub.add_flag("--json", options.json, "Print machine-readable JSON instead of text");
+    sub.add_flag("--no-progress", options.noProgress,
+                 "Never draw a progress bar (none is drawn anyway when stderr is not a terminal)");
+}
+
+// The option's long name ("--limit" of "-l,--limit").
+std::string LongName(const std::string& names) {
+    const auto comma = names.rfind(',');
+    return comma == std::string::npos ? names : names.substr(comma + 1);
+}
+
+// A whole-number option within lo..hi. It is checked as text, so that the message names the
+// range and repeats no more than a little of what was given.
+template <typename T>
+CLI::Option* AddInteger(CLI::App& sub, const std::string& names, T& value, long long lo,
+                        long long hi, const std::string& help) {
+    const std::string name = LongName(names);
+    CLI::Option* option = sub.add_option_function<std::string>(
+        names,
+        [&value, lo, hi, name](const std::string& text) {
+            long long v = 0;
+            if (!ParseInteger(text, v, true) || v < lo || v > hi) {
+                throw CLI::ValidationError(Format("%s must be %lld..%lld, not '%s'", name.c_str(),
+                                                  lo, hi, Shown(text).c_str()));
+            }
+            value = static_cast<T>(v);
+        },
+        help);
+    option->type_name(Format("%lld..%lld", lo, hi));
+    return option;
+}
+
+// Every word of a message from the command-line library cut as Shown cuts values: the
+// library repeats what it did not expect, whatever its length.
+std::string CutLongWords(const std::string& message) {
+    std::string out;
+    std::istringstream words(message);
+    for (std::string word; words >> word;) out += (out.empty() ? "" : " ") + Shown(word);
+    return out;
+}
+
+void AddInfo(CLI::App& app, Action& run) {
+    auto o = std::make_shared<InfoOptions>();
+    CLI::App* sub = app.add_subcommand("info",
+                                       "Show a song's header, duration, tempo map, tracks, "
+                                       "channels, instruments and drums");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Examples:\n"
+        "  midifolio info examples/sample.mid\n"
+        "  midifolio info song.mid --json | jq '.instruments[].name'\n"
+        "  curl -s https://example.org/song.mid | midifolio info -");
+    sub->callback([o, &run]() { run = [o]() { return RunInfo(*o); }; });
+}
+
+void AddEvents(CLI::App& app, Action& run) {
+    auto o = std::make_shared<EventsOptions>();
+    CLI::App* sub =
+        app.add_subcommand("events", "List a song's events, one per line, with filters");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("--tracks", o->tracks, "Only tracks A to B (A-B, or A), counted from 1");
+    AddInteger(*sub, "--channel", o->channel, 1, 16,
+               "Only events of this channel (1..16; 10 = drums)");
+    sub->add_option("--type", o->types, "Only these kinds, comma-separated: " + TypeNamesHelp());
+    sub->add_option(
+        "--from", o->from,
+        "From this time on: ticks (960), 1500ms, 2.5s, bar:beat[:tick] (3:1) or h:m:s:frame");
+    sub->add_option("--to", o->to, "Up to and including this time (same forms as --from)");
+    sub->add_option("--measures", o->measures, "Only bars A to B (A-B, or A), counted from 1")
+        ->excludes("--from")
+        ->excludes("--to");
+    sub->add_option("--time", o->time,
+                    "Time column: tick, ms, measure (bar:beat:tick) or hmsf (h:m:s:frame)")
+        ->capture_default_str();
+    AddInteger(*sub, "--limit", o->limit, 1, 2147483647, "Print at most N events");
+    AddCommonOptions(*sub, o->common);
+    sub->add_flag("--jsonl", o->jsonl, "Print one JSON object per event, one per line")
+        ->excludes("--json");
+    sub->footer(
+        "Times of --from/--to/--measures select as the song's time query does; note-ons show "
+        "their\n"
+        "length in milliseconds. Bars use the song's (last) time signature, beats are quarter "
+        "notes.\n"
+        "Events are printed as they are found, so `| head` answers at once, whatever the "
+        "song's size.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio events song.mid --limit 20\n"
+        "  midifolio events song.mid --channel 10 --type noteon --measures 2-3 --time measure\n"
+        "  midifolio events song.mid --type meta --time hmsf\n"
+        "  midifolio events song.mid --tracks 2 --from 3:1 --to 5s --json\n"
+        "  midifolio events song.mid --type noteon --jsonl | jq -c '[.tick, .note]'");
+    sub->callback([o, &run]() { run = [o]() { return RunEvents(*o); }; });
+}
+
+void AddVoices(CLI::App& app, Action& run) {
+    auto o = std::make_shared<VoicesOptions>();
+    CLI::App* sub = app.add_subcommand("voices",
+                                       "Find the moments at which more notes sound than a "
+                                       "synthesiser has voices");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    AddInteger(*sub, "-l,--limit", o->limit, 1, 65535,
+               "Number of voices the synthesiser has (default 24)");
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Every note of every channel counts, drums included; a note sounds from its note-on for "
+        "its\n"
+        "length. Moments in the same millisecond are reported once, with the count after the last "
+        "note.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio voices song.mid\n"
+        "  midifolio voices song.mid --limit 8\n"
+        "  midifolio voices song.mid -l 16 --json");
+    sub->callback([o, &run]() { run = [o]() { return RunVoices(*o); }; });
+}
+
+void AddCopy(CLI::App& app, Action& run) {
+    auto o = std::make_shared<CopyOptions>();
+    CLI::App* sub = app.add_subcommand("copy",
+                                       "Load a song and store it again, optionally sorting every "
+                                       "track, and report what changed");
+    sub->add_option("IN", o->in, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("OUT", o->out,
+                    "MIDI file to write (replaced if it exists; '-' for standard output, the "
+                    "report then goes to stderr)")
+        ->required();
+    sub->add_flag("--sort", o->sort,
+                  "Sort every track's events by time (and rebuild delta times) first");
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "The copy is written by the library's encoder: running status only between neighbours of "
+        "the\n"
+        "same kind and channel, minimal delta times, nothing after an end-of-track event.\n"
+        "Event counts leave out the default tempo event the loader puts in front of the first "
+        "track.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio copy song.mid copy.mid\n"
+        "  midifolio copy edited.mid fixed.mid --sort --json\n"
+        "  midifolio copy - - --sort < in.mid > out.mid");
+    sub->callback([o, &run]() { run = [o]() { return RunCopy(*o); }; });
+}
+
+void AddPitch(CLI::App& app, Action& run) {
+    auto o = std::make_shared<PitchOptions>();
+    CLI::App* sub = app.add_subcommand("pitch",
+                                       "Turn a note name, note number or frequency into the "
+                                       "others and into numbered notation");
+    sub->add_option("VALUE", o->value,
+                    "A note name (C#4, Db4), a note number (0..127) or a frequency (440hz)")
+        ->required();
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Names are read in the library's octaves: note 60 (middle C) is C5 and A5 (note 69) is "
+        "440 Hz.\n"
+        "The answer also gives the scientific name, in which middle C is C4. Sharps (C#4) and "
+        "flats\n"
+        "(Db4, in any case) are both understood. A frequency is named by the nearest table "
+        "pitch;\n"
+        "the frequency shown is that pitch's own. Numbered notation writes the scale degree 1..7\n"
+        "with an octave mark (none for notes 60..71).\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio pitch C#4\n"
+        "  midifolio pitch Bb5\n"
+        "  midifolio pitch 60\n"
+        "  midifolio pitch 445hz --json");
+    sub->callback([o, &run]() { run = [o]() { return RunPitch(*o); }; });
+}
+
+void AddNames(CLI::App& app, Action& run) {
+    auto o = std::make_shared<NamesOptions>();
+    CLI::App* sub =
+        app.add_subcommand("names", "Name General MIDI programs, drums and controllers");
+    sub->add_option("TABLE", o->table, "program, drum or controller")->required();
+    sub->add_option("N", o->numbers, "Numbers to name (all of the table when none is given)");
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Programs are numbered 0..127 as in the file (General MIDI lists often count 1..128).\n"
+        "Drums are note numbers 27..87 on channel 10; controllers 0..127 with the library's type "
+        "code.\n"
+        "A number without a name is reported on stderr (exit status 1); the others are still "
+        "printed.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio names program 0 40 73\n"
+        "  midifolio names drum\n"
+        "  midifolio names controller 64 --json");
+    sub->callback([o, &run]() { run = [o]() { return RunNames(*o); }; });
+}
+
+void AddRoll(CLI::App& app, Action& run) {
+    auto o = std::make_shared<RollOptions>();
+    CLI::App* sub = app.add_subcommand("roll",
+                                       "Draw a song as a piano roll (SVG): time across, pitch up, "
+                                       "one colour per channel, drums as diamonds");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("-o,--output", o->out, "SVG file to write ('-' for standard output)")
+        ->required();
+    AddInteger(*sub, "--width", o->width, 300, 100000,
+               "Width of the picture in pixels (default 1600)");
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Bars are drawn with equal widths (time in ticks); tempo changes are marked above the "
+        "grid.\n"
+        "Hover over a note in a browser to see its channel, pitch, velocity, track and bar.\n"
+        "The picture replaces its file only once it is completely written.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio roll examples/sample.mid -o sample.svg\n"
+        "  midifolio roll song.mid -o - --width 3000 | rsvg-convert -o song.png");
+    sub->callback([o, &run]() { run = [o]() { return RunRoll(*o); }; });
+}
+
+void AddScan(CLI::App& app, Action& run) {
+    auto o = std::make_shared<ScanOptions>();
+    CLI::App* sub = app.add_subcommand("scan",
+                                       "Analyse every MIDI file under some folders in parallel: "
+                                       "one row per file, then the files loaded and refused");
+    sub->add_option("DIR", o->paths,
+                    "Folders to search (and single files to include; '-' for standard input)")
+        ->required();
+    AddInteger(*sub, "-j,--jobs", o->jobs, 1, 1024,
+               "Worker threads, one song each (default: one per core)");
+    CLI::Option* csv = sub->add_flag("--csv", o->csv,
+                                     "Print the rows as CSV (the final counts then go to stderr)");
+    AddCommonOptions(*sub, o->common);
+    csv->excludes(sub->get_option("--json"));
+    sub->footer(
+        "Folders are searched recursively for .mid, .midi, .kar and .smf files; a folder that "
+        "cannot\n"
+        "be read is reported on stderr and skipped. A refused file gets the library's message "
+        "and the\n"
+        "scan goes on; the exit status is 0 unless a path is missing or a folder unreadable.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio scan ~/music\n"
+        "  midifolio scan corpus/ more/ --jobs 8 --csv > songs.csv\n"
+        "  midifolio scan corpus/ --json | jq '.files[] | select(.status == \"refused\")'");
+    sub->callback([o, &run]() { run = [o]() { return RunScan(*o); }; });
+}
+
+void AddCsv(CLI::App& app, Action& run) {
+    auto o = std::make_shared<CsvOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "csv", "Write a song as midicsv's CSV: one record per event, exactly as midicsv does");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("-o,--output", o->out, "CSV file to write (default '-', standard output)")
+        ->capture_default_str();
+    AddCommonOptions(*sub, o->common, false);
+    sub->footer(
+        "The records are those of midicsv(1) and midicsv(5): csvmidi and `midifolio from-csv` "
+        "turn\n"
+        "them back into a MIDI file. The default tempo the loader puts in front of the first "
+        "track\n"
+        "is not in the file and is left out.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio csv song.mid > song.csv\n"
+        "  midifolio csv song.mid | grep Note_on_c | wc -l");
+    sub->callback([o, &run]() { run = [o]() { return RunCsv(*o); }; });
+}
+
+void AddFromCsv(CLI::App& app, Action& run) {
+    auto o = std::make_shared<FromCsvOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "from-csv", "Build a MIDI file from midicsv's CSV (as csvmidi does) through the library");
+    sub->add_option("IN", o->in, "CSV file to read ('-' for standard input)")->required();
+    sub->add_option("OUT", o->out, "MIDI file to write ('-' for standard output)")->required();
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Reads the records of midicsv(5): a Header, each track from Start_track to End_track, "
+        "then\n"
+        "End_of_file; lines starting with # or ; are comments. A record that cannot be read "
+        "stops\n"
+        "the tool with its line number, and nothing is written.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio csv song.mid | sed 's/Program_c, 0, 0/Program_c, 0, 40/' | "
+        "midifolio from-csv - violin.mid\n"
+        "  midifolio from-csv song.csv song.mid --json");
+    sub->callback([o, &run]() { run = [o]() { return RunFromCsv(*o); }; });
+}
+
+// Reports a failure, and what standard output still owes (which may fail in its turn).
+int ReportFailure(const std::string& what) {
+    std::fprintf(stderr, "midifolio: %s\n", what.c_str());
+    try {
+        Stdout().Flush();
+    } catch (const Failure& e) {
+        std::fprintf(stderr, "midifolio: %s\n", e.what());
+    } catch (const OutputClosed&) {
+    }
+    return kExitFailure;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // A reader that goes away shows up as EPIPE on the next write, where the tool stops.
+    std::signal(SIGPIPE, SIG_IGN);
+
     CLI::App app{
         "midifolio: read, analyse, draw and rewrite Standard MIDI Files (formats 0 and 1).",
         "midifolio"};
@@ -18,53 +333,68 @@ int main(int argc, char** argv) {
     app.footer(
         "Numbering: tracks, channels (1..16, drums on 10), bars and beats count from 1;\n"
         "ticks, programs (0..127) and notes (0..127, middle C = 60 = C5) from 0.\n"
+        "A FILE of '-' is standard input; an output file of '-' is standard output.\n"
         "\n"
         "Examples:\n"
         "  midifolio info song.mid\n"
         "  midifolio events song.mid --channel 10 --measures 1-4 --time measure\n"
         "  midifolio roll song.mid -o song.svg\n"
         "  midifolio scan ~/music --jobs 4 --csv > songs.csv\n"
+        "  midifolio csv song.mid | midifolio from-csv - copy.mid\n"
         "\n"
         "Run 'midifolio SUBCOMMAND --help' for the options and examples of each subcommand.");
 
     Action run;
-    AddInfoCommand(app, run);
-    AddEventsCommand(app, run);
-    AddVoicesCommand(app, run);
-    AddCopyCommand(app, run);
-    AddPitchCommand(app, run);
-    AddNamesCommand(app, run);
-    AddRollCommand(app, run);
-    AddScanCommand(app, run);
+    AddInfo(app, run);
+    AddEvents(app, run);
+    AddVoices(app, run);
+    AddCopy(app, run);
+    AddPitch(app, run);
+    AddNames(app, run);
+    AddRoll(app, run);
+    AddScan(app, run);
+    AddCsv(app, run);
+    AddFromCsv(app, run);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::string where = "midifolio";
-        for (const CLI::App* sub : app.get_subcommands()) where += " " + sub->get_name();
-        std::fprintf(stderr, "midifolio: %s\nRun '%s --help' for more information.\n", e.what(),
-                     where.c_str());
+    // The first word that is not an option names the subcommand.
+    const auto named = [&](const CLI::App* sub) { return sub->check_name(argv[1]); };
+    if (argc > 1 && argv[1][0] != '-' && app.get_subcommands(named).empty()) {
+        std::fprintf(stderr,
+                     "midifolio: unknown subcommand '%s'\nRun 'midifolio --help' for the "
+                     "subcommands.\n",
+                     Shown(argv[1]).c_str());
         return kExitUsage;
     }
 
-    if (!run) return kExitUsage;
     try {
+        try {
+            app.parse(argc, argv);
+        } catch (const CLI::ParseError& e) {
+            // Help and version go to standard output like any other result.
+            std::ostringstream out, err;
+            const int status = app.exit(e, out, err);
+            if (status == 0) {
+                Stdout() << out.str();
+                Stdout().Flush();
+                return kExitOk;
+            }
+            std::string where = "midifolio";
+            for (const CLI::App* sub : app.get_subcommands()) where += " " + sub->get_name();
+            // The checks of AddInteger word their messages themselves.
+            const bool own = dynamic_cast<const CLI::ValidationError*>(&e) != nullptr;
+            std::fprintf(stderr, "midifolio: %s\nRun '%s --help' for more information.\n",
+                         own ? e.what() : CutLongWords(e.what()).c_str(), where.c_str());
+            return kExitUsage;
+        }
+        if (!run) return kExitUsage;
         const int status = run();
-        std::cout.flush();
+        Stdout().Flush();
         return status;
+    } catch (const OutputClosed&) {
+        return kExitOk;
     } catch (const Failure& e) {
-        std::cout.flush();
-        std::fprintf(stderr, "midifolio: %s\n", e.what());
-        return kExitFailure;
+        return ReportFailure(e.what());
     } catch (const std::exception& e) {
-        std::cout.flush();
-        std::fprintf(stderr, "midifolio: unexpected error: %s\n", e.what());
-        return kExitFailure;
+        return ReportFailure(std::string("unexpected error: ") + e.what());
     }
 }

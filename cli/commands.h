@@ -1,0 +1,93 @@
+// The subcommands: the options each takes and the function that runs it. main.cpp declares
+// the options on the command line; each cmd_*.cpp implements its Run function and returns the
+// exit status (or throws Failure).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common.h"
+
+namespace mfcli {
+
+struct InfoOptions {
+    CommonOptions common;
+    std::string file;
+};
+int RunInfo(const InfoOptions& o);
+
+struct EventsOptions {
+    CommonOptions common;
+    bool jsonl = false;  // one JSON object per line
+    std::string file;
+    std::string tracks;
+    int channel = 0;  // 1..16, 0 = any
+    std::string types;
+    std::string from;
+    std::string to;
+    std::string measures;
+    std::string time = "tick";
+    long long limit = -1;  // -1: no limit
+};
+int RunEvents(const EventsOptions& o);
+
+struct VoicesOptions {
+    CommonOptions common;
+    std::string file;
+    // 24 voices: the least polyphony a General MIDI (level 1) synthesiser offers.
+    int limit = 24;
+};
+int RunVoices(const VoicesOptions& o);
+
+struct CopyOptions {
+    CommonOptions common;
+    std::string in;
+    std::string out;
+    bool sort = false;
+};
+int RunCopy(const CopyOptions& o);
+
+struct PitchOptions {
+    CommonOptions common;
+    std::string value;
+};
+int RunPitch(const PitchOptions& o);
+
+struct NamesOptions {
+    CommonOptions common;
+    std::string table;
+    std::vector<std::string> numbers;
+};
+int RunNames(const NamesOptions& o);
+
+struct RollOptions {
+    CommonOptions common;
+    std::string file;
+    std::string out;
+    int width = 1600;
+};
+int RunRoll(const RollOptions& o);
+
+struct ScanOptions {
+    CommonOptions common;
+    std::vector<std::string> paths;
+    int jobs = 0;  // 0: one per core
+    bool csv = false;
+};
+int RunScan(const ScanOptions& o);
+
+struct CsvOptions {
+    CommonOptions common;
+    std::string file;
+    std::string out = "-";
+};
+int RunCsv(const CsvOptions& o);
+
+struct FromCsvOptions {
+    CommonOptions common;
+    std::string in;
+    std::string out;
+};
+int RunFromCsv(const FromCsvOptions& o);
+
+}  // namespace mfcli
