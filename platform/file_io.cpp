@@ -46,6 +46,7 @@ bool FileReader::Open(const std::string& path) {
     m_sizeKnown = false;
     m_size = m_pos = 0;
     m_error.clear();
+    m_errno = 0;
     m_ahead.clear();
     m_aheadPos = 0;
     int fd;
@@ -53,6 +54,7 @@ bool FileReader::Open(const std::string& path) {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        m_errno = errno;
         m_error = ErrnoText(errno);
         return false;
     }
@@ -62,6 +64,7 @@ bool FileReader::Open(const std::string& path) {
         // with the system's text, as an open of a directory fails elsewhere.
         if (S_ISDIR(st.st_mode)) {
             ::close(fd);
+            m_errno = EISDIR;
             m_error = ErrnoText(EISDIR);
             return false;
         }
@@ -86,6 +89,7 @@ size_t FileReader::ReadDirect(uint8_t* out, size_t n) {
         if (r < 0) {
             if (errno == EINTR) continue;
             m_failed = true;
+            m_errno = errno;
             m_error = ErrnoText(errno);
             break;
         }
@@ -128,6 +132,28 @@ bool FileReader::ReadAppend(std::vector<uint8_t>& out, uint64_t n) {
         size_t got = Read(out.data() + old, step);
         out.resize(old + got);
         if (got < step) return false;
+        n -= step;
+    }
+    return true;
+}
+
+bool FileReader::Skip(uint64_t n) {
+    if (m_fd < 0) return false;
+    const uint64_t ahead = std::min<uint64_t>(n, m_ahead.size() - m_aheadPos);
+    m_aheadPos += static_cast<size_t>(ahead);
+    m_pos += ahead;
+    n -= ahead;
+    if (n == 0) return true;
+    if (m_sizeKnown) {
+        if (n > m_size - std::min(m_pos, m_size)) return false;
+        if (::lseek(m_fd, static_cast<off_t>(n), SEEK_CUR) < 0) return false;
+        m_pos += n;
+        return true;
+    }
+    uint8_t scratch[4096];
+    while (n > 0) {
+        const size_t step = static_cast<size_t>(std::min<uint64_t>(n, sizeof scratch));
+        if (Read(scratch, step) < step) return false;
         n -= step;
     }
     return true;

@@ -41,12 +41,19 @@ class FileReader {
     // (out keeps what arrived) when the file ends first or a read error occurs.
     bool ReadAppend(std::vector<uint8_t>& out, uint64_t n);
 
+    // Passes over n bytes (seeking where the file allows it). False when the file ends first.
+    bool Skip(uint64_t n);
+
     // True when a read failed for a reason other than reaching the end of the file.
     bool Failed() const { return m_failed; }
     // Bytes left between the current position and the end of the file, when the file has
     // a known size (a regular file); otherwise false is returned.
     bool Remaining(uint64_t& remaining) const;
     std::string ErrorText() const { return m_error; }
+    int Error() const { return m_errno; }        // errno of a failed open or read, 0 for none
+    uint64_t Position() const { return m_pos; }  // bytes handed to the caller so far
+    // The file's size, when it has a known one (a regular file); else 0.
+    uint64_t Size() const { return m_sizeKnown ? m_size : 0; }
 
   private:
     size_t ReadDirect(uint8_t* out, size_t n);  // system reads until n bytes, end or error
@@ -57,6 +64,7 @@ class FileReader {
     uint64_t m_size = 0;
     uint64_t m_pos = 0;  // bytes handed to the caller so far
     std::string m_error;
+    int m_errno = 0;
     std::vector<uint8_t> m_ahead;  // bytes read ahead; m_aheadPos of them handed out
     size_t m_aheadPos = 0;
 };

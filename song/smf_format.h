@@ -18,6 +18,9 @@ constexpr uint8_t kTempoPrefix[7] = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
 constexpr int32_t kDefaultUsPerQuarter = 500000;
 constexpr int32_t kDefaultBpm = 120;
 
+// A load reports progress in bytes at least this often.
+constexpr uint64_t kProgressStep = uint64_t{1} << 20;
+
 // Division words with this bit set count SMPTE frames, which the library does not read.
 constexpr uint32_t kSmpteDivision = 0x8000;
 

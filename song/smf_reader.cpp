@@ -1,4 +1,5 @@
 // Loading a Standard MIDI File: the header chunk, then one track chunk per declared track.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "midifolio/midi_folio.h"
 #include "platform/file_io.h"
+#include "song/load_report_internal.h"
 #include "song/smf_format.h"
 #include "track/smf_bytes.h"
 
@@ -26,9 +28,16 @@ bool ReadWord(detail::FileReader& file, int nCount, uint32_t& value) {
 }  // namespace
 
 int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
+    m_LoadReport = LoadReport{};
     detail::FileReader file;
     bool opened = file.Open(strPath);
-    if (!opened) ShowMessage(file.ErrorText());
+    if (!opened) {
+        ShowMessage(file.ErrorText());
+        m_LoadReport.stop = LoadStop::kCannotOpen;
+        m_LoadReport.error = file.Error();
+        m_LoadReport.message = file.ErrorText();
+        m_LoadReport.cause = file.ErrorText();
+    }
     m_strMidiPath = strPath;
     if (!opened) return 0;
 
@@ -39,47 +48,74 @@ int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
     } catch (const std::bad_alloc&) {
         // Memory ran out for a track or a chunk buffer: the file could not be read.
         code = detail::kReadError;
+        detail::ReportStop(m_LoadReport, LoadStop::kNoMemory, -1, -1, "no memory left");
     }
+    if (code == detail::kReadOk) detail::ReportExtraChunks(m_LoadReport, file, m_MidiHead.nTracks);
     file.Close();
     if (code != detail::kReadOk) {
         ShowMessage(detail::LoadMessage(code));
+        m_LoadReport.message = detail::LoadMessage(code);
         return 0;
     }
+    m_LoadReport.result = 1;
     return 1;
 }
 
 int CMidiFolio::DecodeHead(detail::FileReader& file) {
+    LoadReport& report = m_LoadReport;
+    auto cut = [&]() {
+        detail::ReportStop(report, LoadStop::kHeaderCut, -1, static_cast<int64_t>(file.Position()),
+                           "the file ends inside its 14-byte header");
+        return detail::kReadError;
+    };
     char id[4];
-    if (file.Read(id, 4) < 4) return detail::kReadError;
-    if (std::memcmp(id, detail::kHeaderId, 4) != 0) return detail::kNotMidi;
+    if (file.Read(id, 4) < 4) return cut();
+    if (std::memcmp(id, detail::kHeaderId, 4) != 0) {
+        detail::ReportStop(report, LoadStop::kNotMidi, -1, 0,
+                           "the file does not start with a MIDI header (\"MThd\")");
+        return detail::kNotMidi;
+    }
 
     // The header length is not examined: the three words always follow it directly.
     uint32_t length = 0;
-    if (!ReadWord(file, 4, length)) return detail::kReadError;
+    if (!ReadWord(file, 4, length)) return cut();
 
     uint32_t format = 0;
-    if (!ReadWord(file, 2, format)) return detail::kReadError;
-    if (format == 2) {
-        m_MidiHead.nFormat = 2;
+    if (!ReadWord(file, 2, format)) return cut();
+    if (format > 1) {
+        if (format == 2) m_MidiHead.nFormat = 2;
+        report.claimed = format;
+        detail::ReportStop(report, LoadStop::kFormatUnsupported, -1, 8,
+                           "format " + std::to_string(format) + "; only formats 0 and 1 are read");
         return detail::kFormatUnsupported;
     }
-    if (format > 1) return detail::kFormatUnsupported;
     m_MidiHead.nFormat = static_cast<int32_t>(format);
 
     uint32_t tracks = 0;
-    if (!ReadWord(file, 2, tracks)) return detail::kReadError;
+    if (!ReadWord(file, 2, tracks)) return cut();
     m_MidiHead.nTracks = static_cast<int32_t>(tracks);
-    if (format == 0 && tracks > 1) return detail::kReadError;
+    if (format == 0 && tracks > 1) {
+        report.claimed = tracks;
+        detail::ReportStop(
+            report, LoadStop::kFormat0Tracks, -1, 10,
+            "format 0 holds one track, but the header declares " + detail::Thousands(tracks));
+        return detail::kReadError;
+    }
 
     uint32_t division = 0;
-    if (!ReadWord(file, 2, division)) return detail::kReadError;
+    if (!ReadWord(file, 2, division)) return cut();
     m_MidiHead.nDivision = static_cast<int32_t>(division);
     m_MidiTempo.SetTicksPerQuarterNote(division);
-    if (division & detail::kSmpteDivision) return detail::kTimeUnsupported;
+    if (division & detail::kSmpteDivision) {
+        detail::ReportStop(report, LoadStop::kTimeUnsupported, -1, 12,
+                           "the division counts SMPTE frames, not ticks per quarter note");
+        return detail::kTimeUnsupported;
+    }
     return detail::kReadOk;
 }
 
 int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgress) {
+    LoadReport& report = m_LoadReport;
     const int n = m_MidiHead.nTracks;
     if (pProgress) pProgress->SetRange(0, n);
     std::unique_ptr<uint8_t[]> chunk;  // the chunk bytes, when the file size is known
@@ -87,8 +123,13 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
     std::vector<uint8_t> buffer;  // the same, when it is not
 
     for (int i = 0; i < n; ++i) {
+        const int64_t chunkStart = static_cast<int64_t>(file.Position());
+        auto stop = [&](LoadStop why, int64_t offset, const std::string& what) {
+            detail::ReportStop(report, why, i, offset, what);
+            return why == LoadStop::kNotATrack ? detail::kTrackError : detail::kReadError;
+        };
         std::unique_ptr<CMidiTrack> track(CreateTrack());
-        if (!track) return detail::kReadError;  // no memory for a track: the load ends
+        if (!track) return stop(LoadStop::kNoMemory, chunkStart, "no memory for a track");
         if (m_bValidatePercussion) track->SetISValidatePercuss();
         if (i == 0) {
             _TEMPO tempo{0, 0, detail::kDefaultBpm, detail::kDefaultUsPerQuarter};
@@ -97,47 +138,97 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         track->SetTempoObject(&m_MidiTempo);
 
         char id[4];
-        if (file.Read(id, 4) < 4) return detail::kReadError;
-        if (std::memcmp(id, detail::kTrackId, 4) != 0) return detail::kTrackError;
+        const size_t idBytes = file.Read(id, 4);
+        if (idBytes < 4) {
+            report.claimed = static_cast<uint64_t>(n);
+            report.available = static_cast<uint64_t>(i);
+            return stop(LoadStop::kChunkCut, chunkStart,
+                        idBytes == 0 ? "the header declares " + detail::Thousands(n) +
+                                           " tracks but the file ends after " + detail::Thousands(i)
+                                     : std::string("the file ends inside a chunk's id"));
+        }
+        if (std::memcmp(id, detail::kTrackId, 4) != 0)
+            return stop(LoadStop::kNotATrack, chunkStart,
+                        "a chunk \"" + detail::Printable(id, 4) +
+                            "\" stands where a track chunk (\"MTrk\") belongs");
         track->SetTrackNum(i);
 
         uint32_t length = 0;
-        if (!ReadWord(file, 4, length)) return detail::kReadError;
+        if (!ReadWord(file, 4, length))
+            return stop(LoadStop::kChunkCut, chunkStart + 4,
+                        "the file ends inside a chunk's length");
 
         // A chunk that claims more bytes than the file still holds, or more than a track
         // can take (its length is a signed 32-bit count, the prefix included), is refused
         // before anything of that size is allocated.
         const uint64_t prefix = i == 0 ? sizeof detail::kTempoPrefix : 0;
         const uint64_t total = uint64_t{length} + prefix;
-        if (total > static_cast<uint64_t>(INT32_MAX)) return detail::kReadError;
         uint64_t remaining = 0;
         const bool sizeKnown = file.Remaining(remaining);
-        if (sizeKnown && length > remaining) return detail::kReadError;
+        report.claimed = length;
+        report.available =
+            sizeKnown ? std::min<uint64_t>(remaining, INT32_MAX - prefix) : INT32_MAX - prefix;
+        if (total > static_cast<uint64_t>(INT32_MAX))
+            return stop(LoadStop::kChunkTooLong, chunkStart + 4,
+                        "the chunk claims " + detail::Thousands(length) +
+                            " bytes, more than a track can hold (" +
+                            detail::Thousands(INT32_MAX - prefix) + ")");
+        if (sizeKnown && length > remaining)
+            return stop(LoadStop::kChunkTooLong, chunkStart + 4,
+                        "the chunk claims " + detail::Thousands(length) + " bytes but " +
+                            detail::Thousands(remaining) + " remain");
+        const int64_t dataStart = chunkStart + 8;
 
         const uint8_t* data = nullptr;
         if (sizeKnown) {
             // The bytes are known to be there: read them straight into a buffer that is
-            // not filled first (a short read fails the load), reused from chunk to chunk.
+            // not filled first (a short read fails the load), reused from chunk to chunk,
+            // a megabyte at a time so that progress can follow.
             if (total > chunkCapacity) {
                 chunk.reset(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
                 chunkCapacity = chunk ? total : 0;
-                if (!chunk) return detail::kReadError;
+                if (!chunk) return stop(LoadStop::kNoMemory, dataStart, "no memory for the chunk");
             }
             if (i == 0) std::memcpy(chunk.get(), detail::kTempoPrefix, prefix);
-            if (file.Read(chunk.get() + prefix, length) < length) return detail::kReadError;
+            for (uint64_t done = 0; done < length;) {
+                const uint64_t step = std::min<uint64_t>(length - done, detail::kProgressStep);
+                if (file.Read(chunk.get() + prefix + done, step) < step) {
+                    report.available = done;
+                    return stop(LoadStop::kChunkCut, dataStart + static_cast<int64_t>(done),
+                                "the file ends inside the chunk");
+                }
+                done += step;
+                if (pProgress) pProgress->SetBytes(file.Position(), file.Size());
+            }
             data = chunk.get();
         } else {
             // Without a known file size the buffer grows only as the bytes really arrive.
             buffer.clear();
             if (i == 0)
                 buffer.assign(std::begin(detail::kTempoPrefix), std::end(detail::kTempoPrefix));
-            if (!file.ReadAppend(buffer, length)) return detail::kReadError;
+            if (!file.ReadAppend(buffer, length)) {
+                report.available = buffer.size() - prefix;
+                return stop(LoadStop::kChunkCut, dataStart + static_cast<int64_t>(report.available),
+                            "the chunk claims " + detail::Thousands(length) +
+                                " bytes but the file ends after " +
+                                detail::Thousands(report.available));
+            }
             data = buffer.data();
+            if (pProgress) pProgress->SetBytes(file.Position(), 0);
         }
 
-        if (total == 0 || track->SetMidiTrackRawData(data, static_cast<int32_t>(total)) == 0) {
+        if (total == 0)
+            return stop(LoadStop::kEmptyTrack, chunkStart + 4, "the track chunk holds no byte");
+        if (track->SetMidiTrackRawData(data, static_cast<int32_t>(total)) == 0) {
+            detail::ReportEventCut(report, i, data, total, prefix, dataStart,
+                                   track->GetDecodeStop());
             return detail::kReadError;
         }
+        if (track->GetReadCount() < static_cast<int64_t>(total))
+            detail::ReportBytesAfterEnd(
+                report, i, dataStart + track->GetReadCount() - static_cast<int64_t>(prefix),
+                total - static_cast<uint64_t>(track->GetReadCount()));
+        report.claimed = report.available = 0;
         if (i == 0) m_LoaderTempos.emplace_back(track.get(), track->GetEventHeadPosition());
         m_NoteUsage |= track->GetNoteUsageTable();
         if (pProgress) pProgress->SetPos(i);

@@ -310,6 +310,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     track_detail::EventStore& store = *m_pStore;
     store.dataEnd = pData + budget;
     store.InvalidateIndex();
+    store.decodeStop = -1;
     m_dwRunningType = 0;
     dwCount = 0;
     m_lReadCount = 0;
@@ -322,6 +323,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     s.port = m_byPort;
     const uint32_t first = ReadVlq(s.p, s.end);
     if (first == kVlqFailure) {
+        store.decodeStop = 0;
         m_lReadCount = s.p - pData;
         store.dataEnd = nullptr;
         return 0;
@@ -341,9 +343,11 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
 
     int result = 1;
     for (;;) {
+        const uint8_t* start = s.p;
         const int rc = track_detail::Decoder::Event(*this, s);
         if (rc == -1) {
             if (OwnsPayload(s.type)) DeletePayload(s.payload);
+            store.decodeStop = start - pData;
             result = 0;
             break;
         }
@@ -355,6 +359,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
             std::tie(cursor, roomEnd) = store.Room(wanted);
             if (cursor == nullptr) {  // no memory: the event is not kept
                 if (OwnsPayload(s.type)) DeletePayload(s.payload);
+                store.decodeStop = start - pData;
                 result = 0;
                 break;
             }

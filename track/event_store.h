@@ -57,6 +57,8 @@ class EventStore {
 
     // End of the bytes being decoded, for the track's ReadVarLen; null outside decoding.
     const uint8_t* dataEnd = nullptr;
+    // Offset in the data of the event the last decoding pass could not decode, or -1.
+    int64_t decodeStop = -1;
 
   private:
     bool Grow(size_t wanted);

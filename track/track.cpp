@@ -125,6 +125,12 @@ int CMidiTrack::GetISValidatePercuss() const {
 int CMidiTrack::GetPercussValid() const {
     return m_bPercussValid;
 }
+int64_t CMidiTrack::GetReadCount() const {
+    return m_lReadCount;
+}
+int64_t CMidiTrack::GetDecodeStop() const {
+    return m_pStore->decodeStop;
+}
 int CMidiTrack::GetLastResult() const {
     return m_nLastResult;
 }

@@ -64,8 +64,10 @@ struct MIDIEvent {
     uint8_t byPort;     // MIDI port in force (last port meta 0x21), 0 before any
     uint8_t byChannel;  // 0..15 for channel messages, 255 otherwise
     uint32_t dwType;    // EVT_* code; 0 for a data byte without running status
+    // (__extension__: anonymous structs in a union are a GNU extension every compiler of
+    // the platform takes; it keeps -Wpedantic quiet.)
     union {
-        struct {
+        __extension__ struct {
             uint8_t byData1;  // note / controller / program / pressure
             uint8_t byData2;  // velocity / value / pressure
             uint8_t byData3;  // unused

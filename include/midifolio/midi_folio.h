@@ -10,6 +10,7 @@
 
 #include "midifolio/analysis_types.h"
 #include "midifolio/export.h"
+#include "midifolio/load_report.h"
 #include "midifolio/midi_event.h"
 #include "midifolio/midi_tempo.h"
 #include "midifolio/midi_track.h"
@@ -69,6 +70,10 @@ class MIDIFOLIO_API CMidiFolio {
     // "Error Track!!". What was read before a failure stays in the song. Progress: range
     // 0..n (n declared tracks), then the position i after track i.
     int LoadMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
+    // What the last load met: where and why a refused file stopped being read (with the
+    // cause in plain words), and the readings of the song's tracks in which other tools see
+    // something else. LoadMidiFile's result and message are not changed by it.
+    LoadReport GetLoadReport() const;
     // 1 when pos in pTrack is the tempo event a load put in front of the first track it read
     // (a 120 bpm Set Tempo at tick 0 that is not in the file), 0 otherwise.
     int IsLoaderTempo(const CMidiTrack* pTrack, POSITION pos) const;
@@ -188,6 +193,7 @@ class MIDIFOLIO_API CMidiFolio {
     int32_t m_nStoreError;
     // The tempo event each load put in front of its first track: that track and the node.
     std::vector<std::pair<const CMidiTrack*, POSITION>> m_LoaderTempos;
+    LoadReport m_LoadReport;
 };
 
 MIDIFOLIO_END_NAMESPACE

@@ -74,6 +74,13 @@ class MIDIFOLIO_API CMidiTrack {
     // track held before are released first. Data that ends right after a complete event
     // lacks only the delta after it, which counts as 0. The bytes stay the caller's.
     int SetMidiTrackRawData(const uint8_t* pData, int32_t lLength);
+    // Bytes the last decoding pass consumed: the whole data, or up to and with the
+    // end-of-track event (bytes after it are not read), or up to where it stopped.
+    int64_t GetReadCount() const;
+    // Where the last decoding pass stopped on an event it could not decode: the offset in
+    // the data of the event's first byte (0 when the first delta time was cut); -1 when it
+    // did not stop on one.
+    int64_t GetDecodeStop() const;
 
     // --- encoding (events -> track chunk data bytes) ---
     // lLength carries the capacity of pBuffer in and the bytes written out. Never writes

@@ -3,6 +3,7 @@
 
 #include "midifolio/analysis_types.h"
 #include "midifolio/export.h"
+#include "midifolio/load_report.h"
 #include "midifolio/midi_event.h"
 #include "midifolio/midi_folio.h"
 #include "midifolio/midi_tempo.h"

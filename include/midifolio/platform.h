@@ -1,6 +1,7 @@
 // Host-facing hooks: where user messages go and who hears about progress.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -23,6 +24,13 @@ class MIDIFOLIO_API ProgressObserver {
     virtual ~ProgressObserver() = default;
     virtual void SetRange(int lower, int upper) = 0;
     virtual void SetPos(int pos) = 0;
+    // Bytes of the file read so far, of its total (0 when the size is not known), called as
+    // a load reads: at least once per megabyte and once per chunk. Does nothing unless
+    // overridden; a bar that moves by bytes moves smoothly through a file of one long track.
+    virtual void SetBytes(uint64_t done, uint64_t total) {
+        (void)done;
+        (void)total;
+    }
 };
 
 // Library version, "MAJOR.MINOR.PATCH".

@@ -20,15 +20,17 @@ enum TIME_FORMAT : int32_t {
 // A point in time tagged with its format. The union members overlap.
 struct _MIDI_TIME {
     TIME_FORMAT format;
+    // (__extension__: anonymous structs in a union are a GNU extension every compiler of
+    // the platform takes; it keeps -Wpedantic quiet.)
     union {
         double dMsecs;   // milliseconds from the start
         int32_t lTicks;  // ticks from the start
-        struct {
+        __extension__ struct {
             int32_t lMeasure;  // measure, from 0
             int16_t nBeat;     // quarter note within the measure, from 0
             int16_t nTick;     // tick within that quarter note
         };
-        struct {
+        __extension__ struct {
             int32_t lFrame;   // 25 ms frames within the second (0..39)
             int32_t lSecond;  // 0..59
             int32_t lMinute;  // 0..59

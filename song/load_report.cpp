@@ -1,0 +1,224 @@
+// The load report: what stopped a load, in plain words, and the readings of an accepted file
+// in which other tools see something else.
+#include <cstdio>
+#include <vector>
+
+#include "midifolio/midi_folio.h"
+#include "song/load_report_internal.h"
+#include "track/smf_bytes.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace detail {
+
+std::string Thousands(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
+    return digits;
+}
+
+std::string Printable(const char* bytes, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string Where(int32_t track, int64_t offset) {
+    std::string at = offset >= 0 ? "at byte " + Thousands(static_cast<uint64_t>(offset)) : "";
+    if (track < 0) return at.empty() ? "" : at + ": ";
+    return "track " + std::to_string(track + 1) + (at.empty() ? "" : " " + at) + ": ";
+}
+
+// What the channel message of a status byte is called, and the bytes it takes.
+const char* ChannelKind(uint32_t status, uint64_t& size) {
+    static const char* const kNames[7] = {"note-off",       "note-on",        "key pressure",
+                                          "control change", "program change", "channel pressure",
+                                          "pitch bend"};
+    size = smf::OneDataByte(smf::ChannelType(status)) ? 2 : 3;
+    return kNames[(status >> 4) - 8];
+}
+
+}  // namespace
+
+void ReportStop(LoadReport& report, LoadStop why, int32_t track, int64_t offset,
+                const std::string& what) {
+    report.stop = why;
+    report.track = track;
+    report.offset = offset;
+    report.cause = Where(track, offset) + what;
+}
+
+void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint64_t total,
+                    uint64_t prefix, int64_t dataStart, int64_t stop) {
+    auto fileOffset = [&](uint64_t at) { return dataStart + static_cast<int64_t>(at - prefix); };
+    const uint8_t* end = data + total;
+    // The delta time at q, which could not be read.
+    auto deltaCut = [&](uint64_t at, const char* which) {
+        const uint8_t* q = data + at;
+        while (q < end && (*q & 0x80)) ++q;
+        report.claimed = total - at + 1;
+        report.available = total - at;
+        ReportStop(report, LoadStop::kEventCut, track, fileOffset(at),
+                   std::string(which) + (q == end ? " runs past the end of the chunk"
+                                                  : " is too long to read (five bytes or more)"));
+    };
+    if (stop < static_cast<int64_t>(prefix))  // the loader's event: the file's first delta
+        return deltaCut(prefix, "the chunk's first delta time");
+    const uint64_t at = static_cast<uint64_t>(stop);
+    const uint8_t* p = data + at;
+    const uint64_t left = total - at;
+    auto cut = [&](uint64_t claimed, const std::string& what) {
+        report.claimed = claimed;
+        report.available = left;
+        ReportStop(report, LoadStop::kEventCut, track, fileOffset(at), what);
+    };
+    if (at == 0) return deltaCut(0, "the chunk's first delta time");
+    const uint32_t status = *p;
+    uint64_t size = 1;  // the bytes the event takes
+    auto needs = [&](const std::string& what) {
+        return cut(
+            size, what + " needs " + Thousands(size) + " bytes but " + Thousands(left) + " remain");
+    };
+    if (status == 0xFF || status == 0xF0) {
+        std::string kind = "a sysex message";
+        const uint8_t* q = p + 1;
+        if (status == 0xFF) {
+            if (left < 2) return cut(3, "a meta event is cut before its type");
+            char hex[40];
+            std::snprintf(hex, sizeof hex, "a meta event (type 0x%02X)", p[1]);
+            kind = hex;
+            size = 3 + smf::FixedMetaSize(p[1]);
+            if (size > 3) {
+                if (left < size) return needs(kind);
+                return deltaCut(at + size, "the delta time after an event");
+            }
+            q = p + 2;
+        }
+        const uint32_t length = smf::ReadVlq(q, end);
+        if (length == smf::kVlqFailure)
+            return cut(left + 1, "the length of " + kind + " runs past the end of the chunk");
+        size = static_cast<uint64_t>(q - p) + length;
+        if (left < size)
+            return cut(size, kind + " claims " + Thousands(length) + " bytes but " +
+                                 Thousands(static_cast<uint64_t>(end - q)) + " remain");
+    } else if (status >= 0xF0) {
+        // System common (F7 among them, one byte here) and real-time messages.
+        size = status == 0xF2 ? 3 : status == 0xF1 || status == 0xF3 ? 2 : 1;
+        if (left < size) return needs("a system-common message");
+    } else if (status >= 0x80) {
+        const char* kind = ChannelKind(status, size);
+        if (left < size) return needs(std::string("a ") + kind);
+    } else {
+        // A channel message in running status: one or two data bytes.
+        size = left < 2 ? left : 2;
+        if (left < 2) {
+            report.claimed = 2;
+            report.available = left;
+            return ReportStop(report, LoadStop::kEventCut, track, fileOffset(at),
+                              "a channel message in running status is cut");
+        }
+    }
+    // The event itself fits: the delta time after it does not.
+    deltaCut(at + size, "the delta time after an event");
+}
+
+void ReportBytesAfterEnd(LoadReport& report, int32_t track, int64_t offset, uint64_t count) {
+    report.warnings.push_back({LoadWarning::kBytesAfterEnd, track, offset, count,
+                               Where(track, -1) + Thousands(count) +
+                                   (count == 1 ? " byte" : " bytes") +
+                                   " after the end-of-track event (from byte " +
+                                   Thousands(static_cast<uint64_t>(offset)) + ") " +
+                                   (count == 1 ? "is" : "are") + " not read"});
+}
+
+void ReportExtraChunks(LoadReport& report, FileReader& file, int32_t declared) {
+    uint64_t tracks = 0;
+    int64_t first = -1;
+    for (;;) {
+        const int64_t start = static_cast<int64_t>(file.Position());
+        uint8_t head[8];
+        if (file.Read(head, 8) < 8) break;
+        if (head[0] == 'M' && head[1] == 'T' && head[2] == 'r' && head[3] == 'k') {
+            if (first < 0) first = start;
+            ++tracks;
+        }
+        if (!file.Skip(smf::ReadBigEndian(head + 4, 4))) break;
+    }
+    if (tracks == 0) return;
+    report.warnings.push_back(
+        {LoadWarning::kMoreTracks, -1, first, tracks,
+         "the header declares " + Thousands(static_cast<uint64_t>(declared)) +
+             (declared == 1 ? " track" : " tracks") + " but " + Thousands(tracks) +
+             (tracks == 1 ? " more track chunk follows" : " more track chunks follow") +
+             " (from byte " + Thousands(static_cast<uint64_t>(first)) + "), not read"});
+}
+
+}  // namespace detail
+
+LoadReport CMidiFolio::GetLoadReport() const {
+    LoadReport report = m_LoadReport;
+    for (long t = 0; t < GetTrackNum(); ++t) {
+        uint64_t escaped = 0, above = 0, bare = 0;
+        const CMidiTrack* track = GetTrack(static_cast<int>(t));
+        for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr;) {
+            const MIDIEventPtr* ev = track->GetNextPtr(pos);
+            if (ev == nullptr) break;
+            switch (ev->dwType) {
+                case 0:
+                    ++bare;
+                    break;
+                case EVT_SYSCOMMON:
+                    escaped += ev->dwSubType == 0xF7;
+                    break;
+                case EVT_PITCHBEND:
+                    above += ev->wBend > 0x3FFF;
+                    break;
+                case EVT_PROGRAM:
+                case EVT_CHANPRESSURE:
+                    above += ev->byData1 > 127;
+                    break;
+                case EVT_NOTEON:
+                case EVT_NOTEOFF:
+                case EVT_KEYPRESSURE:
+                case EVT_CONTROL:
+                    above += ev->byData1 > 127 || ev->byData2 > 127;
+                    break;
+                default:
+                    break;
+            }
+        }
+        const int32_t index = static_cast<int32_t>(t);
+        const std::string where = "track " + std::to_string(t + 1) + ": ";
+        if (escaped != 0)
+            report.warnings.push_back(
+                {LoadWarning::kEscapedSysex, index, -1, escaped,
+                 where + detail::Thousands(escaped) +
+                     (escaped == 1 ? " F7 packet is" : " F7 packets are") +
+                     " read as one-byte events (other tools read each as a sysex message)"});
+        if (above != 0)
+            report.warnings.push_back(
+                {LoadWarning::kDataByteAbove127, index, -1, above,
+                 where + detail::Thousands(above) +
+                     (above == 1 ? " channel message has" : " channel messages have") +
+                     " a data byte above 127 (other tools refuse it or read it otherwise)"});
+        if (bare != 0)
+            report.warnings.push_back(
+                {LoadWarning::kDataWithoutStatus, index, -1, bare,
+                 where + detail::Thousands(bare) +
+                     (bare == 1 ? " data byte stands" : " data bytes stand") +
+                     " where no running status is in force (read as records of type 0)"});
+    }
+    return report;
+}
+
+MIDIFOLIO_END_NAMESPACE
