@@ -231,3 +231,19 @@ TEST(Encoder, EncodingCanOutgrowTheDecodedLength) {
     EXPECT_EQ(Encode(track), B({0x00, 0x90, 60, 1, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x90, 61, 1, 0x00,
                                 0xFF, 0x2F, 0x00}));
 }
+
+TEST(Encoder, BendsOfEveryValueRunAndStoreByteForByte) {
+    // Every 14-bit bend value in running status: whatever the low byte of the value, the
+    // bytes written are 7-bit data bytes, so running status goes on and the track encodes to
+    // exactly the bytes it was decoded from.
+    Bytes data = B({0x00, 0xE3});
+    for (int v = 0; v < 16384; ++v) {
+        if (v != 0) data.push_back(0x01);  // the delta before the bend
+        data.push_back(static_cast<uint8_t>(v & 0x7F));
+        data.push_back(static_cast<uint8_t>(v >> 7));
+    }
+    data.insert(data.end(), {0x00, 0xFF, 0x2F, 0x00});
+    CMidiTrack track;
+    ASSERT_EQ(track.SetMidiTrackRawData(data.data(), static_cast<int32_t>(data.size())), 1);
+    EXPECT_EQ(Encode(track), data);
+}

@@ -85,7 +85,7 @@ inline bool IsEndOfTrack(const MIDIEventPtr* e) {
 //   - the channel is taken modulo 16 (a channel byte of 16 or more would otherwise turn the
 //     status into another kind);
 //   - running status is used only between adjacent channel messages of the same type code
-//     and channel, and never when the first data byte has its top bit set (it would read as
+//     and channel, and never when the first data byte written has its top bit set (it would read as
 //     a status byte);
 //   - a negative time of the first event is written as 0;
 //   - an end-of-track event that is not the last event written is left out, and its delta is
@@ -133,15 +133,16 @@ bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
             uint8_t* q = start;
             *q = static_cast<uint8_t>(pending);
             q += hasPending;
-            *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));  // kept unless running
-            q += !running || e->byData1 >= 0x80;
-            if (type == EVT_PITCHBEND) {
-                q[0] = e->wBend & 0x7F;
-                q[1] = (e->wBend >> 7) & 0x7F;
-            } else {
-                q[0] = e->byData1;
-                q[1] = e->byData2;
-            }
+            // The data bytes as written: a bend keeps 7 bits in each.
+            const uint8_t first = type == EVT_PITCHBEND ? e->wBend & 0x7F : e->byData1;
+            const uint8_t second =
+                type == EVT_PITCHBEND ? (e->wBend >> 7) & 0x7F : e->byData2;
+            // The status byte is left out in running status, unless the first byte written
+            // after it would read as a status byte.
+            *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));
+            q += !running || first >= 0x80;
+            q[0] = first;
+            q[1] = second;
             q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
             if (start == local)
                 out.Bytes(local, static_cast<uint32_t>(q - local));

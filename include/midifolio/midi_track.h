@@ -87,7 +87,8 @@ class MIDIFOLIO_API CMidiTrack {
     // past the capacity: when the encoding does not fit, returns 0, writes nothing and sets
     // lLength to the size that is needed (see GetEncodedSize). pBuffer is not moved.
     // Running status is used between adjacent channel messages of the same type code and
-    // channel (never before a first data byte above 127); byChannel is written modulo 16;
+    // channel (never before a written first data byte above 127: a bend writes 7 bits per
+    // byte, so bends always run); byChannel is written modulo 16;
     // a negative lTime of the first event is written as a first delta of 0. An end-of-track
     // event that is not the last event is left out (a reader would stop there) and its
     // dwDelta is added to the delta before the next event, so every event keeps its time;
