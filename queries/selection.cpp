@@ -14,6 +14,7 @@
 #include "midifolio/midi_folio.h"
 #include "queries/event_merge.h"
 #include "queries/time_convert.h"
+#include "tempo/tempo_cursor.h"
 #include "track/note_pairing.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -75,6 +76,8 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
         notes.clear();
         slots.clear();
         RunBuilder<decltype(selected)> run(i, selected);
+        // The ends come in list order, and so nearly do the starts they close.
+        tempo_detail::TickCursor ends(m_MidiTempo), starts(m_MidiTempo);
         pairing.Run(
             pTrack->GetEventHeadPosition(), track_detail::PairingMarks::kRewrite,
             [&](MIDIEventPtr* p) { run.Add(p); },
@@ -86,7 +89,7 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
                 const int32_t slot = slots[ordinal];
                 if (slot < 0) return;
                 const int64_t lLength =
-                    int64_t{conv.TicksToMsecs(end->lTime)} - conv.TicksToMsecs(on->lTime);
+                    int64_t{ends.TicksToMsecs(end->lTime)} - starts.TicksToMsecs(on->lTime);
                 notes[static_cast<size_t>(slot)] = {
                     static_cast<uint32_t>(static_cast<uint64_t>(lLength)), true};
             });

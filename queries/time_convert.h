@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "midifolio/export.h"
 #include "midifolio/midi_tempo.h"
 #include "midifolio/time_format.h"
 #include "platform/numeric.h"
+#include "tempo/tempo_cursor.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
@@ -38,6 +40,9 @@ class TimeConverter {
     void TicksToMeasure(_MIDI_TIME& t) const;
 
     const CMidiTempo* m_pTempo;
+    // Ticks converted one after another walk the tempo map along with them (a converter
+    // belongs to one query on one thread).
+    mutable std::optional<tempo_detail::TickCursor> m_cursor;
     int32_t m_nQuarter;  // ticks per quarter note (<= 0: unknown)
     int32_t m_lMeasure;  // measure length in ticks (0: unknown)
 };

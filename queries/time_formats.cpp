@@ -47,13 +47,15 @@ uint32_t MeasureTicks(int32_t nBarNum, int32_t nNoteNum, int32_t nTicksPerQuarte
 
 TimeConverter::TimeConverter(const CMidiTempo* pTempo, uint32_t dwMeasureTicks)
     : m_pTempo(pTempo),
+      m_cursor(pTempo ? std::optional<tempo_detail::TickCursor>(std::in_place, *pTempo)
+                      : std::nullopt),
       m_nQuarter(pTempo ? pTempo->GetTicksPerQuarterNote() : -1),
       m_lMeasure(dwMeasureTicks <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
                      ? static_cast<int32_t>(dwMeasureTicks)
                      : 0) {}
 
 int32_t TimeConverter::TicksToMsecs(int32_t lTicks) const {
-    return m_pTempo ? m_pTempo->TicksToMsecs(lTicks) : -1;
+    return m_cursor ? m_cursor->TicksToMsecs(lTicks) : -1;
 }
 
 void TimeConverter::ClockToMsecs(_MIDI_TIME& t) const {

@@ -199,3 +199,42 @@ TEST(TempoConversion, SearchMatchesTheLinearRuleOnRandomTables) {
     std::vector<int32_t> probes = {-1, 0, 1, 7, 5000, 10922, 10923, 10924, 10925, 10940, 20000};
     check(big, probes);
 }
+
+TEST(TempoConversion, WholeTracksConvertAsEveryTickAloneWouldInAnyOrder) {
+    // Convert2MSecond walks the tempo map along with the track's times: ascending runs,
+    // steps back, repeated ticks, ticks on the entries and negative ones answer what
+    // TicksToMsecs answers for each.
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        CMidiTempo map;
+        map.SetTicksPerQuarterNote(96 + round);
+        for (int k = 0; k < 1 + round; ++k) {
+            _TEMPO t = T(static_cast<int32_t>(random() % 5000),
+                         100000 + static_cast<int32_t>(random() % 900000));
+            map.SetTempo(t);
+        }
+        map.ReCalculateTempolst();
+        CMidiTrack track;
+        track.SetTempoObject(&map);
+        std::vector<int32_t> ticks;
+        for (int k = 0; k < 300; ++k) {
+            int32_t tick = static_cast<int32_t>(random() % 6000);
+            if (k % 50 == 49) tick = -tick;
+            if (k % 7 == 0 && !ticks.empty()) tick = ticks.back();
+            if (k % 11 == 0) tick = map.GetTempos()[random() % map.GetTempos().size()].lTicks;
+            ticks.push_back(k < 150 ? tick : (k == 150 ? 0 : ticks.back() + tick % 40));
+        }
+        for (int32_t tick : ticks) {
+            MIDIEvent ev{};
+            ev.lTime = tick;
+            ev.dwType = EVT_NOTEON;
+            track.InsertEventAfter(nullptr, ev);
+        }
+        ASSERT_EQ(track.Convert2MSecond(), 1);
+        size_t k = 0;
+        for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr; ++k)
+            ASSERT_EQ(track.GetNextEvent(pos).lTime,
+                      static_cast<int32_t>(map.TicksToMsecs(ticks[k]) + 0.5))  // as it rounds
+                << round << " " << k;
+    }
+}

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "midifolio/midi_track.h"
+#include "tempo/tempo_cursor.h"
 #include "track/event_store.h"
 #include "track/note_pairing.h"
 
@@ -71,8 +72,9 @@ void CMidiTrack::ClearPairingMarks() {
 // result is 0.
 int CMidiTrack::Convert2MSecond() {
     if (m_pTempo == nullptr) return 0;
+    tempo_detail::TickCursor cursor(*m_pTempo);
     for (MIDIEventPtr* e = m_pHead; e != nullptr; e = e->pNext) {
-        const int32_t ms = m_pTempo->TicksToMsecs(e->lTime);
+        const int32_t ms = cursor.TicksToMsecs(e->lTime);
         e->lTime = static_cast<int32_t>(static_cast<double>(ms) + 0.5);
     }
     return 1;

@@ -10,6 +10,10 @@
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
+namespace tempo_detail {
+class TickCursor;
+}
+
 // One tempo change.
 struct _TEMPO {
     int32_t lTicks;         // position in ticks
@@ -79,6 +83,8 @@ class MIDIFOLIO_API CMidiTempo {
     void SetMessageSink(MessageSink sink);
 
   private:
+    friend class tempo_detail::TickCursor;  // ordered conversions (tempo/tempo_cursor.h)
+
     int32_t m_nTicksPerQuarterNote;
     _BAR m_bar;
     _KEY m_key;

@@ -1,0 +1,65 @@
+// Tick-to-millisecond conversion of many ticks one after another: the answers of
+// CMidiTempo::TicksToMsecs, found by walking the position table along with the ticks while
+// they ascend instead of searching it for each. Private to the library.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "midifolio/export.h"
+#include "midifolio/midi_tempo.h"
+#include "tempo/tempo_internal.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace tempo_detail {
+
+class TickCursor {
+  public:
+    // The map must outlive the cursor and stay unchanged while it is used.
+    explicit TickCursor(const CMidiTempo& tempo)
+        : m_tempo(tempo),
+          m_n(tempo.m_nTickPosCount - 1),
+          m_walk(tempo.m_bTickTableSorted && m_n >= 0 && tempo.m_nTicksPerQuarterNote > 0 &&
+                 Mul32(tempo.m_nTicksPerQuarterNote, 1000) != 0),
+          m_divisor(static_cast<double>(Mul32(tempo.m_nTicksPerQuarterNote, 1000))) {}
+
+    // What tempo.TicksToMsecs(lTicks) answers.
+    int32_t TicksToMsecs(int32_t lTicks) {
+        if (!m_walk) return m_tempo.TicksToMsecs(lTicks);
+        const uint32_t t = static_cast<uint32_t>(lTicks);
+        const std::vector<int32_t>& table = m_tempo.m_lTickPos;
+        // m_j: the first index from 1 on whose entry is not below t (table order is unsigned).
+        if (t < m_last) {
+            m_j = static_cast<int32_t>(
+                std::lower_bound(table.begin() + 1, table.begin() + m_n + 1, t,
+                                 [](int32_t entry, uint32_t value) {
+                                     return static_cast<uint32_t>(entry) < value;
+                                 }) -
+                table.begin());
+        } else {
+            while (m_j <= m_n && static_cast<uint32_t>(table[static_cast<size_t>(m_j)]) < t) ++m_j;
+        }
+        m_last = t;
+        auto at = [&](int32_t i) { return static_cast<uint32_t>(table[static_cast<size_t>(i)]); };
+        const int32_t i = m_j <= m_n && (at(m_j) == t || m_j >= 2 || at(0) < t)
+                              ? m_j - 1
+                              : (t <= at(0) ? 0 : m_n);
+        if (static_cast<size_t>(i) >= m_tempo.m_tempoList.size()) return -1;
+        const _TEMPO& e = m_tempo.m_tempoList[static_cast<size_t>(i)];
+        const int32_t diff = Sub32(lTicks, e.lTicks);
+        return detail::TruncSaturating(e.lMsecs + static_cast<double>(diff) *
+                                                      static_cast<double>(e.lUsPerQuarter) /
+                                                      m_divisor);
+    }
+
+  private:
+    const CMidiTempo& m_tempo;
+    const int32_t m_n;  // the last table index
+    const bool m_walk;  // false: every conversion goes to the map itself
+    const double m_divisor;
+    int32_t m_j = 1;
+    uint32_t m_last = 0;
+};
+
+}  // namespace tempo_detail
+MIDIFOLIO_END_NAMESPACE
