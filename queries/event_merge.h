@@ -87,7 +87,7 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
         for (p = track_detail::Next(p); p && !select(*p);) p = track_detail::Next(p);
         return p;
     };
-    if (!bOrdered || runs.size() == 1) {
+    if (!bOrdered || runs.size() <= 1) {
         for (size_t r = 0; r < runs.size(); ++r) {
             size_t remaining = runs[r].nSelected;
             for (MIDIEventPtr* p = runs[r].pFirst; p; p = advance(p, remaining)) visit(r, p);
@@ -96,31 +96,39 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
     }
     std::vector<MIDIEventPtr*> next(runs.size());
     std::vector<size_t> remaining(runs.size());
-    std::vector<uint64_t> heap;  // min-heap of the runs' next events
+    // A binary min-heap of the runs' next keys. The run on top gives events while they come
+    // before both children's keys; then its new key replaces the top and sinks.
+    std::vector<uint64_t> heap;
     heap.reserve(runs.size());
     for (size_t r = 0; r < runs.size(); ++r) {
         next[r] = runs[r].pFirst;
         remaining[r] = runs[r].nSelected;
         heap.push_back(MergeKey(next[r]->lTime, r));
     }
-    const std::greater<uint64_t> later;
-    std::make_heap(heap.begin(), heap.end(), later);
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), later);
-        const size_t r = static_cast<uint32_t>(heap.back());
-        heap.pop_back();
-        // Stay on this run while its events come before every other run's next event.
+    std::make_heap(heap.begin(), heap.end(), std::greater<uint64_t>());
+    constexpr uint64_t kDone = ~uint64_t{0};
+    const size_t n = heap.size();
+    while (heap[0] != kDone) {
+        const size_t r = static_cast<uint32_t>(heap[0]);
+        const uint64_t bound = std::min(n > 1 ? heap[1] : kDone, n > 2 ? heap[2] : kDone);
+        uint64_t key;
         for (;;) {
             MIDIEventPtr* p = next[r];
             next[r] = advance(p, remaining[r]);
             visit(r, p);
-            if (!next[r]) break;
-            const uint64_t key = MergeKey(next[r]->lTime, r);
-            if (heap.empty() || key < heap.front()) continue;
-            heap.push_back(key);
-            std::push_heap(heap.begin(), heap.end(), later);
-            break;
+            key = next[r] ? MergeKey(next[r]->lTime, r) : kDone;
+            if (key >= bound) break;
         }
+        size_t i = 0;
+        for (;;) {
+            size_t child = 2 * i + 1;
+            if (child >= n) break;
+            if (child + 1 < n && heap[child + 1] < heap[child]) ++child;
+            if (heap[child] >= key) break;
+            heap[i] = heap[child];
+            i = child;
+        }
+        heap[i] = key;
     }
 }
 

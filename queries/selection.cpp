@@ -27,7 +27,7 @@ using detail::VisitSelected;
 namespace {
 
 MIDI_Event MakeRecord(int nTrack, const MIDIEvent& ev) {
-    MIDI_Event rec{};
+    MIDI_Event rec;  // every field is written below (the padding needs no value)
     rec.wTrack = static_cast<uint16_t>(nTrack);
     rec.time = MakeTicks(ev.lTime);
     rec.event = ev;
@@ -111,7 +111,14 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
             const NoteLength& length = lengths[r][nextNote[r]++];
             if (length.bPaired) rec.event.dwLength = length.dwLength;
         }
-        if (format != TF_TICK) conv.Convert(rec.time, format);
+        if (format == TF_MSEC) {
+            // Ticks straight to milliseconds (what Convert does for this pair), walking the
+            // tempo map along with the times.
+            rec.time.dMsecs = static_cast<double>(conv.TicksToMsecs(rec.time.lTicks));
+            rec.time.format = TF_MSEC;
+        } else if (format != TF_TICK) {
+            conv.Convert(rec.time, format);
+        }
     });
     if (!bOrdered) SortEventList(list);
 }
