@@ -135,11 +135,20 @@ OracleDump ReadOracle(const std::string& path) {
     return ParseOracle(f);
 }
 
-OracleDump MidoDump(const std::string& midiPath) {
-    std::string script = std::string(MIDIFOLIO_TEST_DATA) + "/../tools/dump_mido.py";
-    std::string out = Run("/usr/bin/python3 '" + script + "' '" + midiPath + "'");
-    std::istringstream in(out);
-    return ParseOracle(in);
+std::map<std::string, OracleDump> MidoDumps(const std::vector<std::string>& midiPaths) {
+    const std::string script = TmpPath("dump_many.py");
+    std::ofstream(script) << "import sys\nsys.path.insert(0, '" << DataPath("../tools")
+                          << "')\nimport dump_mido\nfor path in sys.argv[1:]:\n"
+                          << "    with open(path + '.mido.txt', 'w') as out:\n"
+                          << "        dump_mido.dump(path, out)\n";
+    std::string command = "/usr/bin/python3 '" + script + "'";
+    for (const std::string& p : midiPaths) command += " '" + p + "'";
+    int status = -1;
+    Run(command, &status);
+    std::map<std::string, OracleDump> dumps;
+    for (const std::string& p : midiPaths)
+        if (status == 0) dumps[p] = ReadOracle(p + ".mido.txt");
+    return dumps;
 }
 
 std::vector<std::string> CorpusFiles() {
