@@ -200,14 +200,6 @@ TEST(Decoder, FixedSizeMetaStoresItsSizeWhateverTheLengthByteSays) {
     EXPECT_EQ(Payload(ev[1]), B({1, 2, 3, 4, 5}));
 }
 
-TEST(Decoder, FieldsAnEventDoesNotSetKeepThePreviousValues) {
-    CMidiTrack track;
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 100, 0x00, 0xC0, 5, 0x00}), kEnd})), 1);
-    const auto ev = Events(track);
-    EXPECT_EQ(ev[1].byData1, 5);
-    EXPECT_EQ(ev[1].byData2, 100);
-}
-
 TEST(Decoder, TruncatedDataFailsAndKeepsTheEventsBeforeIt) {
     const Bytes good = B({0x00, 0x90, 60, 100, 0x10});
     const std::vector<Bytes> cuts = {
@@ -272,30 +264,19 @@ TEST(Decoder, OversizedLengthsAndLongVarLensFail) {
     }
 }
 
-TEST(Decoder, BytesAfterTheEndOfTrackAreNotRead) {
-    CMidiTrack track;  // a cut-off event after the end of track does not fail the track
-    EXPECT_EQ(Decode(track, Cat({B({0x00}), kEnd, B({0x00, 0x90, 60})})), 1);
-    EXPECT_EQ(track.GetCount(), 1);
-}
-
-TEST(Decoder, NullOrEmptyDataChangesNothing) {
+TEST(Decoder, DecodingReplacesTheEventsReadsToTheEndOfTrackAndRefusesNoData) {
     CMidiTrack track;
-    const Bytes data = B({0x00, 0xFF, 0x2F, 0x00});
+    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 100, 0x00, 0xC0, 5, 0x00}), kEnd})), 1);
+    EXPECT_EQ(Events(track)[1].byData2, 100);  // fields an event does not set keep their values
+    // A cut-off event after the end of track does not fail the track: it is not read.
+    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 1, 0x00}), kEnd, B({0x00, 0x90, 60})})), 1);
+    ASSERT_EQ(track.GetCount(), 2);
+    EXPECT_EQ(Events(track)[1].dwType, EVT_META);
+    EXPECT_EQ(track.GetTrkLen(), 11);
     EXPECT_EQ(track.SetMidiTrackRawData(nullptr, 4), 0);
-    EXPECT_EQ(track.SetMidiTrackRawData(data.data(), 0), 0);
-    EXPECT_EQ(track.SetMidiTrackRawData(data.data(), -4), 0);
-    EXPECT_EQ(track.GetTrkLen(), 0);
-    EXPECT_EQ(track.GetCount(), 0);
-}
-
-TEST(Decoder, DecodingAgainReplacesTheEvents) {
-    CMidiTrack track;
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00}), kEnd})), 1);
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 1, 0x00}), kEnd})), 1);
-    const auto ev = Events(track);
-    ASSERT_EQ(ev.size(), 2u);
-    EXPECT_EQ(ev[0].dwType, EVT_NOTEON);
-    EXPECT_EQ(track.GetTrkLen(), 8);
+    EXPECT_EQ(track.SetMidiTrackRawData(kEnd.data(), 0), 0);
+    EXPECT_EQ(track.SetMidiTrackRawData(kEnd.data(), -4), 0);
+    EXPECT_EQ(track.GetCount(), 2);
 }
 
 TEST(Decoder, PercussionNotesOutsideTheDrumRangeClearTheCheck) {
@@ -337,48 +318,6 @@ TEST(Decoder, DataBytesAbove127NeverIndexTheNoteUsageTable) {
               1);
     EXPECT_EQ(track.GetNoteUsage(0, 61), 1);
     EXPECT_EQ(track.GetNoteUsageTable().count(), 1u);
-}
-
-namespace {
-
-// Decodes more bytes onto the end of the list, as a derived track may.
-class AppendingTrack : public CMidiTrack {
-  public:
-    int Append(const Bytes& data, uint32_t& count) {
-        POSITION last = nullptr;
-        return RawData2EventList(data.data(), static_cast<uint32_t>(data.size()), last, count);
-    }
-};
-
-// n notes in running status, one tick apart, note numbers from `first` on.
-Bytes RunningNotes(int n, int first) {
-    Bytes out = B({0x00, 0x90, first, 100});
-    for (int i = 1; i < n; ++i) out = Cat({out, B({0x01, first + i % 32, 100})});
-    return out;
-}
-
-}  // namespace
-
-// Appending reuses the nodes of deleted events first, then the room left in the node
-// store, then more room; the list stays whole and in order through all three.
-TEST(Decoder, AppendingReusesFreedNodesThenGrowsTheNodeStore) {
-    AppendingTrack track;
-    ASSERT_EQ(Decode(track, RunningNotes(600, 0)), 1);
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(track.DeleteEvent(track.FindIndex(10)), 1);  // 10..14
-    uint32_t count = 0;
-    ASSERT_EQ(track.Append(RunningNotes(400, 64), count), 1);
-    EXPECT_EQ(count, 400u);
-    const auto ev = Events(track);
-    ASSERT_EQ(ev.size(), 995u);
-    for (size_t i = 0; i < ev.size(); ++i) {
-        const bool appended = i >= 595;
-        const int k = appended ? int(i) - 595 : int(i < 10 ? i : i + 5);
-        EXPECT_EQ(ev[i].dwType, EVT_NOTEON) << i;
-        EXPECT_EQ(ev[i].byData1, (appended ? 64 : 0) + k % 32) << i;
-        EXPECT_EQ(ev[i].lTime, k) << i;
-    }
-    EXPECT_EQ(track.GetTailPosition()->byData1, 64 + 399 % 32);
-    EXPECT_EQ(track.GetTailPosition()->pNext, nullptr);
 }
 
 // A channel message decodes to the same record and tables whether bytes follow it (here a
