@@ -80,8 +80,11 @@ TEST(Channels, OnlyTracksWithinTheHeaderCountAreSurveyed) {
     Song s({TrackData({On(0, 2, 60), Off(10, 2, 60)}), TrackData({On(0, 9, 36), Off(10, 9, 36)})});
     ASSERT_EQ(s.loaded, 1);
     _MIDIHEAD head = s->GetMidiHeaderInfo();
-    for (auto [count, channels] : {std::pair<int, std::vector<int>>{1, {2}}, {5, {2, 9}},
-                                   {0, {}}, {-3, {}}, {INT32_MAX, {2, 9}}}) {
+    for (auto [count, channels] : {std::pair<int, std::vector<int>>{1, {2}},
+                                   {5, {2, 9}},
+                                   {0, {}},
+                                   {-3, {}},
+                                   {INT32_MAX, {2, 9}}}) {
         head.nTracks = count;
         s->SetMidiHeaderinfo(&head);
         EXPECT_EQ(UsedChannels(s.song), channels) << count;
@@ -195,9 +198,9 @@ TEST(Instruments, TheSongsListMergesTracksWithRangesFromTheNoteUsageTable) {
     // sounded and keeps its collapsed range 0-0; track 2 adds the default instrument.
     InstrumentArray array{_INSTRUMENT(2, 7, "kept"), _INSTRUMENT(100, 0, "unused")};
     s->GetInstruments(array, 0);
-    EXPECT_EQ(Describe(array), Lines({"7/2 kept 127-0", "0/100 unused 127-0", "0/40 Violin 50-67",
-                                      "0/73 Flute 80-80", "0/11 Vibraphone 0-0",
-                                      "0/0 Acoustic Grand 45-45"}));
+    EXPECT_EQ(Describe(array),
+              Lines({"7/2 kept 127-0", "0/100 unused 127-0", "0/40 Violin 50-67",
+                     "0/73 Flute 80-80", "0/11 Vibraphone 0-0", "0/0 Acoustic Grand 45-45"}));
     s->GetInstruments(array, 1);
     EXPECT_EQ(array.size(), 4u);
     // By channel for the whole song, without the percussion channel, extending the array.
@@ -210,13 +213,13 @@ TEST(Instruments, TheSongsListMergesTracksWithRangesFromTheNoteUsageTable) {
 
 TEST(Drums, EachStruckDrumIsListedOncePerBankWithItsNameAndPitch) {
     Song s({TrackData({On(0, 9, 36), Off(10, 9, 36), Off(0, 9, 42), On(10, 9, 35, 0),
-                       Control(10, 9, 0, 5), Control(0, 9, 32, 1), On(0, 9, 42),
-                       On(0, 9, 88), On(0, 3, 50)}),
+                       Control(10, 9, 0, 5), Control(0, 9, 32, 1), On(0, 9, 42), On(0, 9, 88),
+                       On(0, 3, 50)}),
             TrackData({On(5, 9, 51)})});
     ASSERT_EQ(s.loaded, 1);
-    EXPECT_EQ(DrumsOf(s.song), Lines({"0/36 Bass Drum1 C3", "0/51 Ride Cymbal 1 D#4",
-                                      "0/42 Closed Hi-Hat F#3", "0/35 Acoustic Bass Drum B2",
-                                      "1/42 Closed Hi-Hat F#3", "1/88  E7"}));
+    EXPECT_EQ(DrumsOf(s.song),
+              Lines({"0/36 Bass Drum1 C3", "0/51 Ride Cymbal 1 D#4", "0/42 Closed Hi-Hat F#3",
+                     "0/35 Acoustic Bass Drum B2", "1/42 Closed Hi-Hat F#3", "1/88  E7"}));
 }
 
 TEST(Drums, TheClearFlagDecidesWhetherHeldElementsStay) {
@@ -278,9 +281,9 @@ TEST(Voices, NotesSoundingTogetherAboveTheLimitAreRecordedOncePerMillisecond) {
 TEST(Voices, SilentOrUnpairedNoteOnsNeverSoundAndEachNoteEndsInItsOwnTrack) {
     // The unpaired note-on follows a text event, so its record may hold a length left over;
     // a stray note-off comes before the notes, and another track's note-off ends nothing here.
-    Song s({TrackData({Off(0, 0, 60), On(0, 0, 60), On(0, 0, 61, 0), Text(0, "hello"),
-                       On(0, 0, 70), On(10, 0, 62), On(90, 0, 60), On(100, 0, 60, 0),
-                       Off(0, 0, 62), Off(100, 0, 60)}),
+    Song s({TrackData({Off(0, 0, 60), On(0, 0, 60), On(0, 0, 61, 0), Text(0, "hello"), On(0, 0, 70),
+                       On(10, 0, 62), On(90, 0, 60), On(100, 0, 60, 0), Off(0, 0, 62),
+                       Off(100, 0, 60)}),
             TrackData({Off(50, 0, 60)})});
     ASSERT_EQ(s.loaded, 1);
     // At 10: 60 and 62 sound. At 100: the second 60 joins; the first 60 and 62 end at 200.

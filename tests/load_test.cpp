@@ -153,8 +153,7 @@ TEST(Load, UnsupportedFormatsAndDivisionsAreRefusedWithOneMessage) {
 
 TEST(Load, ReadsTheDeclaredTracksAndKeepsThoseBeforeAMissingOne) {
     Song extra;
-    EXPECT_EQ(extra.Load(Cat({Header(1, 2, 96), Track(kEnd), Track(kNote), Track(B({1, 2}))})),
-              1);
+    EXPECT_EQ(extra.Load(Cat({Header(1, 2, 96), Track(kEnd), Track(kNote), Track(B({1, 2}))})), 1);
     EXPECT_EQ(extra.folio.GetTrackNum(), 2);
     Song missing;
     ProgressLog progress;
@@ -199,8 +198,8 @@ TEST(Load, TheTempoMapHoldsTheDefaultThePrefixAndTheFileTempos) {
 
     // A track that fails to decode ends the load, but its tempo events stay in the map.
     Song bad;
-    EXPECT_EQ(bad.Load(Smf(1, 96, {kNote, B({0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0, 0x00,
-                                              0x90, 0x3C})})),
+    EXPECT_EQ(bad.Load(Smf(
+                  1, 96, {kNote, B({0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0, 0x00, 0x90, 0x3C})})),
               0);
     EXPECT_EQ(bad.messages.list, Lines{kReadData});
     EXPECT_EQ(bad.folio.GetTrackNum(), 1);

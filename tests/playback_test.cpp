@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "midifolio/midifolio.h"
 #include "test_support.h"
@@ -52,7 +55,14 @@ class Playback : public ::testing::Test {
         ASSERT_EQ((*events)[14].event.lTime, 576);
         ASSERT_EQ((*events)[18].event.lTime, 960);
     }
-    MIDI_Event* At(int index) { return &(*events)[static_cast<size_t>(index)]; }
+    // Index of a found record in the song event list, -1 for none.
+    int Index(const MIDI_Event* found) { return found ? int(found - events->data()) : -1; }
+    template <typename Find>
+    std::vector<int> Indexes(std::initializer_list<int> from, Find find) {
+        std::vector<int> out;
+        for (int index : from) out.push_back(Index(find(index)));
+        return out;
+    }
 
     Messages messages;
     CMidiFolio song;
@@ -61,92 +71,56 @@ class Playback : public ::testing::Test {
 
 }  // namespace
 
+// The note end is the first later end of the same note and channel (a velocity-0 note-on
+// counts, pairing marks do not); its dwLength becomes minus the note's length in ms, and the
+// sustain flag tells whether the pedal of that channel was down at its start.
 TEST_F(Playback, NoteOffIsTheFirstEndOfTheSameNoteAndChannel) {
-    int sustain = 7;
-    EXPECT_EQ(song.FindPlayNoteOff(2, sustain), At(12));
-    EXPECT_EQ(sustain, 1);  // pedal pressed at 100 ms
-    EXPECT_EQ(static_cast<int32_t>(At(12)->event.dwLength), -500);
-
-    // A velocity-0 note-on ends a note; a release before a later press still leaves 1.
-    EXPECT_EQ(song.FindPlayNoteOff(6, sustain), At(14));
-    EXPECT_EQ(sustain, 1);
-    EXPECT_EQ(static_cast<int32_t>(At(14)->event.dwLength), 200 - 600);
-
-    // Pedal events of other channels do not count.
-    EXPECT_EQ(song.FindPlayNoteOff(3, sustain), At(7));
-    EXPECT_EQ(sustain, 0);
-    EXPECT_EQ(static_cast<int32_t>(At(7)->event.dwLength), -208);  // 0 - 208.33 ms
-
-    // Marks are not consulted: the same end is found again.
-    EXPECT_EQ(song.FindPlayNoteOff(2, sustain), At(12));
-}
-
-TEST_F(Playback, NoteOffNeedsANoteOnStart) {
-    int sustain = 7;
-    EXPECT_EQ(song.FindPlayNoteOff(4, sustain), nullptr);  // a control change
-    EXPECT_EQ(sustain, 0);
-    sustain = 7;
-    EXPECT_EQ(song.FindPlayNoteOff(0, sustain), nullptr);  // a meta event
-    EXPECT_EQ(sustain, 0);
-    // A velocity-0 note-on starts a search too; nothing ends note 62 after it.
-    sustain = 7;
-    EXPECT_EQ(song.FindPlayNoteOff(14, sustain), nullptr);
-    EXPECT_EQ(sustain, 0);
-    for (int index : {-1, 19, 1000}) {
-        sustain = 7;
-        EXPECT_EQ(song.FindPlayNoteOff(index, sustain), nullptr);
-        EXPECT_EQ(sustain, 0);
+    std::vector<std::string> found;
+    for (int index : {2, 6, 3, 2, 4, 0, 14, -1, 19}) {
+        int sustain = 7;
+        const int end = Index(song.FindPlayNoteOff(index, sustain));
+        found.push_back(
+            std::to_string(end) + " " + std::to_string(sustain) +
+            (end < 0 ? "" : " " + std::to_string(int32_t((*events)[end].event.dwLength))));
     }
+    EXPECT_EQ(found, (std::vector<std::string>{"12 1 -500", "14 1 -400", "7 0 -208", "12 1 -500",
+                                               "-1 0", "-1 0", "-1 0", "-1 0", "-1 0"}));
 }
 
+// A later record of the same channel (255 never) with the controller and the value's low byte.
 TEST_F(Playback, NextControlMatchesControllerValueAndChannel) {
-    EXPECT_EQ(song.FindNextControl(2, 64, 127), At(4));
-    EXPECT_EQ(song.FindNextControl(2, 64, 0), At(8));
-    EXPECT_EQ(song.FindNextControl(2, 64, 100), At(10));
-    EXPECT_EQ(song.FindNextControl(2, 7, 100), At(16));
-    EXPECT_EQ(song.FindNextControl(4, 64, 127), nullptr);      // only later records count
-    EXPECT_EQ(song.FindNextControl(2, 64, 256 + 127), At(4));  // the low byte of the value
-    EXPECT_EQ(song.FindNextControl(2, 64, -1), nullptr);
-    EXPECT_EQ(song.FindNextControl(3, 64, 127), nullptr);  // channel 9 has no controls
-    EXPECT_EQ(song.FindNextControl(0, 64, 127), nullptr);  // channel 255 neither
-    EXPECT_EQ(song.FindNextControl(9, 64, 127), nullptr);
-    EXPECT_EQ(song.FindNextControl(19, 64, 127), nullptr);
-    EXPECT_EQ(song.FindNextControl(-1, 64, 127), nullptr);
+    EXPECT_EQ(Indexes({2, 4, 3, 0, 9, 19, -1},
+                      [this](int i) { return song.FindNextControl(i, 64, 127); }),
+              (std::vector<int>{4, -1, -1, -1, -1, -1, -1}));
+    EXPECT_EQ(Index(song.FindNextControl(2, 64, 0)), 8);
+    EXPECT_EQ(Index(song.FindNextControl(2, 64, 100)), 10);
+    EXPECT_EQ(Index(song.FindNextControl(2, 7, 100)), 16);
+    EXPECT_EQ(Index(song.FindNextControl(2, 64, 256 + 127)), 4);
+    EXPECT_EQ(Index(song.FindNextControl(2, 64, -1)), -1);
 }
 
-TEST_F(Playback, NextPitchBendStopsAtTheStopRecord) {
-    EXPECT_EQ(song.FindNextPitchBend(2, nullptr), At(15));
-    EXPECT_EQ(song.FindNextPitchBend(2, At(10)), nullptr);
-    EXPECT_EQ(song.FindNextPitchBend(2, At(15)), nullptr);
-    EXPECT_EQ(song.FindNextPitchBend(2, At(16)), At(15));
-    EXPECT_EQ(song.FindNextPitchBend(2, At(0)), At(15));  // a stop before the start
-    EXPECT_EQ(song.FindNextPitchBend(9, nullptr), At(11));
-    EXPECT_EQ(song.FindNextPitchBend(3, nullptr), nullptr);  // percussion channel
-    EXPECT_EQ(song.FindNextPitchBend(19, nullptr), nullptr);
+TEST_F(Playback, NextPitchBendStopsAtTheStopRecordAndPedalsMatchTheirDirection) {
+    EXPECT_EQ(Indexes({-1, 10, 15, 16, 0},
+                      [this](int stop) {
+                          return song.FindNextPitchBend(2, stop < 0 ? nullptr : &(*events)[stop]);
+                      }),
+              (std::vector<int>{15, -1, -1, 15, 15}));  // a stop before the start does not stop
+    EXPECT_EQ(Index(song.FindNextPitchBend(9, nullptr)), 11);
+    EXPECT_EQ(Index(song.FindNextPitchBend(3, nullptr)), -1);  // percussion channel
+    EXPECT_EQ(Index(song.FindNextPitchBend(19, nullptr)), -1);
+    EXPECT_EQ(Indexes({2, 10, 3, -3}, [this](int i) { return song.FindNextPadel(i, 1); }),
+              (std::vector<int>{4, -1, -1, -1}));
+    EXPECT_EQ(Indexes({2, 3, 19}, [this](int i) { return song.FindNextPadel(i, 0); }),
+              (std::vector<int>{8, -1, -1}));        // skips the press
+    EXPECT_EQ(Index(song.FindNextPadel(4, 5)), 10);  // any non-zero asks for a press
 }
 
-TEST_F(Playback, NextPedalPressOrRelease) {
-    EXPECT_EQ(song.FindNextPadel(2, 1), At(4));
-    EXPECT_EQ(song.FindNextPadel(2, 0), At(8));  // skips the press
-    EXPECT_EQ(song.FindNextPadel(4, 5), At(10));
-    EXPECT_EQ(song.FindNextPadel(10, 1), nullptr);
-    EXPECT_EQ(song.FindNextPadel(3, 1), nullptr);
-    EXPECT_EQ(song.FindNextPadel(3, 0), nullptr);
-    EXPECT_EQ(song.FindNextPadel(-3, 1), nullptr);
-    EXPECT_EQ(song.FindNextPadel(19, 0), nullptr);
-}
-
+// From channel 255 the next end of track; from a channel message the last later record of
+// that channel.
 TEST_F(Playback, EndOfTrackIsReachedOnlyFromChannel255) {
-    EXPECT_EQ(song.FindEndOfTrack(0), At(1));
-    EXPECT_EQ(song.FindEndOfTrack(1), At(13));
-    EXPECT_EQ(song.FindEndOfTrack(13), At(18));
-    EXPECT_EQ(song.FindEndOfTrack(18), nullptr);  // nothing after it
-    // From a channel message: the last later record of that channel.
-    EXPECT_EQ(song.FindEndOfTrack(2), At(17));
-    EXPECT_EQ(song.FindEndOfTrack(9), At(11));
-    EXPECT_EQ(song.FindEndOfTrack(11), nullptr);
-    EXPECT_EQ(song.FindEndOfTrack(19), nullptr);
-    EXPECT_EQ(song.FindEndOfTrack(-1), nullptr);
+    EXPECT_EQ(
+        Indexes({0, 1, 13, 18, 2, 9, 11, 19, -1}, [this](int i) { return song.FindEndOfTrack(i); }),
+        (std::vector<int>{1, 13, 18, -1, 17, 11, -1, -1, -1}));
 }
 
 TEST_F(Playback, LookupsNeverRebuildTheList) {

@@ -263,8 +263,8 @@ TEST(SortEventList, OrdersByTheCopiedEventTimeAsSignedNumbers) {
     MidiEventList list = {Record(1, INT_MAX, 0), Record(2, -1, 0), Record(3, INT_MIN, 0),
                           Record(4, 0, 0)};
     CMidiFolio::SortEventList(list);
-    EXPECT_EQ(Briefs(list), (std::vector<Brief>{{3, INT_MIN, 0}, {2, -1, 0}, {4, 0, 0},
-                                                {1, INT_MAX, 0}}));
+    EXPECT_EQ(Briefs(list),
+              (std::vector<Brief>{{3, INT_MIN, 0}, {2, -1, 0}, {4, 0, 0}, {1, INT_MAX, 0}}));
 }
 
 TEST(SortEventList, AgreesWithAStableSortOnRandomLists) {
@@ -336,10 +336,10 @@ Bytes RandomNotes(std::mt19937& random, int tracks, int events) {
             const int us = 300000 + static_cast<int>(random() % 400000);
             const Bytes ev =
                 t == 0 && kind == 9 ? B({0xFF, 0x51, 0x03, us >> 16, (us >> 8) & 0xFF, us & 0xFF})
-                : kind < 4          ? B({0x90 | channel, note, 1 + static_cast<int>(random() % 127)})
-                : kind < 6          ? B({0x90 | channel, note, 0})
-                : kind < 9          ? B({0x80 | channel, note, 64})
-                                    : B({0xB0 | channel, 64, 127});
+                : kind < 4 ? B({0x90 | channel, note, 1 + static_cast<int>(random() % 127)})
+                : kind < 6 ? B({0x90 | channel, note, 0})
+                : kind < 9 ? B({0x80 | channel, note, 64})
+                           : B({0xB0 | channel, 64, 127});
             data = Cat({data, Vlq(random() % 4 == 0 ? 0 : random() % 200), ev});
         }
         chunks.push_back(Cat({data, Vlq(0), kEnd}));
@@ -354,7 +354,8 @@ void Shuffle(std::mt19937& random, CMidiTrack& track) {
         const int count = track.GetCount();
         MIDIEvent ev = track.GetAt(track.FindIndex(static_cast<int>(random() % count)));
         if (ev.dwType == EVT_META) continue;  // keep payload ownership out of this test
-        ASSERT_NE(track.InsertEventAfter(track.FindIndex(int(random() % (count - 1))), ev), nullptr);
+        ASSERT_NE(track.InsertEventAfter(track.FindIndex(int(random() % (count - 1))), ev),
+                  nullptr);
     }
 }
 
@@ -418,35 +419,38 @@ TEST(QueryDefinition, QueriesAgreeWithTheReferenceOnRandomSongs) {
             for (POSITION pos = copy.GetEventHeadPosition(); pos; pos = pos->pNext) {
                 MIDIEvent off{};
                 const bool paired = copy.GetNextNoteOff(pos, off) == 1;
-                lengths[t].emplace_back(paired, tempo.TicksToMsecs(off.lTime) -
-                                                    tempo.TicksToMsecs(pos->lTime));
+                lengths[t].emplace_back(
+                    paired, tempo.TicksToMsecs(off.lTime) - tempo.TicksToMsecs(pos->lTime));
             }
             POSITION mine = song.GetTrack(t)->GetEventHeadPosition();
-            for (POSITION pos = copy.GetEventHeadPosition(); pos; pos = pos->pNext, mine = mine->pNext)
+            for (POSITION pos = copy.GetEventHeadPosition(); pos;
+                 pos = pos->pNext, mine = mine->pNext)
                 ASSERT_EQ(mine->dwLength, pos->dwLength) << "marks of track " << t;
         }
-        ExpectSameList(list, Reference(song, 0, 2, TF_MSEC,
-                                       [&](const MIDIEvent& ev) {
-                                           return ev.lTime >= from && (to == -1 || ev.lTime <= to);
-                                       },
-                                       [&](int t, size_t k, MIDIEvent& ev) {
-                                           if (lengths[t][k].first)
-                                               ev.dwLength = uint32_t(lengths[t][k].second);
-                                       }));
+        ExpectSameList(list, Reference(
+                                 song, 0, 2, TF_MSEC,
+                                 [&](const MIDIEvent& ev) {
+                                     return ev.lTime >= from && (to == -1 || ev.lTime <= to);
+                                 },
+                                 [&](int t, size_t k, MIDIEvent& ev) {
+                                     if (lengths[t][k].first)
+                                         ev.dwLength = uint32_t(lengths[t][k].second);
+                                 }));
 
         song.GetMIDIByTrack(1, 2, list);
         ExpectSameList(list, Reference(song, 1, 2, TF_TICK, type(~0u), none));
         for (int channel : {0, 1, 255}) {
             song.GetMIDIByChannel(channel, list);
-            ExpectSameList(list, Reference(song, 0, 2, TF_TICK,
-                                           [channel](const MIDIEvent& ev) {
-                                               return ev.byChannel == channel;
-                                           },
-                                           none));
+            ExpectSameList(
+                list,
+                Reference(
+                    song, 0, 2, TF_TICK,
+                    [channel](const MIDIEvent& ev) { return ev.byChannel == channel; }, none));
         }
         CMidiFolio::FreePtrList(list);
         song.GetMIDIByType(EVT_NOTEOFF | EVT_CONTROL, TF_TICK, list);
-        MidiEventList expected = Reference(song, 0, 2, TF_TICK, type(EVT_NOTEOFF | EVT_CONTROL), none);
+        MidiEventList expected =
+            Reference(song, 0, 2, TF_TICK, type(EVT_NOTEOFF | EVT_CONTROL), none);
         ExpectSameList(list, expected);
         song.GetMIDIByType(EVT_NOTEON, TF_TICK, list);
         const MidiEventList ons = Reference(song, 0, 2, TF_TICK, type(EVT_NOTEON), none);

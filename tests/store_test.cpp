@@ -292,7 +292,8 @@ TEST(Store, DISABLED_ReplaceForTrace) {
 TEST(Store, AReplacementIsSyncedThenRenamedThenItsFolderSynced) {
     const std::string log = TmpPath("strace.txt");
     int status = -1;
-    testsupport::Run("strace -f -o '" + log + "' -e trace=openat,open,fsync,rename,renameat,renameat2,linkat " +
+    testsupport::Run(
+        "strace -f -o '" + log + "' -e trace=openat,open,fsync,rename,renameat,renameat2,linkat " +
             "/proc/" + std::to_string(getpid()) + "/exe --gtest_also_run_disabled_tests " +
             "--gtest_filter=Store.DISABLED_ReplaceForTrace >/dev/null 2>&1",
         &status);

@@ -17,7 +17,9 @@ using namespace midifolio;
 
 namespace {
 
-_TEMPO T(int32_t ticks, int32_t us, int32_t msecs = 0) { return _TEMPO{ticks, msecs, 0, us}; }
+_TEMPO T(int32_t ticks, int32_t us, int32_t msecs = 0) {
+    return _TEMPO{ticks, msecs, 0, us};
+}
 
 // A map with these entries placed by SetTempo, recalculated.
 CMidiTempo Map(uint32_t ticksPerQuarter, std::initializer_list<_TEMPO> entries) {
@@ -64,7 +66,8 @@ int32_t ReferenceSearch(const std::vector<int32_t>& table, int32_t pos) {
     if (n < 0) return -1;
     const uint32_t t = static_cast<uint32_t>(pos);
     for (int32_t i = 0; i < n; ++i) {
-        const uint32_t lo = static_cast<uint32_t>(table[i]), hi = static_cast<uint32_t>(table[i + 1]);
+        const uint32_t lo = static_cast<uint32_t>(table[i]),
+                       hi = static_cast<uint32_t>(table[i + 1]);
         if ((lo < t && t < hi) || t == hi) return i;
     }
     return t <= static_cast<uint32_t>(table[0]) ? 0 : n;
@@ -148,9 +151,11 @@ TEST(TempoRecalculation, MoreThan32768EntriesGiveOneMessageAndAFullTable) {
     testsupport::Messages messages;
     map.SetMessageSink(messages.Sink());
     map.SetTicksPerQuarterNote(1000);
-    for (int32_t i = 0; i < TEMPO_TABLE_SIZE + 2; ++i) map.GetTempos().push_back(T(i * 10, 1000000, -7));
+    for (int32_t i = 0; i < TEMPO_TABLE_SIZE + 2; ++i)
+        map.GetTempos().push_back(T(i * 10, 1000000, -7));
     map.ReCalculateTempolst();
-    EXPECT_EQ(messages.list, std::vector<std::string>{"Total tempo numbers are more than (32768)!"});
+    EXPECT_EQ(messages.list,
+              std::vector<std::string>{"Total tempo numbers are more than (32768)!"});
     // Entry 32768 (the 32769th) is recomputed; the one after it keeps its old value.
     EXPECT_EQ(map.GetTempos()[TEMPO_TABLE_SIZE].lMsecs, -7 + TEMPO_TABLE_SIZE * 10);
     EXPECT_EQ(map.GetTempos()[TEMPO_TABLE_SIZE + 1].lMsecs, -7);
@@ -195,13 +200,18 @@ TEST(TempoMerge, AssignmentMergesEntriesWithoutRecalculatingAndCopiesAreExact) {
 // on a change belongs to the segment ending there; milliseconds truncate.
 TEST(TempoConversion, ConversionsFollowTheTempoChangesAndTruncate) {
     const CMidiTempo map = Map(480, {T(0, 500000), T(960, 250000), T(1440, 500000)});
-    for (auto [ticks, msecs, segment] : {std::tuple<int, int, int>{0, 0, 0}, {960, 1000, 0},
-                                         {1200, 1125, 1}, {1440, 1250, 1}, {2000, 1833, 2}}) {
+    for (auto [ticks, msecs, segment] : {std::tuple<int, int, int>{0, 0, 0},
+                                         {960, 1000, 0},
+                                         {1200, 1125, 1},
+                                         {1440, 1250, 1},
+                                         {2000, 1833, 2}}) {
         EXPECT_EQ(map.TicksToMsecs(ticks), msecs) << ticks;
         EXPECT_EQ(map.GetTempoIdxByTicks(ticks), segment) << ticks;
     }
-    for (auto [msecs, ticks, segment] : {std::tuple<int, int, int>{1000, 960, 0}, {1001, 961, 1},
-                                         {1125, 1200, 1}, {1833, 1999, 2}}) {
+    for (auto [msecs, ticks, segment] : {std::tuple<int, int, int>{1000, 960, 0},
+                                         {1001, 961, 1},
+                                         {1125, 1200, 1},
+                                         {1833, 1999, 2}}) {
         EXPECT_EQ(map.MsecsToTicks(msecs), ticks) << msecs;
         EXPECT_EQ(map.GetTempoIdxByMs(msecs), segment) << msecs;
     }

@@ -35,15 +35,18 @@ void LoadSong(CMidiFolio& song, int division, const Bytes& timeSignature) {
 std::string Converted(CMidiFolio& song, _MIDI_TIME t, TIME_FORMAT target) {
     song.ConvertMIDITime(&t, target);
     switch (t.format) {
-        case TF_TICK: return "t" + std::to_string(t.lTicks);
-        case TF_MSEC: return "ms" + std::to_string(t.dMsecs);
+        case TF_TICK:
+            return "t" + std::to_string(t.lTicks);
+        case TF_MSEC:
+            return "ms" + std::to_string(t.dMsecs);
         case TF_MEASURE:
             return "m" + std::to_string(t.lMeasure) + "." + std::to_string(t.nBeat) + "." +
                    std::to_string(t.nTick);
         case TF_HMSF:
             return std::to_string(t.lHour) + ":" + std::to_string(t.lMinute) + ":" +
                    std::to_string(t.lSecond) + "/" + std::to_string(t.lFrame);
-        default: return "none";
+        default:
+            return "none";
     }
 }
 
@@ -102,7 +105,8 @@ TEST_F(FourFour, UnknownFormatsChangeOnlyTheTag) {
 }
 
 TEST_F(FourFour, OverflowWrapsInThirtyTwoBitsAndUnfitMillisecondsCountAsMinusOne) {
-    EXPECT_EQ(To(MakeHmsf(1000, 0, 0, 0), TF_MSEC), "ms" + std::to_string(3600000000.0 - 4294967296.0));
+    EXPECT_EQ(To(MakeHmsf(1000, 0, 0, 0), TF_MSEC),
+              "ms" + std::to_string(3600000000.0 - 4294967296.0));
     EXPECT_EQ(To(MakeMeasure(2000000, 0, 0), TF_TICK),
               "t" + std::to_string(static_cast<int32_t>(2000000u * 1920u)));
     for (double ms : {std::nan(""), 1e12, -std::numeric_limits<double>::infinity()}) {
@@ -121,7 +125,8 @@ TEST(MeasureLength, CountsWholeQuarterNotesOfTheTimeSignature) {
         SCOPED_TRACE(std::to_string(c.numerator) + "/2^" + std::to_string(c.exponent));
         CMidiFolio song;
         LoadSong(song, 480, TimeSignature(c.numerator, c.exponent));
-        EXPECT_EQ(Converted(song, MakeMeasure(1, 0, 0), TF_TICK), "t" + std::to_string(c.measureTicks));
+        EXPECT_EQ(Converted(song, MakeMeasure(1, 0, 0), TF_TICK),
+                  "t" + std::to_string(c.measureTicks));
         EXPECT_EQ(Converted(song, MakeTicks(c.measureTicks * 3 + 1), TF_MEASURE), "m3.0.1");
         EXPECT_EQ(Converted(song, MakeTicks(c.measureTicks - 1), TF_MEASURE),
                   "m0." + std::to_string(c.measureTicks / 480 - 1) + ".479");
@@ -144,7 +149,8 @@ TEST(MeasureLength, ZeroMakesMeasureConversionsFailButNotTheOthers) {
         SCOPED_TRACE(variant);
         CMidiFolio song;
         const int exponents[] = {31, 40, 255};
-        LoadSong(song, 480, TimeSignature(variant == 3 ? 0 : 4, variant < 3 ? exponents[variant] : 2));
+        LoadSong(song, 480,
+                 TimeSignature(variant == 3 ? 0 : 4, variant < 3 ? exponents[variant] : 2));
         if (variant == 4) song.GetTrack(0)->SetTempoObject(nullptr);
         if (variant == 5) song.GetMidiTempo().SetTicksPerQuarterNote(0);
         EXPECT_EQ(Converted(song, MakeTicks(2500), TF_MEASURE), "m-1.0.0");
@@ -160,7 +166,8 @@ TEST(MeasureLength, BeatAndTickKeepTheirLowSixteenBits) {
     CMidiFolio song;
     LoadSong(song, 480, TimeSignature(4, 2));
     song.GetMidiTempo().SetTicksPerQuarterNote(40000);
-    EXPECT_EQ(Converted(song, MakeTicks(39999), TF_MEASURE), "m0.0." + std::to_string(39999 - 65536));
+    EXPECT_EQ(Converted(song, MakeTicks(39999), TF_MEASURE),
+              "m0.0." + std::to_string(39999 - 65536));
     EXPECT_EQ(Converted(song, MakeTicks(240005), TF_MEASURE), "m1.2.5");
     EXPECT_EQ(Converted(song, MakeMeasure(0, 0, int16_t(39999 - 65536)), TF_TICK),
               "t" + std::to_string(39999 - 65536));

@@ -90,7 +90,8 @@ TEST(TrackObject, CountsAndTrackNumbersKeepTheirLowBits) {
 
 TEST(TrackObject, RemoveAllPtEmptiesTheListButKeepsLengthAndNoteUsage) {
     CMidiTrack track;
-    const Bytes data = B({0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00, 0x90, 60, 1, 0x00, 0xFF, 0x2F, 0});
+    const Bytes data =
+        B({0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00, 0x90, 60, 1, 0x00, 0xFF, 0x2F, 0});
     ASSERT_EQ(Decode(track, data), 1);
     track.RemoveAllPt();
     EXPECT_EQ(track.GetCount(), 0);
