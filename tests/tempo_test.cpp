@@ -30,6 +30,15 @@ CMidiTempo Map(uint32_t ticksPerQuarter, std::initializer_list<_TEMPO> entries) 
     return map;
 }
 
+// A map with this list as it is, recalculated.
+CMidiTempo Raw(uint32_t ticksPerQuarter, const TempoList& list) {
+    CMidiTempo map;
+    map.SetTicksPerQuarterNote(ticksPerQuarter);
+    map.GetTempos() = list;
+    map.ReCalculateTempolst();
+    return map;
+}
+
 // The entries of a map as "tick/us" (or "tick/us/ms") words.
 std::string Entries(const CMidiTempo& map, bool msecs = false) {
     std::string out;
@@ -85,13 +94,6 @@ TEST(TempoPlacement, SetTempoRoundsBpmIntoTheCallersRecordAndKeepsZero) {
     }
 }
 
-TEST(TempoPlacement, EqualPositionsKeepArrivalOrderAndOnlyARedundantInsertionIsDropped) {
-    const CMidiTempo a = Map(480, {T(0, 500000), T(0, 400000), T(480, 300000), T(0, 200000)});
-    EXPECT_EQ(Entries(a), "0/500000 0/400000 0/200000 480/300000");
-    const CMidiTempo b = Map(480, {T(0, 500000), T(960, 250000), T(480, 500000), T(-10, 500000)});
-    EXPECT_EQ(Entries(b), "-10/500000 0/500000 960/250000");
-}
-
 // SetTempo bisects while the list is known to ascend and falls back to the linear search once
 // the list was handed out for writing; both must give what the rule gives.
 TEST(TempoPlacement, PlacementMatchesTheRuleOnRandomLists) {
@@ -121,29 +123,20 @@ TEST(TempoPlacement, PlacementMatchesTheRuleOnRandomLists) {
 }
 
 TEST(TempoRecalculation, PositionsAccumulateTruncatedMillisecondsFromTheHeadsOwn) {
-    CMidiTempo map = Map(480, {T(0, 500000, 100), T(960, 250000, 777), T(1440, 500000, 777)});
-    EXPECT_EQ(Entries(map, true), "0/500000/100 960/250000/1100 1440/500000/1350");
+    EXPECT_EQ(
+        Entries(Map(480, {T(0, 500000, 100), T(960, 250000, 777), T(1440, 500000, 777)}), true),
+        "0/500000/100 960/250000/1100 1440/500000/1350");
     // Each step of 0.6 ms truncates to 0 before the next one is added: 0, 0, 0.
-    CMidiTempo fine;
-    fine.SetTicksPerQuarterNote(5);
-    fine.GetTempos() = {T(0, 3000), T(1, 3000), T(2, 3000)};
-    fine.ReCalculateTempolst();
-    EXPECT_EQ(Entries(fine, true), "0/3000/0 1/3000/0 2/3000/0");
+    EXPECT_EQ(Entries(Raw(5, {T(0, 3000), T(1, 3000), T(2, 3000)}), true),
+              "0/3000/0 1/3000/0 2/3000/0");
     // Without ticks per quarter note no time passes.
-    for (uint32_t tpq : {0u, 0xFFFFFFFFu}) {
-        CMidiTempo none;
-        none.SetTicksPerQuarterNote(tpq);
-        none.GetTempos() = {T(0, 500000, 5), T(480, 400000, 9)};
-        none.ReCalculateTempolst();
-        EXPECT_EQ(Entries(none, true), "0/500000/5 480/400000/5");
-    }
+    for (uint32_t tpq : {0u, 0xFFFFFFFFu})
+        EXPECT_EQ(Entries(Raw(tpq, {T(0, 500000, 5), T(480, 400000, 9)}), true),
+                  "0/500000/5 480/400000/5");
     // The 32-bit tick difference wraps, as 32-bit arithmetic does; the sum saturates.
-    CMidiTempo big;
-    big.SetTicksPerQuarterNote(1);
-    big.GetTempos() = {T(0, 0x7FFFFFFF), T(0x7FFFFFFF, 0x7FFFFFFF), T(-0x7FFFFFFF, 5)};
-    big.ReCalculateTempolst();
-    EXPECT_EQ(big.GetTempos()[1].lMsecs, 0x7FFFFFFF);
-    EXPECT_EQ(big.GetTempos()[2].lMsecs, 0x7FFFFFFF);
+    EXPECT_EQ(
+        Entries(Raw(1, {T(0, 0x7FFFFFFF), T(0x7FFFFFFF, 0x7FFFFFFF), T(-0x7FFFFFFF, 5)}), true),
+        "0/2147483647/0 2147483647/2147483647/2147483647 -2147483647/5/2147483647");
 }
 
 TEST(TempoRecalculation, MoreThan32768EntriesGiveOneMessageAndAFullTable) {
@@ -171,18 +164,14 @@ TEST(TempoRecalculation, MoreThan32768EntriesGiveOneMessageAndAFullTable) {
     EXPECT_EQ(messages.list.size(), 2u);
 }
 
-TEST(TempoMerge, AssignmentMergesEntriesWithoutRecalculatingAndCopiesAreExact) {
+TEST(TempoMerge, AssignmentMergesEntriesWithoutRecalculating) {
     CMidiTempo src = Map(96, {T(0, 500000), T(480, 400000), T(960, 300000)});
     src.SetBar(_BAR{3, 4});
-    src.SetKeySignature(_KEY{2, 0});
     CMidiTempo dst;
-    _TEMPO a = T(0, 500000), b = T(720, 600000);
-    dst.SetTempo(a);
-    dst.SetTempo(b);
+    for (_TEMPO t : {T(0, 500000), T(720, 600000)}) dst.SetTempo(t);
     dst = src;
     EXPECT_EQ(dst.GetTicksPerQuarterNote(), 96);
     EXPECT_EQ(dst.GetBar().dwBaseBarNum, 3u);
-    EXPECT_EQ(dst.GetKeySignature().dwSharpsFlats, 2u);
     // src's {0, 500000} lands before 720 where 500000 is in force already: dropped.
     EXPECT_EQ(Entries(dst), "0/500000 480/400000 720/600000 960/300000");
     EXPECT_EQ(dst.TicksToMsecs(0), -1);  // tables are not built by a merge
@@ -191,30 +180,21 @@ TEST(TempoMerge, AssignmentMergesEntriesWithoutRecalculatingAndCopiesAreExact) {
     const CMidiTempo& self = dst;
     dst = self;  // merging a map into itself walks what it held before
     EXPECT_EQ(dst.GetTempos().size(), 5u);
-    const CMidiTempo copy(src);
-    EXPECT_EQ(Entries(copy, true), Entries(src, true));
-    EXPECT_EQ(copy.TicksToMsecs(1200), src.TicksToMsecs(1200));
 }
 
 // 120 BPM from 0, 240 BPM from 960, 120 BPM from 1440, at 480 ticks per quarter. A position
 // on a change belongs to the segment ending there; milliseconds truncate.
 TEST(TempoConversion, ConversionsFollowTheTempoChangesAndTruncate) {
     const CMidiTempo map = Map(480, {T(0, 500000), T(960, 250000), T(1440, 500000)});
-    for (auto [ticks, msecs, segment] : {std::tuple<int, int, int>{0, 0, 0},
-                                         {960, 1000, 0},
-                                         {1200, 1125, 1},
-                                         {1440, 1250, 1},
-                                         {2000, 1833, 2}}) {
-        EXPECT_EQ(map.TicksToMsecs(ticks), msecs) << ticks;
-        EXPECT_EQ(map.GetTempoIdxByTicks(ticks), segment) << ticks;
-    }
-    for (auto [msecs, ticks, segment] : {std::tuple<int, int, int>{1000, 960, 0},
-                                         {1001, 961, 1},
-                                         {1125, 1200, 1},
-                                         {1833, 1999, 2}}) {
-        EXPECT_EQ(map.MsecsToTicks(msecs), ticks) << msecs;
-        EXPECT_EQ(map.GetTempoIdxByMs(msecs), segment) << msecs;
-    }
+    std::string byTicks, byMsecs;  // "result@segment"
+    for (int32_t ticks : {0, 960, 1200, 1440, 2000})
+        byTicks += std::to_string(map.TicksToMsecs(ticks)) + "@" +
+                   std::to_string(map.GetTempoIdxByTicks(ticks)) + " ";
+    for (int32_t msecs : {1000, 1001, 1125, 1833})
+        byMsecs += std::to_string(map.MsecsToTicks(msecs)) + "@" +
+                   std::to_string(map.GetTempoIdxByMs(msecs)) + " ";
+    EXPECT_EQ(byTicks, "0@0 1000@0 1125@1 1250@1 1833@2 ");
+    EXPECT_EQ(byMsecs, "960@0 961@1 1200@1 1999@2 ");
     // Beyond 4.5 s at 480 ticks per quarter a 32-bit product would overflow; it does not.
     EXPECT_EQ(map.MsecsToTicks(3600000), 1440 + (3600000 - 1250) * 480 / 500);
     // As after a load: default entry, prefix and the file's own tempo, all at tick 0.
