@@ -5,13 +5,57 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
-#include "analysis_support.h"
+#include "midifolio/midifolio.h"
+#include "test_support.h"
 
 using namespace midifolio;
-using namespace analysis_support;
+using namespace testsupport;
 
 namespace {
+
+// One event: its delta time in ticks, then its bytes.
+Bytes Ev(uint32_t delta, std::initializer_list<int> bytes) {
+    return Cat({Vlq(delta), B(bytes)});
+}
+Bytes On(uint32_t delta, int ch, int note, int velocity = 100) {
+    return Ev(delta, {0x90 | ch, note, velocity});
+}
+Bytes Off(uint32_t delta, int ch, int note) {
+    return Ev(delta, {0x80 | ch, note, 64});
+}
+Bytes Program(uint32_t delta, int ch, int program) {
+    return Ev(delta, {0xC0 | ch, program});
+}
+Bytes Control(uint32_t delta, int ch, int controller, int value) {
+    return Ev(delta, {0xB0 | ch, controller, value});
+}
+Bytes Bend(uint32_t delta, int ch, int value) {
+    return Ev(delta, {0xE0 | ch, value & 0x7F, (value >> 7) & 0x7F});
+}
+Bytes Text(uint32_t delta, const std::string& text) {
+    return Cat(
+        {Ev(delta, {0xFF, 0x01, static_cast<int>(text.size())}), Bytes(text.begin(), text.end())});
+}
+// Track data of these events and an end-of-track event.
+Bytes TrackData(std::initializer_list<Bytes> events) {
+    return Cat({Cat(events), Ev(0, {0xFF, 0x2F, 0x00})});
+}
+
+// A format-1 song of these tracks, loaded from a file. With division 500 and the default tempo
+// of 500000 us per quarter note, one tick is 1 ms.
+struct Song {
+    CMidiFolio song;
+    int loaded = 0;
+    explicit Song(const std::vector<Bytes>& tracks, int division = 500, bool validate = false) {
+        song.SetMessageSink([](const std::string& text) { ADD_FAILURE() << text; });
+        if (validate) song.SetIsValidatePercussion();
+        loaded = song.LoadMidiFile(WriteFile("analysis.mid", Smf(1, division, tracks)));
+    }
+    CMidiFolio* operator->() { return &song; }
+};
 
 using Lines = std::vector<std::string>;
 

@@ -506,8 +506,8 @@ TEST(CorpusRoundTrip, AMarkerAppendedAfterAnEarlyEndOfTrackIsKept) {
             copy.AddTrack(new CMidiTrack(*song.GetTrack(t)));
         MIDIEvent marker{songEnd + 10, 0, 0, 255, EVT_META, {}, 4, const_cast<uint8_t*>(coda)};
         marker.dwSubType = META_MARKER;
-        const MIDIEvent note{1, 0, 0, 3, EVT_NOTEON, {90, 77}, 0, nullptr};
-        const MIDIEvent control{songEnd / 2, 0, 0, 3, EVT_CONTROL, {90, 77}, 0, nullptr};
+        const MIDIEvent note{1, 0, 0, 3, EVT_NOTEON, {90, 77, 0, 0}, 0, nullptr};
+        const MIDIEvent control{songEnd / 2, 0, 0, 3, EVT_CONTROL, {90, 77, 0, 0}, 0, nullptr};
         CMidiTrack* first = copy.GetTrack(0);
         for (const MIDIEvent& ev : {marker, note, control})
             ASSERT_NE(first->InsertEventAfter(nullptr, ev), nullptr);
@@ -571,6 +571,16 @@ const std::vector<Subject>& Subjects() {
     static std::vector<std::unique_ptr<CMidiFolio>> made;
     static const std::vector<Subject> subjects = [] {
         const Bytes end = B({0x00, 0xFF, 0x2F, 0x00});
+        // Running status across a text meta, which the encoder does not keep: tracks of
+        // about 17 KB and 1 KB that outgrow their raw length, in both orders, so the encoding
+        // meets a fresh buffer and buffers left from a smaller and from a larger track.
+        Bytes big, small;
+        for (int i = 0; i < 1000; ++i) {
+            const Bytes round = B({0x00, 0x91, 40 + i % 40, 0x40, 0x00, 0xFF, 0x01, 0x01, 'a', 0x01,
+                                   41 + i % 40, 0x40});
+            big = Cat({big, round});
+            if (i < 60) small = Cat({small, round});
+        }
         Bytes tempos;
         for (int i = 0; i < 300; ++i)
             tempos = Cat({tempos, Vlq(static_cast<uint32_t>(i % 7)),
@@ -588,6 +598,8 @@ const std::vector<Subject>& Subjects() {
             {"an empty track, a track without an end",
              Smf(1, 480, {Bytes{}, B({0x00, 0x90, 60, 1, 0x83, 0x60, 0x80, 60, 0})})},
             {"dense tempo changes", Smf(0, 24, {Cat({tempos, end})})},
+            {"tracks that outgrow their raw length",
+             Smf(1, 96, {end, Cat({big, end}), Cat({small, end}), Cat({big, end})})},
         };
         std::vector<Subject> out;
         for (const auto& f : Corpus()) out.push_back({f->name, &f->song, false});

@@ -67,27 +67,6 @@ void PlaceFile(const std::string& path, const Bytes& bytes) {
     ASSERT_EQ(rename(t.c_str(), path.c_str()), 0);
 }
 
-// n rounds of: a note on, a text meta, then a note on in running status across the meta.
-// The encoder repeats the status byte after each meta but leaves it out where a round
-// begins (running status goes on from the previous round's note): the stored chunk is one
-// byte longer than the one read. Returns the data as read and as it is stored.
-std::pair<Bytes, Bytes> RunningAcrossMetas(int n, int channel) {
-    Bytes read{0x00}, written{0x00};
-    const int status = 0x90 | channel;
-    auto add = [](Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); };
-    for (int i = 0; i < n; ++i) {
-        const int note = 40 + i % 40;
-        const Bytes meta = B({0x00, 0xFF, 0x01, 0x03, 'a', 'b', 'c', 0x01});
-        add(read, Cat({B({status, note, 0x40}), meta, B({note + 1, 0x40, 0x02})}));
-        // Running status goes on from the previous round's last note.
-        add(written, i == 0 ? B({status, note, 0x40}) : B({note, 0x40}));
-        add(written, Cat({meta, B({status, note + 1, 0x40, 0x02})}));
-    }
-    add(read, B({0xFF, 0x2F, 0x00}));
-    add(written, B({0xFF, 0x2F, 0x00}));
-    return {read, written};
-}
-
 }  // namespace
 
 TEST(Store, TheHeaderHasBigEndianWordsAndTheTrackListLength) {
@@ -368,19 +347,6 @@ TEST(Store, RunsOnTheCallingThreadOnly) {
     ASSERT_NO_FATAL_FAILURE(LoadInto(song, benchgen::FileA()));
     ASSERT_EQ(song.StoreMidiFile(TmpPath("a.mid"), &counter), 1);
     EXPECT_EQ(counter.seen, std::vector<int>(song.GetTrackNum() + 1, 1));
-}
-
-TEST(StoreLarge, TracksThatOutgrowTheirRawLengthAreStoredWhole) {
-    // Tracks of about 17 KB and 1 KB, in both orders, so the growing encoding is met both
-    // with a fresh buffer and with one left from a smaller and from a larger track.
-    const auto big = RunningAcrossMetas(1000, 1);
-    const auto small = RunningAcrossMetas(60, 2);
-    CMidiFolio song;
-    ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {kEnd, big.first, small.first, big.first})));
-    ASSERT_EQ(song.GetTrack(1)->GetCount(), 3001);
-    ASSERT_LT(song.GetTrack(1)->GetTrkLen(), static_cast<int32_t>(big.second.size()));
-    EXPECT_EQ(Stored(song),
-              Smf(1, 96, {Cat({kPrefix, kEnd}), big.second, small.second, big.second}));
 }
 
 TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
