@@ -109,20 +109,12 @@ Records Conflicts(CMidiFolio& song, int voices, ConflictVoiceArray array = {}) {
 
 }  // namespace
 
-TEST(Channels, EveryChannelMessageMarksItsChannelAcrossTracksInAscendingOrder) {
-    Song s({TrackData({On(0, 15, 60), Off(10, 1, 60), Ev(0, {0xA2, 60, 5}), Text(0, "title")}),
-            TrackData({Control(0, 4, 7, 100), Bend(5, 11, 0), Ev(0, {0xD7, 3}), Program(0, 3, 1),
-                       On(0, 0, 1, 0)})});
-    ASSERT_EQ(s.loaded, 1);
-    EXPECT_EQ(UsedChannels(s.song), std::vector<int>({0, 1, 2, 3, 4, 7, 11, 15}));
-    CMidiFolio empty;
-    EXPECT_TRUE(UsedChannels(empty).empty());
-    empty.GetChannels(nullptr);  // refreshes the flags, writes nothing
-}
-
 TEST(Channels, OnlyTracksWithinTheHeaderCountAreSurveyed) {
     Song s({TrackData({On(0, 2, 60), Off(10, 2, 60)}), TrackData({On(0, 9, 36), Off(10, 9, 36)})});
     ASSERT_EQ(s.loaded, 1);
+    CMidiFolio empty;
+    EXPECT_TRUE(UsedChannels(empty).empty());
+    empty.GetChannels(nullptr);  // refreshes the flags, writes nothing
     _MIDIHEAD head = s->GetMidiHeaderInfo();
     for (auto [count, channels] : {std::pair<int, std::vector<int>>{1, {2}},
                                    {5, {2, 9}},
@@ -255,17 +247,6 @@ TEST(Instruments, TheSongsListMergesTracksWithRangesFromTheNoteUsageTable) {
     EXPECT_EQ(Describe(held), Lines({"0/33 held 30-30", "0/24 Acoustic Guitar(nylon) 40-70"}));
 }
 
-TEST(Drums, EachStruckDrumIsListedOncePerBankWithItsNameAndPitch) {
-    Song s({TrackData({On(0, 9, 36), Off(10, 9, 36), Off(0, 9, 42), On(10, 9, 35, 0),
-                       Control(10, 9, 0, 5), Control(0, 9, 32, 1), On(0, 9, 42), On(0, 9, 88),
-                       On(0, 3, 50)}),
-            TrackData({On(5, 9, 51)})});
-    ASSERT_EQ(s.loaded, 1);
-    EXPECT_EQ(DrumsOf(s.song),
-              Lines({"0/36 Bass Drum1 C3", "0/51 Ride Cymbal 1 D#4", "0/42 Closed Hi-Hat F#3",
-                     "0/35 Acoustic Bass Drum B2", "1/42 Closed Hi-Hat F#3", "1/88  E7"}));
-}
-
 TEST(Drums, TheClearFlagDecidesWhetherHeldElementsStay) {
     Song s({TrackData({On(0, 9, 36), On(0, 9, 57)})});
     ASSERT_EQ(s.loaded, 1);
@@ -305,23 +286,6 @@ TEST(Percussion, ANoteOutside35To81OnChannel10ClearsTheAnswerOfTheTracksCounted)
     }
 }
 
-// With 500 ticks per quarter note at 120 BPM one tick is one millisecond.
-TEST(Voices, NotesSoundingTogetherAboveTheLimitAreRecordedOncePerMillisecond) {
-    Song s({TrackData({On(0, 0, 60), On(0, 0, 64), On(0, 0, 67), Off(500, 0, 60), On(0, 0, 62),
-                       On(100, 0, 65), Off(400, 0, 64), Off(0, 0, 67), Off(0, 0, 62),
-                       Off(100, 0, 65)}),
-            TrackData({On(20, 9, 36), Off(100, 9, 36)})});
-    ASSERT_EQ(s.loaded, 1);
-    // At 0 three sound, at 20 four; at 500 note 60 ends as 62 starts; at 600 note 65 joins.
-    EXPECT_EQ(Conflicts(s.song, 2), Records({{0, 3}, {20, 4}, {500, 3}, {600, 4}}));
-    EXPECT_EQ(Conflicts(s.song, 3), Records({{20, 4}, {600, 4}}));
-    EXPECT_EQ(Conflicts(s.song, 4), Records());
-    // The same query gives the same records, also after another query.
-    MidiEventList list;
-    s->GetMIDIByTime(TF_MSEC, MakeTicks(0), MakeTicks(-1), list);
-    EXPECT_EQ(Conflicts(s.song, 3), Records({{20, 4}, {600, 4}}));
-}
-
 TEST(Voices, SilentOrUnpairedNoteOnsNeverSoundAndEachNoteEndsInItsOwnTrack) {
     // The unpaired note-on follows a text event, so its record may hold a length left over;
     // a stray note-off comes before the notes, and another track's note-off ends nothing here.
@@ -345,17 +309,4 @@ TEST(Voices, RecordsHeldStayAndTheLastMayBeReplaced) {
     s->CheckMidiByVoice(0, nullptr);
     CMidiFolio empty;
     EXPECT_EQ(Conflicts(empty, -1, {{1, 1}}), Records({{1, 1}}));
-}
-
-TEST(Voices, MillisecondsAreWholeAndLengthsComeFromTheTempoMap) {
-    // 480 ticks per quarter note: tick 1 is 1.04 ms and counts as 1 ms. The first note lasts
-    // ticks 0..960; a tempo change at tick 480 to 250000 us halves the second half.
-    Song s({TrackData({On(0, 0, 60), On(1, 0, 61), Off(479, 0, 61), On(0, 0, 62),
-                       Ev(0, {0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90}), Off(480, 0, 60), On(0, 0, 63),
-                       Off(0, 0, 62), Off(1, 0, 63)})},
-           480);
-    ASSERT_EQ(s.loaded, 1);
-    // 60 at 0 ms (ends 750), 61 at 1 ms (ends 500), 62 at 500 ms (ends 750), and 63 at 750 ms
-    // lasts under a millisecond, so it never sounds.
-    EXPECT_EQ(Conflicts(s.song, 1), Records({{1, 2}, {500, 2}}));
 }
