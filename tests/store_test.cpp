@@ -238,48 +238,6 @@ TEST(Store, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
     EXPECT_TRUE(HiddenFiles(dir).empty());
 }
 
-// Stores over an existing file; run under strace by the next test.
-TEST(Store, DISABLED_ReplaceForTrace) {
-    const std::string path = TmpPath("traced.mid");
-    ASSERT_NO_FATAL_FAILURE(PlaceFile(path, B({1, 2, 3})));
-    CMidiFolio song;
-    ASSERT_EQ(song.StoreMidiFile(path), 1);
-}
-
-// The new content is synced, takes the target's name, and then the folder is synced.
-TEST(Store, AReplacementIsSyncedThenRenamedThenItsFolderSynced) {
-    const std::string log = TmpPath("strace.txt");
-    int status = -1;
-    testsupport::Run(
-        "strace -f -o '" + log + "' -e trace=openat,open,fsync,rename,renameat,renameat2,linkat " +
-            "/proc/" + std::to_string(getpid()) + "/exe --gtest_also_run_disabled_tests " +
-            "--gtest_filter=Store.DISABLED_ReplaceForTrace >/dev/null 2>&1",
-        &status);
-    if (status != 0) GTEST_SKIP() << "strace is not available or may not trace here";
-    std::vector<std::string> calls;
-    std::string line;
-    for (uint8_t c : ReadFile(log)) {
-        if (c != '\n') {
-            line += static_cast<char>(c);
-            continue;
-        }
-        for (const char* what : {"traced.mid", "fsync(", "O_DIRECTORY"})
-            if (line.find(what) != std::string::npos) {
-                calls.push_back(line.substr(line.find(' ') + 1));
-                break;
-            }
-        line.clear();
-    }
-    auto find = [&](size_t from, const std::string& what) {
-        while (from < calls.size() && calls[from].find(what) == std::string::npos) ++from;
-        return from;
-    };
-    const size_t folder = find(find(find(0, "fsync("), "rename"), "O_DIRECTORY");
-    ASSERT_LT(folder, calls.size()) << ::testing::PrintToString(calls);
-    const std::string fd = calls[folder].substr(calls[folder].rfind('=') + 2);
-    EXPECT_LT(find(folder, "fsync(" + fd + ")"), calls.size()) << ::testing::PrintToString(calls);
-}
-
 TEST(Store, AKilledStoreLeavesTheOldFileOrTheNewOneAndNothingElse) {
     std::string dir = MakeDir("killed");
     const std::string path = dir + "/song.mid";
@@ -305,27 +263,6 @@ TEST(Store, AKilledStoreLeavesTheOldFileOrTheNewOneAndNothingElse) {
         EXPECT_TRUE(HiddenFiles(dir).empty())
             << "round " << round << ": " << HiddenFiles(dir).front();
     }
-}
-
-TEST(Store, RunsOnTheCallingThreadOnly) {
-    // The 20 MB song of the benchmarks; the observer counts the process's threads at every
-    // call.
-    struct ThreadCounter : ProgressObserver {
-        std::vector<int> seen;
-        void Count() {
-            DIR* d = opendir("/proc/self/task");
-            int n = 0;
-            while (dirent* e = d != nullptr ? readdir(d) : nullptr) n += e->d_name[0] != '.';
-            if (d != nullptr) closedir(d);
-            seen.push_back(n);
-        }
-        void SetRange(int, int) override { Count(); }
-        void SetPos(int) override { Count(); }
-    } counter;
-    CMidiFolio song;
-    ASSERT_NO_FATAL_FAILURE(LoadInto(song, benchgen::FileA()));
-    ASSERT_EQ(song.StoreMidiFile(TmpPath("a.mid"), &counter), 1);
-    EXPECT_EQ(counter.seen, std::vector<int>(song.GetTrackNum() + 1, 1));
 }
 
 TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {

@@ -84,16 +84,6 @@ int32_t ReferenceSearch(const std::vector<int32_t>& table, int32_t pos) {
 
 }  // namespace
 
-TEST(TempoPlacement, SetTempoRoundsBpmIntoTheCallersRecordAndKeepsZero) {
-    CMidiTempo map;
-    for (auto [us, bpm] : {std::pair<int32_t, int32_t>{416667, 144}, {1, 60000000}, {0, 0}}) {
-        _TEMPO t = T(0, us);
-        map.SetTempo(t);
-        EXPECT_EQ(t.nBPM, bpm) << us;
-        EXPECT_EQ(map.GetTempos().back().nBPM, bpm) << us;
-    }
-}
-
 // SetTempo bisects while the list is known to ascend and falls back to the linear search once
 // the list was handed out for writing; both must give what the rule gives.
 TEST(TempoPlacement, PlacementMatchesTheRuleOnRandomLists) {
