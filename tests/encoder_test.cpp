@@ -206,12 +206,8 @@ TEST(Encoder, NeverWritesPastTheCapacityGiven) {
     EXPECT_EQ(buffer, Bytes(size, 0xEE));
 
     uint8_t* none = nullptr;
-    length = 100;
-    EXPECT_EQ(track.GetMidiTrackRawData(none, length), 0);
-    length = 0;
-    EXPECT_EQ(track.GetMidiTrackRawData(p, length), 0);
-    length = -3;
-    EXPECT_EQ(track.GetMidiTrackRawData(p, length), 0);
+    for (int32_t room : {0, -3}) EXPECT_EQ(track.GetMidiTrackRawData(p, length = room), 0);
+    EXPECT_EQ(track.GetMidiTrackRawData(none, length = 100), 0);
 }
 
 TEST(Encoder, EncodingCanOutgrowTheDecodedLength) {

@@ -69,9 +69,9 @@ void PlaceFile(const std::string& path, const Bytes& bytes) {
 
 }  // namespace
 
+// The header's track count is the track list's length; new tracks are empty chunks.
 TEST(Store, TheHeaderHasBigEndianWordsAndTheTrackListLength) {
     CMidiFolio song;
-    EXPECT_EQ(Stored(song), Header(0, 0, 0));
     for (int i = 0; i < 3; ++i) song.AddTrack(new CMidiTrack());
     _MIDIHEAD head{1, 5, 480};
     song.SetMidiHeaderinfo(&head);
@@ -79,9 +79,7 @@ TEST(Store, TheHeaderHasBigEndianWordsAndTheTrackListLength) {
     const std::string path = TmpPath("p.mid");
     ASSERT_EQ(song.StoreMidiFile(path, &progress), 1);
     EXPECT_EQ(progress.calls, (std::vector<std::string>{"range 0 3", "pos 0", "pos 1", "pos 2"}));
-    // New tracks have raw length 0: each is an empty chunk.
     EXPECT_EQ(ReadFile(path), Smf(1, 480, {Bytes(), Bytes(), Bytes()}));
-    EXPECT_EQ(ReadFile(path)[11], 3);  // header track count: big-endian low byte
     EXPECT_EQ(song.GetMidiHeaderInfo().nTracks, 3);
 }
 

@@ -1,9 +1,12 @@
-// The tempo map: placement of tempo changes, recalculation of their positions, the table cap,
-// merging, and the conversion between ticks and milliseconds segment by segment.
+// The tempo map (placement of tempo changes, recalculation of their positions, the table cap,
+// merging, the conversion between ticks and milliseconds) and the musical time formats.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <initializer_list>
+#include <limits>
 #include <random>
 #include <string>
 #include <tuple>
@@ -14,6 +17,7 @@
 #include "test_support.h"
 
 using namespace midifolio;
+using namespace testsupport;
 
 namespace {
 
@@ -48,26 +52,6 @@ std::string Entries(const CMidiTempo& map, bool msecs = false) {
     return out;
 }
 
-// The placement rule written out literally: before the head, appended, or between two
-// entries unless the tempo in force there is the same.
-void ReferencePlace(TempoList& list, const _TEMPO& t) {
-    if (list.empty() || (list.size() == 1 && t.lTicks >= list[0].lTicks)) {
-        list.push_back(t);
-        return;
-    }
-    if (t.lTicks < list.front().lTicks) {
-        list.insert(list.begin(), t);
-        return;
-    }
-    for (size_t i = 1; i < list.size(); ++i) {
-        if (list[i].lTicks > t.lTicks) {
-            if (list[i - 1].lUsPerQuarter != t.lUsPerQuarter) list.insert(list.begin() + i, t);
-            return;
-        }
-    }
-    list.push_back(t);
-}
-
 // The segment search written out literally (unsigned comparisons; a position on a later entry
 // belongs to the segment ending there; at or below the first entry: segment 0).
 int32_t ReferenceSearch(const std::vector<int32_t>& table, int32_t pos) {
@@ -83,34 +67,6 @@ int32_t ReferenceSearch(const std::vector<int32_t>& table, int32_t pos) {
 }
 
 }  // namespace
-
-// SetTempo bisects while the list is known to ascend and falls back to the linear search once
-// the list was handed out for writing; both must give what the rule gives.
-TEST(TempoPlacement, PlacementMatchesTheRuleOnRandomLists) {
-    std::mt19937 rng(12345);
-    for (int round = 0; round < 300; ++round) {
-        CMidiTempo map;
-        TempoList reference;
-        std::uniform_int_distribution<int32_t> tick(-3, 12);
-        const int n = 1 + static_cast<int>(rng() % 40);
-        for (int i = 0; i < n; ++i) {
-            if (rng() % 10 == 0) {  // write through the list: it may now be in any order
-                std::shuffle(map.GetTempos().begin(), map.GetTempos().end(), rng);
-                reference = map.GetTempos();
-            }
-            _TEMPO t = T(rng() % 7 == 0 ? INT32_MIN + 3 + tick(rng) : tick(rng),
-                         static_cast<int32_t>(1 + rng() % 3) * 100000);
-            map.SetTempo(t);
-            ReferencePlace(reference, t);
-            const TempoList& got = static_cast<const CMidiTempo&>(map).GetTempos();
-            ASSERT_EQ(got.size(), reference.size()) << round << "/" << i;
-            for (size_t k = 0; k < got.size(); ++k) {
-                ASSERT_EQ(got[k].lTicks, reference[k].lTicks) << round << "/" << i;
-                ASSERT_EQ(got[k].lUsPerQuarter, reference[k].lUsPerQuarter);
-            }
-        }
-    }
-}
 
 TEST(TempoRecalculation, PositionsAccumulateTruncatedMillisecondsFromTheHeadsOwn) {
     EXPECT_EQ(
@@ -269,4 +225,154 @@ TEST(TempoConversion, SearchAndConversionMatchTheRuleOnRandomTables) {
     for (int32_t i = 0; i < TEMPO_TABLE_SIZE + 50; ++i)
         big.GetTempos().push_back(T(i / 3, 500000 + i % 5));
     check(big, {-1, 0, 1, 7, 5000, 10922, 10923, 10924, 10925, 10940, 20000});
+}
+
+// ------------------------------------------------------------------ musical time formats
+// Conversions among ticks, milliseconds, measure/beat/tick and hours/minutes/seconds/frames,
+// the measure length, and the song's switch to milliseconds.
+namespace {
+
+Bytes TimeSignature(int numerator, int exponent) {
+    return B({0xFF, 0x58, 0x04, numerator, exponent, 0x18, 0x08});
+}
+
+// A format-0 song at 120 BPM: optional time signature at tick 0, a note at tick 960, end at 1920.
+void LoadSong(CMidiFolio& song, int division, const Bytes& timeSignature) {
+    const Bytes events =
+        Cat({timeSignature.empty() ? Bytes{} : Cat({Vlq(0), timeSignature}), Vlq(960),
+             B({0x90, 60, 100}), Vlq(960), B({0x80, 60, 0}), Vlq(0), B({0xFF, 0x2F, 0x00})});
+    Messages messages;
+    song.SetMessageSink(messages.Sink());
+    ASSERT_EQ(song.LoadMidiFile(WriteFile("time.mid", Smf(0, division, {events}))), 1);
+}
+
+// A converted time as text: "t<ticks>", "ms<msecs>", "m<measure>.<beat>.<tick>" or
+// "<h>:<m>:<s>/<frame>".
+std::string Converted(CMidiFolio& song, _MIDI_TIME t, TIME_FORMAT target) {
+    song.ConvertMIDITime(&t, target);
+    switch (t.format) {
+        case TF_TICK:
+            return "t" + std::to_string(t.lTicks);
+        case TF_MSEC:
+            return "ms" + std::to_string(t.dMsecs);
+        case TF_MEASURE:
+            return "m" + std::to_string(t.lMeasure) + "." + std::to_string(t.nBeat) + "." +
+                   std::to_string(t.nTick);
+        case TF_HMSF:
+            return std::to_string(t.lHour) + ":" + std::to_string(t.lMinute) + ":" +
+                   std::to_string(t.lSecond) + "/" + std::to_string(t.lFrame);
+        default:
+            return "none";
+    }
+}
+
+class FourFour : public ::testing::Test {
+  protected:
+    void SetUp() override { LoadSong(song, 480, TimeSignature(4, 2)); }
+    std::string To(_MIDI_TIME t, TIME_FORMAT target) { return Converted(song, t, target); }
+    CMidiFolio song;
+};
+
+}  // namespace
+
+TEST_F(FourFour, TicksSplitIntoMeasuresOfFourQuartersTruncatingTowardZero) {
+    EXPECT_EQ(To(MakeTicks(2500), TF_MEASURE), "m1.1.100");
+    EXPECT_EQ(To(MakeTicks(1920), TF_MEASURE), "m1.0.0");
+    EXPECT_EQ(To(MakeTicks(1919), TF_MEASURE), "m0.3.479");
+    EXPECT_EQ(To(MakeMeasure(2, 3, 10), TF_TICK), "t5290");
+    EXPECT_EQ(To(MakeMeasure(0, 5, 500), TF_TICK), "t2900");  // beyond its unit: linear
+    EXPECT_EQ(To(MakeTicks(-2500), TF_MEASURE), "m-1.-1.-100");
+    EXPECT_EQ(song.GetBaseBarNum(), 4u);
+    EXPECT_EQ(song.GetBaseNoteNum(), 4u);
+}
+
+TEST_F(FourFour, MillisecondsFollowTheTempoAndTheClockHasFortyFramesPerSecond) {
+    EXPECT_EQ(To(MakeTicks(960), TF_MSEC), "ms1000.000000");
+    EXPECT_EQ(To(MakeMsecs(1000.9), TF_TICK), "t960");  // the milliseconds are truncated first
+    EXPECT_EQ(To(MakeMsecs(1250.0), TF_TICK), "t1200");
+    EXPECT_EQ(To(MakeTicks(960), TF_HMSF), "0:0:1/0");
+    EXPECT_EQ(To(MakeHmsf(0, 1, 5, 4), TF_MSEC), "ms65100.000000");
+    EXPECT_EQ(To(MakeMsecs(3723999.9), TF_HMSF), "1:2:3/39");
+    EXPECT_EQ(To(MakeMsecs(-1500.0), TF_HMSF), "0:0:-1/-20");
+}
+
+TEST_F(FourFour, EveryPairTakesItsChainThroughTheOtherFormats) {
+    // 2500 ticks = 2604.166 ms; measure 1, beat 1, tick 100.
+    EXPECT_EQ(To(MakeMsecs(2604.9), TF_MEASURE), "m1.1.99");
+    EXPECT_EQ(To(MakeMeasure(1, 1, 100), TF_HMSF), "0:0:2/24");
+    EXPECT_EQ(To(MakeMeasure(1, 0, 0), TF_MSEC), "ms2000.000000");
+    EXPECT_EQ(To(MakeHmsf(0, 0, 2, 0), TF_TICK), "t1920");
+    EXPECT_EQ(To(MakeHmsf(0, 0, 2, 1), TF_MEASURE), "m1.0.24");
+    EXPECT_EQ(To(MakeMsecs(12.75), TF_MSEC), "ms12.750000");  // already there: left alone
+}
+
+// 6/8 and 12/8 are 3 and 6 quarters; 3/8 and 5/8 drop their half quarter.
+TEST(MeasureLength, CountsWholeQuarterNotesOfTheTimeSignature) {
+    const struct {
+        int numerator, exponent, measureTicks;
+    } cases[] = {{4, 2, 1920}, {3, 2, 1440}, {6, 3, 1440}, {12, 3, 2880},
+                 {2, 1, 1920}, {3, 3, 480},  {5, 3, 960}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.numerator) + "/2^" + std::to_string(c.exponent));
+        CMidiFolio song;
+        LoadSong(song, 480, TimeSignature(c.numerator, c.exponent));
+        EXPECT_EQ(Converted(song, MakeMeasure(1, 0, 0), TF_TICK),
+                  "t" + std::to_string(c.measureTicks));
+        EXPECT_EQ(Converted(song, MakeTicks(c.measureTicks * 3 + 1), TF_MEASURE), "m3.0.1");
+        EXPECT_EQ(Converted(song, MakeTicks(c.measureTicks - 1), TF_MEASURE),
+                  "m0." + std::to_string(c.measureTicks / 480 - 1) + ".479");
+    }
+    CMidiFolio none;  // without a time signature: that of 2/4
+    LoadSong(none, 96, Bytes{});
+    EXPECT_EQ(none.GetBaseBarNum(), 2u);
+    EXPECT_EQ(Converted(none, MakeTicks(200), TF_MEASURE), "m1.0.8");
+}
+
+TEST(MeasureLength, ZeroMakesMeasureConversionsFailButNotTheOthers) {
+    CMidiFolio empty;  // no tracks: no time signature, no measure length, no tempo
+    EXPECT_EQ(empty.GetBaseBarNum(), 0u);
+    EXPECT_EQ(Converted(empty, MakeTicks(2500), TF_MEASURE), "m-1.0.0");
+    EXPECT_EQ(Converted(empty, MakeMeasure(0, 1, 0), TF_TICK), "t-1");
+    EXPECT_EQ(Converted(empty, MakeTicks(960), TF_MSEC), "ms-1.000000");
+    // Note values too large for their power of two, 0 beats per measure, a first track
+    // without a tempo map, and ticks per quarter note 0 or unset.
+    for (int variant = 0; variant < 6; ++variant) {
+        SCOPED_TRACE(variant);
+        CMidiFolio song;
+        const int exponents[] = {31, 40, 255};
+        LoadSong(song, 480,
+                 TimeSignature(variant == 3 ? 0 : 4, variant < 3 ? exponents[variant] : 2));
+        if (variant == 4) song.GetTrack(0)->SetTempoObject(nullptr);
+        if (variant == 5) song.GetMidiTempo().SetTicksPerQuarterNote(0);
+        EXPECT_EQ(Converted(song, MakeTicks(2500), TF_MEASURE), "m-1.0.0");
+        EXPECT_EQ(Converted(song, MakeMeasure(1, 1, 1), TF_TICK), "t-1");
+        if (variant < 5) {
+            EXPECT_EQ(Converted(song, MakeTicks(960), TF_MSEC), "ms1000.000000");
+        }
+    }
+}
+
+TEST(MeasureLength, BeatAndTickKeepTheirLowSixteenBits) {
+    // 40000 ticks per quarter: a tick within the quarter can exceed 32767.
+    CMidiFolio song;
+    LoadSong(song, 480, TimeSignature(4, 2));
+    song.GetMidiTempo().SetTicksPerQuarterNote(40000);
+    EXPECT_EQ(Converted(song, MakeTicks(39999), TF_MEASURE),
+              "m0.0." + std::to_string(39999 - 65536));
+    EXPECT_EQ(Converted(song, MakeTicks(240005), TF_MEASURE), "m1.2.5");
+    EXPECT_EQ(Converted(song, MakeMeasure(0, 0, int16_t(39999 - 65536)), TF_TICK),
+              "t" + std::to_string(39999 - 65536));
+}
+
+TEST(ConvertTime2MS, RewritesEveryTrackInMilliseconds) {
+    CMidiFolio song;
+    LoadSong(song, 480, TimeSignature(4, 2));
+    EXPECT_EQ(song.ConvertTime2MS(), 1);
+    std::vector<int32_t> times;
+    for (POSITION pos = song.GetTrack(0)->GetEventHeadPosition(); pos;)
+        times.push_back(song.GetTrack(0)->GetNextEvent(pos).lTime);
+    // Tempo prefix, time signature, note on, note off, end.
+    EXPECT_EQ(times, (std::vector<int32_t>{0, 0, 1000, 2000, 2000}));
+    CMidiFolio empty;
+    EXPECT_EQ(empty.ConvertTime2MS(), 1);
 }
