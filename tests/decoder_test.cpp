@@ -295,16 +295,6 @@ TEST(Decoder, NoteUsageFollowsTheProgramOfTheChannel) {
     EXPECT_EQ(track.GetNoteUsage(0, 128), 0);
 }
 
-TEST(Decoder, DataBytesAbove127NeverIndexTheNoteUsageTable) {
-    CMidiTrack track;
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0xC0, 0xC8, 0x00, 0x90, 60, 100, 0x00, 0x91, 0xCC, 0xCC,
-                                    0x00, 0x92, 61, 0xCC, 0x00}),
-                                 kEnd})),
-              1);
-    EXPECT_EQ(track.GetNoteUsage(0, 61), 1);
-    EXPECT_EQ(track.GetNoteUsageTable().count(), 1u);
-}
-
 // A channel message decodes to the same record and tables whether bytes follow it (here a
 // two-byte delta and the end of track) or the data ends right after it.
 TEST(Decoder, ChannelMessagesDecodeAlikeMidwayAndAtTheEnd) {

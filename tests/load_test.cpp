@@ -171,13 +171,12 @@ TEST(Load, TheFirstTrackStartsWithTheTempoPrefix) {
     Song s;
     ASSERT_EQ(s.Load(Smf(1, 96, {kNote, Cat({B({0x83, 0x60, 0x91, 0x40, 0x50}), kEnd})})), 1);
     ASSERT_EQ(s.folio.GetTrackNum(), 2);
-    const CMidiTrack* first = s.folio.GetTrack(0);
-    EXPECT_EQ(Events(first), (Lines{kPrefix, "0 noteon 0 60 100", "96 noteoff 0 60 64"}));
-    EXPECT_EQ(first->GetTrkLen(), static_cast<int32_t>(kNote.size() + 7));
-    const CMidiTrack* second = s.folio.GetTrack(1);
-    EXPECT_EQ(Events(second), (Lines{"480 noteon 1 64 80", "480 meta 2f -"}));
-    EXPECT_EQ(second->GetTrkLen(), 9);
-    EXPECT_EQ(second->GetTrackNum(), 1);
+    EXPECT_EQ(Events(s.folio.GetTrack(0)),
+              (Lines{kPrefix, "0 noteon 0 60 100", "96 noteoff 0 60 64"}));
+    EXPECT_EQ(s.folio.GetTrack(0)->GetTrkLen(), static_cast<int32_t>(kNote.size() + 7));
+    EXPECT_EQ(Events(s.folio.GetTrack(1)), (Lines{"480 noteon 1 64 80", "480 meta 2f -"}));
+    EXPECT_EQ(s.folio.GetTrack(1)->GetTrkLen(), 9);
+    EXPECT_EQ(s.folio.GetTrack(1)->GetTrackNum(), 1);
     EXPECT_EQ(s.folio.GetMidiTempo().GetTicksPerQuarterNote(), 96);
     Song empty;
     ASSERT_EQ(empty.Load(Smf(1, 96, {Bytes{}})), 1);

@@ -52,20 +52,6 @@ std::string Entries(const CMidiTempo& map, bool msecs = false) {
     return out;
 }
 
-// The segment search written out literally (unsigned comparisons; a position on a later entry
-// belongs to the segment ending there; at or below the first entry: segment 0).
-int32_t ReferenceSearch(const std::vector<int32_t>& table, int32_t pos) {
-    const int32_t n = static_cast<int32_t>(table.size()) - 1;
-    if (n < 0) return -1;
-    const uint32_t t = static_cast<uint32_t>(pos);
-    for (int32_t i = 0; i < n; ++i) {
-        const uint32_t lo = static_cast<uint32_t>(table[i]),
-                       hi = static_cast<uint32_t>(table[i + 1]);
-        if ((lo < t && t < hi) || t == hi) return i;
-    }
-    return t <= static_cast<uint32_t>(table[0]) ? 0 : n;
-}
-
 }  // namespace
 
 TEST(TempoRecalculation, PositionsAccumulateTruncatedMillisecondsFromTheHeadsOwn) {
@@ -147,6 +133,14 @@ TEST(TempoConversion, ConversionsFollowTheTempoChangesAndTruncate) {
     const CMidiTempo load = Map(480, {T(0, 500000), T(0, 500000), T(0, 250000), T(480, 1000000)});
     EXPECT_EQ(load.TicksToMsecs(480), 250);
     EXPECT_EQ(load.TicksToMsecs(960), 1250);
+    // Positions compare as unsigned numbers: a negative one lies beyond every entry. A list
+    // written out of order through GetTempos is searched entry by entry: a position belongs
+    // to the first segment that holds it.
+    EXPECT_EQ(map.GetTempoIdxByTicks(-1), 2);
+    EXPECT_EQ(map.TicksToMsecs(-480), 1250 - 2000);
+    const CMidiTempo unsorted = Raw(480, {T(960, 500000), T(0, 250000), T(480, 500000)});
+    EXPECT_EQ(unsorted.GetTempoIdxByTicks(100), 1);
+    EXPECT_EQ(unsorted.GetTempoIdxByTicks(960), 0);
     // Below the first entry the first tempo is extrapolated backwards.
     EXPECT_EQ(Map(480, {T(100, 500000), T(580, 250000)}).TicksToMsecs(0), -104);
 }
@@ -171,60 +165,6 @@ TEST(TempoConversion, MapsThatCannotConvertAnswerMinusOneAndResultsSaturate) {
     EXPECT_EQ(slow.TicksToMsecs(0x7FFFFFFF), 0x7FFFFFFF);
     EXPECT_EQ(slow.TicksToMsecs(-0x7FFFFFFF), INT32_MIN);
     EXPECT_EQ(Map(960000, {T(0, 1)}).MsecsToTicks(1000000000), 0x7FFFFFFF);
-}
-
-// The search bisects tables that ascend as unsigned numbers and falls back to the linear rule
-// otherwise; over random lists (repeated and negative positions, unsorted tables, the 32,768
-// cap) both give what the rule gives, and so do the conversions.
-TEST(TempoConversion, SearchAndConversionMatchTheRuleOnRandomTables) {
-    std::mt19937 rng(2024);
-    auto check = [&](CMidiTempo& map, std::vector<int32_t> probes) {
-        map.ReCalculateTempolst();
-        const TempoList& list = static_cast<const CMidiTempo&>(map).GetTempos();
-        std::vector<int32_t> ticks, msecs;
-        for (size_t k = 0; k < std::min<size_t>(list.size(), TEMPO_TABLE_SIZE); ++k) {
-            ticks.push_back(list[k].lTicks);
-            msecs.push_back(list[k].lMsecs);
-            probes.push_back(list[k].lMsecs);
-            probes.push_back(list[k].lMsecs + 1);
-        }
-        for (int32_t pos : probes) {
-            const int32_t i = ReferenceSearch(ticks, pos);
-            ASSERT_EQ(map.GetTempoIdxByTicks(pos), i) << pos;
-            ASSERT_EQ(map.GetTempoIdxByMs(pos), ReferenceSearch(msecs, pos)) << pos;
-            if (i < 0) continue;
-            const _TEMPO& e = list[static_cast<size_t>(i)];
-            const double ms =
-                e.lMsecs + static_cast<double>(static_cast<int32_t>(uint32_t(pos) - e.lTicks)) *
-                               e.lUsPerQuarter / (480 * 1000);
-            if (ms > INT32_MIN && ms < INT32_MAX) {
-                ASSERT_EQ(map.TicksToMsecs(pos), static_cast<int32_t>(ms)) << pos;
-            }
-        }
-    };
-    std::vector<int32_t> probes = {INT32_MIN, INT32_MIN + 1, INT32_MAX, 1000000};
-    for (int32_t p = -6; p <= 24; ++p) probes.push_back(p);
-    for (int round = 0; round < 400; ++round) {
-        CMidiTempo map;
-        map.SetTicksPerQuarterNote(480);
-        TempoList& list = map.GetTempos();
-        std::uniform_int_distribution<int32_t> tick(-4, 20);
-        for (int i = static_cast<int>(rng() % 12); i > 0; --i) {
-            const int32_t at = rng() % 8 == 0 ? INT32_MIN + tick(rng) + 4 : tick(rng);
-            list.push_back(T(at, rng() % 9 == 0 ? -250000 : int32_t(1 + rng() % 4) * 125000));
-        }
-        if (round % 2 == 0)
-            std::sort(list.begin(), list.end(),
-                      [](const _TEMPO& a, const _TEMPO& b) { return a.lTicks < b.lTicks; });
-        check(map, probes);
-    }
-    // Past the cap only the first 32,768 entries are searched.
-    CMidiTempo big;
-    big.SetMessageSink([](const std::string&) {});
-    big.SetTicksPerQuarterNote(480);
-    for (int32_t i = 0; i < TEMPO_TABLE_SIZE + 50; ++i)
-        big.GetTempos().push_back(T(i / 3, 500000 + i % 5));
-    check(big, {-1, 0, 1, 7, 5000, 10922, 10923, 10924, 10925, 10940, 20000});
 }
 
 // ------------------------------------------------------------------ musical time formats
