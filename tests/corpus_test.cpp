@@ -463,7 +463,6 @@ TEST(CorpusRoundTrip, AMarkerAppendedAfterAnEarlyEndOfTrackIsKept) {
         lines.erase(std::remove_if(lines.begin(), lines.end(), IsEndOfTrack), lines.end());
         return lines;
     };
-    std::vector<const CorpusFile*> edited;
     std::vector<std::string> stored;
     std::vector<std::vector<Lines>> wanted;  // what mido should read, ends of track left out
     for (const auto& f : Corpus()) {
@@ -508,22 +507,20 @@ TEST(CorpusRoundTrip, AMarkerAppendedAfterAnEarlyEndOfTrackIsKept) {
         std::stable_sort(
             want[0].begin(), want[0].end(),
             [](const std::string& a, const std::string& b) { return std::stol(a) < std::stol(b); });
-        edited.push_back(f.get());
         wanted.push_back(want);
     }
-    ASSERT_GE(edited.size(), 50u);
+    ASSERT_GE(stored.size(), 50u);
 
     const std::map<std::string, OracleDump> dumps = MidoDumps(stored);
     if (dumps.empty()) GTEST_SKIP() << "python3-mido is not available";
-    for (size_t i = 0; i < edited.size(); ++i) {
-        SCOPED_TRACE(edited[i]->name);
+    for (size_t i = 0; i < stored.size(); ++i) {
+        SCOPED_TRACE(stored[i]);
         const OracleDump& dump = dumps.at(stored[i]);
         if (dump.error) continue;  // refused by mido for a defect of the original
         std::vector<Lines> got = ByTrack(dump);
         ASSERT_EQ(got.size(), wanted[i].size());
         for (size_t t = 0; t < got.size(); ++t) {
-            ASSERT_FALSE(got[t].empty());
-            EXPECT_TRUE(IsEndOfTrack(got[t].back())) << "track " << t;
+            ASSERT_TRUE(!got[t].empty() && IsEndOfTrack(got[t].back())) << "track " << t;
             got[t].pop_back();
             EXPECT_EQ(got[t], wanted[i][t]) << "track " << t;
         }
@@ -622,15 +619,10 @@ TEST(Definition, LoadStoreLoadIsTheIdentityOnEvents) {
         ASSERT_EQ(again.LoadMidiFile(path), 1);
         EXPECT_EQ(again.GetMidiHeaderInfo().nFormat, song.GetMidiHeaderInfo().nFormat);
         EXPECT_EQ(again.GetMidiHeaderInfo().nDivision, song.GetMidiHeaderInfo().nDivision);
-        std::vector<Lines> want = Snapshot(song), got = Snapshot(again);
-        ASSERT_EQ(got.size(), want.size());
-        if (!got.empty()) {
-            ASSERT_FALSE(got[0].empty());
-            EXPECT_EQ(got[0][0].substr(0, 4), "0 0 ");
-            EXPECT_NE(got[0][0].find("meta 51 07a120"), std::string::npos);
-            got[0].erase(got[0].begin());
-        }
-        for (size_t t = 0; t < want.size(); ++t) ASSERT_EQ(got[t], want[t]) << "track " << t;
+        std::vector<Lines> want = Snapshot(song);
+        if (!want.empty())
+            want[0].insert(want[0].begin(), "0 0 p0 c255 t4096 s00000051 l3 meta 51 07a120");
+        ASSERT_EQ(Snapshot(again), want);
         const std::string twice = TmpPath("identity2.mid");
         ASSERT_EQ(again.StoreMidiFile(twice), 1);
         EXPECT_EQ(ReadFile(twice).size(), ReadFile(path).size() + (want.empty() ? 0 : 7));

@@ -181,15 +181,13 @@ TEST_F(Selection, SongWideQueriesStopAtTheHeaderTrackCount) {
     extra->SetTempoObject(&song.GetMidiTempo());
     ASSERT_EQ(extra->SetMidiTrackRawData(events.data(), static_cast<int32_t>(events.size())), 1);
     ASSERT_EQ(song.AddTrack(extra), 3);
-    song.GetMIDIByTrack(3, 3, list);  // the track list itself
-    EXPECT_EQ(list.size(), 3u);
-    song.GetMIDIByChannel(15, list);
-    EXPECT_TRUE(list.empty());
+    std::string sizes;
+    song.GetMIDIByTrack(3, 3, list), sizes += std::to_string(list.size()) + " ";  // the list itself
+    song.GetMIDIByChannel(15, list), sizes += std::to_string(list.size()) + " ";
     song.GetMIDIByTime(TF_TICK, MakeTicks(0), MakeTicks(-1), list);
-    EXPECT_EQ(list.size(), 20u);
-    song.GetMIDIByType(EVT_NOTEON, TF_TICK, list);
-    EXPECT_EQ(list.size(), 26u);
-    EXPECT_EQ(song.MakeEventList().size(), 20u);
+    sizes += std::to_string(list.size()) + " " + std::to_string(song.MakeEventList().size());
+    song.GetMIDIByType(EVT_NOTEON, TF_TICK, list);  // appends
+    EXPECT_EQ(sizes + " " + std::to_string(list.size()), "3 0 20 20 26");
 }
 
 TEST_F(Selection, TypeMaskSelectsTypesWhollyInItsSixteenBits) {

@@ -143,11 +143,9 @@ TEST(TempoConversion, ConversionsFollowTheTempoChangesAndTruncate) {
 }
 
 TEST(TempoConversion, MapsThatCannotConvertAnswerMinusOneAndResultsSaturate) {
-    EXPECT_EQ(Map(480, {}).TicksToMsecs(10), -1);
-    EXPECT_EQ(Map(480, {}).MsecsToTicks(10), -1);
-    const CMidiTempo notSet = Map(0xFFFFFFFF, {T(0, 500000)});
-    EXPECT_EQ(notSet.TicksToMsecs(10), -1);
-    EXPECT_EQ(notSet.MsecsToTicks(10), -1);
+    for (const CMidiTempo& map : {Map(480, {}), Map(0xFFFFFFFF, {T(0, 500000)})})
+        EXPECT_TRUE(map.TicksToMsecs(10) == -1 &&
+                    map.MsecsToTicks(10) == -1);  // no tempo, no ticks
     // A segment of 0 microseconds per quarter takes no time: ticks map onto its start, and no
     // tick can be named for a later time.
     const CMidiTempo still = Map(480, {T(0, 500000), T(480, 0)});
@@ -158,9 +156,9 @@ TEST(TempoConversion, MapsThatCannotConvertAnswerMinusOneAndResultsSaturate) {
     CMidiTempo stale = Map(480, {T(0, 500000)});
     stale.GetTempos().clear();
     EXPECT_EQ(stale.TicksToMsecs(10), -1);
-    const CMidiTempo slow = Map(1, {T(0, 0x7FFFFFFF)});
-    EXPECT_EQ(slow.TicksToMsecs(0x7FFFFFFF), 0x7FFFFFFF);
-    EXPECT_EQ(slow.TicksToMsecs(-0x7FFFFFFF), INT32_MIN);
+    const CMidiTempo slow = Map(1, {T(0, 0x7FFFFFFF)});  // results beyond 32 bits saturate
+    EXPECT_TRUE(slow.TicksToMsecs(0x7FFFFFFF) == INT32_MAX &&
+                slow.TicksToMsecs(-INT32_MAX) == INT32_MIN);
     EXPECT_EQ(Map(960000, {T(0, 1)}).MsecsToTicks(1000000000), 0x7FFFFFFF);
 }
 
