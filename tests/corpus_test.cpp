@@ -146,9 +146,8 @@ void DecodedTrackChunksEqualTheDump(const Files& files) {
             CMidiTrack track;  // without a tempo map: the signature events stay in the list
             ASSERT_EQ(track.SetMidiTrackRawData(&file[at + 8], static_cast<int32_t>(take)), 1);
             ASSERT_LT(t, f->tracks.size());
-            Lines want = f->Expected(t);
-            if (t == 0) want.erase(want.begin());
-            EXPECT_EQ(TrackLines(track), want) << "track " << t;
+            const Lines want = f->Expected(t);
+            EXPECT_EQ(TrackLines(track), Lines(want.begin() + (t == 0), want.end())) << t;
             events += static_cast<size_t>(track.GetCount());
             at += 8 + take;
         }
@@ -168,13 +167,10 @@ void SongEventListHoldsTheDumpsEventsInTimeOrder(const Files& files) {
             const MIDI_Event& r = events[k];
             ASSERT_LT(r.wTrack, tracks.size());
             ASSERT_EQ(r.time.format, TF_MSEC);
-            if (k > 0) {
-                const MIDI_Event& before = events[k - 1];
-                ASSERT_LE(before.event.lTime, r.event.lTime) << "record " << k;
-                if (before.event.lTime == r.event.lTime) {
-                    ASSERT_LE(before.wTrack, r.wTrack) << "record " << k;
-                }
-            }
+            const MIDI_Event& before = events[k > 0 ? k - 1 : 0];
+            ASSERT_LE(std::make_pair(before.event.lTime, before.wTrack),
+                      std::make_pair(r.event.lTime, r.wTrack))
+                << "record " << k;
             tracks[r.wTrack].push_back(Line(r.event.lTime, Canonical(r.event)));
         }
         for (size_t t = 0; t < tracks.size(); ++t) EXPECT_EQ(tracks[t], f->Expected(t)) << t;

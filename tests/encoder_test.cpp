@@ -29,23 +29,13 @@ Bytes Encode(CMidiTrack& track) {
 }
 
 MIDIEvent Channel(uint32_t type, uint8_t ch, uint8_t d1, uint8_t d2, uint32_t delta = 0) {
-    MIDIEvent ev{};
-    ev.dwType = type;
-    ev.byChannel = ch;
-    ev.byData1 = d1;
-    ev.byData2 = d2;
-    ev.dwDelta = delta;
-    return ev;
+    return MIDIEvent{0, delta, 0, ch, type, {d1, d2, 0, 0}, 0, nullptr};
 }
 
 MIDIEvent WithPayload(uint32_t type, uint32_t sub, const Bytes& payload, uint32_t delta = 0) {
-    MIDIEvent ev{};
-    ev.dwType = type;
-    ev.byChannel = 255;
+    MIDIEvent ev{
+        0, delta, 0, 255, type, {}, uint32_t(payload.size()), const_cast<uint8_t*>(payload.data())};
     ev.dwSubType = sub;
-    ev.dwLength = static_cast<uint32_t>(payload.size());
-    ev.pData = const_cast<uint8_t*>(payload.data());
-    ev.dwDelta = delta;
     return ev;
 }
 

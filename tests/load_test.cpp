@@ -254,21 +254,6 @@ TEST(Load, ReadsFromAPipeWithoutAKnownSize) {
     }
 }
 
-TEST(Load, TracksComeFromTheVirtualFactoryAndItsFailureEndsTheLoad) {
-    // A song that makes its tracks itself, and runs out of them.
-    struct Starved : CMidiFolio {
-        int left = 1;
-        CMidiTrack* CreateTrack() override {
-            return left-- > 0 ? CMidiFolio::CreateTrack() : nullptr;
-        }
-    } song;
-    Messages messages;
-    song.SetMessageSink(messages.Sink());
-    EXPECT_EQ(song.LoadMidiFile(WriteFile("f.mid", Smf(1, 96, {kEnd, kNote, kEnd}))), 0);
-    EXPECT_EQ(messages.list, Lines{kReadData});
-    EXPECT_EQ(song.GetTrackNum(), 1);
-}
-
 TEST(Load, TempoMapMessagesGoToTheSongsSink) {
     // The default and prefix entries plus 32767 changes outgrow the tempo map's tables: the
     // map's one message reaches the sink the host gave the song, and the load succeeds.

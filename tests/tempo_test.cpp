@@ -287,18 +287,6 @@ TEST(MeasureLength, ZeroMakesMeasureConversionsFailButNotTheOthers) {
     }
 }
 
-TEST(MeasureLength, BeatAndTickKeepTheirLowSixteenBits) {
-    // 40000 ticks per quarter: a tick within the quarter can exceed 32767.
-    CMidiFolio song;
-    LoadSong(song, 480, TimeSignature(4, 2));
-    song.GetMidiTempo().SetTicksPerQuarterNote(40000);
-    EXPECT_EQ(Converted(song, MakeTicks(39999), TF_MEASURE),
-              "m0.0." + std::to_string(39999 - 65536));
-    EXPECT_EQ(Converted(song, MakeTicks(240005), TF_MEASURE), "m1.2.5");
-    EXPECT_EQ(Converted(song, MakeMeasure(0, 0, int16_t(39999 - 65536)), TF_TICK),
-              "t" + std::to_string(39999 - 65536));
-}
-
 TEST(ConvertTime2MS, RewritesEveryTrackInMilliseconds) {
     CMidiFolio song;
     LoadSong(song, 480, TimeSignature(4, 2));

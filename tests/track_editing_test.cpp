@@ -17,20 +17,13 @@ namespace {
 
 MIDIEvent Ev(int32_t time, uint8_t d1, uint32_t type = EVT_NOTEON, uint8_t ch = 0,
              uint8_t d2 = 100) {
-    MIDIEvent ev{};
-    ev.lTime = time;
-    ev.dwType = type;
-    ev.byChannel = ch;
-    ev.byData1 = d1;
-    ev.byData2 = d2;
-    return ev;
+    return MIDIEvent{time, 0, 0, ch, type, {d1, d2, 0, 0}, 0, nullptr};
 }
 
 MIDIEvent Text(const Bytes& payload, uint32_t type = EVT_META) {
-    MIDIEvent ev = Ev(0, 0, type, 255);
-    ev.dwSubType = 0x01;
-    ev.dwLength = static_cast<uint32_t>(payload.size());
-    ev.pData = const_cast<uint8_t*>(payload.data());
+    MIDIEvent ev{
+        0, 0, 0, 255, type, {}, uint32_t(payload.size()), const_cast<uint8_t*>(payload.data())};
+    ev.dwSubType = META_TEXT;
     return ev;
 }
 
