@@ -433,6 +433,9 @@ const Comparison kComparisons[] = {
     {"StoredFilesReadInMidoAsTheOriginals", StoredFilesReadInMidoAsTheOriginals},
 };
 
+void PrintTo(const Comparison& comparison, std::ostream* os) {
+    *os << comparison.name;
+}
 class EveryCorpusFile : public ::testing::TestWithParam<Comparison> {};
 
 }  // namespace
