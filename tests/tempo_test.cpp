@@ -138,6 +138,8 @@ TEST(TempoConversion, ConversionsFollowTheTempoChangesAndTruncate) {
     const CMidiTempo unsorted = Raw(480, {T(960, 500000), T(0, 250000), T(480, 500000)});
     EXPECT_EQ(unsorted.GetTempoIdxByTicks(100), 1);
     EXPECT_EQ(unsorted.GetTempoIdxByTicks(960), 0);
+    // The first entry's own position is no segment's inside: a later segment holding it wins.
+    EXPECT_EQ(Raw(480, {T(100, 1), T(200, 1), T(50, 1), T(150, 1)}).GetTempoIdxByTicks(100), 2);
     // Below the first entry the first tempo is extrapolated backwards.
     EXPECT_EQ(Map(480, {T(100, 500000), T(580, 250000)}).TicksToMsecs(0), -104);
 }
