@@ -28,10 +28,6 @@ std::vector<MIDIEvent> Events(const CMidiTrack& track) {
     return out;
 }
 
-Bytes Payload(const MIDIEvent& ev) {
-    return ev.pData ? Bytes(ev.pData, ev.pData + ev.dwLength) : Bytes();
-}
-
 const Bytes kEnd = B({0xFF, 0x2F, 0x00});
 
 std::string Show(const MIDIEvent& ev) {
@@ -138,6 +134,7 @@ TEST(Decoder, EveryEventFormAndRunningStatusDecodeToTheirFields) {
     }
 }
 
+// Tempo, time and key signatures feed the tempo map and stay in the list with their payload.
 TEST(Decoder, MetaEventsFeedTheTempoMap) {
     CMidiTempo tempo;
     CMidiTrack track;
@@ -147,38 +144,22 @@ TEST(Decoder, MetaEventsFeedTheTempoMap) {
                                     0x18, 0x08, 0x00, 0xFF, 0x59, 0x02, 0xFF, 0x01, 0x00}),
                                  kEnd})),
               1);
-    const auto ev = Events(track);
-    ASSERT_EQ(ev.size(), 5u);
-    EXPECT_EQ(ev[0].dwLength, 3u);
-    EXPECT_EQ(Payload(ev[0]), B({0x07, 0xA1, 0x20}));
-    const TempoList& list = static_cast<const CMidiTempo&>(tempo).GetTempos();
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].lTicks, 0);
-    EXPECT_EQ(list[0].lUsPerQuarter, 500000);
-    EXPECT_EQ(list[0].nBPM, 120);
-    EXPECT_EQ(list[1].lTicks, 96);
-    EXPECT_EQ(list[1].lUsPerQuarter, 400000);
-    EXPECT_EQ(Payload(ev[2]), B({0x06, 0x03, 0x18, 0x08}));
+    std::vector<std::string> shown;
+    for (const MIDIEvent& ev : Events(track)) shown.push_back(Show(ev));
+    EXPECT_EQ(shown, (std::vector<std::string>{"0+96 meta 51 07a120", "96+0 meta 51 061a80",
+                                               "96+0 meta 58 06031808", "96+0 meta 59 ff01",
+                                               "96+0 meta 2f -"}));
+    std::string tempos;
+    for (const _TEMPO& t : static_cast<const CMidiTempo&>(tempo).GetTempos())
+        tempos += std::to_string(t.lTicks) + "/" + std::to_string(t.lUsPerQuarter) + "/" +
+                  std::to_string(t.nBPM) + " ";
+    EXPECT_EQ(tempos, "0/500000/120 96/400000/150 ");
     EXPECT_EQ(tempo.GetBar().dwBaseBarNum, 6u);
     EXPECT_EQ(tempo.GetBar().dwBaseNoteNum, 8u);
-    EXPECT_EQ(Payload(ev[3]), B({0xFF, 0x01}));
     EXPECT_EQ(tempo.GetKeySignature().dwSharpsFlats, 255u);
     EXPECT_EQ(tempo.GetKeySignature().dwMinor, 1u);
-}
-
-TEST(Decoder, SignatureEventsWithoutATempoMapAreKeptInTheList) {
-    CMidiTrack track;
-    EXPECT_EQ(
-        Decode(track, Cat({B({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x58, 0x04,
-                              0x04, 0x40, 0x18, 0x08, 0x00, 0xFF, 0x59, 0x02, 0x01, 0x00, 0x00}),
-                           kEnd})),
-        1);
-    EXPECT_EQ(track.GetCount(), 4);
     // A denominator exponent too large for a note value gives 0, without an invalid shift.
-    CMidiTempo tempo;
-    CMidiTrack odd;
-    odd.SetTempoObject(&tempo);
-    EXPECT_EQ(Decode(odd, B({0x00, 0xFF, 0x58, 0x04, 0x03, 0x40, 0x18, 0x08})), 1);
+    EXPECT_EQ(Decode(track, B({0x00, 0xFF, 0x58, 0x04, 0x03, 0x40, 0x18, 0x08})), 1);
     EXPECT_EQ(tempo.GetBar().dwBaseNoteNum, 0u);
 }
 
@@ -191,21 +172,10 @@ TEST(Decoder, FixedSizeMetaStoresItsSizeWhateverTheLengthByteSays) {
                                     0x00, 1, 2, 3, 4, 5, 0x00}),
                                  kEnd})),
               1);
-    const auto ev = Events(track);
-    ASSERT_EQ(ev.size(), 3u);
-    EXPECT_EQ(ev[0].dwLength, 3u);
-    EXPECT_EQ(ev[0].dwDelta, 0x10u);
-    EXPECT_EQ(ev[1].lTime, 0x10);
-    EXPECT_EQ(ev[1].dwLength, 5u);
-    EXPECT_EQ(Payload(ev[1]), B({1, 2, 3, 4, 5}));
-}
-
-TEST(Decoder, FieldsAnEventDoesNotSetKeepThePreviousValues) {
-    CMidiTrack track;
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 100, 0x00, 0xC0, 5, 0x00}), kEnd})), 1);
-    const auto ev = Events(track);
-    EXPECT_EQ(ev[1].byData1, 5);
-    EXPECT_EQ(ev[1].byData2, 100);
+    std::vector<std::string> shown;
+    for (const MIDIEvent& ev : Events(track)) shown.push_back(Show(ev));
+    EXPECT_EQ(shown, (std::vector<std::string>{"0+16 meta 51 07a120", "16+0 meta 54 0102030405",
+                                               "16+0 meta 2f -"}));
 }
 
 TEST(Decoder, TruncatedDataFailsAndKeepsTheEventsBeforeIt) {
@@ -232,12 +202,11 @@ TEST(Decoder, TruncatedDataFailsAndKeepsTheEventsBeforeIt) {
         CMidiTrack track;
         EXPECT_EQ(Decode(track, Cat({good, cut})), 0) << ::testing::PrintToString(cut);
         ASSERT_EQ(track.GetCount(), 1) << ::testing::PrintToString(cut);
-        EXPECT_EQ(track.GetTailPosition(), track.GetEventHeadPosition());
-        EXPECT_EQ(track.GetTailPosition()->pNext, nullptr);
+        EXPECT_TRUE(track.GetTailPosition() == track.GetEventHeadPosition() &&
+                    track.GetTailPosition()->pNext == nullptr);
     }
     CMidiTrack three;
     EXPECT_EQ(Decode(three, B({0x00, 0x90, 0x3C})), 0);
-    EXPECT_EQ(three.GetCount(), 0);
     EXPECT_EQ(three.GetEventHeadPosition(), nullptr);
 }
 
@@ -272,30 +241,19 @@ TEST(Decoder, OversizedLengthsAndLongVarLensFail) {
     }
 }
 
-TEST(Decoder, BytesAfterTheEndOfTrackAreNotRead) {
-    CMidiTrack track;  // a cut-off event after the end of track does not fail the track
-    EXPECT_EQ(Decode(track, Cat({B({0x00}), kEnd, B({0x00, 0x90, 60})})), 1);
-    EXPECT_EQ(track.GetCount(), 1);
-}
-
-TEST(Decoder, NullOrEmptyDataChangesNothing) {
+TEST(Decoder, DecodingReplacesTheEventsReadsToTheEndOfTrackAndRefusesNoData) {
     CMidiTrack track;
-    const Bytes data = B({0x00, 0xFF, 0x2F, 0x00});
+    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 100, 0x00, 0xC0, 5, 0x00}), kEnd})), 1);
+    EXPECT_EQ(Events(track)[1].byData2, 100);  // fields an event does not set keep their values
+    // A cut-off event after the end of track does not fail the track: it is not read.
+    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 1, 0x00}), kEnd, B({0x00, 0x90, 60})})), 1);
+    ASSERT_EQ(track.GetCount(), 2);
+    EXPECT_EQ(Events(track)[1].dwType, EVT_META);
+    EXPECT_EQ(track.GetTrkLen(), 11);
     EXPECT_EQ(track.SetMidiTrackRawData(nullptr, 4), 0);
-    EXPECT_EQ(track.SetMidiTrackRawData(data.data(), 0), 0);
-    EXPECT_EQ(track.SetMidiTrackRawData(data.data(), -4), 0);
-    EXPECT_EQ(track.GetTrkLen(), 0);
-    EXPECT_EQ(track.GetCount(), 0);
-}
-
-TEST(Decoder, DecodingAgainReplacesTheEvents) {
-    CMidiTrack track;
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0xFF, 0x03, 0x02, 'h', 'i', 0x00}), kEnd})), 1);
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0x90, 60, 1, 0x00}), kEnd})), 1);
-    const auto ev = Events(track);
-    ASSERT_EQ(ev.size(), 2u);
-    EXPECT_EQ(ev[0].dwType, EVT_NOTEON);
-    EXPECT_EQ(track.GetTrkLen(), 8);
+    EXPECT_EQ(track.SetMidiTrackRawData(kEnd.data(), 0), 0);
+    EXPECT_EQ(track.SetMidiTrackRawData(kEnd.data(), -4), 0);
+    EXPECT_EQ(track.GetCount(), 2);
 }
 
 TEST(Decoder, PercussionNotesOutsideTheDrumRangeClearTheCheck) {
@@ -329,58 +287,6 @@ TEST(Decoder, NoteUsageFollowsTheProgramOfTheChannel) {
     EXPECT_EQ(track.GetNoteUsage(0, 128), 0);
 }
 
-TEST(Decoder, DataBytesAbove127NeverIndexTheNoteUsageTable) {
-    CMidiTrack track;
-    EXPECT_EQ(Decode(track, Cat({B({0x00, 0xC0, 0xC8, 0x00, 0x90, 60, 100, 0x00, 0x91, 0xCC, 0xCC,
-                                    0x00, 0x92, 61, 0xCC, 0x00}),
-                                 kEnd})),
-              1);
-    EXPECT_EQ(track.GetNoteUsage(0, 61), 1);
-    EXPECT_EQ(track.GetNoteUsageTable().count(), 1u);
-}
-
-namespace {
-
-// Decodes more bytes onto the end of the list, as a derived track may.
-class AppendingTrack : public CMidiTrack {
-  public:
-    int Append(const Bytes& data, uint32_t& count) {
-        POSITION last = nullptr;
-        return RawData2EventList(data.data(), static_cast<uint32_t>(data.size()), last, count);
-    }
-};
-
-// n notes in running status, one tick apart, note numbers from `first` on.
-Bytes RunningNotes(int n, int first) {
-    Bytes out = B({0x00, 0x90, first, 100});
-    for (int i = 1; i < n; ++i) out = Cat({out, B({0x01, first + i % 32, 100})});
-    return out;
-}
-
-}  // namespace
-
-// Appending reuses the nodes of deleted events first, then the room left in the node
-// store, then more room; the list stays whole and in order through all three.
-TEST(Decoder, AppendingReusesFreedNodesThenGrowsTheNodeStore) {
-    AppendingTrack track;
-    ASSERT_EQ(Decode(track, RunningNotes(600, 0)), 1);
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(track.DeleteEvent(track.FindIndex(10)), 1);  // 10..14
-    uint32_t count = 0;
-    ASSERT_EQ(track.Append(RunningNotes(400, 64), count), 1);
-    EXPECT_EQ(count, 400u);
-    const auto ev = Events(track);
-    ASSERT_EQ(ev.size(), 995u);
-    for (size_t i = 0; i < ev.size(); ++i) {
-        const bool appended = i >= 595;
-        const int k = appended ? int(i) - 595 : int(i < 10 ? i : i + 5);
-        EXPECT_EQ(ev[i].dwType, EVT_NOTEON) << i;
-        EXPECT_EQ(ev[i].byData1, (appended ? 64 : 0) + k % 32) << i;
-        EXPECT_EQ(ev[i].lTime, k) << i;
-    }
-    EXPECT_EQ(track.GetTailPosition()->byData1, 64 + 399 % 32);
-    EXPECT_EQ(track.GetTailPosition()->pNext, nullptr);
-}
-
 // A channel message decodes to the same record and tables whether bytes follow it (here a
 // two-byte delta and the end of track) or the data ends right after it.
 TEST(Decoder, ChannelMessagesDecodeAlikeMidwayAndAtTheEnd) {
@@ -390,18 +296,13 @@ TEST(Decoder, ChannelMessagesDecodeAlikeMidwayAndAtTheEnd) {
         Bytes message;
     } cases[] = {
         {setsLength, B({0x91, 60, 100})},
-        {setsLength, B({0x81, 60, 0})},
-        {setsLength, B({0xA1, 1, 2})},
         {setsLength, B({0xB1, 7, 0xC0})},
         {setsLength, B({0xC1, 12})},
-        {setsLength, B({0xC9, 12})},
         {setsLength, B({0xD1, 33})},
         {setsLength, B({0xE1, 0x7F, 0xFF})},
         {setsLength, B({0x99, 34, 1})},
-        {setsLength, B({0x99, 40, 1})},
         {setsLength, B({0x91, 0xCC, 1})},
         {B({0x00, 0xC3, 5, 0x00}), B({6})},
-        {B({0x00, 0xD2, 1, 0x00}), B({7})},
         {B({0x00, 0xE2, 1, 2, 0x00}), B({3, 4})},
         {B({0x00, 0xC4, 9, 0x00, 0x94, 60, 1, 0x00}), B({61, 0})},
         {B({0x00, 0x94, 60, 1, 0x00}), B({61, 9})},
@@ -415,17 +316,14 @@ TEST(Decoder, ChannelMessagesDecodeAlikeMidwayAndAtTheEnd) {
         ASSERT_EQ(Decode(atEnd, Cat({c.lead, c.message})), 1);
         const auto a = Events(midway), b = Events(atEnd);
         ASSERT_EQ(a.size(), b.size() + 1);
-        const MIDIEvent& x = a[b.size() - 1];
-        const MIDIEvent& y = b.back();
-        EXPECT_EQ(x.dwDelta, 128u);
-        EXPECT_EQ(y.dwDelta, 0u);
-        EXPECT_EQ(x.lTime, y.lTime);
-        EXPECT_EQ(x.byPort, y.byPort);
-        EXPECT_EQ(x.byChannel, y.byChannel);
-        EXPECT_EQ(x.dwType, y.dwType);
-        EXPECT_EQ(x.dwSubType, y.dwSubType);
-        EXPECT_EQ(x.dwLength, y.dwLength);
-        EXPECT_EQ(x.pData, nullptr);
+        EXPECT_EQ(a[b.size() - 1].dwDelta, 128u);
+        auto fields = [](const MIDIEvent& e) {  // every field but the delta
+            char text[96];
+            std::snprintf(text, sizeof text, "%d %u %u %x %x %x %p", e.lTime, e.byPort, e.byChannel,
+                          e.dwType, e.dwSubType, e.dwLength, static_cast<void*>(e.pData));
+            return std::string(text);
+        };
+        EXPECT_EQ(fields(a[b.size() - 1]), fields(b.back()));
         EXPECT_EQ(midway.GetNoteUsageTable(), atEnd.GetNoteUsageTable());
         EXPECT_EQ(midway.GetPercussValid(), atEnd.GetPercussValid());
     }

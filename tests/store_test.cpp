@@ -67,136 +67,86 @@ void PlaceFile(const std::string& path, const Bytes& bytes) {
     ASSERT_EQ(rename(t.c_str(), path.c_str()), 0);
 }
 
-// n rounds of: a note on, a text meta, then a note on in running status across the meta.
-// The encoder repeats the status byte after each meta but leaves it out where a round
-// begins (running status goes on from the previous round's note): the stored chunk is one
-// byte longer than the one read. Returns the data as read and as it is stored.
-std::pair<Bytes, Bytes> RunningAcrossMetas(int n, int channel) {
-    Bytes read{0x00}, written{0x00};
-    const int status = 0x90 | channel;
-    auto add = [](Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); };
-    for (int i = 0; i < n; ++i) {
-        const int note = 40 + i % 40;
-        const Bytes meta = B({0x00, 0xFF, 0x01, 0x03, 'a', 'b', 'c', 0x01});
-        add(read, Cat({B({status, note, 0x40}), meta, B({note + 1, 0x40, 0x02})}));
-        // Running status goes on from the previous round's last note.
-        add(written, i == 0 ? B({status, note, 0x40}) : B({note, 0x40}));
-        add(written, Cat({meta, B({status, note + 1, 0x40, 0x02})}));
-    }
-    add(read, B({0xFF, 0x2F, 0x00}));
-    add(written, B({0xFF, 0x2F, 0x00}));
-    return {read, written};
-}
-
 }  // namespace
 
-TEST(Store, HeaderHasBigEndianWordsAndTheTrackListLength) {
+// The header's track count is the track list's length; new tracks are empty chunks.
+TEST(Store, TheHeaderHasBigEndianWordsAndTheTrackListLength) {
     CMidiFolio song;
-    EXPECT_EQ(Stored(song), B({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 0, 0, 0}));
     for (int i = 0; i < 3; ++i) song.AddTrack(new CMidiTrack());
     _MIDIHEAD head{1, 5, 480};
     song.SetMidiHeaderinfo(&head);
-    // New tracks have raw length 0: each is an empty chunk.
-    const Bytes empty = B({'M', 'T', 'r', 'k', 0, 0, 0, 0});
-    EXPECT_EQ(Stored(song),
-              Cat({B({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0x00, 0x01, 0x00, 0x03, 0x01, 0xE0}), empty,
-                   empty, empty}));
+    ProgressLog progress;
+    const std::string path = TmpPath("p.mid");
+    ASSERT_EQ(song.StoreMidiFile(path, &progress), 1);
+    EXPECT_EQ(progress.calls, (std::vector<std::string>{"range 0 3", "pos 0", "pos 1", "pos 2"}));
+    EXPECT_EQ(ReadFile(path), Smf(1, 480, {Bytes(), Bytes(), Bytes()}));
     EXPECT_EQ(song.GetMidiHeaderInfo().nTracks, 3);
 }
 
-TEST(Store, ProgressReportsTheRangeThenEachTrack) {
-    CMidiFolio song;
-    for (int i = 0; i < 4; ++i) song.AddTrack(new CMidiTrack());
-    ProgressLog progress;
-    ASSERT_EQ(song.StoreMidiFile(TmpPath("p.mid"), &progress), 1);
-    EXPECT_EQ(progress.calls,
-              (std::vector<std::string>{"range 0 4", "pos 0", "pos 1", "pos 2", "pos 3"}));
-}
-
-TEST(Store, LoadedSongIsWrittenWithThePrefixItGained) {
-    Bytes track = B({0x00, 0x90, 0x3C, 0x64, 0x60, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+// The source omits the status byte after a text meta and after a clock byte; the output
+// repeats it there, so the chunk is longer than the raw length. Each load adds one more
+// tempo event in front of the first track. (The event forms are the encoder's tests.)
+TEST(Store, ALoadedSongIsWrittenWithThePrefixItGainedAndStatusBytesRepeated) {
+    const Bytes track = B({0x00, 0x90, 0x3C, 0x64, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x3E,
+                           0x64, 0x00, 0xF8, 0x00, 0x40, 0x64, 0x00, 0xFF, 0x2F, 0x00});
+    const Bytes written = B({0x00, 0x90, 0x3C, 0x64, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x90, 0x3E,
+                             0x64, 0x00, 0xF8, 0x00, 0x90, 0x40, 0x64, 0x00, 0xFF, 0x2F, 0x00});
     CMidiFolio song;
     ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {track, kEnd})));
     song.SetModifiedFlag(0);
-    std::string path = song.GetMidiPath();
-    Bytes bytes = Stored(song);
-    EXPECT_EQ(bytes, Smf(1, 96, {Cat({kPrefix, track}), kEnd}));
+    const std::string path = song.GetMidiPath();
+    const Bytes bytes = Stored(song);
+    EXPECT_EQ(bytes, Smf(1, 96, {Cat({kPrefix, written}), kEnd}));
     EXPECT_EQ(song.GetMidiPath(), path);
     EXPECT_EQ(song.IsModified(), 0);
-
-    // Each round adds one more prefix event in front of the first track.
     CMidiFolio again;
     ASSERT_NO_FATAL_FAILURE(LoadInto(again, bytes));
-    EXPECT_EQ(Stored(again), Smf(1, 96, {Cat({kPrefix, kPrefix, track}), kEnd}));
-}
-
-TEST(Store, RunningStatusAcrossMetaEventsLosesNothing) {
-    // The source omits the status byte after a text meta and after a clock byte; the
-    // output repeats it there, so the chunk is longer than the raw length. (The event
-    // forms themselves are the encoder's tests.)
-    Bytes track = B({0x00, 0x90, 0x3C, 0x64, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x3E,
-                     0x64, 0x00, 0xF8, 0x00, 0x40, 0x64, 0x00, 0xFF, 0x2F, 0x00});
-    Bytes expected = B({0x00, 0x90, 0x3C, 0x64, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x90, 0x3E,
-                        0x64, 0x00, 0xF8, 0x00, 0x90, 0x40, 0x64, 0x00, 0xFF, 0x2F, 0x00});
-    CMidiFolio song;
-    ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {kEnd, track})));
-    ASSERT_LT(song.GetTrack(1)->GetTrkLen(), static_cast<int32_t>(expected.size()));
-    EXPECT_EQ(Stored(song), Smf(1, 96, {Cat({kPrefix, kEnd}), expected}));
+    EXPECT_EQ(Stored(again), Smf(1, 96, {Cat({kPrefix, kPrefix, written}), kEnd}));
 }
 
 TEST(Store, UnwritablePathFailsQuietlyAndChangesNothing) {
     CMidiFolio song;
-    Messages messages;
-    song.SetMessageSink(messages.Sink());
+    song.SetMessageSink([](const std::string& text) { ADD_FAILURE() << text; });
     song.AddTrack(new CMidiTrack());
     _MIDIHEAD head{1, 9, 96};
     song.SetMidiHeaderinfo(&head);
-    EXPECT_EQ(song.StoreMidiFile(TmpPath("missing/dir/out.mid")), 0);
-    EXPECT_EQ(song.GetStoreError(), ENOENT);
-    EXPECT_EQ(song.StoreMidiFile(DataPath("corpus")), 0);  // a directory
-    EXPECT_EQ(song.GetStoreError(), EISDIR);
-    EXPECT_EQ(song.StoreMidiFile(""), 0);
-    EXPECT_EQ(song.GetStoreError(), ENOENT);
-    EXPECT_TRUE(messages.list.empty());
+    // A missing folder, a directory, an empty name: 0, and the system's reason.
+    for (auto [path, error] : {std::pair<std::string, int>{TmpPath("missing/dir/out.mid"), ENOENT},
+                               {DataPath("corpus"), EISDIR},
+                               {"", ENOENT}})
+        EXPECT_TRUE(song.StoreMidiFile(path) == 0 && song.GetStoreError() == error) << path;
     EXPECT_EQ(song.GetMidiHeaderInfo().nTracks, 9);
     EXPECT_EQ(song.StoreMidiFile(TmpPath("fine.mid")), 1);
     EXPECT_EQ(song.GetStoreError(), 0);
 }
 
-TEST(Store, ReplacesAnExistingFileKeepingItsPermissions) {
-    std::string dir = MakeDir("perm");
-    std::string path = dir + "/song.mid";
+// A replaced file keeps its permission bits (and, replaced by the superuser, its owner); a
+// symbolic link stays a link to the replaced file; names up to the system's limit store and
+// are replaced; nothing is left behind.
+TEST(Store, ReplacingKeepsPermissionsAndLinksAndTakesLongNames) {
+    const std::string dir = MakeDir("perm");
+    const std::string path = dir + "/song.mid", link = dir + "/link.mid";
+    const std::string longName = dir + "/" + std::string(251, 'n') + ".mid";  // 255 bytes
     ASSERT_NO_FATAL_FAILURE(PlaceFile(path, Bytes(20, 0x55)));
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    // The superuser replacing another user's file leaves it that user's.
+    ASSERT_EQ(symlink("song.mid", link.c_str()), 0);
     const bool root = geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(chown(path.c_str(), 1234, 1234), 0);
-    }
+    ASSERT_TRUE(!root || chown(path.c_str(), 1234, 1234) == 0);
     CMidiFolio song;
-    ASSERT_EQ(song.StoreMidiFile(path), 1);
+    for (const std::string& target : {path, link, longName, longName})
+        ASSERT_EQ(song.StoreMidiFile(target), 1)
+            << target << ": " << std::strerror(song.GetStoreError());
     EXPECT_EQ(ReadFile(path), Header(0, 0, 0));  // shorter than before: nothing left over
+    EXPECT_EQ(ReadFile(longName), Header(0, 0, 0));
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    if (root) {
-        EXPECT_EQ(st.st_uid, 1234u);
-    }
-    EXPECT_TRUE(HiddenFiles(dir).empty());
-}
-
-TEST(Store, WritesThroughASymbolicLink) {
-    std::string dir = MakeDir("link");
-    std::string target = dir + "/real.mid";
-    std::string link = dir + "/link.mid";
-    ASSERT_NO_FATAL_FAILURE(PlaceFile(target, B({1})));
-    ASSERT_EQ(symlink("real.mid", link.c_str()), 0);
-    CMidiFolio song;
-    ASSERT_EQ(song.StoreMidiFile(link), 1);
-    struct stat st;
+    EXPECT_EQ(st.st_uid, root ? 1234u : geteuid());
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadFile(target), Header(0, 0, 0));
+    EXPECT_TRUE(HiddenFiles(dir).empty());
+    EXPECT_EQ(song.StoreMidiFile(dir + "/" + std::string(256, 'n')), 0);
+    EXPECT_EQ(song.GetStoreError(), ENAMETOOLONG);
 }
 
 TEST(Store, FailingPartWayLeavesTheOldFileIntact) {
@@ -285,16 +235,31 @@ TEST(Store, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
     EXPECT_TRUE(HiddenFiles(dir).empty());
 }
 
-TEST(Store, NamesUpToTheSystemsLimitStoreAndReplace) {
-    std::string dir = MakeDir("long");
-    const std::string path = dir + "/" + std::string(251, 'n') + ".mid";  // 255 bytes
+TEST(Store, AKilledStoreLeavesTheOldFileOrTheNewOneAndNothingElse) {
+    std::string dir = MakeDir("killed");
+    const std::string path = dir + "/song.mid";
+    const Bytes old = Smf(1, 96, {kEnd});
+    ASSERT_NO_FATAL_FAILURE(PlaceFile(path, old));
     CMidiFolio song;
-    ASSERT_EQ(song.StoreMidiFile(path), 1) << std::strerror(song.GetStoreError());
-    ASSERT_EQ(song.StoreMidiFile(path), 1) << std::strerror(song.GetStoreError());
-    EXPECT_EQ(ReadFile(path), Header(0, 0, 0));
-    EXPECT_TRUE(HiddenFiles(dir).empty());
-    EXPECT_EQ(song.StoreMidiFile(dir + "/" + std::string(256, 'n')), 0);
-    EXPECT_EQ(song.GetStoreError(), ENAMETOOLONG);
+    ASSERT_NO_FATAL_FAILURE(LoadInto(song, benchgen::FileFormat0(2.0)));
+    const std::string reference = TmpPath("killed_reference.mid");
+    ASSERT_EQ(song.StoreMidiFile(reference), 1);
+    const Bytes stored = ReadFile(reference);
+    for (int round = 0; round < 15; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) song.StoreMidiFile(path);
+        }
+        usleep(static_cast<useconds_t>(1000 + (round * 7919) % 40000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        const Bytes now = ReadFile(path);
+        EXPECT_TRUE(now == old || now == stored) << "round " << round << ": " << now.size();
+        EXPECT_TRUE(HiddenFiles(dir).empty())
+            << "round " << round << ": " << HiddenFiles(dir).front();
+    }
 }
 
 // Stores over an existing file; run under strace by the next test.
@@ -344,33 +309,6 @@ TEST(Store, AReplacementIsSyncedThenRenamedThenItsFolderSynced) {
     EXPECT_LT(find(folder, "fsync(" + fd + ")"), calls.size()) << ::testing::PrintToString(calls);
 }
 
-TEST(Store, AKilledStoreLeavesTheOldFileOrTheNewOneAndNothingElse) {
-    std::string dir = MakeDir("killed");
-    const std::string path = dir + "/song.mid";
-    const Bytes old = Smf(1, 96, {kEnd});
-    ASSERT_NO_FATAL_FAILURE(PlaceFile(path, old));
-    CMidiFolio song;
-    ASSERT_NO_FATAL_FAILURE(LoadInto(song, benchgen::FileFormat0(2.0)));
-    const std::string reference = TmpPath("killed_reference.mid");
-    ASSERT_EQ(song.StoreMidiFile(reference), 1);
-    const Bytes stored = ReadFile(reference);
-    for (int round = 0; round < 15; ++round) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (;;) song.StoreMidiFile(path);
-        }
-        usleep(static_cast<useconds_t>(1000 + (round * 7919) % 40000));
-        kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
-        const Bytes now = ReadFile(path);
-        EXPECT_TRUE(now == old || now == stored) << "round " << round << ": " << now.size();
-        EXPECT_TRUE(HiddenFiles(dir).empty())
-            << "round " << round << ": " << HiddenFiles(dir).front();
-    }
-}
-
 TEST(Store, RunsOnTheCallingThreadOnly) {
     // The 20 MB song of the benchmarks; the observer counts the process's threads at every
     // call.
@@ -392,19 +330,6 @@ TEST(Store, RunsOnTheCallingThreadOnly) {
     EXPECT_EQ(counter.seen, std::vector<int>(song.GetTrackNum() + 1, 1));
 }
 
-TEST(StoreLarge, TracksThatOutgrowTheirRawLengthAreStoredWhole) {
-    // Tracks of about 17 KB and 1 KB, in both orders, so the growing encoding is met both
-    // with a fresh buffer and with one left from a smaller and from a larger track.
-    const auto big = RunningAcrossMetas(1000, 1);
-    const auto small = RunningAcrossMetas(60, 2);
-    CMidiFolio song;
-    ASSERT_NO_FATAL_FAILURE(LoadInto(song, Smf(1, 96, {kEnd, big.first, small.first, big.first})));
-    ASSERT_EQ(song.GetTrack(1)->GetCount(), 3001);
-    ASSERT_LT(song.GetTrack(1)->GetTrkLen(), static_cast<int32_t>(big.second.size()));
-    EXPECT_EQ(Stored(song),
-              Smf(1, 96, {Cat({kPrefix, kEnd}), big.second, small.second, big.second}));
-}
-
 TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
     // 3,000 short tracks (well over 64 KB of chunk headers and data), then one track of
     // 300 KB read past the read-ahead, then short ones again.
@@ -412,12 +337,8 @@ TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
     for (int i = 0; i < 3000; ++i)
         tracks.push_back(
             B({0x00, 0x90, i % 128, 0x40, 0x10, 0x80, i % 128, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
-    Bytes large{0x00};
-    for (int i = 0; i < 100000; ++i) {
-        // In running status, as the encoder writes it.
-        const Bytes event = i == 0 ? B({0xB0, 7, 0, 0x00}) : B({7, i % 128, 0x00});
-        large.insert(large.end(), event.begin(), event.end());
-    }
+    Bytes large{0x00, 0xB0, 7, 0, 0x00};  // then in running status, as the encoder writes it
+    for (int i = 1; i < 100000; ++i) large.insert(large.end(), {7, uint8_t(i % 128), 0x00});
     large.insert(large.end(), {0xFF, 0x2F, 0x00});
     tracks.push_back(large);
     for (int i = 0; i < 10; ++i) tracks.push_back(kEnd);
@@ -426,17 +347,13 @@ TEST(StoreLarge, ManyShortTracksAndChunksLargerThanTheReadAheadLoadExactly) {
     CMidiFolio song;
     ASSERT_NO_FATAL_FAILURE(LoadInto(song, file));
     ASSERT_EQ(song.GetTrackNum(), static_cast<int>(tracks.size()));
-    EXPECT_EQ(song.GetTrack(1)->GetCount(), 3);
-    EXPECT_EQ(song.GetTrack(3000)->GetCount(), 3);
     EXPECT_EQ(song.GetTrack(3001)->GetCount(), 100001);
-    EXPECT_EQ(song.GetTrack(3011)->GetCount(), 1);
     tracks[0] = Cat({kPrefix, kEnd});
     EXPECT_EQ(Stored(song), Smf(1, 480, tracks));
 
     // Cut anywhere in the large track, the load fails.
     const Bytes cut(file.begin(), file.end() - 1000);
     CMidiFolio broken;
-    Messages messages;
-    broken.SetMessageSink(messages.Sink());
+    broken.SetMessageSink([](const std::string&) {});
     EXPECT_EQ(broken.LoadMidiFile(WriteFile("large_cut.mid", cut)), 0);
 }

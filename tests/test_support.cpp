@@ -102,30 +102,19 @@ static std::vector<std::string> SplitTabs(const std::string& line) {
 static OracleDump ParseOracle(std::istream& in) {
     OracleDump dump;
     std::string line;
-    bool first = true;
     while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        if (first && line.rfind("ERROR", 0) == 0) {
+        if (line.rfind("ERROR", 0) == 0) {  // no event line starts so: the reader refused
             dump.error = true;
             return dump;
         }
-        std::vector<std::string> f = SplitTabs(line);
-        if (first) {
-            first = false;
-            if (f.size() >= 4 && f[0] == "header") {
-                dump.format = std::stoi(f[1]);
-                dump.ntracks = std::stoi(f[2]);
-                dump.division = std::stoi(f[3]);
-                continue;
-            }
+        const std::vector<std::string> f = SplitTabs(line);
+        if (f.size() >= 4 && f[0] == "header") {
+            dump.format = std::stoi(f[1]);
+            dump.ntracks = std::stoi(f[2]);
+            dump.division = std::stoi(f[3]);
+        } else if (f.size() >= 3) {
+            dump.events.push_back({std::stoi(f[0]), std::stol(f[1]), f[2], {f.begin() + 3, f.end()}});
         }
-        if (f.size() < 3) continue;
-        OracleEvent ev;
-        ev.track = std::stoi(f[0]);
-        ev.tick = std::stol(f[1]);
-        ev.kind = f[2];
-        ev.fields.assign(f.begin() + 3, f.end());
-        dump.events.push_back(ev);
     }
     return dump;
 }
@@ -135,11 +124,20 @@ OracleDump ReadOracle(const std::string& path) {
     return ParseOracle(f);
 }
 
-OracleDump MidoDump(const std::string& midiPath) {
-    std::string script = std::string(MIDIFOLIO_TEST_DATA) + "/../tools/dump_mido.py";
-    std::string out = Run("/usr/bin/python3 '" + script + "' '" + midiPath + "'");
-    std::istringstream in(out);
-    return ParseOracle(in);
+std::map<std::string, OracleDump> MidoDumps(const std::vector<std::string>& midiPaths) {
+    const std::string script = TmpPath("dump_many.py");
+    std::ofstream(script) << "import sys\nsys.path.insert(0, '" << DataPath("../tools")
+                          << "')\nimport dump_mido\nfor path in sys.argv[1:]:\n"
+                          << "    with open(path + '.mido.txt', 'w') as out:\n"
+                          << "        dump_mido.dump(path, out)\n";
+    std::string command = "/usr/bin/python3 '" + script + "'";
+    for (const std::string& p : midiPaths) command += " '" + p + "'";
+    int status = -1;
+    Run(command, &status);
+    std::map<std::string, OracleDump> dumps;
+    for (const std::string& p : midiPaths)
+        if (status == 0) dumps[p] = ReadOracle(p + ".mido.txt");
+    return dumps;
 }
 
 std::vector<std::string> CorpusFiles() {
@@ -157,13 +155,9 @@ std::vector<std::string> CorpusFiles() {
 }
 
 static std::string Hex(const uint8_t* p, uint32_t n) {
-    if (n == 0 || p == nullptr) return "-";
-    std::string s;
+    std::string s = n == 0 || p == nullptr ? "-" : "";
     char buf[3];
-    for (uint32_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", p[i]);
-        s += buf;
-    }
+    for (uint32_t i = 0; p && i < n; ++i) s += (std::snprintf(buf, sizeof buf, "%02x", p[i]), buf);
     return s;
 }
 

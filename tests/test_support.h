@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,9 @@ struct OracleDump {
     std::vector<OracleEvent> events;
 };
 OracleDump ReadOracle(const std::string& path);
-// Dump of a file made now by python3-mido (tests/tools/dump_mido.py).
-OracleDump MidoDump(const std::string& midiPath);
+// Dumps of files made now by python3-mido (tests/tools/dump_mido.py), in one run of Python;
+// by path. Empty when python3-mido cannot be run.
+std::map<std::string, OracleDump> MidoDumps(const std::vector<std::string>& midiPaths);
 
 // Corpus files under tests/data/corpus (names without folder), sorted.
 std::vector<std::string> CorpusFiles();

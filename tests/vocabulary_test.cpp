@@ -1,127 +1,132 @@
-// General MIDI instrument, drum and controller names.
+// The music vocabulary: General MIDI names, controller descriptions, pitch records by note,
+// name and frequency, and numbered-notation symbols.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <string>
-#include <vector>
 
 #include "midifolio/midifolio.h"
 
 using namespace midifolio;
 
-namespace {
-
-std::vector<std::string> Split(const std::string& joined) {
-    std::vector<std::string> out(1);
-    for (char c : joined) {
-        if (c == '|') {
-            out.emplace_back();
-        } else {
-            out.back().push_back(c);
-        }
-    }
-    return out;
+// Hosts compare against the display texts, spelling and trailing blanks included, so the
+// odd ones are pinned here; the tables' extents are counted.
+TEST(GeneralMidiNames, OddTextsAreKeptAsHostsSeeThem) {
+    EXPECT_EQ(CMidiFolio::GetInstName(1), "Bright Acoustic Paino");
+    EXPECT_EQ(CMidiFolio::GetInstName(34), "Electric(Pick))");
+    EXPECT_EQ(CMidiFolio::GetInstName(50), "String Synths 1 ");
+    EXPECT_EQ(CMidiFolio::GetInstName(127), "Gunshot");
+    EXPECT_EQ(CMidiFolio::GetDrumName(36), "Bass Drum1");
+    EXPECT_EQ(CMidiFolio::GetDrumName(57), "Crashk Cymbal 2");
+    EXPECT_EQ(CMidiFolio::GetDrumName(87), "Open Surdo");
+    EXPECT_STREQ(CMidiFolio::GetContrlMsg(2).lpszName, "Breath controller (MSB) ");
+    EXPECT_STREQ(CMidiFolio::GetContrlMsg(66).lpszName, "Sustenuto Pedal (on/off) ");
+    EXPECT_STREQ(CMidiFolio::GetContrlMsg(127).lpszName,
+                 "Poly mode on(incl mono=off&all notes off)");
 }
 
-// The display texts, separated by '|', exactly as hosts see them, spelling and trailing blanks
-// included.
-const std::vector<std::string> kInstruments = Split(
-    "Acoustic Grand|Bright Acoustic Paino|Electric Grand Piano|Honky-tonk Piano|Rhodes Piano|"
-    "Chorused Piano|Harpsichord|Clavinet|Celesta|Glockenspiel|Music Box|Vibraphone|Marimba|"
-    "Xylophon|Tubular Bell|Dulcimer|Hammond Organ|Percussive Organ|Rock Organ|Church Organ|"
-    "Reed Organ|Accordian|Harmonica|Tango Accordion|Acoustic Guitar(nylon)|"
-    "Acoustic Guitar(Steel)|Electric(Jazz)|Electric(Clean)|Electric(Muted)|Overdriven Guitar|"
-    "Distortion Guitar|Guitar Hamonics|Acoustic Bass|Electric(Fingrt)|Electric(Pick))|"
-    "Fretless Bass|Slap Bass 1|Slap Bass 2|Synth Bass 1|Synth Bass 2|Violin|Viola|Cello|"
-    "ContraBass|Termolo Strings|Pizzicato Strings|Orchestral Harp|Timpani|String Ensemble 1|"
-    "String Ensemble 2|String Synths 1 |String Synths 2|Choir Aahs|Voice Oohs|Synth Voice|"
-    "Orchestra Hit|Trumpet|Trombone|Tuba|Muted Turmpet|French horn|Brass Section|"
-    "Synth Brass 1|Synyh Brass 2|Soprano Sax|Alto Sax|Tenor Sax|Baritone Sax|Oboe|"
-    "English Horn|Bassoon|Clarinet|Piccolo|Flute|Recorder|Pan Flute|Blow Bottle|Shakhchi|"
-    "Whistle|Ocarina|Lead 1 (square)|Lead 2 (sawtooth)|Lead 3 (Calliop lead)|"
-    "Lead 4 (Chiff lead)|Lead 5 (Charange)|Lead 6 (Voice)|Lead 7 (fifth)|lead 8 (bass+lead)|"
-    "Pad 1 (new age)|Pad 2 (warm)|Pad 3 (polysynth)|Pad 4 (choir)|Pad 5 (bowed)|"
-    "Pad 6 (metallic)|Pad 7 (halo)|Pad 8 (sweep)|FX1 (rain)|FX2 (soundtrack)|FX3 (crystal)|"
-    "FX4 (atmosphere)|FX5 (brightness)|FX6 (goblins)|FX7 (echoes)|FX8 (sci-fi)|Sitar|Banjo|"
-    "Shamisen|Koto|Kalimba|BagPipe|Fiddle|Shanai|Tinkle Bell|Agogo|Steel Drums|Woodblock|"
-    "Taiko|Melodic Tom|Synth Drum|Reverse Cymbal|Guitar Fret Noise|Breath Noise|Seashore|"
-    "Bird Tweet|Telephone Ring|Helicopter|Applause|Gunshot");
-const std::vector<std::string> kDrums = Split(
-    "High Q|Slap|Scratch Push|Scratch Pull|Sticks|Square Click|Metronome Click|"
-    "Metronome Bell|Acoustic Bass Drum|Bass Drum1|Side Stick|Acoustic Snare|Hand Clap|"
-    "Electric Snare|Low Floor Tom|Closed Hi-Hat|High Floor Tom|Pedal Hi-Hat|Low Tom|"
-    "Open Hi-Hat|Low-Mid Tom|Hi-Mid Tom|Crash Cymbal 1|High Tom|Ride Cymbal 1|Chinese Cymbal|"
-    "Ride Bell|Tambourine|Splash Cymbal|Cowbell|Crashk Cymbal 2|Vibraslap|Ride Cymbal 2|"
-    "Hi Bongo|Low Bongo|Mute Hi Conga|Open Hi Conga|Low Conga|High Timbale|Low Timebale|"
-    "High Agogo|Low Agogo|Cabasa|Maracas|Short Whistle|Long Whistle|Short Guiro|Long Guiro|"
-    "Claves|Hi Wood Block|Low Wood Block|Mute Cuica|Open Cuica|Mute Triangle|Open Triangle|"
-    "Shark|Jingel Bell|Bell Tree|Castinets|Mute Surdo|Open Surdo");
-const std::vector<std::string> kControllers = Split(
-    "Bank Select (MSB)|Modulation Wheel (MSB)|Breath controller (MSB) |Undefined (MSB)|"
-    "Foot Pedal (MSB) |Portamento Time (MSB) |Data Entry (MSB) |Channel volume MSB|"
-    "Balance (MSB) |Undefined|Pan (MSB) |Expression Controller(MSB) |Effect Control 1 (MSB) |"
-    "Effect Control 2 (MSB) |Undefined|Undefined|General Purpose Controller 1|"
-    "General Purpose Controller 2|General Purpose Controller 3|General Purpose Controller 4|"
-    "Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|"
-    "Undefined|Undefined|Undefined|Undefined|Bank Select (LSB) |Modulation Wheel (LSB) |"
-    "Breath control (LSB) |Undefined|Foot Pedal (LSB) |Portamento Time (LSB) |"
-    "Data Entry (LSB) |Channel Volume (LSB) |Balance (LSB) |Undefined|Pan (LSB) |"
-    "Expression Controller (LSB) |Effect Control 1 (LSB) |Effect Control 2 (LSB) |Undefined|"
-    "Undefined|General Purpose Controller #1 LSB|General Purpose Controller #2 LSB|"
-    "General Purpose Controller #3 LSB|General Purpose Controller #4 LSB|Undefined|Undefined|"
-    "Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|"
-    "Undefined|Undefined|Damper Pedal (on/off) |Portamento (on/off) |"
-    "Sustenuto Pedal (on/off) |Soft Pedal (on/off) |Legato Footswitch (on/off) |Hold 2|"
-    "Sound Control 1(Sound Variation) LSB |Sound Control 2(Timbre) LSB|"
-    "Sound Control 3(Release Time) LSB|Sound Control 4(Attack Time) LSB|"
-    "Sound Control 5(Brightness) LSB|Sound Control 6(LSB)|Sound Control 7(LSB)|"
-    "Sound Control 8 (LSB)|Sound Control 9 (LSB)|Sound Control 10(LSB) |"
-    "General Purpose Controller#5(LSB)|General Purpose Controller#6(LSB)|"
-    "General Purpose Controller#7(LSB)|General Purpose Controller#8(LSB)|"
-    "Portamento Control Source No|Undefined|Undefined|Undefined|Undefined|Undefined|"
-    "Undefined|Effects 1 Depth (LSB)|Effects 2 Depth (LSB)|Effects 3 Depth (LSB)|"
-    "Effects 4 Depth (LSB)|Effects 5 Depth (LSB)|Data entry +1 |Data entry -1 |"
-    "Non-registered Parameter Number(LSB) |Non-registered Parameter Number(MSB) |"
-    "Registered Parameter Number(LSB) |Registered Parameter Number(MSB) |Undefined|Undefined|"
-    "Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|"
-    "Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|Undefined|"
-    "All Sound Off|Reset All Controllers|Local Control (on/off) |All Notes Off|"
-    "Omni mode off(includes all notes off)|Omni mode on(includes all notes off)|"
-    "Poly mode on/off(includes all notes off)|Poly mode on(incl mono=off&all notes off)");
+TEST(GeneralMidiNames, EveryProgramDrumAndControllerHasATextAndNothingElseDoes) {
+    int programs = 0, drums = 0, controllers = 0;
+    for (int n = -300; n < 300; ++n)
+        programs += !CMidiFolio::GetInstName(n).empty(),
+            drums += !CMidiFolio::GetDrumName(n).empty();
+    // Controller type codes, a digit each: 1 plain, 2 pedals, 3 data entry, 4 undefined range,
+    // 5 channel modes, 6 local control, 7 mono mode; 0 beyond 127.
+    std::string types;
+    for (int c = 0; c < 256; ++c) {
+        const _MIDI_CONTROL_MSG msg = CMidiFolio::GetContrlMsg(static_cast<uint8_t>(c));
+        ASSERT_NE(msg.lpszName, nullptr) << c;
+        controllers += msg.lpszName[0] != '\0';
+        types += std::to_string(msg.nType);
+    }
+    EXPECT_EQ(types, std::string(64, '1') + "222222" + std::string(26, '1') + "3" +
+                         std::string(5, '1') + std::string(18, '4') + "55655575" +
+                         std::string(128, '0'));
+    EXPECT_EQ(programs, 128);
+    EXPECT_EQ(drums, 87 - 27 + 1);
+    EXPECT_EQ(controllers, 128);
+    EXPECT_EQ(CMidiFolio::GetDrumName(27 + 256), "");
+    // The texts are stable storage: the same pointer on every call.
+    EXPECT_EQ(CMidiFolio::GetContrlMsg(10).lpszName, CMidiFolio::GetContrlMsg(10).lpszName);
+}
 
-int ControllerType(int c) {
-    if (c >= 64 && c <= 69) return 2;
-    if (c == 96) return 3;
-    if (c >= 102 && c <= 119) return 4;
-    if (c == 120 || c == 121 || c == 123 || c == 124 || c == 125 || c == 127) return 5;
-    if (c == 122) return 6;
-    if (c == 126) return 7;
-    return 1;
+namespace {
+
+// A lookup as "name octave note frequency" (Hz to 1e-3), or "refused" with the record left
+// untouched.
+template <typename Input>
+std::string Pitch(Input input) {
+    tagNoteMap n{{'z', 'z', 0, 0}, 99, -7.5, 201};
+    if (CMidiFolio::GetPitchInfo(input, &n) == 0)
+        return n.dFrequency == -7.5 && n.byNote == 201 && n.byOctave == 99 ? "refused" : "touched";
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %d %d %.3f", n.szName, n.byOctave, n.byNote, n.dFrequency);
+    return text;
 }
 
 }  // namespace
 
-TEST(InstrumentNames, EveryProgramHasItsExactTextAndOthersGiveEmptyText) {
-    ASSERT_EQ(kInstruments.size(), 128u);
-    for (int p = 0; p < 128; ++p) EXPECT_EQ(CMidiFolio::GetInstName(p), kInstruments[p]) << p;
-    for (int p : {128, -1, 255, INT32_MIN, INT32_MAX}) EXPECT_EQ(CMidiFolio::GetInstName(p), "");
-}
-
-TEST(DrumNames, EveryPercussionNoteFrom27To87HasItsExactTextAndOthersGiveEmptyText) {
-    ASSERT_EQ(kDrums.size(), 61u);
-    for (int n = 27; n <= 87; ++n) EXPECT_EQ(CMidiFolio::GetDrumName(n), kDrums[n - 27]) << n;
-    for (int n : {26, 88, 0, -1, 127, 128, 27 + 256, INT32_MIN, INT32_MAX}) {
-        EXPECT_EQ(CMidiFolio::GetDrumName(n), "") << n;
+// Definition of the three lookups on the notes a file can hold: the name of note n is its
+// pitch class and octave n / 12, and the name and the table frequency lead back to n.
+TEST(Pitch, EveryNoteRoundTripsThroughItsNameAndItsFrequency) {
+    const char* names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    for (int note = 0; note < 128; ++note) {
+        tagNoteMap byNote{}, byFrequency{};
+        ASSERT_EQ(CMidiFolio::GetPitchInfo(note, &byNote), 1);
+        const std::string name = std::string(names[note % 12]) + " " + std::to_string(note / 12);
+        EXPECT_EQ(std::string(byNote.szName) + " " + std::to_string(byNote.byOctave), name);
+        const std::string text = std::string(names[note % 12]) + std::to_string(note / 12);
+        EXPECT_EQ(Pitch(text), Pitch(note)) << text;
+        ASSERT_EQ(CMidiFolio::GetPitchInfo(byNote.dFrequency, &byFrequency), 1) << note;
+        EXPECT_EQ(byFrequency.byNote, note) << note;
+        EXPECT_EQ(byFrequency.dFrequency, byNote.dFrequency) << note;
     }
 }
 
-TEST(ControllerNames, EveryControllerHasItsTextAndTypeCodeAndOthersGiveEmptyAndZero) {
-    ASSERT_EQ(kControllers.size(), 128u);
-    for (int c = 0; c < 256; ++c) {
-        _MIDI_CONTROL_MSG msg = CMidiFolio::GetContrlMsg(static_cast<uint8_t>(c));
-        ASSERT_NE(msg.lpszName, nullptr);
-        EXPECT_EQ(std::string(msg.lpszName), c < 128 ? kControllers[c] : "") << c;
-        EXPECT_EQ(msg.nType, c < 128 ? ControllerType(c) : 0) << c;
-    }
-    // The names are stable storage: the same pointer on every call.
-    EXPECT_EQ(CMidiFolio::GetContrlMsg(10).lpszName, CMidiFolio::GetContrlMsg(10).lpszName);
+TEST(Pitch, NotesNamesAndFrequenciesGiveTheTablePitchTunedToA440) {
+    EXPECT_EQ(Pitch(69), "A 5 69 440.000");
+    EXPECT_EQ(Pitch(300), "C 25 44 274307481.600");  // the note number keeps its low byte
+    EXPECT_EQ(Pitch(INT32_MAX).substr(0, 2), "G ");  // 2147483647 mod 12 = 7
+    EXPECT_EQ(Pitch(std::string("c#4")), "C# 4 49 138.600");
+    EXPECT_EQ(Pitch(std::string("C#")), "C# 0 1 8.662");      // no octave
+    EXPECT_EQ(Pitch(std::string("E+2")), "E 2 28 41.200");    // one sign
+    EXPECT_EQ(Pitch(std::string("F#1x")), "F# 1 18 23.125");  // stops at a non-digit
+    EXPECT_EQ(Pitch(std::string("Db4")), "D 0 2 9.178");      // no flats: D, then octave 0
+    EXPECT_EQ(Pitch(32.1f), "C 2 24 32.700");                 // below the first row
+    EXPECT_EQ(Pitch(63.5f), "B 2 35 61.740");     // halved below 32.0, doubled back: above all rows
+    EXPECT_EQ(Pitch(47.625f), "F# 2 30 46.250");  // a tie between F# and G goes down
+    EXPECT_EQ(Pitch(47.625), "F# 2 30 46.250");   // the double form behaves as the float one
+    EXPECT_EQ(Pitch(std::nextafter(47.625f, 100.0f)), "G 2 31 49.000");
+    // The smallest positive float normalises to 32.0 (C) after 154 doublings; the octave is
+    // kept in 8 bits and the frequency is still the exact table pitch.
+    tagNoteMap n{};
+    ASSERT_EQ(CMidiFolio::GetPitchInfo(std::numeric_limits<float>::denorm_min(), &n), 1);
+    EXPECT_EQ(n.byOctave, static_cast<int8_t>(-152 + 256));
+    EXPECT_EQ(n.dFrequency, std::ldexp(32.7, -154));
+}
+
+TEST(Pitch, NonsenseIsRefusedAndTheRecordLeftAlone) {
+    EXPECT_EQ(Pitch(-1), "refused");
+    for (const char* text : {"", "C", "C#4xy", "E#4", "H4", "C13", "C-1", "4C", "C4#", "A#99"})
+        EXPECT_EQ(Pitch(std::string(text)), "refused") << text;
+    for (float f : {0.0f, -5.0f, std::numeric_limits<float>::infinity(), std::nanf("")})
+        EXPECT_EQ(Pitch(f), "refused") << f;
+    EXPECT_EQ(Pitch(1e300), "refused");   // infinite in single precision
+    EXPECT_EQ(Pitch(1e-300), "refused");  // zero in single precision
+    EXPECT_EQ(CMidiFolio::GetPitchInfo(60, nullptr) + CMidiFolio::GetPitchInfo(440.0f, nullptr) +
+                  CMidiFolio::GetPitchInfo(std::string("A5"), nullptr),
+              0);
+}
+
+// Degrees 1..7 of the major scale from C; the middle octave plain, others marked after the
+// degree and before the sharp, the outer octaves bare, beyond them nothing.
+TEST(EasySymbol, OctavesCarryTheirMarkBeforeTheSharp) {
+    std::string symbols;
+    for (int note : {60, 61, 62, 63, 64, 65, 66,  67, 68,  69,  70,  71,  72,
+                     59, 84, 13, 25, 38, 96, 119, 1,  127, 131, 132, -25, INT32_MIN})
+        symbols += CMidiFolio::GetEasySymbol(note) + " ";
+    EXPECT_EQ(symbols, "1 1# 2 2# 3 4 4# 5 5# 6 6# 7 1' 7. 1\" 1!# 1,# 2: 1^ 7$ 1 5 7    ");
 }
