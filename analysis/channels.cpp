@@ -6,6 +6,8 @@
 
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "queries/event_merge.h"
+#include "track/event_range.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
@@ -14,13 +16,9 @@ int CMidiFolio::GetTotalChannels() {
     for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) continue;
-        POSITION pos = pTrack->GetEventHeadPosition();
-        while (pos != nullptr) {
-            const MIDIEventPtr* pEvent = pTrack->GetNextPtr(pos);
-            if (pEvent == nullptr) break;
-            // Meta, sysex and system events carry channel 255 and never count.
-            if (pEvent->byChannel < 16) m_nChannelUsed[pEvent->byChannel] = 1;
-        }
+        // Meta, sysex and system events carry channel 255 and never count.
+        for (const MIDIEventPtr& ev : track_detail::Events(*pTrack))
+            if (ev.byChannel < 16) m_nChannelUsed[ev.byChannel] = 1;
     }
     return static_cast<int>(std::count(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 1));
 }
@@ -41,34 +39,35 @@ void CMidiFolio::GetChannels(uint8_t* pChannels) {
 void CMidiFolio::GetChAndInstrument(_CH_INSTR* /*pChInstr*/) {}
 
 void CMidiFolio::GetInstIndexArrayByChannel(int nChannel, WordArray& array) {
-    MidiEventList list;
-    GetMIDIByChannel(nChannel, list);
     // Words the array already holds (from earlier calls) suppress equal words.
     std::vector<bool> present(65536, false);
     for (uint16_t word : array) present[word] = true;
 
     uint8_t bank = 0;
     uint8_t program = 0;
-    for (const MIDI_Event& record : list) {
-        const MIDIEvent& ev = record.event;
-        bool pending = false;
-        if (ev.dwType == EVT_PROGRAM) {
-            program = ev.byData1;
-            pending = true;
-        } else if (ev.dwType == EVT_CONTROL && ev.byData1 == CONTROL_BANK_SELECT_LSB) {
-            bank = ev.byData2;  // Bank Select LSB
-        }
-        if (nChannel == PERCUSSION_CHANNEL && ev.dwType == EVT_NOTEON && ev.byData2 != 0) {
-            program = ev.byData1;  // on the percussion channel a struck note is the "program"
-            pending = true;
-        }
-        const uint16_t word = static_cast<uint16_t>(bank * 256 + program);
-        if (pending && !present[word]) {
-            array.push_back(word);
-            present[word] = true;
-        }
-    }
-    FreePtrList(list);
+    // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
+    const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
+    detail::VisitInQueryOrder(
+        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+        [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
+        [&](const MIDIEvent& ev) {
+            bool pending = false;
+            if (ev.dwType == EVT_PROGRAM) {
+                program = ev.byData1;
+                pending = true;
+            } else if (ev.dwType == EVT_CONTROL && ev.byData1 == CONTROL_BANK_SELECT_LSB) {
+                bank = ev.byData2;  // Bank Select LSB
+            }
+            if (nChannel == PERCUSSION_CHANNEL && ev.dwType == EVT_NOTEON && ev.byData2 != 0) {
+                program = ev.byData1;  // on the percussion channel a struck note is the "program"
+                pending = true;
+            }
+            const uint16_t word = static_cast<uint16_t>(bank * 256 + program);
+            if (pending && !present[word]) {
+                array.push_back(word);
+                present[word] = true;
+            }
+        });
 }
 
 MIDIFOLIO_END_NAMESPACE

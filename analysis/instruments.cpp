@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "queries/event_merge.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
@@ -167,65 +169,92 @@ void CMidiFolio::GetInstruments(InstrumentArray& array, int bClear) {
     }
 }
 
-// Only note-ons with a velocity count here, and pitch bend only when it raises the note.
-void CMidiFolio::GetInstrumentByChannel(int nChannel, InstrumentArray& array) {
-    array.clear();
-    array.emplace_back(0, 0, GetInstName(0));
-    MidiEventList list;
-    GetMIDIByChannel(nChannel, list);
+namespace {
 
-    uint8_t bank = 0;
-    uint8_t program = 0;
-    uint16_t bend = kBendCentre;
-    // The element with the current bank and program (at most one exists), or -1.
-    int current = 0;
-    for (const MIDI_Event& record : list) {
-        const MIDIEvent& ev = record.event;
+// The instruments of one channel, from its events in the order of the song's queries: the
+// elements in order of first use, each with the range of notes struck with it. Only note-ons
+// with a velocity count here, and pitch bend only when it raises the note.
+class ChannelInstruments {
+  public:
+    ChannelInstruments() { m_array.emplace_back(0, 0, CMidiFolio::GetInstName(0)); }
+
+    void Add(const MIDIEvent& ev) {
         switch (ev.dwType) {
             case EVT_PROGRAM:
-                program = ev.byData1;
-                current = FindInstrument(array, bank, program);
-                if (current < 0) {
-                    current = static_cast<int>(array.size());
-                    array.emplace_back(program, bank, GetInstName(program));
+                m_program = ev.byData1;
+                m_current = FindInstrument(m_array, m_bank, m_program);
+                if (m_current < 0) {
+                    m_current = static_cast<int>(m_array.size());
+                    m_array.emplace_back(m_program, m_bank, CMidiFolio::GetInstName(m_program));
                 }
                 break;
             case EVT_NOTEON:
-                if (ev.byData2 != 0 && current >= 0) {
+                if (ev.byData2 != 0 && m_current >= 0) {
                     const uint8_t note =
-                        bend > kBendCentre ? BendAdjustedNote(ev.byData1, bend) : ev.byData1;
-                    Widen(array[static_cast<size_t>(current)], note);
+                        m_bend > kBendCentre ? BendAdjustedNote(ev.byData1, m_bend) : ev.byData1;
+                    Widen(m_array[static_cast<size_t>(m_current)], note);
                 }
                 break;
             case EVT_PITCHBEND:
-                bend = ev.wBend;
+                m_bend = ev.wBend;
                 break;
             case EVT_CONTROL:
                 if (ev.byData1 == CONTROL_BANK_SELECT_LSB) {
-                    bank = ev.byData2;
-                    current = FindInstrument(array, bank, program);
+                    m_bank = ev.byData2;
+                    m_current = FindInstrument(m_array, m_bank, m_program);
                 }
                 break;
             default:
                 break;
         }
     }
-    // Records with which no note sounded are dropped, the rest keep their order.
-    array.erase(std::remove_if(array.begin(), array.end(),
-                               [](const _INSTRUMENT& e) { return e.byLowNote > e.byHighNote; }),
-                array.end());
-    FreePtrList(list);
+
+    // The elements with which a note sounded, in their order.
+    InstrumentArray Take() {
+        m_array.erase(
+            std::remove_if(m_array.begin(), m_array.end(),
+                           [](const _INSTRUMENT& e) { return e.byLowNote > e.byHighNote; }),
+            m_array.end());
+        return std::move(m_array);
+    }
+
+  private:
+    InstrumentArray m_array;
+    uint8_t m_bank = 0;
+    uint8_t m_program = 0;
+    uint16_t m_bend = kBendCentre;
+    int m_current = 0;  // the element with the current bank and program (at most one), or -1
+};
+
+}  // namespace
+
+void CMidiFolio::GetInstrumentByChannel(int nChannel, InstrumentArray& array) {
+    // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
+    const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
+    ChannelInstruments instruments;
+    detail::VisitInQueryOrder(
+        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+        [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
+        [&](const MIDIEvent& ev) { instruments.Add(ev); });
+    array = instruments.Take();
 }
 
+// Every channel in use but the percussion channel, in channel order, each as
+// GetInstrumentByChannel lists it, merged: all of them from one walk over the song.
 void CMidiFolio::GetInstrument(InstrumentArray& array) {
-    const int count = GetTotalChannels();
-    uint8_t channels[16] = {};
-    GetChannels(channels);
-    InstrumentArray channelInstruments;
-    for (int i = 0; i < count && i < 16; ++i) {
-        if (channels[i] == PERCUSSION_CHANNEL) continue;
-        GetInstrumentByChannel(channels[i], channelInstruments);
-        for (const _INSTRUMENT& e : channelInstruments) MergeInstrument(array, e, true);
+    std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
+    std::array<ChannelInstruments, 16> channels;
+    detail::VisitInQueryOrder(
+        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+        [](const MIDIEvent& ev) { return ev.byChannel < 16; },
+        [&](const MIDIEvent& ev) {
+            m_nChannelUsed[ev.byChannel] = 1;  // as GetTotalChannels marks them
+            if (ev.byChannel != PERCUSSION_CHANNEL) channels[ev.byChannel].Add(ev);
+        });
+    for (int ch = 0; ch < 16; ++ch) {
+        if (m_nChannelUsed[ch] == 0 || ch == PERCUSSION_CHANNEL) continue;
+        for (const _INSTRUMENT& e : channels[static_cast<size_t>(ch)].Take())
+            MergeInstrument(array, e, true);
     }
 }
 

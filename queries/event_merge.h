@@ -132,5 +132,25 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
     }
 }
 
+// Calls visit(event) for the events of tracks 0..nTracks-1 that select() takes, in the order
+// of the song's queries (a stable sort by time of the tracks' events one track after
+// another), without building records. For the analyses that read a channel's events.
+template <typename GetTrack, typename Select, typename Visit>
+void VisitInQueryOrder(int nTracks, GetTrack getTrack, Select select, Visit visit) {
+    std::vector<Run> runs;
+    bool bOrdered = true;
+    CollectRuns(0, nTracks - 1, getTrack, select, runs, bOrdered);
+    if (bOrdered) {
+        VisitSelected(runs, true, select, [&](size_t, MIDIEventPtr* p) { visit(*p); });
+        return;
+    }
+    std::vector<const MIDIEventPtr*> events;
+    VisitSelected(runs, false, select, [&](size_t, MIDIEventPtr* p) { events.push_back(p); });
+    std::stable_sort(
+        events.begin(), events.end(),
+        [](const MIDIEventPtr* a, const MIDIEventPtr* b) { return a->lTime < b->lTime; });
+    for (const MIDIEventPtr* p : events) visit(*p);
+}
+
 }  // namespace detail
 MIDIFOLIO_END_NAMESPACE

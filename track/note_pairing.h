@@ -47,35 +47,47 @@ class NotePairing {
     // note-ons from 0; for a note end that ends one, closed(end, note-on, ordinal of the
     // note-on). Returns the number of sounding note-ons.
     template <class Each, class Opened, class Closed>
-    uint32_t Run(MIDIEventPtr* head, PairingMarks marks, Each each, Opened opened, Closed closed) {
+    uint32_t Run(MIDIEventPtr* head, PairingMarks marks, Each each, Opened opened,
+                 Closed closed) {
         Reset();
         uint32_t ordinal = 0;
         for (MIDIEventPtr* p = head; p != nullptr; p = p->pNext) {
             each(p);
-            if (p->dwType != EVT_NOTEON && p->dwType != EVT_NOTEOFF) continue;
-            if (IsSoundingNoteOn(*p)) {
-                Open(*p, ordinal);
-                opened(p, ordinal++);
-                if (marks == PairingMarks::kRewrite && p->dwLength == PAIRING_MARK) p->dwLength = 0;
-                continue;
-            }
-            const Entry* on = Close(*p);
-            if (on != nullptr) closed(p, on->node, on->ordinal);
-            if (marks == PairingMarks::kRewrite) {
-                if (on != nullptr)
-                    p->dwLength = PAIRING_MARK;
-                else if (p->dwLength == PAIRING_MARK)
-                    p->dwLength = 0;
-            }
+            if (Step(p, marks, ordinal, closed)) opened(p, ordinal++);
         }
         return ordinal;
     }
 
+    // The same pass one node at a time, for a caller that walks the list itself (after
+    // Reset): a sounding note-on is opened with the caller's tag (true is returned); a note
+    // end that ends one calls closed(end, note-on, its tag).
+    template <class Closed>
+    bool Step(MIDIEventPtr* p, PairingMarks marks, uint32_t tag, Closed closed) {
+        if (p->dwType != EVT_NOTEON && p->dwType != EVT_NOTEOFF) return false;
+        if (IsSoundingNoteOn(*p)) {
+            Open(*p, tag);
+            if (marks == PairingMarks::kRewrite && p->dwLength == PAIRING_MARK) p->dwLength = 0;
+            return true;
+        }
+        const Entry* on = Close(*p);
+        if (on != nullptr) closed(p, on->node, on->ordinal);
+        if (marks == PairingMarks::kRewrite) {
+            if (on != nullptr)
+                p->dwLength = PAIRING_MARK;
+            else if (p->dwLength == PAIRING_MARK)
+                p->dwLength = 0;
+        }
+        return false;
+    }
+
+    // Forgets every open note (the tables are kept).
+    void Reset();
+
   private:
     struct Entry {
         const MIDIEventPtr* node;
-        uint32_t ordinal;
-        int32_t next;  // the next open note-on of the same channel and note, or -1
+        uint32_t ordinal;  // or the caller's tag
+        int32_t next;      // the next open note-on of the same channel and note, or -1
     };
     // The open note-ons of one channel and note, oldest first, linked through Entry::next.
     struct Queue {
@@ -89,7 +101,6 @@ class NotePairing {
     Queue* Find(const MIDIEvent& ev, bool create);
     void Open(const MIDIEventPtr& on, uint32_t ordinal);
     const Entry* Close(const MIDIEvent& end);
-    void Reset();
 
     std::vector<Queue> m_direct;
     std::vector<uint32_t> m_used;  // direct slots to reset
