@@ -12,8 +12,8 @@
 namespace benchgen {
 
 const std::vector<std::string>& InputNames() {
-    static const std::vector<std::string> names = {"a",    "a2", "f0",  "b", "b1",
-                                                   "b10k", "c",  "c2k", "d", "d2m"};
+    static const std::vector<std::string> names = {"a",    "a2", "f0",  "b", "b1", "b10k",
+                                                   "b40k", "c",  "c2k", "d", "d2m"};
     return names;
 }
 
@@ -24,6 +24,8 @@ Bytes MakeInput(const std::string& name) {
     if (name == "b") return TempoSong(20000, 500000, false);
     if (name == "b1") return TempoSong(20000, 500000, true);
     if (name == "b10k") return TempoSong(10000, 500000, false);
+    // As many tempo changes as note events: the cost of a tempo change itself.
+    if (name == "b40k") return TempoSong(40000, 40000, false);
     if (name == "c") return ManyTracks(1000, 20);
     if (name == "c2k") return ManyTracks(2000, 20);
     if (name == "d2m") return BigSysex(2u << 20);

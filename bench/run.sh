@@ -41,6 +41,10 @@ if has cold; then
     for f in a a2 f0 b c d; do
         for i in 1 2 3; do echo "$f: $("$PERF" load "$DIR/$f.mid" 1 | sed -n 2p)"; done
     done
+    echo "== the cold floor: read and walk in a fresh process (3 processes each)"
+    for f in a a2; do
+        for i in 1 2 3; do "$PERF" floor "$DIR/$f.mid"; done
+    done
 fi
 if has memory; then
     echo "== resident memory after a cold load"

@@ -101,7 +101,8 @@ void CMidiTempo::SetTempo(_TEMPO& tempo) {
         m_tempoList.insert(m_tempoList.begin(), tempo);
         return;
     }
-    if (count == 1) {
+    // No entry lies later (the common case while a track is decoded): appended.
+    if (count == 1 || (sorted && tempo.lTicks >= m_tempoList.back().lTicks)) {
         m_tempoList.push_back(tempo);
         return;
     }

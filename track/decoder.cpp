@@ -13,7 +13,6 @@ MIDIFOLIO_BEGIN_NAMESPACE
 using smf::kVlqFailure;
 using smf::OneDataByte;
 using smf::ReadVlq;
-using track_detail::DeletePayload;
 
 namespace {
 
@@ -72,12 +71,12 @@ struct DecodeState {
 
 // A VLQ length, then that many payload bytes copied into a new buffer (sysex and the metas
 // of variable length). False when the bytes run out or no memory is left for the buffer.
-inline bool ReadPayload(DecodeState& s) {
+inline bool ReadPayload(DecodeState& s, track_detail::EventStore& store) {
     const uint32_t length = ReadVlq(s.p, s.end);
     if (length == kVlqFailure) return false;
     s.length = length;
     if (!Has(s.p, s.end, length)) return false;
-    s.payload = track_detail::NewPayload(length, s.p);
+    s.payload = store.ArenaPayload(length, s.p);
     if (length != 0 && s.payload == nullptr) return false;
     s.p += length;
     return true;
@@ -178,7 +177,7 @@ inline int track_detail::Decoder::Event(CMidiTrack& t, DecodeState& s) {
         s.type = EVT_SYSEX;
         s.channel = 255;
         s.evPort = s.port;
-        if (!ReadPayload(s)) return -1;
+        if (!ReadPayload(s, *t.m_pStore)) return -1;
     } else if (status <= 0xF7) {
         // System common; 0xF7 too is a one-byte event here, no length follows it.
         s.runningType = 0;
@@ -219,7 +218,7 @@ inline int track_detail::Decoder::Event(CMidiTrack& t, DecodeState& s) {
             if (!Has(p, end, 1 + fixed)) return -1;
             ++p;  // the length byte
             s.length = fixed;
-            s.payload = track_detail::NewPayload(fixed, p);
+            s.payload = t.m_pStore->ArenaPayload(fixed, p);
             if (s.payload == nullptr) return -1;
             p += fixed;
             const uint8_t* d = s.payload;
@@ -255,7 +254,7 @@ inline int track_detail::Decoder::Event(CMidiTrack& t, DecodeState& s) {
                     break;
             }
         } else {
-            if (!ReadPayload(s)) return -1;
+            if (!ReadPayload(s, *t.m_pStore)) return -1;
         }
     }
 
@@ -309,6 +308,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     const int64_t budget = std::min<int64_t>(dwLength, std::max<int32_t>(m_lTrkLen, 0));
     track_detail::EventStore& store = *m_pStore;
     store.dataEnd = pData + budget;
+    store.ExpectPayloadBytes(static_cast<size_t>(budget));
     store.InvalidateIndex();
     store.decodeStop = -1;
     m_dwRunningType = 0;
@@ -346,7 +346,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
         const uint8_t* start = s.p;
         const int rc = track_detail::Decoder::Event(*this, s);
         if (rc == -1) {
-            if (OwnsPayload(s.type)) DeletePayload(s.payload);
+            // (A payload already cut goes with the arena.)
             store.decodeStop = start - pData;
             result = 0;
             break;
@@ -358,7 +358,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
             if (cursor != nullptr) store.Take(cursor);
             std::tie(cursor, roomEnd) = store.Room(wanted);
             if (cursor == nullptr) {  // no memory: the event is not kept
-                if (OwnsPayload(s.type)) DeletePayload(s.payload);
+                // (A payload already cut goes with the arena.)
                 store.decodeStop = start - pData;
                 result = 0;
                 break;

@@ -21,7 +21,7 @@ POSITION CMidiTrack::InsertEventAfter(POSITION pos, const MIDIEvent* pEvent) {
     // kinds pData keeps the caller's pointer value.
     uint8_t* payload = pEvent->pData;
     if (OwnsPayload(pEvent->dwType)) {
-        payload = track_detail::NewPayload(pEvent->dwLength, pEvent->pData);
+        payload = m_pStore->OwnedPayload(pEvent->dwLength, pEvent->pData);
         if (pEvent->dwLength != 0 && payload == nullptr) {  // no memory for the copy
             m_nLastResult = 0;
             return nullptr;
@@ -29,7 +29,7 @@ POSITION CMidiTrack::InsertEventAfter(POSITION pos, const MIDIEvent* pEvent) {
     }
     MIDIEventPtr* node = m_pStore->NewNode(*pEvent);
     if (node == nullptr) {  // no memory for the node
-        if (OwnsPayload(pEvent->dwType)) track_detail::DeletePayload(payload);
+        if (OwnsPayload(pEvent->dwType)) m_pStore->ReleasePayload(payload);
         m_nLastResult = 0;
         return nullptr;
     }

@@ -135,8 +135,7 @@ bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
             q += hasPending;
             // The data bytes as written: a bend keeps 7 bits in each.
             const uint8_t first = type == EVT_PITCHBEND ? e->wBend & 0x7F : e->byData1;
-            const uint8_t second =
-                type == EVT_PITCHBEND ? (e->wBend >> 7) & 0x7F : e->byData2;
+            const uint8_t second = type == EVT_PITCHBEND ? (e->wBend >> 7) & 0x7F : e->byData2;
             // The status byte is left out in running status, unless the first byte written
             // after it would read as a status byte.
             *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));

@@ -1,6 +1,9 @@
 #include "track/event_store.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -10,21 +13,68 @@ namespace track_detail {
 namespace {
 constexpr size_t kFirstBlockMin = 16;  // nodes of the smallest first block
 constexpr size_t kBlockMax = 65536;    // nodes of the largest block (2.5 MB)
-}  // namespace
+constexpr size_t kHugePage = size_t{2} << 20;
 
-uint8_t* NewPayload(uint32_t n, const uint8_t* src) {
-    if (n == 0) return nullptr;
-    uint8_t* buf = new (std::nothrow) uint8_t[n];
-    if (buf == nullptr) return nullptr;
+constexpr size_t kArenaBlock = 64 * 1024;  // bytes of a full arena block
+constexpr size_t kOwnedAbove = 16 * 1024;  // larger payloads are made one by one
+
+void Fill(uint8_t* buf, uint32_t n, const uint8_t* src) {
     if (src != nullptr)
         std::memcpy(buf, src, n);
     else
         std::memset(buf, 0, n);
+}
+
+}  // namespace
+
+uint8_t* EventStore::OwnedPayload(uint32_t n, const uint8_t* src) {
+    if (n == 0) return nullptr;
+    std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[n]);
+    if (!buf) return nullptr;
+    try {
+        m_owned.insert(buf.get());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    Fill(buf.get(), n, src);
+    return buf.release();
+}
+
+uint8_t* EventStore::ArenaPayload(uint32_t n, const uint8_t* src) {
+    if (n == 0) return nullptr;
+    if (n > kOwnedAbove) return OwnedPayload(n, src);
+    if (m_arenaSize - m_arenaUsed < n) {
+        // The first block takes what the bytes being decoded can hold (a short track keeps
+        // a short block), at most a full block.
+        const size_t size = std::max<size_t>(n, m_arena.empty() && m_arenaHint != 0
+                                                    ? std::min(m_arenaHint, kArenaBlock)
+                                                    : kArenaBlock);
+        std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
+        if (!block) return nullptr;
+        try {
+            m_arena.push_back(std::move(block));
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        m_arenaSize = size;
+        m_arenaUsed = 0;
+    }
+    uint8_t* buf = m_arena.back().get() + m_arenaUsed;
+    m_arenaUsed += n;
+    Fill(buf, n, src);
     return buf;
 }
 
-void DeletePayload(uint8_t* p) {
+void EventStore::ReleasePayload(uint8_t* p) {
+    if (p == nullptr || m_owned.empty()) return;
+    auto it = m_owned.find(p);
+    if (it == m_owned.end()) return;
+    m_owned.erase(it);
     delete[] p;
+}
+
+void EventStore::FreeBlock::operator()(MIDIEventPtr* p) const {
+    std::free(p);
 }
 
 EventStore::~EventStore() {
@@ -39,8 +89,19 @@ size_t EventStore::BlockSize(size_t block) const {
 bool EventStore::Grow(size_t wanted) {
     if (m_blocks.empty()) m_firstSize = std::clamp(wanted, kFirstBlockMin, kBlockMax);
     const size_t size = BlockSize(m_blocks.size());
-    // Left uninitialised: every node is written in full when it is handed out.
-    std::unique_ptr<MIDIEventPtr[]> block(new (std::nothrow) MIDIEventPtr[size]);
+    // Left uninitialised: every node is written in full when it is handed out. A block of
+    // 2 MB or more is aligned to the 2 MB pages of the system and asked to be backed by them
+    // (where transparent huge pages are offered on request): a large song then touches its
+    // fresh memory in hundreds of page faults instead of tens of thousands.
+    const size_t bytes = size * sizeof(MIDIEventPtr);
+    void* memory = nullptr;
+    if (bytes >= kHugePage) {
+        memory = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+        if (memory != nullptr) ::madvise(memory, bytes, MADV_HUGEPAGE);
+    } else {
+        memory = std::malloc(bytes);
+    }
+    std::unique_ptr<MIDIEventPtr[], FreeBlock> block(static_cast<MIDIEventPtr*>(memory));
     if (block == nullptr) return false;
     try {
         m_blocks.push_back(std::move(block));
@@ -84,7 +145,7 @@ MIDIEventPtr* EventStore::NewNode(const MIDIEvent& ev) {
 }
 
 void EventStore::FreeNode(MIDIEventPtr* node) {
-    if (OwnsPayload(node->dwType)) DeletePayload(node->pData);
+    ReleasePayload(node->pData);
     *node = MIDIEventPtr{};  // a free node owns nothing (type code 0, no payload)
     try {
         m_free.push_back(node);
@@ -94,15 +155,13 @@ void EventStore::FreeNode(MIDIEventPtr* node) {
 }
 
 void EventStore::ReleaseAll() {
-    // Every node of the slab is released, linked or not, so that no payload can be left
-    // behind by a list that was relinked from outside. Nodes past m_used in the last block
-    // were never handed out (their contents are unset); free nodes hold type code 0.
-    for (size_t b = 0; b < m_blocks.size(); ++b) {
-        const size_t used = b + 1 == m_blocks.size() ? m_used : BlockSize(b);
-        MIDIEventPtr* nodes = m_blocks[b].get();
-        for (size_t i = 0; i < used; ++i)
-            if (OwnsPayload(nodes[i].dwType)) DeletePayload(nodes[i].pData);
-    }
+    // Payloads go with the arena or from the set of those made one by one: no node is
+    // visited, whatever its kind says now.
+    for (uint8_t* p : m_owned) delete[] p;
+    m_owned.clear();
+    m_arena.clear();
+    m_arena.shrink_to_fit();
+    m_arenaUsed = m_arenaSize = 0;
     m_blocks.clear();
     m_blocks.shrink_to_fit();
     m_used = m_size = 0;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -16,11 +17,12 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace track_detail {
 
-// A payload buffer of n bytes holding a copy of src, or zeroed when src is null. Null for
-// n == 0, and null when the memory cannot be had.
-uint8_t* NewPayload(uint32_t n, const uint8_t* src);
-void DeletePayload(uint8_t* p);
-
+// Payload buffers (of meta and sysex events) come from the store too. Those of decoded and
+// copied events are cut from an arena of large blocks, released all at once with the store;
+// those of inserted events (and any over 16 KB) are allocated one by one and released when
+// their node is deleted. Nodes are released in blocks too, so releasing a track never walks
+// its events.
+//
 // Nodes come from a slab of blocks that are never moved or resized, so node addresses (the
 // track's POSITIONs) stay valid. The first block holds what the first request asks for (the
 // decoder asks for as many nodes as the track's bytes can hold events, so a short track takes
@@ -36,8 +38,18 @@ class EventStore {
 
     // A node holding a copy of ev with pData and pNext null; null when no memory is left.
     MIDIEventPtr* NewNode(const MIDIEvent& ev);
-    // Releases the node's payload and takes the node back.
+    // Releases the node's payload (when the store made it) and takes the node back.
     void FreeNode(MIDIEventPtr* node);
+
+    // A payload of n bytes holding a copy of src (zeros when src is null); null for n == 0
+    // and when no memory is left. Arena: for decoded and copied events, released with the
+    // store; Owned: for an inserted event, released with its node.
+    uint8_t* ArenaPayload(uint32_t n, const uint8_t* src);
+    uint8_t* OwnedPayload(uint32_t n, const uint8_t* src);
+    // Releases a payload the store made one by one; any other pointer is left alone.
+    void ReleasePayload(uint8_t* p);
+    // Prepares the arena for a decoding pass over n bytes: its payloads take at most that.
+    void ExpectPayloadBytes(size_t n) { m_arenaHint = n; }
     // Releases every node handed out (linked or not) and every payload they own.
     void ReleaseAll();
 
@@ -64,11 +76,20 @@ class EventStore {
     bool Grow(size_t wanted);
     size_t BlockSize(size_t block) const;
 
-    std::vector<std::unique_ptr<MIDIEventPtr[]>> m_blocks;
+    // Node blocks (malloc'd; the large ones aligned to huge pages, see Grow).
+    struct FreeBlock {
+        void operator()(MIDIEventPtr* p) const;
+    };
+    std::vector<std::unique_ptr<MIDIEventPtr[], FreeBlock>> m_blocks;
     size_t m_used = 0;  // nodes of the last block handed out
     size_t m_size = 0;  // nodes of the last block
     size_t m_firstSize = 0;
     std::vector<MIDIEventPtr*> m_free;
+    std::vector<std::unique_ptr<uint8_t[]>> m_arena;  // arena blocks
+    size_t m_arenaUsed = 0;                           // bytes of the last block handed out
+    size_t m_arenaSize = 0;                           // bytes of the last block
+    size_t m_arenaHint = 0;
+    std::unordered_set<uint8_t*> m_owned;  // payloads made one by one
     // Built by the first Find after a change. Concurrent Find calls may each build one: the
     // first to be published (compare-and-swap) is kept, the others are dropped: no lock.
     mutable std::atomic<const std::vector<MIDIEventPtr*>*> m_index{nullptr};

@@ -47,8 +47,7 @@ class NotePairing {
     // note-ons from 0; for a note end that ends one, closed(end, note-on, ordinal of the
     // note-on). Returns the number of sounding note-ons.
     template <class Each, class Opened, class Closed>
-    uint32_t Run(MIDIEventPtr* head, PairingMarks marks, Each each, Opened opened,
-                 Closed closed) {
+    uint32_t Run(MIDIEventPtr* head, PairingMarks marks, Each each, Opened opened, Closed closed) {
         Reset();
         uint32_t ordinal = 0;
         for (MIDIEventPtr* p = head; p != nullptr; p = p->pNext) {

@@ -8,7 +8,6 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 
 using track_detail::EventStore;
-using track_detail::NewPayload;
 
 CMidiTrack::CMidiTrack()
     : m_nLastResult(0),
@@ -65,7 +64,7 @@ void CMidiTrack::CopyFrom(const CMidiTrack& other) {
         MIDIEventPtr* node = m_pStore->NewNode(*src);
         if (node == nullptr) break;  // no memory left: the copy holds the events before
         if (OwnsPayload(src->dwType)) {
-            node->pData = NewPayload(src->dwLength, src->pData);
+            node->pData = m_pStore->ArenaPayload(src->dwLength, src->pData);
             if (node->pData == nullptr) node->dwLength = 0;  // keeps length and buffer in step
         }
         if (m_pTail == nullptr)
