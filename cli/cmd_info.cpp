@@ -49,11 +49,11 @@ TrackFacts DescribeTrack(const CMidiTrack& track, int index) {
     for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr;) {
         const MIDIEvent& ev = *track.GetNextPtr(pos);
         if (ev.byChannel < 16) channels.insert(ev.byChannel + 1);
-        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == 0x03 && !named) {
+        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == META_TRACK_NAME && !named) {
             t.name = DecodeText(ev.pData, ev.pData ? ev.dwLength : 0);
             named = true;
         }
-        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == 0x05) ++t.lyrics;
+        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == META_LYRIC) ++t.lyrics;
     }
     t.number = index + 1;
     t.events = track.GetCount();
@@ -88,7 +88,7 @@ SongFacts Describe(CMidiFolio& song, const std::string& path) {
     for (int i = 0; i < used && i < 16; ++i) {
         const int ch = channels[i];
         f.channels.push_back(ch + 1);
-        if (ch == 9) continue;  // the drums are listed on their own
+        if (ch == PERCUSSION_CHANNEL) continue;  // the drums are listed on their own
         InstrumentArray list;
         song.GetInstrumentByChannel(ch, list);
         for (const _INSTRUMENT& in : list) f.instruments.emplace_back(ch + 1, in);

@@ -125,7 +125,6 @@ int32_t SongEndTicks(const midifolio::CMidiFolio& song);
 // Milliseconds of a tick position through the song's tempo map (-1 when it cannot convert).
 double TicksToMs(midifolio::CMidiFolio& song, int32_t ticks);
 
-
 // ------------------------------------------------------------------ text
 // Meta-event text as valid UTF-8: kept when the bytes are UTF-8, read as Latin-1 otherwise.
 std::string DecodeText(const uint8_t* data, uint32_t length);

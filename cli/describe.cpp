@@ -10,6 +10,10 @@ namespace mfcli {
 
 namespace {
 
+// Meta types the library has no names for: a program's and a device's name.
+constexpr uint32_t kMetaProgramName = 0x08;
+constexpr uint32_t kMetaDeviceName = 0x09;
+
 struct TypeRow {
     uint32_t code;
     const char* name;
@@ -72,31 +76,31 @@ std::string MetaDetail(const MIDIEvent& ev) {
     const uint32_t n = ev.pData ? ev.dwLength : 0;
     if (IsTextMeta(type)) return "\"" + EscapeControls(MetaText(ev)) + "\"";
     switch (type) {
-        case 0x00:
+        case META_SEQUENCE_NUMBER:
             return n >= 2 ? std::to_string(d[0] * 256 + d[1]) : Hex(d, n);
-        case 0x20:
+        case META_CHANNEL_PREFIX:
             return n >= 1 ? "channel " + ChannelText(d[0]) : "-";
-        case 0x21:
+        case META_PORT:
             return n >= 1 ? "port " + std::to_string(d[0]) : "-";
-        case 0x2F:
+        case META_END_OF_TRACK:
             return "";
-        case 0x51:
+        case META_TEMPO:
             if (n >= 3) {
                 const int32_t us = (d[0] << 16) | (d[1] << 8) | d[2];
                 return BpmText(us) + " BPM (" + std::to_string(us) + " us per quarter)";
             }
             break;
-        case 0x54:
+        case META_SMPTE_OFFSET:
             if (n >= 5)
                 return Format("%02d:%02d:%02d frame %d.%02d", d[0] & 0x1F, d[1], d[2], d[3], d[4]);
             break;
-        case 0x58:
+        case META_TIME_SIGNATURE:
             if (n >= 4) {
                 return Format("%d/%d (%d clocks per click, %d 32nds per quarter)", d[0],
                               d[1] < 31 ? 1 << d[1] : 0, d[2], d[3]);
             }
             break;
-        case 0x59:
+        case META_KEY_SIGNATURE:
             if (n >= 2) return KeyName(d[0], d[1]);
             break;
         default:
@@ -145,41 +149,41 @@ std::string TypeNamesHelp() {
 
 std::string MetaName(uint32_t metaType) {
     switch (metaType & 0xFF) {
-        case 0x00:
+        case META_SEQUENCE_NUMBER:
             return "sequence number";
-        case 0x01:
+        case META_TEXT:
             return "text";
-        case 0x02:
+        case META_COPYRIGHT:
             return "copyright";
-        case 0x03:
+        case META_TRACK_NAME:
             return "track name";
-        case 0x04:
+        case META_INSTRUMENT_NAME:
             return "instrument name";
-        case 0x05:
+        case META_LYRIC:
             return "lyric";
-        case 0x06:
+        case META_MARKER:
             return "marker";
-        case 0x07:
+        case META_CUE_POINT:
             return "cue point";
-        case 0x08:
+        case kMetaProgramName:
             return "program name";
-        case 0x09:
+        case kMetaDeviceName:
             return "device name";
-        case 0x20:
+        case META_CHANNEL_PREFIX:
             return "channel prefix";
-        case 0x21:
+        case META_PORT:
             return "port";
-        case 0x2F:
+        case META_END_OF_TRACK:
             return "end of track";
-        case 0x51:
+        case META_TEMPO:
             return "tempo";
-        case 0x54:
+        case META_SMPTE_OFFSET:
             return "SMPTE offset";
-        case 0x58:
+        case META_TIME_SIGNATURE:
             return "time signature";
-        case 0x59:
+        case META_KEY_SIGNATURE:
             return "key signature";
-        case 0x7F:
+        case META_SEQUENCER_SPECIFIC:
             return "sequencer specific";
         default:
             return Format("meta 0x%02x", metaType & 0xFF);
@@ -187,7 +191,7 @@ std::string MetaName(uint32_t metaType) {
 }
 
 bool IsTextMeta(uint32_t metaType) {
-    return metaType >= 0x01 && metaType <= 0x09;
+    return metaType >= META_TEXT && metaType <= kMetaDeviceName;
 }
 
 std::string ControllerName(int controller) {
@@ -200,7 +204,7 @@ std::string DescribeEvent(const MIDIEvent& ev, int64_t lengthMs) {
         case EVT_NOTEON:
         case EVT_NOTEOFF: {
             std::string s;
-            if (ev.byChannel == 9) {
+            if (ev.byChannel == PERCUSSION_CHANNEL) {
                 const std::string drum = CMidiFolio::GetDrumName(ev.byData1);
                 if (!drum.empty()) s = drum + " ";
             }
@@ -216,7 +220,7 @@ std::string DescribeEvent(const MIDIEvent& ev, int64_t lengthMs) {
             return Format("%d %s = %d", ev.byData1, name.c_str(), ev.byData2);
         }
         case EVT_PROGRAM:
-            if (ev.byChannel == 9) return Format("%d (drum kit)", ev.byData1);
+            if (ev.byChannel == PERCUSSION_CHANNEL) return Format("%d (drum kit)", ev.byData1);
             return Format("%d %s", ev.byData1, Trim(CMidiFolio::GetInstName(ev.byData1)).c_str());
         case EVT_CHANPRESSURE:
             return Format("pressure %d", ev.byData1);
@@ -247,7 +251,8 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
             j.Field("note", ev.byData1);
             j.Field("pitch", NoteName(ev.byData1));
             j.Field("velocity", ev.byData2);
-            if (ev.byChannel == 9) j.Field("drum", CMidiFolio::GetDrumName(ev.byData1));
+            if (ev.byChannel == PERCUSSION_CHANNEL)
+                j.Field("drum", CMidiFolio::GetDrumName(ev.byData1));
             if (lengthMs >= 0) j.Field("length_ms", lengthMs);
             break;
         case EVT_KEYPRESSURE:
@@ -264,8 +269,9 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
         }
         case EVT_PROGRAM:
             j.Field("program", ev.byData1);
-            j.Field("name",
-                    ev.byChannel == 9 ? std::string() : CMidiFolio::GetInstName(ev.byData1));
+            j.Field("name", ev.byChannel == PERCUSSION_CHANNEL
+                                ? std::string()
+                                : CMidiFolio::GetInstName(ev.byData1));
             break;
         case EVT_CHANPRESSURE:
             j.Field("pressure", ev.byData1);
@@ -279,7 +285,7 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
             j.Field("meta", MetaName(type));
             if (IsTextMeta(type)) {
                 j.Field("text", MetaText(ev));
-            } else if (type != 0x2F) {
+            } else if (type != META_END_OF_TRACK) {
                 j.Field("detail", MetaDetail(ev));
                 j.Field("data", Hex(ev.pData, ev.pData ? ev.dwLength : 0));
             }
