@@ -20,10 +20,17 @@ namespace {
 // What the chosen subcommand does, set by its callback while the command line is parsed.
 using Action = std::function<int()>;
 
-void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true) {
+// The options of every subcommand; `loads` for those that read a MIDI file.
+void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true, bool loads = true) {
     if (json) sub.add_flag("--json", options.json, "Print machine-readable JSON instead of text");
     sub.add_flag("--no-progress", options.noProgress,
                  "Never draw a progress bar (none is drawn anyway when stderr is not a terminal)");
+    if (loads) {
+        sub.add_flag("--strict", options.strict,
+                     "Refuse a file the library reads with warnings (bytes after an end of "
+                     "track, undeclared tracks, F7 packets, data bytes above 127 or without "
+                     "status)");
+    }
 }
 
 // The option's long name ("--limit" of "-l,--limit").
@@ -174,7 +181,7 @@ void AddPitch(CLI::App& app, Action& run) {
     sub->add_option("VALUE", o->value,
                     "A note name (C#4, Db4), a note number (0..127) or a frequency (440hz)")
         ->required();
-    AddCommonOptions(*sub, o->common);
+    AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Names are read in the library's octaves: note 60 (middle C) is C5 and A5 (note 69) is "
         "440 Hz.\n"
@@ -199,7 +206,7 @@ void AddNames(CLI::App& app, Action& run) {
         app.add_subcommand("names", "Name General MIDI programs, drums and controllers");
     sub->add_option("TABLE", o->table, "program, drum or controller")->required();
     sub->add_option("N", o->numbers, "Numbers to name (all of the table when none is given)");
-    AddCommonOptions(*sub, o->common);
+    AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Programs are numbered 0..127 as in the file (General MIDI lists often count 1..128).\n"
         "Drums are note numbers 27..87 on channel 10; controllers 0..127 with the library's type "
@@ -292,7 +299,7 @@ void AddFromCsv(CLI::App& app, Action& run) {
         "from-csv", "Build a MIDI file from midicsv's CSV (as csvmidi does) through the library");
     sub->add_option("IN", o->in, "CSV file to read ('-' for standard input)")->required();
     sub->add_option("OUT", o->out, "MIDI file to write ('-' for standard output)")->required();
-    AddCommonOptions(*sub, o->common);
+    AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Reads the records of midicsv(5): a Header, each track from Start_track to End_track, "
         "then\n"
