@@ -345,9 +345,8 @@ void PrintText(const SongFacts& f) {
         }
     }
     o << "\nPercussion  "
-      << (f.percussionInRange ? "every drum note lies within the General MIDI range (35..81)"
-                              : "some drum notes lie outside the General MIDI range (35..81)")
-      << "\n";
+      << (f.percussionInRange ? "every drum note lies within" : "some drum notes lie outside")
+      << Format(" the General MIDI range (%d..%d)", GM_DRUM_FIRST, GM_DRUM_LAST) << "\n";
 }
 
 }  // namespace
