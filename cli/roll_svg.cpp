@@ -27,7 +27,8 @@ constexpr const char* kChannelColours[16] = {
 constexpr int kLeft = 130;  // room for pitch and drum labels
 constexpr int kRight = 16;
 constexpr int kTitle = 24;
-constexpr int kFacts = 18;  // the line of facts under the title
+constexpr int kFacts = 18;      // the line of facts under the title
+constexpr int kNoticeRow = 13;  // a line of the notice of a simplified picture
 constexpr int kLegendRow = 16;
 constexpr int kTempoRow = 26;    // tempo labels and the tempo curve
 constexpr int kMeterRow = 12;    // time signatures
@@ -200,10 +201,32 @@ RollStats RenderRollSvg(const RollModel& m, int width, Output& s) {
         int row = 0;
         for (auto it = drumNotes.rbegin(); it != drumNotes.rend(); ++it) drumRow[*it] = row++;
     }
+    std::vector<std::string> notice;
+    if (stats.simplified) {
+        const std::string text =
+            "Simplified: the notes of a channel that meet on a pitch row within a pixel are "
+            "drawn as one run, channels that share a row each in a stripe of it, drum strokes "
+            "within two pixels as one; no details on hover.";
+        std::string line;
+        size_t from = 0;
+        while (from < text.size()) {
+            size_t to = text.find(' ', from);
+            if (to == std::string::npos) to = text.size();
+            const std::string word = text.substr(from, to - from);
+            if (!line.empty() && 8 + TextWidth(line + " " + word + "_", 10) > width - 8) {
+                notice.push_back(line);
+                line.clear();
+            }
+            line += (line.empty() ? "" : " ") + word;
+            from = to + 1;
+        }
+        notice.push_back(line);
+    }
+    const int factsHeight = kFacts + kNoticeRow * static_cast<int>(notice.size());
     const std::vector<LegendLine> legend = LayOutLegend(programs, used, width);
     const int legendRows = legend.empty() ? 0 : legend.back().row + 1;
 
-    const int tempoTop = kTitle + kFacts + legendRows * kLegendRow + 4;
+    const int tempoTop = kTitle + factsHeight + legendRows * kLegendRow + 4;
     const int meterTop = tempoTop + kTempoRow;
     const int barTop = meterTop + kMeterRow;
     const int gridTop = barTop + kBarRow;
@@ -224,18 +247,18 @@ RollStats RenderRollSvg(const RollModel& m, int width, Output& s) {
                         Plural(static_cast<long long>(stats.drumStrokes), "drum stroke") + "; " +
                         ClockSeconds(duration) + ", " + Plural(score.bars(), "bar");
     s << "<text x=\"8\" y=\"" << kTitle + 10 << "\" font-size=\"10\" fill=\"#444444\">"
-      << XmlEscape(facts);
-    if (stats.simplified) {
-        s << "<tspan fill=\"#b00020\" font-weight=\"bold\">; simplified: notes of a channel that "
-             "meet on a pitch row within a pixel are drawn as one run, channels that share "
-             "a row each in a stripe of it; no details on hover</tspan>";
+      << XmlEscape(facts) << "</text>\n";
+    // A simplified picture says so, in lines as wide as the picture.
+    for (size_t i = 0; i < notice.size(); ++i) {
+        s << "<text x=\"8\" y=\"" << kTitle + 10 + kNoticeRow * static_cast<int>(i + 1)
+          << "\" font-size=\"10\" font-weight=\"bold\" fill=\"#b00020\">" << notice[i]
+          << "</text>\n";
     }
-    s << "</text>\n";
 
     // Legend.
     for (const LegendLine& line : legend) {
         const double x = line.x;
-        const int y = kTitle + kFacts + line.row * kLegendRow;
+        const int y = kTitle + factsHeight + line.row * kLegendRow;
         if (line.channel == PERCUSSION_CHANNEL) {
             s << "<path d=\"M" << Num(x + 5) << " " << y << "l5 5-5 5-5-5z\" fill=\""
               << kChannelColours[PERCUSSION_CHANNEL] << "\"/>\n";
