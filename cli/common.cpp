@@ -119,16 +119,11 @@ void TerminalProgress::SetBytes(uint64_t done, uint64_t total) {
         return;
     }
     done = std::min(done, total);
-    // Both numbers in the unit of the total: "3.1/20.0 MB".
-    std::string count = SizeText(total);
-    const std::string unit = count.substr(count.find(' '));
-    const double scale = total < 1000         ? 1.0
-                         : total < 1000000    ? 1e3
-                         : total < 1000000000 ? 1e6
-                                              : 1e9;
-    count =
-        (total < 1000 ? std::to_string(done) : Format("%.1f", static_cast<double>(done) / scale)) +
-        "/" + count.substr(0, count.find(' ')) + unit;
+    // Both numbers in the unit of the total: "3.1/20.0 MB" ("812/2645 B" below a kilobyte).
+    const double unit = total < 1000 ? 1 : total < 1000000 ? 1e3 : total < 1000000000 ? 1e6 : 1e9;
+    const std::string count =
+        (total < 1000 ? std::to_string(done) : Format("%.1f", static_cast<double>(done) / unit)) +
+        "/" + SizeText(total);
     Draw(static_cast<double>(done) / static_cast<double>(total), count, done == total);
 }
 
