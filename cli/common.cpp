@@ -319,19 +319,6 @@ TempFile::~TempFile() {
     if (!path_.empty()) ::unlink(path_.c_str());
 }
 
-int32_t SongEndTicks(const CMidiFolio& song) {
-    int32_t end = 0;
-    const int n = static_cast<int>(song.GetTrackNum());
-    for (int i = 0; i < n; ++i) {
-        const CMidiTrack* track = song.GetTrack(i);
-        if (track == nullptr) continue;
-        for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr;) {
-            end = std::max(end, track->GetNextPtr(pos)->lTime);
-        }
-    }
-    return end;
-}
-
 double TicksToMs(CMidiFolio& song, int32_t ticks) {
     _MIDI_TIME t = MakeTicks(ticks);
     song.ConvertMIDITime(&t, TF_MSEC);

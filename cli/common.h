@@ -155,9 +155,6 @@ class TempFile {
     std::string path_;
 };
 
-// Highest event time of the song in ticks (0 for a song without events).
-int32_t SongEndTicks(const midifolio::CMidiFolio& song);
-
 // Milliseconds of a tick position through the song's tempo map (-1 when it cannot convert).
 double TicksToMs(midifolio::CMidiFolio& song, int32_t ticks);
 

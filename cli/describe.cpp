@@ -487,9 +487,9 @@ int64_t ResolveTime(const TimePoint& p, bool last, const SongClock& clock) {
                                      p.beat));
             }
             if (p.tick >= m->beat_ticks) {
-                throw Failure(Format("%s: a beat of bar %d lasts %s ticks, '%s' asks for tick %s",
-                                     p.option.c_str(), p.bar, Format("%g", m->beat_ticks).c_str(),
-                                     Shown(p.text).c_str(), Format("%g", p.tick).c_str()));
+                throw Failure(Format("%s: a beat of bar %d has %g ticks (0..%g), not %g",
+                                     p.option.c_str(), p.bar, m->beat_ticks,
+                                     std::ceil(m->beat_ticks) - 1, p.tick));
             }
             const double at = clock.meter.bar_start(p.bar) + (p.beat - 1) * m->beat_ticks + p.tick;
             return toTick(at, 5e-4);

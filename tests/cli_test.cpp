@@ -198,6 +198,8 @@ TEST(Cli, BadValuesExitWithStatusOneAndSayWhy) {
         {"events " + Data("small.mid") + " --tracks 3-1",
          "--tracks range '3-1' ends before it starts"},
         {"events " + Data("small.mid") + " --measures 0", "--measures counts from 1"},
+        {"events " + Data("small.mid") + " --to 1:1:480",
+         "--to: a beat of bar 1 has 480 ticks (0..479), not 480"},
         {"pitch H4", "'H4' is not a pitch"},
         {"pitch 0hz", "'0hz' is not a pitch"},
         {"pitch 440", "'440' is not a note number: notes are 0..127; did you mean 440hz?"},
