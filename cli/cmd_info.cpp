@@ -146,7 +146,8 @@ void PrintJson(const SongFacts& f) {
     j.Field("end_tick", f.endTicks);
     // The library's answers: whole milliseconds in each tempo segment, its measures, the last
     // signatures it read and its tempo map (two entries of the loader's 120 bpm first).
-    j.Field("duration_ms", f.endMs);
+    j.Key("duration_ms");  // -1 from the library: it cannot convert
+    f.endMs < 0 ? j.Null() : j.Double(f.endMs);
     j.Field("duration", ClockMs(f.endMs));
     j.Field("end", f.end);
     j.Key("time_signature").BeginObject();

@@ -1,5 +1,6 @@
 // `midifolio notes FILE`: every note of the song, one per line, with its times in ticks and in
 // exact seconds (the exact view, midifolio::score).
+#include <cmath>
 #include <memory>
 
 #include "commands.h"
@@ -14,6 +15,11 @@ namespace {
 // The CSV columns, in this order.
 constexpr const char* kCsvHeader =
     "track,channel,program,pitch,velocity,start_tick,end_tick,start_s,end_s";
+
+// Seconds with nine decimals; empty when the song has no ticks per quarter note.
+std::string CsvSeconds(double seconds) {
+    return std::isnan(seconds) ? "" : SecondsText(seconds, 9);
+}
 
 }  // namespace
 
@@ -42,7 +48,7 @@ int RunNotes(const NotesOptions& o) {
         if (o.csv) {
             out << track << ',' << channel << ',' << int{n.program} << ',' << int{n.pitch} << ','
                 << int{n.velocity} << ',' << n.start_tick << ',' << n.end_tick << ','
-                << SecondsText(n.start, 9) << ',' << SecondsText(n.end, 9) << '\n';
+                << CsvSeconds(n.start) << ',' << CsvSeconds(n.end) << '\n';
         } else if (o.common.json) {
             json.BeginObject();
             json.Field("track", track).Field("channel", channel).Field("program", n.program);

@@ -171,9 +171,11 @@ const char* kCsvHeader =
 std::string CsvRow(const ScanRow& r) {
     std::string row = CsvField(r.path) + (r.ok ? ",ok," : ",refused,") + CsvField(r.message);
     if (r.ok) {
-        row += Format(",%d,%d,%d,%d,%.0f,%ld,%d,%s,%d,%d,%d,%s", r.format, r.tracks, r.division,
-                      r.endTicks, r.durationMs, r.events, r.tempos, r.timeSignature.c_str(),
-                      r.channels, r.instruments, r.drums, r.percussionInRange ? "yes" : "no");
+        // The library gives -1 for milliseconds it cannot find (no ticks per quarter note).
+        row += Format(",%d,%d,%d,%d,%s,%ld,%d,%s,%d,%d,%d,%s", r.format, r.tracks, r.division,
+                      r.endTicks, r.durationMs < 0 ? "" : Format("%.0f", r.durationMs).c_str(),
+                      r.events, r.tempos, r.timeSignature.c_str(), r.channels, r.instruments,
+                      r.drums, r.percussionInRange ? "yes" : "no");
     } else {
         row += ",,,,,,,,,,,,";
     }
@@ -231,7 +233,7 @@ void WriteRowJson(JsonWriter& j, const ScanRow& r) {
     whole("tracks", r.ok, r.tracks);
     whole("division", r.ok, r.division);
     whole("ticks", r.ok, r.endTicks);
-    number("duration_ms", r.ok, r.durationMs);
+    number("duration_ms", r.ok && r.durationMs >= 0, r.durationMs);
     whole("events", r.ok, r.events);
     whole("tempo_changes", r.ok, r.tempos);
     j.Key("time_signature");

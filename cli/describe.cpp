@@ -362,8 +362,10 @@ std::string TimeText(TimeColumn column, int32_t tick, const SongClock& clock) {
             return std::to_string(tick);
         case TimeColumn::kMs:
             return Format("%.0fms", LibraryTime(clock.song, tick, TF_MSEC).dMsecs);
-        case TimeColumn::kSeconds:
-            return SecondsText(clock.time.seconds(tick)) + "s";
+        case TimeColumn::kSeconds: {
+            const double s = clock.time.seconds(tick);
+            return std::isnan(s) ? "-" : SecondsText(s) + "s";
+        }
         case TimeColumn::kMeasure:
             return BarText(clock.meter.at(tick), clock.ticksPerQuarter);
         case TimeColumn::kHmsf: {

@@ -294,6 +294,12 @@ TEST(Scan, SummaryColumnsCausesAndWarnings) {
     EXPECT_NE(text.out.find("  warning " + DataPath("bad/bytes_after_end_of_track.mid") +
                             ": track 1: 6 bytes after"),
               std::string::npos);
+    // Without ticks per quarter note no time can be found: null or empty, never -1.
+    const std::string div0 = Quote(WriteFile(
+        "division0.mid", Smf(0, 0, {B({0, 0x90, 60, 64, 96, 0x80, 60, 0, 0, 0xFF, 0x2F, 0})})));
+    const Json times = JsonOf("scan " + div0 + " --json")["files"][0];
+    EXPECT_TRUE(times["duration_ms"].is_null() && times["duration_s"].is_null()) << times;
+    EXPECT_EQ(Lines(Cli("notes " + div0 + " --csv").out).at(1), "1,1,0,60,64,0,96,,");
     const Result strict = Cli("scan " + files + " --strict", true);
     EXPECT_EQ(strict.status, 1);
     EXPECT_NE(strict.out.find("2 loaded, 2 refused, 1 with warnings"), std::string::npos);
