@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "common.h"
 #include "describe.h"
@@ -67,6 +68,21 @@ std::string SecondsLabel(double s, double step, double duration) {
     if (duration < 60) return Format("%lld s", v);
     if (duration < 3600) return Format("%lld:%02lld", v / 60, v % 60);
     return Format("%lld:%02lld:%02lld", v / 3600, v / 60 % 60, v % 60);
+}
+
+// The words of a text in lines no wider than `width` pixels.
+std::vector<std::string> Wrap(const std::string& text, double width, double fontSize) {
+    std::vector<std::string> lines(1);
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        std::string& line = lines.back();
+        if (!line.empty() && TextWidth(line + " " + word, fontSize) > width) {
+            lines.push_back(word);
+        } else {
+            line += (line.empty() ? "" : " ") + word;
+        }
+    }
+    return lines;
 }
 
 struct LegendLine {
@@ -207,20 +223,7 @@ RollStats RenderRollSvg(const RollModel& m, int width, Output& s) {
             "Simplified: the notes of a channel that meet on a pitch row within a pixel are "
             "drawn as one run, channels that share a row each in a stripe of it, drum strokes "
             "within two pixels as one; no details on hover.";
-        std::string line;
-        size_t from = 0;
-        while (from < text.size()) {
-            size_t to = text.find(' ', from);
-            if (to == std::string::npos) to = text.size();
-            const std::string word = text.substr(from, to - from);
-            if (!line.empty() && 8 + TextWidth(line + " " + word + "_", 10) > width - 8) {
-                notice.push_back(line);
-                line.clear();
-            }
-            line += (line.empty() ? "" : " ") + word;
-            from = to + 1;
-        }
-        notice.push_back(line);
+        notice = Wrap(text, width - 16, 10);
     }
     const int factsHeight = kFacts + kNoticeRow * static_cast<int>(notice.size());
     const std::vector<LegendLine> legend = LayOutLegend(programs, used, width);
