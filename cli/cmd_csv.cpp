@@ -40,19 +40,19 @@ void QuotedText(Output& out, const uint8_t* data, uint32_t length) {
 
 const char* TextRecord(uint32_t metaType) {
     switch (metaType) {
-        case 0x01:
+        case META_TEXT:
             return "Text_t";
-        case 0x02:
+        case META_COPYRIGHT:
             return "Copyright_t";
-        case 0x03:
+        case META_TRACK_NAME:
             return "Title_t";
-        case 0x04:
+        case META_INSTRUMENT_NAME:
             return "Instrument_name_t";
-        case 0x05:
+        case META_LYRIC:
             return "Lyric_t";
-        case 0x06:
+        case META_MARKER:
             return "Marker_t";
-        case 0x07:
+        case META_CUE_POINT:
             return "Cue_point_t";
         default:
             return nullptr;
@@ -72,30 +72,30 @@ void MetaRecord(Output& out, const MIDIEvent& ev) {
         return;
     }
     switch (type) {
-        case 0x00:
+        case META_SEQUENCE_NUMBER:
             out << "Sequence_number, " << ((byte(0) << 8) | byte(1));
             return;
-        case 0x20:
+        case META_CHANNEL_PREFIX:
             out << "Channel_prefix, " << byte(0);
             return;
-        case 0x21:
+        case META_PORT:
             out << "MIDI_port, " << byte(0);
             return;
-        case 0x51:
+        case META_TEMPO:
             out << "Tempo, " << ((byte(0) << 16) | (byte(1) << 8) | byte(2));
             return;
-        case 0x54:
+        case META_SMPTE_OFFSET:
             out << Format("SMPTE_offset, %u, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3),
                           byte(4));
             return;
-        case 0x58:
+        case META_TIME_SIGNATURE:
             out << Format("Time_signature, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3));
             return;
-        case 0x59:
+        case META_KEY_SIGNATURE:
             out << "Key_signature, " << static_cast<int>(static_cast<int8_t>(byte(0))) << ", "
                 << (byte(1) != 0 ? "\"minor\"" : "\"major\"");
             return;
-        case 0x7F:
+        case META_SEQUENCER_SPECIFIC:
             out << "Sequencer_specific, " << n;
             Bytes(out, d, n);
             return;
@@ -162,14 +162,14 @@ void WriteCsv(const CMidiFolio& song, Output& out) {
         const int number = i + 1;
         out << number << ", 0, Start_track\n";
         POSITION pos = track->GetEventHeadPosition();
-        // The first event of the first track is the loader's tempo, not the file's.
-        if (i == 0 && pos != nullptr) track->GetNextPtr(pos);
+        // The loader's tempo event, in front of the first track, is not the file's.
+        if (pos != nullptr && song.IsLoaderTempo(track, pos)) track->GetNextPtr(pos);
         int32_t last = 0;
         bool ended = pos == nullptr;
         while (pos != nullptr && !ended) {
             const MIDIEvent& ev = *track->GetNextPtr(pos);
             out << number << ", " << ev.lTime << ", ";
-            if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == 0x2F) {
+            if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == META_END_OF_TRACK) {
                 out << "End_track\n";
                 ended = true;
             } else {

@@ -12,9 +12,11 @@
 //     channel and note, and that note-on's length is the difference of their times in
 //     milliseconds.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <queue>
 #include <unordered_map>
 #include <utility>
@@ -188,9 +190,9 @@ class TrackStream {
 // Where the events go: a text table, a JSON array or JSON Lines.
 class EventPrinter {
   public:
-    EventPrinter(const EventsOptions& o, int32_t ticksPerQuarter)
-        : o_(o),
-          ticksPerQuarter_(ticksPerQuarter),
+    EventPrinter(const EventsOptions& o, TimeColumn column, const SongClock& clock)
+        : column_(column),
+          clock_(clock),
           json_(Stdout(), o.jsonl ? -1 : 2),
           mode_(o.jsonl         ? kLines
                 : o.common.json ? kArray
@@ -198,26 +200,26 @@ class EventPrinter {
         if (mode_ == kArray) json_.BeginArray();
     }
 
-    void Print(int track, const MIDIEvent& ev, const _MIDI_TIME& time, int64_t length) {
+    void Print(int track, const MIDIEvent& ev, int64_t length) {
         Output& out = Stdout();
         if (mode_ == kText) {
             // The heading comes with the first event: an empty selection prints nothing.
             if (printed_ == 0) {
-                out << Format("%12s  %5s  %3s  %-12s  %s\n",
-                              o_.time == "tick" ? "tick" : o_.time.c_str(), "track", "ch", "event",
-                              "details");
+                out << Format("%12s  %5s  %3s  %-12s  %s\n", TimeColumnName(column_), "track", "ch",
+                              "event", "details");
             }
             const std::string type =
                 ev.dwType == EVT_NOTEON && ev.byData2 == 0 ? "noteon (off)" : TypeName(ev.dwType);
-            out << Format("%12s  %5d  %3s  %-12s  %s\n", TimeText(time, ticksPerQuarter_).c_str(),
-                          track + 1, ChannelText(ev.byChannel).c_str(), type.c_str(),
+            out << Format("%12s  %5d  %3s  %-12s  %s\n",
+                          TimeText(column_, ev.lTime, clock_).c_str(), track + 1,
+                          ChannelText(ev.byChannel).c_str(), type.c_str(),
                           DescribeEvent(ev, length).c_str());
         } else {
             json_.BeginObject();
             json_.Field("track", track + 1);
             json_.Field("tick", ev.lTime);
             json_.Key("time");
-            WriteTime(json_, time);
+            WriteTime(json_, column_, ev.lTime, clock_);
             WriteEventFields(json_, ev, length);
             json_.EndObject();
         }
@@ -232,8 +234,8 @@ class EventPrinter {
 
   private:
     enum Mode { kText, kArray, kLines };
-    const EventsOptions& o_;
-    int32_t ticksPerQuarter_;
+    TimeColumn column_;
+    const SongClock& clock_;
     JsonWriter json_;
     Mode mode_;
     long long printed_ = 0;
@@ -243,30 +245,34 @@ class EventPrinter {
 
 int RunEvents(const EventsOptions& o) {
     // Check every argument before the file is read.
-    const TIME_FORMAT format = ParseTimeFormat(o.time);
+    const TimeColumn column = ParseTimeColumn(o.time);
     const uint32_t typeMask = o.types.empty() ? 0 : ParseTypeList(o.types);
     std::pair<int, int> trackRange{1, INT32_MAX};
     if (!o.tracks.empty()) trackRange = ParseRange(o.tracks, "--tracks");
     std::pair<int, int> measureRange{0, 0};
     if (!o.measures.empty()) measureRange = ParseRange(o.measures, "--measures");
-    _MIDI_TIME from = MakeTicks(0);
-    _MIDI_TIME to = MakeTicks(-1);  // no upper bound
-    if (!o.from.empty()) from = ParseTimePoint(o.from, "--from");
-    if (!o.to.empty()) to = ParseTimePoint(o.to, "--to");
+    std::optional<TimePoint> fromPoint, toPoint;
+    if (!o.from.empty()) fromPoint = ParseTimePoint(o.from, "--from");
+    if (!o.to.empty()) toPoint = ParseTimePoint(o.to, "--to");
 
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
     CMidiFolio& song = *loaded.song;
-    const int32_t ticksPerQuarter = song.GetMidiTempo().GetTicksPerQuarterNote();
+    const score::TimeMap timeMap(song);
+    const score::MeterMap meterMap(song);
+    const SongClock clock{song, timeMap, meterMap, song.GetMidiTempo().GetTicksPerQuarterNote()};
 
+    // The stretch of time, in ticks: [from, to], to -1 for no end.
+    int64_t from = fromPoint ? ResolveTime(*fromPoint, false, clock) : 0;
+    int64_t to = toPoint ? ResolveTime(*toPoint, true, clock) : -1;
     if (!o.measures.empty()) {
         // Whole bars: from the first tick of bar A to the last tick before bar B + 1.
-        from = MakeMeasure(measureRange.first - 1, 0, 0);
-        _MIDI_TIME next = MakeMeasure(measureRange.second, 0, 0);
-        song.ConvertMIDITime(&next, TF_TICK);
-        to = MakeTicks(next.lTicks > 0 ? next.lTicks - 1 : 0);
+        from = static_cast<int64_t>(std::ceil(meterMap.bar_start(measureRange.first)));
+        to = static_cast<int64_t>(std::ceil(meterMap.bar_start(measureRange.second + 1))) - 1;
     }
-    song.ConvertMIDITime(&from, TF_TICK);
-    song.ConvertMIDITime(&to, TF_TICK);
+    // Nothing lies beyond the last tick a track can hold; an end before 0 selects nothing.
+    const bool none = (toPoint || !o.measures.empty()) && (to < 0 || to < from);
+    from = std::clamp<int64_t>(from, 0, INT32_MAX);
+    to = to < 0 ? -1 : std::min<int64_t>(to, INT32_MAX);
 
     // The tracks the time query visits (those the header counts), narrowed by --tracks.
     const _MIDIHEAD head = song.GetMidiHeaderInfo();
@@ -277,7 +283,8 @@ int RunEvents(const EventsOptions& o) {
     streams.reserve(static_cast<size_t>(std::max(0, last - first + 1)));
     for (int i = first; i <= last; ++i) {
         if (const CMidiTrack* track = song.GetTrack(i)) {
-            streams.emplace_back(*track, i, song.GetMidiTempo(), from.lTicks, to.lTicks);
+            streams.emplace_back(*track, i, song.GetMidiTempo(), static_cast<int32_t>(from),
+                                 static_cast<int32_t>(to));
         }
     }
 
@@ -292,8 +299,15 @@ int RunEvents(const EventsOptions& o) {
         if (!streams[s].Done()) heads.push(s);
     }
 
-    EventPrinter printer(o, ticksPerQuarter);
-    while (!heads.empty() && (o.limit < 0 || printer.Printed() < o.limit)) {
+    // The tempo event the loader put in front of the first track is not the file's.
+    const CMidiTrack* first0 = song.GetTrack(0);
+    const MIDIEventPtr* loaderTempo =
+        first0 != nullptr && song.IsLoaderTempo(first0, first0->GetEventHeadPosition())
+            ? first0->GetEventHeadPosition()
+            : nullptr;
+
+    EventPrinter printer(o, column, clock);
+    while (!none && !heads.empty() && (o.limit < 0 || printer.Printed() < o.limit)) {
         const size_t s = heads.top();
         heads.pop();
         TrackStream& stream = streams[s];
@@ -302,6 +316,7 @@ int RunEvents(const EventsOptions& o) {
         if (!stream.Done()) heads.push(s);
 
         const MIDIEvent& ev = *selected.node;
+        if (selected.node == loaderTempo) continue;
         if (o.channel != 0 && ev.byChannel != o.channel - 1) continue;
         if (typeMask != 0 && ((ev.dwType & typeMask) != ev.dwType || ev.dwType == 0)) continue;
         // A sounding note-on the pairing gave a length carries it in milliseconds.
@@ -309,9 +324,7 @@ int RunEvents(const EventsOptions& o) {
         if (IsSoundingNoteOn(ev) && selected.length > 0 && selected.length < 0x80000000u) {
             length = selected.length;
         }
-        _MIDI_TIME time = MakeTicks(ev.lTime);
-        if (format != TF_TICK) song.ConvertMIDITime(&time, format);
-        printer.Print(stream.Index(), ev, time, length);
+        printer.Print(stream.Index(), ev, length);
     }
     printer.Finish();
     if (printer.Printed() == 0) {

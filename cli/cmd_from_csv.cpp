@@ -251,7 +251,7 @@ class CsvReader {
             MIDIEvent ev{};
             ev.byChannel = 255;
             ev.dwType = EVT_META;
-            ev.dwSubType = 0x2F;
+            ev.dwSubType = META_END_OF_TRACK;
             Add(ev, time);
             track_ = nullptr;
             return;
@@ -313,10 +313,10 @@ class CsvReader {
 
     bool MetaRecord(const std::string& type, const std::vector<Field>& f, int32_t time) {
         static const std::pair<const char*, uint32_t> kTexts[] = {
-            {"TEXT_T", 0x01},      {"COPYRIGHT_T", 0x02},
-            {"TITLE_T", 0x03},     {"INSTRUMENT_NAME_T", 0x04},
-            {"LYRIC_T", 0x05},     {"MARKER_T", 0x06},
-            {"CUE_POINT_T", 0x07},
+            {"TEXT_T", META_TEXT},           {"COPYRIGHT_T", META_COPYRIGHT},
+            {"TITLE_T", META_TRACK_NAME},    {"INSTRUMENT_NAME_T", META_INSTRUMENT_NAME},
+            {"LYRIC_T", META_LYRIC},         {"MARKER_T", META_MARKER},
+            {"CUE_POINT_T", META_CUE_POINT},
         };
         for (const auto& [name, code] : kTexts) {
             if (type != name) continue;
@@ -333,26 +333,27 @@ class CsvReader {
         if (type == "SEQUENCE_NUMBER") {
             Count(f, 4);
             const long long v = Number(f, 3, 0, 65535, "number");
-            AddMeta(0x00, {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}, time);
+            AddMeta(META_SEQUENCE_NUMBER, {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)},
+                    time);
         } else if (type == "CHANNEL_PREFIX") {
             Count(f, 4);
-            AddMeta(0x20, bytes(3, 1, 255), time);
+            AddMeta(META_CHANNEL_PREFIX, bytes(3, 1, 255), time);
         } else if (type == "MIDI_PORT") {
             Count(f, 4);
-            AddMeta(0x21, bytes(3, 1, 255), time);
+            AddMeta(META_PORT, bytes(3, 1, 255), time);
         } else if (type == "TEMPO") {
             Count(f, 4);
             const long long v = Number(f, 3, 0, 0xFFFFFF, "tempo");
-            AddMeta(0x51,
+            AddMeta(META_TEMPO,
                     {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
                      static_cast<uint8_t>(v)},
                     time);
         } else if (type == "SMPTE_OFFSET") {
             Count(f, 8);
-            AddMeta(0x54, bytes(3, 5, 255), time);
+            AddMeta(META_SMPTE_OFFSET, bytes(3, 5, 255), time);
         } else if (type == "TIME_SIGNATURE") {
             Count(f, 7);
-            AddMeta(0x58, bytes(3, 4, 255), time);
+            AddMeta(META_TIME_SIGNATURE, bytes(3, 4, 255), time);
         } else if (type == "KEY_SIGNATURE") {
             Count(f, 5);
             const long long key = Number(f, 3, -128, 127, "key");
@@ -361,12 +362,14 @@ class CsvReader {
                 Fail("Key_signature: the mode must be \"major\" or \"minor\", not '" +
                      Shown(f[4].text) + "'");
             }
-            AddMeta(0x59, {static_cast<uint8_t>(key), static_cast<uint8_t>(mode == "MINOR")}, time);
+            AddMeta(META_KEY_SIGNATURE,
+                    {static_cast<uint8_t>(key), static_cast<uint8_t>(mode == "MINOR")}, time);
         } else if (type == "SEQUENCER_SPECIFIC") {
-            AddMeta(0x7F, Data(f, 3), time);
+            AddMeta(META_SEQUENCER_SPECIFIC, Data(f, 3), time);
         } else if (type == "UNKNOWN_META_EVENT") {
             const long long code = Number(f, 3, 0, 255, "meta type");
-            if (code == 0x2F) Fail("Unknown_meta_event: an end of track is an End_track record");
+            if (code == META_END_OF_TRACK)
+                Fail("Unknown_meta_event: an end of track is an End_track record");
             AddMeta(static_cast<uint32_t>(code), Data(f, 4), time);
         } else {
             return false;

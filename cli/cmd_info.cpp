@@ -1,4 +1,5 @@
 // `midifolio info FILE`: what a song is made of, from its header to its drums.
+#include <algorithm>
 #include <set>
 
 #include "commands.h"
@@ -25,16 +26,30 @@ struct TempoFacts {
     int32_t usPerQuarter;
 };
 
-// Everything `info` reports; the text and the JSON forms are printed from it.
+// Everything `info` reports; the text and the JSON forms are printed from it. The library's
+// own answers (its milliseconds, measures, last signatures and tempo map) stand beside the
+// exact view's.
 struct SongFacts {
     std::string file;
     _MIDIHEAD head{};
     int32_t endTicks = 0;
+    // The library's answers.
     double endMs = 0;
-    std::string end;  // bar:beat:tick
+    std::string end;  // measure:beat:tick of the library's measures
     _BAR bar{};
     _KEY key{};
-    std::vector<TempoFacts> tempos;
+    std::vector<TempoFacts> tempoMap;
+    // The exact view's.
+    double duration = 0;  // seconds
+    int32_t bars = 0;
+    std::string endBar;  // bar:beat:tick
+    long events = 0;
+    size_t notes = 0;
+    int lowest = -1, highest = -1;
+    std::vector<score::TempoChange> tempos;
+    std::vector<int32_t> tempoBars;  // the bar of each tempo change
+    std::vector<score::TimeSignature> timeSignatures;
+    std::vector<score::KeySignature> keySignatures;
     std::vector<TrackFacts> tracks;
     std::vector<int> channels;                             // 1..16
     std::vector<std::pair<int, _INSTRUMENT>> instruments;  // channel 1..16, instrument
@@ -42,21 +57,29 @@ struct SongFacts {
     bool percussionInRange = true;
 };
 
-TrackFacts DescribeTrack(const CMidiTrack& track, int index) {
+// "x/4", "x/8" of a time signature.
+std::string MeterText(const score::TimeSignature& ts) {
+    return Format("%u/%u", ts.numerator, ts.denominator());
+}
+
+// Rows a text list shows before it says how many more there are (--json lists every one).
+constexpr size_t kTextRows = 20;
+
+TrackFacts DescribeTrack(const CMidiFolio& song, const CMidiTrack& track, int index) {
     std::set<int> channels;
     TrackFacts t;
     bool named = false;
     for (POSITION pos = track.GetEventHeadPosition(); pos != nullptr;) {
         const MIDIEvent& ev = *track.GetNextPtr(pos);
         if (ev.byChannel < 16) channels.insert(ev.byChannel + 1);
-        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == 0x03 && !named) {
+        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == META_TRACK_NAME && !named) {
             t.name = DecodeText(ev.pData, ev.pData ? ev.dwLength : 0);
             named = true;
         }
-        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == 0x05) ++t.lyrics;
+        if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == META_LYRIC) ++t.lyrics;
     }
     t.number = index + 1;
-    t.events = track.GetCount();
+    t.events = static_cast<int32_t>(FileEventCount(song, index));
     t.channels.assign(channels.begin(), channels.end());
     return t;
 }
@@ -66,21 +89,36 @@ SongFacts Describe(CMidiFolio& song, const std::string& path) {
     f.file = path;
     f.head = song.GetMidiHeaderInfo();
     CMidiTempo& tempo = song.GetMidiTempo();
-    f.endTicks = SongEndTicks(song);
+    const score::Score exact(song);
+    f.endTicks = exact.end_tick();
     f.endMs = TicksToMs(song, f.endTicks);
     _MIDI_TIME end = MakeTicks(f.endTicks);
     song.ConvertMIDITime(&end, TF_MEASURE);
-    f.end = TimeText(end, f.head.nDivision);
+    const int width = static_cast<int>(std::to_string(std::max(1, f.head.nDivision - 1)).size());
+    f.end = Format("%d:%d:%0*d", end.lMeasure + 1, end.nBeat + 1, width, end.nTick);
     f.bar = tempo.GetBar();
     f.key = tempo.GetKeySignature();
     for (const _TEMPO& t : tempo.GetTempos()) {
-        f.tempos.push_back({t.lTicks, t.lMsecs,
-                            t.lUsPerQuarter > 0 ? 60000000.0 / t.lUsPerQuarter : 0.0,
-                            t.lUsPerQuarter});
+        f.tempoMap.push_back({t.lTicks, t.lMsecs,
+                              t.lUsPerQuarter > 0 ? 60000000.0 / t.lUsPerQuarter : 0.0,
+                              t.lUsPerQuarter});
     }
+    f.duration = exact.duration();
+    f.bars = exact.bars();
+    f.endBar = BarText(exact.meter_map().at(f.endTicks), f.head.nDivision);
+    f.events = static_cast<long>(exact.events());
+    const score::Summary summary = exact.summary();
+    f.notes = summary.notes;
+    f.lowest = summary.lowest_pitch;
+    f.highest = summary.highest_pitch;
+    f.tempos = exact.tempos();
+    for (const score::TempoChange& tc : f.tempos)
+        f.tempoBars.push_back(exact.meter_map().at(tc.tick).bar);
+    f.timeSignatures = exact.time_signatures();
+    f.keySignatures = exact.key_signatures();
     for (int i = 0; i < static_cast<int>(song.GetTrackNum()); ++i) {
         if (const CMidiTrack* track = song.GetTrack(i))
-            f.tracks.push_back(DescribeTrack(*track, i));
+            f.tracks.push_back(DescribeTrack(song, *track, i));
     }
     uint8_t channels[16] = {};
     const int used = song.GetTotalChannels();
@@ -88,7 +126,7 @@ SongFacts Describe(CMidiFolio& song, const std::string& path) {
     for (int i = 0; i < used && i < 16; ++i) {
         const int ch = channels[i];
         f.channels.push_back(ch + 1);
-        if (ch == 9) continue;  // the drums are listed on their own
+        if (ch == PERCUSSION_CHANNEL) continue;  // the drums are listed on their own
         InstrumentArray list;
         song.GetInstrumentByChannel(ch, list);
         for (const _INSTRUMENT& in : list) f.instruments.emplace_back(ch + 1, in);
@@ -106,7 +144,10 @@ void PrintJson(const SongFacts& f) {
     j.Field("tracks", f.head.nTracks);
     j.Field("division", f.head.nDivision);
     j.Field("end_tick", f.endTicks);
-    j.Field("duration_ms", f.endMs);
+    // The library's answers: whole milliseconds in each tempo segment, its measures, the last
+    // signatures it read and its tempo map (two entries of the loader's 120 bpm first).
+    j.Key("duration_ms");  // -1 from the library: it cannot convert
+    f.endMs < 0 ? j.Null() : j.Double(f.endMs);
     j.Field("duration", ClockMs(f.endMs));
     j.Field("end", f.end);
     j.Key("time_signature").BeginObject();
@@ -120,12 +161,53 @@ void PrintJson(const SongFacts& f) {
     j.Field("text", KeyName(f.key.dwSharpsFlats, f.key.dwMinor));
     j.EndObject();
     j.Key("tempo_map").BeginArray();
-    for (const TempoFacts& t : f.tempos) {
+    for (const TempoFacts& t : f.tempoMap) {
         j.BeginObject();
         j.Field("tick", t.tick);
         j.Field("ms", t.ms);
         j.Field("bpm", t.bpm);
         j.Field("us_per_quarter", t.usPerQuarter);
+        j.EndObject();
+    }
+    j.EndArray();
+    // The exact view's: seconds, bars, and the file's own events.
+    j.Field("duration_s", f.duration);
+    j.Field("bars", f.bars);
+    j.Field("end_bar", f.endBar);
+    j.Field("events", f.events);
+    j.Field("notes", f.notes);
+    j.Key("pitch_range");
+    if (f.notes == 0) {
+        j.Null();
+    } else {
+        j.BeginObject().Field("lowest", f.lowest).Field("highest", f.highest).EndObject();
+    }
+    j.Key("time_signatures").BeginArray();
+    for (const score::TimeSignature& ts : f.timeSignatures) {
+        j.BeginObject();
+        j.Field("tick", ts.tick).Field("bar", ts.bar).Field("seconds", ts.seconds);
+        j.Field("numerator", ts.numerator).Field("denominator", ts.denominator());
+        j.Field("text", MeterText(ts)).Field("track", ts.track + 1);
+        j.EndObject();
+    }
+    j.EndArray();
+    j.Key("key_signatures").BeginArray();
+    for (const score::KeySignature& ks : f.keySignatures) {
+        j.BeginObject();
+        j.Field("tick", ks.tick).Field("bar", ks.bar).Field("seconds", ks.seconds);
+        j.Field("sharps", ks.sharps).Field("minor", ks.minor);
+        j.Field("text", KeyName(static_cast<uint8_t>(ks.sharps), ks.minor ? 1 : 0));
+        j.Field("track", ks.track + 1);
+        j.EndObject();
+    }
+    j.EndArray();
+    j.Key("tempos").BeginArray();
+    for (size_t i = 0; i < f.tempos.size(); ++i) {
+        const score::TempoChange& tc = f.tempos[i];
+        j.BeginObject();
+        j.Field("tick", tc.tick).Field("bar", f.tempoBars[i]).Field("seconds", tc.seconds);
+        j.Field("bpm", tc.bpm()).Field("us_per_quarter", tc.us_per_quarter);
+        j.Field("track", tc.track + 1);
         j.EndObject();
     }
     j.EndArray();
@@ -169,22 +251,63 @@ void PrintJson(const SongFacts& f) {
     j.EndObject();
 }
 
+// "  ... and 12 more (--json lists every one)" after the first kTextRows rows of a list.
+void More(Output& o, size_t shown, size_t total) {
+    if (total > shown) o << "  ... and " << (total - shown) << " more (--json lists every one)\n";
+}
+
 void PrintText(const SongFacts& f) {
     Output& o = Stdout();
     o << "File        " << f.file << "\n";
     o << "Format      " << f.head.nFormat << ", " << Plural(f.head.nTracks, "track") << ", "
       << f.head.nDivision << " ticks per quarter note\n";
-    o << "Duration    " << ClockMs(f.endMs) << " (" << f.endTicks
-      << " ticks, ends at bar:beat:tick " << f.end << ")\n";
-    o << "Signature   " << Format("%u/%u", f.bar.dwBaseBarNum, f.bar.dwBaseNoteNum) << ", "
-      << KeyName(f.key.dwSharpsFlats, f.key.dwMinor) << "\n";
-
-    o << "\nTempo map\n";
-    o << Format("  %10s  %12s  %8s  %10s\n", "tick", "time", "BPM", "us/quarter");
-    for (const TempoFacts& t : f.tempos) {
-        o << Format("  %10d  %12s  %8.2f  %10d\n", t.tick, ClockMs(t.ms).c_str(), t.bpm,
-                    t.usPerQuarter);
+    o << "Duration    " << ClockSeconds(f.duration) << " (" << f.endTicks << " ticks, "
+      << Plural(f.bars, "bar") << ", ends at bar:beat:tick " << f.endBar << ")\n";
+    if (ClockMs(f.endMs) != ClockSeconds(f.duration)) {
+        o << "            the library says " << ClockMs(f.endMs)
+          << " (whole milliseconds in each tempo segment)\n";
     }
+    o << "Events      " << f.events << "\n";
+    o << "Notes       " << f.notes;
+    if (f.notes > 0) {
+        o << ", " << NoteName(f.lowest) << " (" << f.lowest << ") .. " << NoteName(f.highest)
+          << " (" << f.highest << ")";
+    }
+    o << "\n";
+
+    const std::string head = Format("  %10s  %6s  %12s", "tick", "bar", "time");
+    auto when = [](int32_t tick, int32_t bar, double seconds) {
+        return Format("  %10d  %6d  %12s", tick, bar, ClockSeconds(seconds).c_str());
+    };
+    o << "\nTime signatures";
+    if (f.timeSignatures.empty()) o << "  none: 4/4 throughout";
+    o << "\n";
+    if (!f.timeSignatures.empty()) o << head << "  signature\n";
+    for (size_t i = 0; i < f.timeSignatures.size() && i < kTextRows; ++i) {
+        const score::TimeSignature& ts = f.timeSignatures[i];
+        o << when(ts.tick, ts.bar, ts.seconds) << "  " << MeterText(ts) << "\n";
+    }
+    More(o, kTextRows, f.timeSignatures.size());
+    o << "\nKey signatures";
+    if (f.keySignatures.empty()) o << "   none";
+    o << "\n";
+    if (!f.keySignatures.empty()) o << head << "  key\n";
+    for (size_t i = 0; i < f.keySignatures.size() && i < kTextRows; ++i) {
+        const score::KeySignature& ks = f.keySignatures[i];
+        o << when(ks.tick, ks.bar, ks.seconds) << "  "
+          << KeyName(static_cast<uint8_t>(ks.sharps), ks.minor ? 1 : 0) << "\n";
+    }
+    More(o, kTextRows, f.keySignatures.size());
+    o << "\nTempo";
+    if (f.tempos.empty()) o << "            none: 120 BPM throughout";
+    o << "\n";
+    if (!f.tempos.empty()) o << head << Format("  %8s  %10s  %5s\n", "BPM", "us/quarter", "track");
+    for (size_t i = 0; i < f.tempos.size() && i < kTextRows; ++i) {
+        const score::TempoChange& tc = f.tempos[i];
+        o << when(tc.tick, f.tempoBars[i], tc.seconds)
+          << Format("  %8.2f  %10u  %5d\n", tc.bpm(), tc.us_per_quarter, tc.track + 1);
+    }
+    More(o, kTextRows, f.tempos.size());
 
     o << "\nTracks\n";
     o << Format("  %3s  %7s  %-12s  %s\n", "#", "events", "channels", "name");
@@ -223,16 +346,19 @@ void PrintText(const SongFacts& f) {
         }
     }
     o << "\nPercussion  "
-      << (f.percussionInRange ? "every drum note lies within the General MIDI range (35..81)"
-                              : "some drum notes lie outside the General MIDI range (35..81)")
-      << "\n";
+      << (f.percussionInRange ? "every drum note lies within" : "some drum notes lie outside")
+      << Format(" the General MIDI range (%d..%d)", GM_DRUM_FIRST, GM_DRUM_LAST) << "\n";
 }
 
 }  // namespace
 
 int RunInfo(const InfoOptions& o) {
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
-    const SongFacts facts = Describe(*loaded.song, InputName(o.file));
+    SongFacts facts;
+    {
+        Analysing busy(InputName(o.file), o.common);
+        facts = Describe(*loaded.song, InputName(o.file));
+    }
     if (o.common.json) {
         PrintJson(facts);
     } else {

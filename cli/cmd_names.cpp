@@ -10,6 +10,11 @@ namespace mfcli {
 
 namespace {
 
+// The notes the library names as drums: the General MIDI key map (35..81) and the notes of
+// some sound sets around it.
+constexpr int kNamedDrumFirst = 27;
+constexpr int kNamedDrumLast = 87;
+
 struct Row {
     int number;
     std::string name;
@@ -29,7 +34,7 @@ int RunNames(const NamesOptions& o) {
     }
     std::vector<std::string> numbers = o.numbers;
     if (numbers.empty()) {
-        for (int n = drum ? 27 : 0; n <= (drum ? 87 : 127); ++n)
+        for (int n = drum ? kNamedDrumFirst : 0; n <= (drum ? kNamedDrumLast : 127); ++n)
             numbers.push_back(std::to_string(n));
     }
     // A number without a name is reported; the others are still named.
@@ -57,7 +62,8 @@ int RunNames(const NamesOptions& o) {
         } else if (drum) {
             row.name = n < 0 ? std::string() : CMidiFolio::GetDrumName(n);
             if (row.name.empty()) {
-                refuse("no General MIDI drum on note " + shown + " (drums are notes 27..87)");
+                refuse("no General MIDI drum on note " + shown +
+                       Format(" (drums are notes %d..%d)", kNamedDrumFirst, kNamedDrumLast));
                 continue;
             }
         } else {

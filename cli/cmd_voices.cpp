@@ -23,31 +23,35 @@ int RunVoices(const VoicesOptions& o) {
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
     CMidiFolio& song = *loaded.song;
     const int32_t ticksPerQuarter = song.GetMidiTempo().GetTicksPerQuarterNote();
-    // A moment is the whole millisecond of a note-on. Its bar position comes from that note-on's
-    // own tick: converting the truncated milliseconds back would land a tick or so early.
-    std::map<int32_t, int32_t> noteOnTick;  // whole ms -> tick of the first note-on then
-    {
-        MidiEventList list;
-        song.GetMIDIByTime(TF_MSEC, MakeTicks(0), MakeTicks(-1), list);
-        for (const MIDI_Event& rec : list) {
-            if (rec.event.dwType == EVT_NOTEON && rec.event.byData2 > 0) {
-                noteOnTick.emplace(static_cast<int32_t>(rec.time.dMsecs), rec.event.lTime);
-            }
-        }
-        CMidiFolio::FreePtrList(list);
-    }
-    ConflictVoiceArray conflicts;
-    song.CheckMidiByVoice(o.limit, &conflicts);
-
     int peak = 0;
     std::vector<Moment> moments;
-    for (const auto& c : conflicts) {
-        peak = std::max(peak, c.nVoices);
-        _MIDI_TIME at = MakeMsecs(c.lMsecs);
-        const auto tick = noteOnTick.find(c.lMsecs);
-        if (tick != noteOnTick.end()) at = MakeTicks(tick->second);
-        song.ConvertMIDITime(&at, TF_MEASURE);
-        moments.push_back({c.lMsecs, TimeText(at, ticksPerQuarter), c.nVoices});
+    {
+        Analysing busy(InputName(o.file), o.common);
+        const score::MeterMap meter(song);
+        // A moment is the library's: the whole millisecond of a note-on. Its bar comes from
+        // that note-on's own tick, placed in the bars the time signatures lay out: converting
+        // the truncated milliseconds back would land a tick or so early.
+        std::map<int32_t, int32_t> noteOnTick;  // whole ms -> tick of the first note-on then
+        {
+            MidiEventList list;
+            song.GetMIDIByTime(TF_MSEC, MakeTicks(0), MakeTicks(-1), list);
+            for (const MIDI_Event& rec : list) {
+                if (rec.event.dwType == EVT_NOTEON && rec.event.byData2 > 0) {
+                    noteOnTick.emplace(static_cast<int32_t>(rec.time.dMsecs), rec.event.lTime);
+                }
+            }
+            CMidiFolio::FreePtrList(list);
+        }
+        ConflictVoiceArray conflicts;
+        song.CheckMidiByVoice(o.limit, &conflicts);
+        for (const auto& c : conflicts) {
+            peak = std::max(peak, c.nVoices);
+            _MIDI_TIME at = MakeMsecs(c.lMsecs);
+            song.ConvertMIDITime(&at, TF_TICK);
+            const auto tick = noteOnTick.find(c.lMsecs);
+            if (tick != noteOnTick.end()) at.lTicks = tick->second;
+            moments.push_back({c.lMsecs, BarText(meter.at(at.lTicks), ticksPerQuarter), c.nVoices});
+        }
     }
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);

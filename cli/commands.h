@@ -31,6 +31,15 @@ struct EventsOptions {
 };
 int RunEvents(const EventsOptions& o);
 
+struct NotesOptions {
+    CommonOptions common;
+    bool csv = false;
+    std::string file;
+    std::string tracks;
+    int channel = 0;  // 1..16, 0 = any
+};
+int RunNotes(const NotesOptions& o);
+
 struct VoicesOptions {
     CommonOptions common;
     std::string file;

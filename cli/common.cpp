@@ -9,10 +9,14 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 using namespace midifolio;
 
@@ -100,34 +104,46 @@ TerminalProgress::~TerminalProgress() {
 void TerminalProgress::SetRange(int lower, int upper) {
     lower_ = lower;
     upper_ = upper;
-    Draw(0);
 }
 
 // The library reports the index of the track it has just finished.
 void TerminalProgress::SetPos(int pos) {
-    Draw(pos - lower_ + 1);
+    if (!bytes_) SetDone(pos - lower_ + 1);
+}
+
+void TerminalProgress::SetBytes(uint64_t done, uint64_t total) {
+    bytes_ = true;
+    if (total == 0) {  // a pipe: how much is read, not how much is left
+        ++step_;
+        Draw(-1, SizeText(done), false);
+        return;
+    }
+    done = std::min(done, total);
+    // Both numbers in the unit of the total: "3.1/20.0 MB" ("812/2645 B" below a kilobyte).
+    const double unit = total < 1000 ? 1 : total < 1000000 ? 1e3 : total < 1000000000 ? 1e6 : 1e9;
+    const std::string count =
+        (total < 1000 ? std::to_string(done) : Format("%.1f", static_cast<double>(done) / unit)) +
+        "/" + SizeText(total);
+    Draw(static_cast<double>(done) / static_cast<double>(total), count, done == total);
 }
 
 void TerminalProgress::SetDone(int done) {
-    Draw(done);
-}
-
-// "label [#####.....] done/total detail", one character short of the terminal's width (a
-// character in the last column makes some terminals wrap).
-void TerminalProgress::Draw(int done) {
-    if (!enabled_) return;
     const int total = std::max(0, upper_ - lower_);
     done = std::clamp(done, 0, total);
-    // At most about twenty redraws a second, but always the first, the last and a new detail.
-    const auto now = std::chrono::steady_clock::now();
-    if (drawn_ && done != total && detail_ == drawnDetail_ &&
-        now - lastDraw_ < std::chrono::milliseconds(50)) {
-        return;
-    }
-    lastDraw_ = now;
-    drawnDetail_ = detail_;
+    Draw(total > 0 ? static_cast<double>(done) / total : 1.0, Format("%d/%d", done, total),
+         done == total);
+}
+
+void TerminalProgress::SetBusy(const std::string& count) {
+    ++step_;
+    Draw(-1, count, false);
+}
+
+// "label [#####.....] count detail", one character short of the terminal's width (a
+// character in the last column makes some terminals wrap).
+void TerminalProgress::Draw(double fraction, const std::string& count, bool last) {
+    if (!enabled_) return;
     const int columns = TerminalColumns() - 1;
-    const std::string count = Format("%d/%d", done, total);
     const int fixed = Width(label_) + 4 + Width(count);
     const int room = std::max(0, columns - fixed);
     const std::string detail = EscapeControls(detail_);
@@ -135,9 +151,27 @@ void TerminalProgress::Draw(int done) {
     const int barWidth = detail.empty()
                              ? std::min(room, 30)
                              : std::clamp(room - Width(detail) - 1, std::min(room, 10), 30);
-    const int filled = total > 0 ? done * barWidth / total : barWidth;
-    std::string line = label_ + " [" + std::string(static_cast<size_t>(filled), '#') +
-                       std::string(static_cast<size_t>(barWidth - filled), '.') + "] " + count;
+    std::string bar(static_cast<size_t>(barWidth), '.');
+    if (fraction >= 0) {
+        const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * barWidth);
+        bar.replace(0, static_cast<size_t>(filled), static_cast<size_t>(filled), '#');
+    } else if (barWidth >= 3) {
+        // A block of three that runs to the end and back.
+        const unsigned span = static_cast<unsigned>(barWidth - 3);
+        const unsigned at = span == 0 ? 0 : step_ % (2 * span);
+        bar.replace(at <= span ? at : 2 * span - at, 3, "###");
+    }
+    // At most about twenty redraws a second, but always the first, the last, a new detail and
+    // a bar that grows.
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && !last && detail_ == drawnDetail_ && bar == drawnBar_ &&
+        now - lastDraw_ < std::chrono::milliseconds(50)) {
+        return;
+    }
+    lastDraw_ = now;
+    drawnDetail_ = detail_;
+    drawnBar_ = bar;
+    std::string line = label_ + " [" + bar + "] " + count;
     const int detailRoom = columns - fixed - barWidth - 1;
     if (!detail.empty() && detailRoom >= 4) line += " " + FitFromEnd(detail, detailRoom);
     line = CutToWidth(line, columns);
@@ -151,6 +185,42 @@ void TerminalProgress::Clear() {
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     drawn_ = false;
+}
+
+struct Analysing::State {
+    TerminalProgress bar;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+    std::thread thread;
+    State(const std::string& name, bool enabled) : bar("analysing", name, enabled) {}
+};
+
+Analysing::Analysing(const std::string& name, const CommonOptions& options)
+    : state_(std::make_unique<State>(name, !options.noProgress)) {
+    if (!state_->bar.Enabled()) return;
+    State* s = state_.get();
+    s->bar.SetBusy("0.0 s");
+    s->thread = std::thread([s]() {
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(s->mutex);
+        while (!s->wake.wait_for(lock, std::chrono::milliseconds(100), [s]() { return s->stop; })) {
+            const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+            s->bar.SetBusy(Format("%.1f s", spent.count()));
+        }
+    });
+}
+
+Analysing::~Analysing() {
+    if (state_->thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(state_->mutex);
+            state_->stop = true;
+        }
+        state_->wake.notify_all();
+        state_->thread.join();
+    }
+    state_->bar.Clear();
 }
 
 // ------------------------------------------------------------------ songs
@@ -170,15 +240,19 @@ LoadedSong LoadSong(const std::string& path, ProgressObserver* progress) {
     loaded.song->SetMessageSink([messages](const std::string& text) { messages->push_back(text); });
     // The loader reads a file that cannot seek, such as a pipe on standard input.
     loaded.ok = loaded.song->LoadMidiFile(IsStdio(path) ? "/dev/stdin" : path, progress) == 1;
+    loaded.report = loaded.song->GetLoadReport();
     return loaded;
 }
 
-static std::string JoinMessages(const std::vector<std::string>& messages) {
+std::string RefusalText(const LoadedSong& loaded) {
     std::string text;
-    for (const auto& m : messages) {
-        if (!text.empty()) text += "; ";
-        text += m;
-    }
+    for (const auto& m : loaded.messages) text += (text.empty() ? "" : "; ") + m;
+    if (text.empty()) text = loaded.report.message;
+    const std::string& cause = loaded.report.cause;
+    if (text.empty()) return cause.empty() ? "the file could not be loaded" : cause;
+    // A file that cannot be opened has the system's reason as both message and cause.
+    if (!cause.empty() && cause != text && loaded.report.stop != LoadStop::kCannotOpen)
+        text += " (" + cause + ")";
     return text;
 }
 
@@ -188,12 +262,16 @@ LoadedSong LoadSongOrFail(const std::string& path, const CommonOptions& options,
     TerminalProgress progress("loading", name, !options.noProgress);
     LoadedSong loaded = LoadSong(path, &progress);
     progress.Clear();
-    if (!loaded.ok) {
-        std::string why = JoinMessages(loaded.messages);
-        throw Failure(name + ": " + (why.empty() ? "the file could not be loaded" : why));
-    }
+    if (!loaded.ok) throw Failure(name + ": " + RefusalText(loaded));
     for (const auto& m : loaded.messages)
         std::fprintf(stderr, "midifolio: %s: %s\n", name.c_str(), m.c_str());
+    const auto& warnings = loaded.report.warnings;
+    for (const LoadNote& w : warnings)
+        std::fprintf(stderr, "midifolio: %s: warning: %s\n", name.c_str(), w.text.c_str());
+    if (options.strict && !warnings.empty()) {
+        throw Failure(name + ": refused under --strict: " +
+                      Plural(static_cast<long long>(warnings.size()), "warning"));
+    }
     return loaded;
 }
 
@@ -239,19 +317,6 @@ TempFile::TempFile() {
 
 TempFile::~TempFile() {
     if (!path_.empty()) ::unlink(path_.c_str());
-}
-
-int32_t SongEndTicks(const CMidiFolio& song) {
-    int32_t end = 0;
-    const int n = static_cast<int>(song.GetTrackNum());
-    for (int i = 0; i < n; ++i) {
-        const CMidiTrack* track = song.GetTrack(i);
-        if (track == nullptr) continue;
-        for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr;) {
-            end = std::max(end, track->GetNextPtr(pos)->lTime);
-        }
-    }
-    return end;
 }
 
 double TicksToMs(CMidiFolio& song, int32_t ticks) {
@@ -353,6 +418,19 @@ std::string ClockMs(double ms) {
     const long long v = static_cast<long long>(ms);
     return Format("%02lld:%02lld:%02lld.%03lld", v / 3600000, v / 60000 % 60, v / 1000 % 60,
                   v % 1000);
+}
+
+std::string ClockSeconds(double seconds) {
+    if (!(seconds >= 0) || seconds > 1e12) return "-";
+    return ClockMs(std::round(seconds * 1000.0));
+}
+
+std::string SizeText(uint64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + " B";
+    const double b = static_cast<double>(bytes);
+    if (bytes < 1000000) return Format("%.1f KB", b / 1e3);
+    if (bytes < 1000000000) return Format("%.1f MB", b / 1e6);
+    return Format("%.1f GB", b / 1e9);
 }
 
 std::string NoteName(int note) {

@@ -1,5 +1,6 @@
 #include "describe.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +10,10 @@ using namespace midifolio;
 namespace mfcli {
 
 namespace {
+
+// Meta types the library has no names for: a program's and a device's name.
+constexpr uint32_t kMetaProgramName = 0x08;
+constexpr uint32_t kMetaDeviceName = 0x09;
 
 struct TypeRow {
     uint32_t code;
@@ -72,31 +77,31 @@ std::string MetaDetail(const MIDIEvent& ev) {
     const uint32_t n = ev.pData ? ev.dwLength : 0;
     if (IsTextMeta(type)) return "\"" + EscapeControls(MetaText(ev)) + "\"";
     switch (type) {
-        case 0x00:
+        case META_SEQUENCE_NUMBER:
             return n >= 2 ? std::to_string(d[0] * 256 + d[1]) : Hex(d, n);
-        case 0x20:
+        case META_CHANNEL_PREFIX:
             return n >= 1 ? "channel " + ChannelText(d[0]) : "-";
-        case 0x21:
+        case META_PORT:
             return n >= 1 ? "port " + std::to_string(d[0]) : "-";
-        case 0x2F:
+        case META_END_OF_TRACK:
             return "";
-        case 0x51:
+        case META_TEMPO:
             if (n >= 3) {
                 const int32_t us = (d[0] << 16) | (d[1] << 8) | d[2];
                 return BpmText(us) + " BPM (" + std::to_string(us) + " us per quarter)";
             }
             break;
-        case 0x54:
+        case META_SMPTE_OFFSET:
             if (n >= 5)
                 return Format("%02d:%02d:%02d frame %d.%02d", d[0] & 0x1F, d[1], d[2], d[3], d[4]);
             break;
-        case 0x58:
+        case META_TIME_SIGNATURE:
             if (n >= 4) {
                 return Format("%d/%d (%d clocks per click, %d 32nds per quarter)", d[0],
                               d[1] < 31 ? 1 << d[1] : 0, d[2], d[3]);
             }
             break;
-        case 0x59:
+        case META_KEY_SIGNATURE:
             if (n >= 2) return KeyName(d[0], d[1]);
             break;
         default:
@@ -145,41 +150,41 @@ std::string TypeNamesHelp() {
 
 std::string MetaName(uint32_t metaType) {
     switch (metaType & 0xFF) {
-        case 0x00:
+        case META_SEQUENCE_NUMBER:
             return "sequence number";
-        case 0x01:
+        case META_TEXT:
             return "text";
-        case 0x02:
+        case META_COPYRIGHT:
             return "copyright";
-        case 0x03:
+        case META_TRACK_NAME:
             return "track name";
-        case 0x04:
+        case META_INSTRUMENT_NAME:
             return "instrument name";
-        case 0x05:
+        case META_LYRIC:
             return "lyric";
-        case 0x06:
+        case META_MARKER:
             return "marker";
-        case 0x07:
+        case META_CUE_POINT:
             return "cue point";
-        case 0x08:
+        case kMetaProgramName:
             return "program name";
-        case 0x09:
+        case kMetaDeviceName:
             return "device name";
-        case 0x20:
+        case META_CHANNEL_PREFIX:
             return "channel prefix";
-        case 0x21:
+        case META_PORT:
             return "port";
-        case 0x2F:
+        case META_END_OF_TRACK:
             return "end of track";
-        case 0x51:
+        case META_TEMPO:
             return "tempo";
-        case 0x54:
+        case META_SMPTE_OFFSET:
             return "SMPTE offset";
-        case 0x58:
+        case META_TIME_SIGNATURE:
             return "time signature";
-        case 0x59:
+        case META_KEY_SIGNATURE:
             return "key signature";
-        case 0x7F:
+        case META_SEQUENCER_SPECIFIC:
             return "sequencer specific";
         default:
             return Format("meta 0x%02x", metaType & 0xFF);
@@ -187,7 +192,7 @@ std::string MetaName(uint32_t metaType) {
 }
 
 bool IsTextMeta(uint32_t metaType) {
-    return metaType >= 0x01 && metaType <= 0x09;
+    return metaType >= META_TEXT && metaType <= kMetaDeviceName;
 }
 
 std::string ControllerName(int controller) {
@@ -200,7 +205,7 @@ std::string DescribeEvent(const MIDIEvent& ev, int64_t lengthMs) {
         case EVT_NOTEON:
         case EVT_NOTEOFF: {
             std::string s;
-            if (ev.byChannel == 9) {
+            if (ev.byChannel == PERCUSSION_CHANNEL) {
                 const std::string drum = CMidiFolio::GetDrumName(ev.byData1);
                 if (!drum.empty()) s = drum + " ";
             }
@@ -216,7 +221,7 @@ std::string DescribeEvent(const MIDIEvent& ev, int64_t lengthMs) {
             return Format("%d %s = %d", ev.byData1, name.c_str(), ev.byData2);
         }
         case EVT_PROGRAM:
-            if (ev.byChannel == 9) return Format("%d (drum kit)", ev.byData1);
+            if (ev.byChannel == PERCUSSION_CHANNEL) return Format("%d (drum kit)", ev.byData1);
             return Format("%d %s", ev.byData1, Trim(CMidiFolio::GetInstName(ev.byData1)).c_str());
         case EVT_CHANPRESSURE:
             return Format("pressure %d", ev.byData1);
@@ -247,7 +252,8 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
             j.Field("note", ev.byData1);
             j.Field("pitch", NoteName(ev.byData1));
             j.Field("velocity", ev.byData2);
-            if (ev.byChannel == 9) j.Field("drum", CMidiFolio::GetDrumName(ev.byData1));
+            if (ev.byChannel == PERCUSSION_CHANNEL)
+                j.Field("drum", CMidiFolio::GetDrumName(ev.byData1));
             if (lengthMs >= 0) j.Field("length_ms", lengthMs);
             break;
         case EVT_KEYPRESSURE:
@@ -264,8 +270,9 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
         }
         case EVT_PROGRAM:
             j.Field("program", ev.byData1);
-            j.Field("name",
-                    ev.byChannel == 9 ? std::string() : CMidiFolio::GetInstName(ev.byData1));
+            j.Field("name", ev.byChannel == PERCUSSION_CHANNEL
+                                ? std::string()
+                                : CMidiFolio::GetInstName(ev.byData1));
             break;
         case EVT_CHANPRESSURE:
             j.Field("pressure", ev.byData1);
@@ -279,7 +286,7 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
             j.Field("meta", MetaName(type));
             if (IsTextMeta(type)) {
                 j.Field("text", MetaText(ev));
-            } else if (type != 0x2F) {
+            } else if (type != META_END_OF_TRACK) {
                 j.Field("detail", MetaDetail(ev));
                 j.Field("data", Hex(ev.pData, ev.pData ? ev.dwLength : 0));
             }
@@ -298,41 +305,96 @@ void WriteEventFields(JsonWriter& j, const MIDIEvent& ev, int64_t lengthMs) {
     }
 }
 
-std::string TimeText(const _MIDI_TIME& t, int32_t ticksPerQuarter) {
-    switch (t.format) {
-        case TF_TICK:
-            return std::to_string(t.lTicks);
-        case TF_MSEC:
-            return Format("%.0f", t.dMsecs);
-        case TF_MEASURE: {
-            const int width = ticksPerQuarter > 1
-                                  ? static_cast<int>(std::to_string(ticksPerQuarter - 1).size())
-                                  : 1;
-            return Format("%d:%d:%0*d", t.lMeasure + 1, t.nBeat + 1, width, t.nTick);
-        }
-        case TF_HMSF:
-            return Format("%02d:%02d:%02d:%02d", t.lHour, t.lMinute, t.lSecond, t.lFrame);
-        default:
-            return "-";
-    }
+TimeColumn ParseTimeColumn(const std::string& name) {
+    const std::string n = Lower(name);
+    if (n == "tick" || n == "ticks") return TimeColumn::kTick;
+    if (n == "ms" || n == "msec") return TimeColumn::kMs;
+    if (n == "s" || n == "sec" || n == "seconds") return TimeColumn::kSeconds;
+    if (n == "measure" || n == "bar") return TimeColumn::kMeasure;
+    if (n == "hmsf" || n == "clock") return TimeColumn::kHmsf;
+    throw Failure("--time: unknown time format '" + Shown(name) +
+                  "' (use tick, ms, s, measure or hmsf)");
 }
 
-void WriteTime(JsonWriter& j, const _MIDI_TIME& t) {
-    switch (t.format) {
-        case TF_TICK:
-            j.Int(t.lTicks);
+const char* TimeColumnName(TimeColumn column) {
+    switch (column) {
+        case TimeColumn::kTick:
+            return "tick";
+        case TimeColumn::kMs:
+            return "ms";
+        case TimeColumn::kSeconds:
+            return "s";
+        case TimeColumn::kMeasure:
+            return "measure";
+        case TimeColumn::kHmsf:
+            return "hmsf";
+    }
+    return "";
+}
+
+namespace {
+
+// The library's answer for a tick in milliseconds or hours:minutes:seconds:frames.
+_MIDI_TIME LibraryTime(CMidiFolio& song, int32_t tick, TIME_FORMAT format) {
+    _MIDI_TIME t = MakeTicks(tick);
+    song.ConvertMIDITime(&t, format);
+    return t;
+}
+
+}  // namespace
+
+std::string BarText(const score::BarBeat& at, int32_t ticksPerQuarter) {
+    const int width =
+        ticksPerQuarter > 1 ? static_cast<int>(std::to_string(ticksPerQuarter - 1).size()) : 1;
+    const double whole = std::floor(at.tick);
+    if (at.tick - whole < 5e-4) return Format("%d:%d:%0*.0f", at.bar, at.beat, width, whole);
+    return Format("%d:%d:%0*.3f", at.bar, at.beat, width + 4, at.tick);
+}
+
+std::string SecondsText(double seconds, int decimals) {
+    if (std::isnan(seconds)) return "-";
+    return Format("%.*f", decimals, seconds);
+}
+
+std::string TimeText(TimeColumn column, int32_t tick, const SongClock& clock) {
+    switch (column) {
+        case TimeColumn::kTick:
+            return std::to_string(tick);
+        case TimeColumn::kMs:
+            return Format("%.0fms", LibraryTime(clock.song, tick, TF_MSEC).dMsecs);
+        case TimeColumn::kSeconds: {
+            const double s = clock.time.seconds(tick);
+            return std::isnan(s) ? "-" : SecondsText(s) + "s";
+        }
+        case TimeColumn::kMeasure:
+            return BarText(clock.meter.at(tick), clock.ticksPerQuarter);
+        case TimeColumn::kHmsf: {
+            const _MIDI_TIME t = LibraryTime(clock.song, tick, TF_HMSF);
+            return Format("%02d:%02d:%02d:%02d", t.lHour, t.lMinute, t.lSecond, t.lFrame);
+        }
+    }
+    return "-";
+}
+
+void WriteTime(JsonWriter& j, TimeColumn column, int32_t tick, const SongClock& clock) {
+    switch (column) {
+        case TimeColumn::kTick:
+            j.Int(tick);
             break;
-        case TF_MSEC:
-            j.Double(t.dMsecs);
+        case TimeColumn::kMs:
+            j.Double(LibraryTime(clock.song, tick, TF_MSEC).dMsecs);
             break;
-        case TF_MEASURE:
-            j.BeginObject()
-                .Field("bar", t.lMeasure + 1)
-                .Field("beat", t.nBeat + 1)
-                .Field("tick", t.nTick)
-                .EndObject();
+        case TimeColumn::kSeconds:
+            j.Double(clock.time.seconds(tick));
             break;
-        case TF_HMSF:
+        case TimeColumn::kMeasure: {
+            const score::BarBeat at = clock.meter.at(tick);
+            j.BeginObject().Field("bar", at.bar).Field("beat", at.beat).Field("tick", at.tick);
+            j.EndObject();
+            break;
+        }
+        case TimeColumn::kHmsf: {
+            const _MIDI_TIME t = LibraryTime(clock.song, tick, TF_HMSF);
             j.BeginObject()
                 .Field("hours", t.lHour)
                 .Field("minutes", t.lMinute)
@@ -340,23 +402,11 @@ void WriteTime(JsonWriter& j, const _MIDI_TIME& t) {
                 .Field("frames", t.lFrame)
                 .EndObject();
             break;
-        default:
-            j.Null();
-            break;
+        }
     }
 }
 
-TIME_FORMAT ParseTimeFormat(const std::string& name) {
-    const std::string n = Lower(name);
-    if (n == "tick" || n == "ticks") return TF_TICK;
-    if (n == "ms" || n == "msec") return TF_MSEC;
-    if (n == "measure" || n == "bar") return TF_MEASURE;
-    if (n == "hmsf" || n == "clock") return TF_HMSF;
-    throw Failure("--time: unknown time format '" + Shown(name) +
-                  "' (use tick, ms, measure or hmsf)");
-}
-
-_MIDI_TIME ParseTimePoint(const std::string& text, const std::string& option) {
+TimePoint ParseTimePoint(const std::string& text, const std::string& option) {
     const std::string s = Lower(text);
     auto bad = [&]() {
         return Failure(option + ": '" + Shown(text) +
@@ -367,31 +417,94 @@ _MIDI_TIME ParseTimePoint(const std::string& text, const std::string& option) {
         if (!AllDigits(part) || part.size() > 9) throw bad();
         return std::atoi(part.c_str());
     };
-    if (AllDigits(s)) return MakeTicks(whole(s));
-    double value = 0;
+    TimePoint p;
+    p.text = text;
+    p.option = option;
+    if (AllDigits(s)) {
+        p.value = whole(s);
+        return p;
+    }
     if (s.size() > 2 && s.compare(s.size() - 2, 2, "ms") == 0) {
-        if (!ParseDecimal(s.substr(0, s.size() - 2), value) || value > 2e9) throw bad();
-        return MakeMsecs(value);
+        if (!ParseDecimal(s.substr(0, s.size() - 2), p.value) || p.value > 2e9) throw bad();
+        p.form = TimeColumn::kMs;
+        return p;
     }
     if (s.size() > 1 && s.back() == 's') {
-        if (!ParseDecimal(s.substr(0, s.size() - 1), value) || value > 2e6) throw bad();
-        return MakeMsecs(value * 1000.0);
+        if (!ParseDecimal(s.substr(0, s.size() - 1), p.value) || p.value > 2e7) throw bad();
+        p.form = TimeColumn::kSeconds;
+        return p;
     }
     const auto parts = Split(s, ':');
     if (parts.size() == 2 || parts.size() == 3) {
-        const int bar = whole(parts[0]);
-        const int beat = whole(parts[1]);
-        const int tick = parts.size() == 3 ? whole(parts[2]) : 0;
-        if (bar < 1 || beat < 1 || beat > 32767 || tick > 32767) throw bad();
-        return MakeMeasure(bar - 1, static_cast<int16_t>(beat - 1), static_cast<int16_t>(tick));
+        p.form = TimeColumn::kMeasure;
+        p.bar = whole(parts[0]);
+        p.beat = whole(parts[1]);
+        if (parts.size() == 3 && !ParseDecimal(parts[2], p.tick)) throw bad();
+        if (p.bar < 1 || p.beat < 1) throw bad();
+        return p;
     }
     if (parts.size() == 4) {
         const int h = whole(parts[0]), m = whole(parts[1]), sec = whole(parts[2]),
                   f = whole(parts[3]);
         if (h > 500 || m > 59 || sec > 59 || f > 39) throw bad();
-        return MakeHmsf(h, m, sec, f);
+        p.form = TimeColumn::kHmsf;
+        p.hmsf = MakeHmsf(h, m, sec, f);
+        return p;
     }
     throw bad();
+}
+
+int64_t ResolveTime(const TimePoint& p, bool last, const SongClock& clock) {
+    // A position between ticks: the next tick for a start, the one before for an end. What a
+    // column prints is rounded; `slack` takes a printed time back to its own tick.
+    auto toTick = [last](double position, double slack) -> int64_t {
+        if (std::isnan(position)) return last ? -1 : 0;
+        const double t = last ? std::floor(position + slack) : std::ceil(position - slack);
+        return static_cast<int64_t>(std::clamp(t, -1.0, 4294967296.0));
+    };
+    switch (p.form) {
+        case TimeColumn::kTick:
+            return static_cast<int64_t>(p.value);
+        case TimeColumn::kMs:
+        case TimeColumn::kHmsf: {
+            _MIDI_TIME t = p.form == TimeColumn::kMs ? MakeMsecs(p.value) : p.hmsf;
+            clock.song.ConvertMIDITime(&t, TF_TICK);
+            return t.lTicks;
+        }
+        case TimeColumn::kSeconds: {
+            // Seconds print with six decimals: half a microsecond either way is the same time.
+            const double slack = 5e-7;
+            return toTick(clock.time.ticks(p.value + (last ? slack : -slack)), 0);
+        }
+        case TimeColumn::kMeasure: {
+            const auto& meters = clock.meter.meters();
+            const score::MeterMap::Meter* m = &meters.front();
+            for (const auto& candidate : meters) {
+                if (candidate.bar <= p.bar) m = &candidate;
+            }
+            if (p.beat > m->numerator) {
+                throw Failure(Format("%s: bar %d has %d beats (%d/%u), not %d", p.option.c_str(),
+                                     p.bar, m->numerator, m->numerator,
+                                     m->denominator_power < 32 ? 1u << m->denominator_power : 0u,
+                                     p.beat));
+            }
+            if (p.tick >= m->beat_ticks) {
+                throw Failure(Format("%s: a beat of bar %d has %g ticks (0..%g), not %g",
+                                     p.option.c_str(), p.bar, m->beat_ticks,
+                                     std::ceil(m->beat_ticks) - 1, p.tick));
+            }
+            const double at = clock.meter.bar_start(p.bar) + (p.beat - 1) * m->beat_ticks + p.tick;
+            return toTick(at, 5e-4);
+        }
+    }
+    return 0;
+}
+
+long FileEventCount(const CMidiFolio& song, int index) {
+    const CMidiTrack* track = song.GetTrack(index);
+    if (track == nullptr) return 0;
+    const POSITION head = track->GetEventHeadPosition();
+    return track->GetCount() - (head != nullptr && song.IsLoaderTempo(track, head) ? 1 : 0);
 }
 
 }  // namespace mfcli

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common.h"
+#include "midifolio/score.h"
 
 namespace mfcli {
 
@@ -30,21 +31,62 @@ std::string DescribeEvent(const midifolio::MIDIEvent& ev, int64_t lengthMs);
 // kind's own fields).
 void WriteEventFields(JsonWriter& json, const midifolio::MIDIEvent& ev, int64_t lengthMs);
 
-// A time of a query result as text in its own format: ticks "1920", milliseconds "2500",
-// measure "2:1:000" (bar and beat from 1), clock "00:00:02:20" (hours:minutes:seconds:frames
-// of 25 ms). `ticksPerQuarter` pads the tick of the measure format.
-std::string TimeText(const midifolio::_MIDI_TIME& t, int32_t ticksPerQuarter);
-// The same time as a JSON value: a number for ticks and milliseconds, an object otherwise.
-void WriteTime(JsonWriter& json, const midifolio::_MIDI_TIME& t);
+// ------------------------------------------------------------------ times
+// The time columns of `events` (--time). Ticks, seconds and bars are the exact view's
+// (midifolio::score): seconds to the microsecond through every tempo change, bars as the
+// time signatures lay them out. Milliseconds and hmsf are the library's own answers
+// (ConvertMIDITime): whole milliseconds in each tempo segment, frames of 25 ms.
+enum class TimeColumn { kTick, kMs, kSeconds, kMeasure, kHmsf };
 
-// Parses a --time name: tick, ms, measure, hmsf. Throws Failure otherwise.
-midifolio::TIME_FORMAT ParseTimeFormat(const std::string& name);
-// Parses a point in time given on the command line:
+// Parses a --time name: tick, ms, s, measure, hmsf. Throws Failure otherwise.
+TimeColumn ParseTimeColumn(const std::string& name);
+const char* TimeColumnName(TimeColumn column);
+
+// Where times come from: the song (the library's answers) and its exact maps.
+struct SongClock {
+    midifolio::CMidiFolio& song;
+    const midifolio::score::TimeMap& time;
+    const midifolio::score::MeterMap& meter;
+    int32_t ticksPerQuarter;
+};
+
+// The time of a tick in a column as --from and --to take it back: "1920", "2500ms",
+// "2.500000s", "2:1:000" (bar:beat:tick from 1, the tick padded to the digits of a quarter
+// note), "00:00:02:20" (hours:minutes:seconds:frames of 25 ms).
+std::string TimeText(TimeColumn column, int32_t tick, const SongClock& clock);
+// The same time as a JSON value: a number for ticks, milliseconds and seconds, an object
+// otherwise.
+void WriteTime(JsonWriter& json, TimeColumn column, int32_t tick, const SongClock& clock);
+// Bar, beat and tick as text ("3:2:120"); a tick between two ticks keeps three decimals.
+std::string BarText(const midifolio::score::BarBeat& at, int32_t ticksPerQuarter);
+// Seconds with `decimals` decimals ("12.345678"); "-" when not a number.
+std::string SecondsText(double seconds, int decimals = 6);
+
+// A point in time given on the command line (--from, --to), in any form a time column prints:
 //   960          ticks
-//   1500ms 2.5s  milliseconds, seconds
-//   3:2:120 3:2  bar:beat[:tick], bar and beat counted from 1
-//   0:01:05:04   hours:minutes:seconds:frames (25 ms frames)
+//   1500ms       the library's milliseconds
+//   2.5s         exact seconds
+//   3:2:120 3:2  bar:beat[:tick], counted from 1, under the song's time signatures
+//   0:01:05:04   hours:minutes:seconds:frames (frames of 25 ms), the library's
+struct TimePoint {
+    TimeColumn form = TimeColumn::kTick;
+    double value = 0;  // ticks, milliseconds or seconds
+    int32_t bar = 1, beat = 1;
+    double tick = 0;  // into the beat
+    midifolio::_MIDI_TIME hmsf{};
+    std::string text;    // as given, for messages
+    std::string option;  // "--from"
+};
 // Throws Failure naming the option for anything else.
-midifolio::_MIDI_TIME ParseTimePoint(const std::string& text, const std::string& option);
+TimePoint ParseTimePoint(const std::string& text, const std::string& option);
+// The first tick at or after the point (`last` false) or the last tick at or before it
+// (`last` true). A time printed in a column is the time of its tick: the decimals printed
+// are enough to get the tick back. Throws Failure for a beat the bar does not have.
+int64_t ResolveTime(const TimePoint& point, bool last, const SongClock& clock);
+
+// ------------------------------------------------------------------ the song as the file holds it
+// The events of a track, the tempo event the loader put in front of the first track not
+// counted.
+long FileEventCount(const midifolio::CMidiFolio& song, int track);
 
 }  // namespace mfcli

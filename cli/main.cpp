@@ -20,10 +20,17 @@ namespace {
 // What the chosen subcommand does, set by its callback while the command line is parsed.
 using Action = std::function<int()>;
 
-void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true) {
+// The options of every subcommand; `loads` for those that read a MIDI file.
+void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true, bool loads = true) {
     if (json) sub.add_flag("--json", options.json, "Print machine-readable JSON instead of text");
     sub.add_flag("--no-progress", options.noProgress,
                  "Never draw a progress bar (none is drawn anyway when stderr is not a terminal)");
+    if (loads) {
+        sub.add_flag("--strict", options.strict,
+                     "Refuse a file the library reads with warnings (bytes after an end of "
+                     "track, undeclared tracks, F7 packets, data bytes above 127 or without "
+                     "status)");
+    }
 }
 
 // The option's long name ("--limit" of "-l,--limit").
@@ -70,6 +77,13 @@ void AddInfo(CLI::App& app, Action& run) {
     sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
     AddCommonOptions(*sub, o->common);
     sub->footer(
+        "Durations, bars, signatures and tempos are exact: seconds through every tempo change,\n"
+        "bars as the time signatures lay them out, and only the file's own events (the tempo\n"
+        "event the library's loader puts in front of the first track is not counted). With\n"
+        "--json the library's own answers stay beside them: duration_ms (whole milliseconds in\n"
+        "each tempo segment), end (measures of quarter notes under the last time signature),\n"
+        "time_signature and key_signature (the last read) and tempo_map.\n"
+        "\n"
         "Examples:\n"
         "  midifolio info examples/sample.mid\n"
         "  midifolio info song.mid --json | jq '.instruments[].name'\n"
@@ -88,33 +102,62 @@ void AddEvents(CLI::App& app, Action& run) {
     sub->add_option("--type", o->types, "Only these kinds, comma-separated: " + TypeNamesHelp());
     sub->add_option(
         "--from", o->from,
-        "From this time on: ticks (960), 1500ms, 2.5s, bar:beat[:tick] (3:1) or h:m:s:frame");
+        "From this time on, in any form the time column prints: ticks (960), 1500ms, 2.5s, "
+        "bar:beat[:tick] (3:1) or h:m:s:frame");
     sub->add_option("--to", o->to, "Up to and including this time (same forms as --from)");
     sub->add_option("--measures", o->measures, "Only bars A to B (A-B, or A), counted from 1")
         ->excludes("--from")
         ->excludes("--to");
     sub->add_option("--time", o->time,
-                    "Time column: tick, ms, measure (bar:beat:tick) or hmsf (h:m:s:frame)")
+                    "Time column: tick, ms, s, measure (bar:beat:tick) or hmsf (h:m:s:frame)")
         ->capture_default_str();
     AddInteger(*sub, "--limit", o->limit, 1, 2147483647, "Print at most N events");
     AddCommonOptions(*sub, o->common);
     sub->add_flag("--jsonl", o->jsonl, "Print one JSON object per event, one per line")
         ->excludes("--json");
     sub->footer(
-        "Times of --from/--to/--measures select as the song's time query does; note-ons show "
-        "their\n"
-        "length in milliseconds. Bars use the song's (last) time signature, beats are quarter "
-        "notes.\n"
-        "Events are printed as they are found, so `| head` answers at once, whatever the "
-        "song's size.\n"
+        "Seconds (s) are exact through every tempo change; bars and beats (measure, --measures)\n"
+        "follow the time signatures, counted from 1. Milliseconds (ms, and the note-ons'\n"
+        "lengths) and hmsf are the library's: whole milliseconds in each tempo segment. A time\n"
+        "the time column prints goes back in as --from or --to. The tempo event the library's\n"
+        "loader puts in front of the first track is not listed. Events are printed as they are\n"
+        "found, so `| head` answers at once, whatever the song's size.\n"
         "\n"
         "Examples:\n"
         "  midifolio events song.mid --limit 20\n"
         "  midifolio events song.mid --channel 10 --type noteon --measures 2-3 --time measure\n"
-        "  midifolio events song.mid --type meta --time hmsf\n"
+        "  midifolio events song.mid --type meta --time s\n"
         "  midifolio events song.mid --tracks 2 --from 3:1 --to 5s --json\n"
         "  midifolio events song.mid --type noteon --jsonl | jq -c '[.tick, .note]'");
     sub->callback([o, &run]() { run = [o]() { return RunEvents(*o); }; });
+}
+
+void AddNotes(CLI::App& app, Action& run) {
+    auto o = std::make_shared<NotesOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "notes", "List a song's notes, one per line, with their times in ticks and exact seconds");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("--tracks", o->tracks, "Only tracks A to B (A-B, or A), counted from 1");
+    AddInteger(*sub, "--channel", o->channel, 1, 16,
+               "Only notes of this channel (1..16; 10 = drums)");
+    CLI::Option* csv =
+        sub->add_flag("--csv", o->csv,
+                      "Print CSV: track,channel,program,pitch,velocity,start_tick,end_tick,"
+                      "start_s,end_s");
+    AddCommonOptions(*sub, o->common);
+    csv->excludes(sub->get_option("--json"));
+    sub->footer(
+        "A note is a sounding note-on and the note-off (or note-on of velocity 0) that ends it:\n"
+        "within a track, the oldest sounding note of its channel and pitch ends first; a note\n"
+        "nothing ends lasts to the last event of its track. The program is the last program\n"
+        "change of the note's channel at or before its start. Seconds are exact through every\n"
+        "tempo change (CSV: nine decimals); bars follow the time signatures, counted from 1.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio notes song.mid\n"
+        "  midifolio notes song.mid --channel 10 --csv > drums.csv\n"
+        "  midifolio notes song.mid --tracks 2-3 --json | jq '.[] | select(.pitch > 72)'");
+    sub->callback([o, &run]() { run = [o]() { return RunNotes(*o); }; });
 }
 
 void AddVoices(CLI::App& app, Action& run) {
@@ -174,7 +217,7 @@ void AddPitch(CLI::App& app, Action& run) {
     sub->add_option("VALUE", o->value,
                     "A note name (C#4, Db4), a note number (0..127) or a frequency (440hz)")
         ->required();
-    AddCommonOptions(*sub, o->common);
+    AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Names are read in the library's octaves: note 60 (middle C) is C5 and A5 (note 69) is "
         "440 Hz.\n"
@@ -199,7 +242,7 @@ void AddNames(CLI::App& app, Action& run) {
         app.add_subcommand("names", "Name General MIDI programs, drums and controllers");
     sub->add_option("TABLE", o->table, "program, drum or controller")->required();
     sub->add_option("N", o->numbers, "Numbers to name (all of the table when none is given)");
-    AddCommonOptions(*sub, o->common);
+    AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Programs are numbered 0..127 as in the file (General MIDI lists often count 1..128).\n"
         "Drums are note numbers 27..87 on channel 10; controllers 0..127 with the library's type "
@@ -226,9 +269,12 @@ void AddRoll(CLI::App& app, Action& run) {
                "Width of the picture in pixels (default 1600)");
     AddCommonOptions(*sub, o->common);
     sub->footer(
-        "Bars are drawn with equal widths (time in ticks); tempo changes are marked above the "
-        "grid.\n"
-        "Hover over a note in a browser to see its channel, pitch, velocity, track and bar.\n"
+        "Time runs across in ticks: bars as the time signatures lay them out (a bar of 3/8 is\n"
+        "3/8 long), exact seconds on an axis below, the tempo as a curve above with as many\n"
+        "labels as have room. Hover over a note in a browser to see its channel, program,\n"
+        "pitch, velocity, track, bar and seconds. A song of more than 20,000 notes is drawn\n"
+        "simplified (notes of a channel that meet on a pitch row within a pixel as one run),\n"
+        "and the picture says so.\n"
         "The picture replaces its file only once it is completely written.\n"
         "\n"
         "Examples:\n"
@@ -255,8 +301,10 @@ void AddScan(CLI::App& app, Action& run) {
         "Folders are searched recursively for .mid, .midi, .kar and .smf files; a folder that "
         "cannot\n"
         "be read is reported on stderr and skipped. A refused file gets the library's message "
-        "and the\n"
-        "scan goes on; the exit status is 0 unless a path is missing or a folder unreadable.\n"
+        "and its\n"
+        "cause, and the scan goes on; the exit status is 0 unless a path is missing, a folder\n"
+        "unreadable, or --strict met a file with warnings. Durations, notes, bars and polyphony\n"
+        "are exact; duration_ms and time_signature are the library's answers.\n"
         "\n"
         "Examples:\n"
         "  midifolio scan ~/music\n"
@@ -292,7 +340,7 @@ void AddFromCsv(CLI::App& app, Action& run) {
         "from-csv", "Build a MIDI file from midicsv's CSV (as csvmidi does) through the library");
     sub->add_option("IN", o->in, "CSV file to read ('-' for standard input)")->required();
     sub->add_option("OUT", o->out, "MIDI file to write ('-' for standard output)")->required();
-    AddCommonOptions(*sub, o->common);
+    AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Reads the records of midicsv(5): a Header, each track from Start_track to End_track, "
         "then\n"
@@ -347,6 +395,7 @@ int main(int argc, char** argv) {
     Action run;
     AddInfo(app, run);
     AddEvents(app, run);
+    AddNotes(app, run);
     AddVoices(app, run);
     AddCopy(app, run);
     AddPitch(app, run);
