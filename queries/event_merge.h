@@ -74,6 +74,27 @@ inline uint64_t MergeKey(int32_t lTime, size_t nRun) {
     return (static_cast<uint64_t>(biased) << 32) | static_cast<uint32_t>(nRun);
 }
 
+// Merging runs in order: a binary min-heap (std::greater order) of packed keys whose top is
+// replaced by the next key of its run, which then sinks to its place (one sift instead of a
+// pop and a push). The key of the smallest other run is the lesser of the top's children.
+inline uint64_t SecondSmallest(const std::vector<uint64_t>& heap, uint64_t none) {
+    const size_t n = heap.size();
+    return std::min(n > 1 ? heap[1] : none, n > 2 ? heap[2] : none);
+}
+inline void ReplaceTop(std::vector<uint64_t>& heap, uint64_t key) {
+    const size_t n = heap.size();
+    size_t i = 0;
+    for (;;) {
+        size_t child = 2 * i + 1;
+        if (child >= n) break;
+        if (child + 1 < n && heap[child + 1] < heap[child]) ++child;
+        if (heap[child] >= key) break;
+        heap[i] = heap[child];
+        i = child;
+    }
+    heap[i] = key;
+}
+
 // Calls visit(run, node) for every selected event of the runs. When every visited track's
 // list is in time order (bOrdered), the events come in the order a stable sort by time of the
 // runs one after another would give them: by time, then run, then list order. The runs are
@@ -107,10 +128,9 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
     }
     std::make_heap(heap.begin(), heap.end(), std::greater<uint64_t>());
     constexpr uint64_t kDone = ~uint64_t{0};
-    const size_t n = heap.size();
     while (heap[0] != kDone) {
         const size_t r = static_cast<uint32_t>(heap[0]);
-        const uint64_t bound = std::min(n > 1 ? heap[1] : kDone, n > 2 ? heap[2] : kDone);
+        const uint64_t bound = SecondSmallest(heap, kDone);
         uint64_t key;
         for (;;) {
             MIDIEventPtr* p = next[r];
@@ -119,16 +139,7 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
             key = next[r] ? MergeKey(next[r]->lTime, r) : kDone;
             if (key >= bound) break;
         }
-        size_t i = 0;
-        for (;;) {
-            size_t child = 2 * i + 1;
-            if (child >= n) break;
-            if (child + 1 < n && heap[child + 1] < heap[child]) ++child;
-            if (heap[child] >= key) break;
-            heap[i] = heap[child];
-            i = child;
-        }
-        heap[i] = key;
+        ReplaceTop(heap, key);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "midifolio/score.h"
+#include "queries/event_merge.h"
 #include "score/song_events.h"
 #include "track/note_pairing.h"
 
@@ -122,10 +123,9 @@ std::vector<Note> SongNotes(const CMidiFolio& song, const score::TimeMap& time,
             if (!perTrack[t].empty()) heap.push_back(key(perTrack[t][0].start_tick, t));
         std::make_heap(heap.begin(), heap.end(), std::greater<uint64_t>());
         std::vector<size_t> next(perTrack.size(), 0);
-        const size_t n = heap.size();
-        while (n != 0 && heap[0] != kDone) {
+        while (!heap.empty() && heap[0] != kDone) {
             const size_t t = static_cast<uint32_t>(heap[0]);
-            const uint64_t bound = std::min(n > 1 ? heap[1] : kDone, n > 2 ? heap[2] : kDone);
+            const uint64_t bound = detail::SecondSmallest(heap, kDone);
             const std::vector<Note>& from = perTrack[t];
             size_t k = next[t];
             do {
@@ -134,17 +134,7 @@ std::vector<Note> SongNotes(const CMidiFolio& song, const score::TimeMap& time,
             } while (k < from.size() && key(from[k].start_tick, t) < bound);
             next[t] = k;
             // The new key replaces the top and sinks (a finished track sinks as kDone).
-            const uint64_t moving = k < from.size() ? key(from[k].start_tick, t) : kDone;
-            size_t i = 0;
-            for (;;) {
-                size_t child = 2 * i + 1;
-                if (child >= n) break;
-                if (child + 1 < n && heap[child + 1] < heap[child]) ++child;
-                if (heap[child] >= moving) break;
-                heap[i] = heap[child];
-                i = child;
-            }
-            heap[i] = moving;
+            detail::ReplaceTop(heap, k < from.size() ? key(from[k].start_tick, t) : kDone);
         }
     }
 

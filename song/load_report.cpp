@@ -198,25 +198,21 @@ LoadReport CMidiFolio::GetLoadReport() const {
             }
         }
         const int32_t index = static_cast<int32_t>(t);
-        const std::string where = "track " + std::to_string(t + 1) + ": ";
-        if (escaped != 0)
-            report.warnings.push_back(
-                {LoadWarning::kEscapedSysex, index, -1, escaped,
-                 where + detail::Thousands(escaped) +
-                     (escaped == 1 ? " F7 packet is" : " F7 packets are") +
-                     " read as one-byte events (other tools read each as a sysex message)"});
-        if (above != 0)
-            report.warnings.push_back(
-                {LoadWarning::kDataByteAbove127, index, -1, above,
-                 where + detail::Thousands(above) +
-                     (above == 1 ? " channel message has" : " channel messages have") +
-                     " a data byte above 127 (other tools refuse it or read it otherwise)"});
-        if (bare != 0)
-            report.warnings.push_back(
-                {LoadWarning::kDataWithoutStatus, index, -1, bare,
-                 where + detail::Thousands(bare) +
-                     (bare == 1 ? " data byte stands" : " data bytes stand") +
-                     " where no running status is in force (read as records of type 0)"});
+        auto note = [&](LoadWarning kind, uint64_t count, const char* one, const char* many,
+                        const char* rest) {
+            if (count == 0) return;
+            report.warnings.push_back({kind, index, -1, count,
+                                       "track " + std::to_string(t + 1) + ": " +
+                                           detail::Thousands(count) + (count == 1 ? one : many) +
+                                           rest});
+        };
+        note(LoadWarning::kEscapedSysex, escaped, " F7 packet is", " F7 packets are",
+             " read as one-byte events (other tools read each as a sysex message)");
+        note(LoadWarning::kDataByteAbove127, above, " channel message has",
+             " channel messages have",
+             " a data byte above 127 (other tools refuse it or read it otherwise)");
+        note(LoadWarning::kDataWithoutStatus, bare, " data byte stands", " data bytes stand",
+             " where no running status is in force (read as records of type 0)");
     }
     return report;
 }
