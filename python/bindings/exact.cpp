@@ -39,6 +39,14 @@ static_assert(sizeof(EventRow) == 32, "EventRow is a fixed table layout");
 
 namespace {
 
+bool Finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
 // A loaded song and its exact view. Work on the song (the view's construction, the
 // analyses, which write working state into it, and saving) holds the song's mutex, which is
 // taken only after the GIL has been released and is never held while the GIL is taken. The
@@ -47,6 +55,17 @@ namespace {
 class SongHandle {
   public:
     SongHandle() : m_song(std::make_shared<CMidiFolio>()) {}
+    SongHandle(const SongHandle&) = delete;
+    SongHandle& operator=(const SongHandle&) = delete;
+    // Releasing a song's events takes about as long as a quarter of its load: done without
+    // the GIL, so that threads that load and drop songs do not queue for it.
+    ~SongHandle() {
+        if (PyGILState_Check() && !Finalizing()) {
+            py::gil_scoped_release release;
+            m_view.reset();
+            m_song.reset();
+        }
+    }
     CMidiFolio& song() { return *m_song; }
     std::shared_ptr<CMidiFolio> shared_song() { return m_song; }
     std::mutex& mutex() { return m_mutex; }
@@ -92,11 +111,12 @@ std::string BytesArg(const py::bytes& b) {
 // Loads a file with the GIL released: (handle, []) or (None, messages).
 py::tuple Load(const py::bytes& path) {
     const std::string p = BytesArg(path);
-    auto handle = std::make_shared<SongHandle>();
+    std::shared_ptr<SongHandle> handle;
     std::vector<std::string> messages;
     int ok;
     {
         py::gil_scoped_release release;
+        handle = std::make_shared<SongHandle>();
         CMidiFolio& song = handle->song();
         song.SetMessageSink([&messages](const std::string& text) { messages.push_back(text); });
         ok = song.LoadMidiFile(p);
@@ -252,9 +272,31 @@ EventRow RowOf(const MIDIEvent& ev, uint16_t track) {
     return r;
 }
 
+// The events' dtype with a further object field, payload, after the 32 bytes of a row.
+constexpr size_t kPayloadItem = sizeof(EventRow) + sizeof(PyObject*);
+py::dtype PayloadDtype() {
+    py::dtype rows = py::dtype::of<EventRow>();
+    py::list names, formats, offsets;
+    for (py::handle name : rows.attr("names")) {
+        py::tuple field = rows.attr("fields")[name];
+        names.append(name);
+        formats.append(field[0]);
+        offsets.append(field[1]);
+    }
+    names.append("payload");
+    formats.append(py::dtype("O"));
+    offsets.append(sizeof(EventRow));
+    py::dict spec;
+    spec["names"] = names;
+    spec["formats"] = formats;
+    spec["offsets"] = offsets;
+    spec["itemsize"] = kPayloadItem;
+    return py::dtype::from_args(spec);
+}
+
 // Every event of the song but the loaders' tempo events, track by track in list order, with
 // exact seconds; and, when asked, the payloads (bytes, None for kinds without one).
-py::tuple Events(SongHandle& h, bool payload) {
+py::array Events(SongHandle& h, bool payload) {
     std::shared_ptr<const score::Score> view = h.View();
     std::vector<EventRow> rows;
     std::vector<std::pair<size_t, std::string>> payloads;  // row, bytes
@@ -281,13 +323,34 @@ py::tuple Events(SongHandle& h, bool payload) {
                                          sizeof(EventRow), rows.size() - first);
         }
     }
-    py::array_t<EventRow> out(static_cast<py::ssize_t>(rows.size()));
-    if (!rows.empty()) std::memcpy(out.mutable_data(), rows.data(), rows.size() * sizeof(EventRow));
-    if (!payload) return py::make_tuple(out, py::none());
-    py::list data(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) data[i] = py::none();
-    for (const auto& [row, bytes] : payloads) data[row] = py::bytes(bytes);
-    return py::make_tuple(out, data);
+    if (!payload) {
+        py::array_t<EventRow> out(static_cast<py::ssize_t>(rows.size()));
+        if (!rows.empty())
+            std::memcpy(out.mutable_data(), rows.data(), rows.size() * sizeof(EventRow));
+        return std::move(out);
+    }
+    // The rows followed by an object field: every slot is written here (None, or the
+    // payload's bytes), whatever the new array held.
+    py::array out(PayloadDtype(), std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows.size())});
+    char* base = static_cast<char*>(out.mutable_data());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        char* item = base + i * kPayloadItem;
+        std::memcpy(item, &rows[i], sizeof(EventRow));
+        PyObject** slot = reinterpret_cast<PyObject**>(item + sizeof(EventRow));
+        Py_XDECREF(*slot);
+        Py_INCREF(Py_None);
+        *slot = Py_None;
+    }
+    for (auto& [row, bytes] : payloads) {
+        PyObject* b =
+            PyBytes_FromStringAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size()));
+        if (b == nullptr) throw py::error_already_set();
+        PyObject** slot =
+            reinterpret_cast<PyObject**>(base + row * kPayloadItem + sizeof(EventRow));
+        Py_DECREF(*slot);
+        *slot = b;
+    }
+    return out;
 }
 
 py::list Tempos(SongHandle& h) {
@@ -464,7 +527,7 @@ void BindExact(py::module_& m) {
         .def("save", &Save, py::arg("path"), "Stores the song: 0, or the errno value.")
         .def("refresh", &SongHandle::Refresh, "Drops the exact view (built again on next use).")
         .def("notes", &Notes, "A read-only structured array viewing the notes.")
-        .def("events", &Events, py::arg("payload"), "(rows, payloads or None).")
+        .def("events", &Events, py::arg("payload"), "The events, with a payload field when asked.")
         .def("tempos", &Tempos)
         .def("time_signatures", &TimeSignatures)
         .def("key_signatures", [](SongHandle& h) { return KeyTuples(h.View()->key_signatures()); })
@@ -504,6 +567,7 @@ void BindExact(py::module_& m) {
           "messages).");
     m.attr("NOTE_DTYPE") = py::dtype::of<score::Note>();
     m.attr("EVENT_DTYPE") = py::dtype::of<EventRow>();
+    m.attr("EVENT_PAYLOAD_DTYPE") = PayloadDtype();
 }
 
 }  // namespace mfpy
