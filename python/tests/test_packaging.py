@@ -33,8 +33,10 @@ def clean_env(**extra):
 @pytest.mark.skipif(not BUILD, reason="MIDIFOLIO_BUILD_DIR names no build tree (run through ctest)")
 def test_cmake_install_gives_a_package_that_finds_its_library(tmp_path):
     prefix = tmp_path / "prefix"
+    tool_env = clean_env()
+    tool_env.pop("LD_PRELOAD", None)  # a sanitizer build's runtimes are for the interpreter only
     subprocess.run(["cmake", "--install", BUILD, "--prefix", str(prefix)], check=True,
-                   capture_output=True)
+                   capture_output=True, env=tool_env, timeout=600)
     packages = [p.parent for p in prefix.rglob("midifolio/__init__.py")]
     assert len(packages) == 1
     package = packages[0]
