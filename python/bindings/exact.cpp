@@ -68,6 +68,8 @@ class SongHandle {
     }
     CMidiFolio& song() { return *m_song; }
     std::shared_ptr<CMidiFolio> shared_song() { return m_song; }
+    // The library's messages of the load (normally none after a successful one).
+    std::vector<std::string> messages;
     std::mutex& mutex() { return m_mutex; }
 
     // The exact view, built on first use. ViewLocked: the song's mutex is held.
@@ -108,22 +110,34 @@ std::string BytesArg(const py::bytes& b) {
     return s;
 }
 
-// Loads a file with the GIL released: (handle, []) or (None, messages).
-py::tuple Load(const py::bytes& path) {
-    const std::string p = BytesArg(path);
+// The bytes of a path given as str, bytes or os.PathLike, in the file system's encoding (as
+// open() takes it); ValueError for an embedded null byte, TypeError for anything else.
+std::string PathBytes(const py::handle& path) {
+    PyObject* converted = nullptr;
+    if (!PyUnicode_FSConverter(path.ptr(), &converted)) throw py::error_already_set();
+    py::bytes bytes = py::reinterpret_steal<py::bytes>(converted);
+    return std::string(PyBytes_AS_STRING(converted),
+                       static_cast<size_t>(PyBytes_GET_SIZE(converted)));
+}
+
+// Loads a file with the GIL released: the handle, or the list of the library's messages when
+// the file is refused. The work done with the GIL held is kept small: on two cores, every
+// moment one thread holds it is a moment the other may wait (and be woken) for it.
+py::object Load(const py::handle& path) {
+    const std::string p = PathBytes(path);
     std::shared_ptr<SongHandle> handle;
-    std::vector<std::string> messages;
     int ok;
     {
         py::gil_scoped_release release;
         handle = std::make_shared<SongHandle>();
         CMidiFolio& song = handle->song();
+        std::vector<std::string>& messages = handle->messages;
         song.SetMessageSink([&messages](const std::string& text) { messages.push_back(text); });
         ok = song.LoadMidiFile(p);
         song.SetMessageSink(DefaultMessageSink());
     }
-    if (ok != 1) return py::make_tuple(py::none(), messages);
-    return py::make_tuple(handle, messages);
+    if (ok != 1) return py::cast(handle->messages);
+    return py::cast(std::move(handle));
 }
 
 bool IsLoaderTempoCandidate(const MIDIEvent& ev) {
@@ -522,6 +536,7 @@ void BindExact(py::module_& m) {
 
     py::class_<SongHandle, std::shared_ptr<SongHandle>>(
         m, "_SongHandle", "A loaded song and its exact view (the engine of midifolio.Song).")
+        .def_readonly("messages", &SongHandle::messages, "The library's messages of the load.")
         .def_property_readonly("core", &SongHandle::shared_song,
                                "The library's song object (midifolio.core.CMidiFolio).")
         .def("save", &Save, py::arg("path"), "Stores the song: 0, or the errno value.")
@@ -563,8 +578,8 @@ void BindExact(py::module_& m) {
         .def("voice_conflicts", &VoiceConflicts, py::arg("voices"));
 
     m.def("load", &Load, py::arg("path"),
-          "Loads a file (path as bytes) with the GIL released: (handle, messages) or (None, "
-          "messages).");
+          "Loads a file (str, bytes or os.PathLike) with the GIL released: the handle, or the "
+          "list of the library's messages when the file is refused.");
     m.attr("NOTE_DTYPE") = py::dtype::of<score::Note>();
     m.attr("EVENT_DTYPE") = py::dtype::of<EventRow>();
     m.attr("EVENT_PAYLOAD_DTYPE") = PayloadDtype();

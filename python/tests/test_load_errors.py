@@ -2,7 +2,6 @@
 files that cannot be opened raise the OSError subclass of their errno; paths of every kind."""
 import errno
 import os
-import pathlib
 import shutil
 import subprocess
 import sys

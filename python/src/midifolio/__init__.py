@@ -146,11 +146,13 @@ def load(path: PathLike) -> "Song":
     PermissionError, IsADirectoryError or another OSError (errno and filename set) for a
     file that cannot be opened.
     """
-    raw = _path_bytes(path)
-    handle, messages = _midifolio.load(raw)
-    if handle is None:
-        _refuse(path, raw, messages)
-    return Song._adopt(handle, _shown_path(path), list(messages))
+    handle = _midifolio.load(path)
+    if handle.__class__ is list:
+        _refuse(path, _path_bytes(path), handle)
+    song = _new_song(Song)
+    song._h = handle
+    song._given = path
+    return song
 
 
 def _refuse(path: PathLike, raw: bytes, messages: Sequence[str]) -> None:
@@ -162,6 +164,9 @@ def _refuse(path: PathLike, raw: bytes, messages: Sequence[str]) -> None:
             raise OSError(code, os.strerror(code), filename)
         raise OSError(None, text, filename)
     raise MidiError(text, _diagnose.explain(raw, text), filename)
+
+
+_new_song = object.__new__
 
 
 class Song:
@@ -176,23 +181,15 @@ class Song:
     arrays it hands out own or pin what they view.
     """
 
-    __slots__ = ("_h", "_path", "_messages", "__weakref__")
+    __slots__ = ("_h", "_given", "__weakref__")
 
     def __init__(self) -> None:
         raise TypeError("a Song comes from midifolio.load(path)")
 
-    @classmethod
-    def _adopt(cls, handle: Any, path: str, messages: List[str]) -> "Song":
-        song = cls.__new__(cls)
-        song._h = handle
-        song._path = path
-        song._messages = messages
-        return song
-
     def __repr__(self) -> str:
         fmt, tracks, _ = self._h.header()
         return "<midifolio.Song %r: format %d, %d tracks, %.3f s>" % (
-            self._path,
+            self.path,
             fmt,
             tracks,
             self._h.duration(),
@@ -202,12 +199,12 @@ class Song:
     @property
     def path(self) -> str:
         """The path the song was loaded from."""
-        return self._path
+        return _shown_path(self._given)
 
     @property
     def messages(self) -> List[str]:
         """The library's messages of a load that succeeded (normally none)."""
-        return list(self._messages)
+        return list(self._h.messages)
 
     @property
     def core(self) -> core.CMidiFolio:

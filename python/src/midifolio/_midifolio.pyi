@@ -1,5 +1,5 @@
 """The compiled part of midifolio (private: use midifolio and midifolio.core)."""
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 import numpy as np
 
@@ -11,6 +11,7 @@ EVENT_DTYPE: np.dtype
 EVENT_PAYLOAD_DTYPE: np.dtype
 
 class _SongHandle:
+    messages: List[str]
     @property
     def core(self) -> core.CMidiFolio: ...
     def save(self, path: bytes) -> int: ...
@@ -37,4 +38,4 @@ class _SongHandle:
     def drums(self) -> List[Tuple[int, int, str, str]]: ...
     def voice_conflicts(self, voices: int) -> List[Tuple[int, int]]: ...
 
-def load(path: bytes) -> Tuple[Optional[_SongHandle], List[str]]: ...
+def load(path: Any) -> Union[_SongHandle, List[str]]: ...
