@@ -129,6 +129,7 @@ def test_the_dask_recipe_gives_the_rows_of_scan():
 
 
 @heavy
+@pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")  # tornado's
 def test_the_dask_recipe_on_worker_processes_and_a_local_cluster():
     bag = pytest.importorskip("dask.bag")
     paths = [str(p) for p in all_midi_files()[::10]]
