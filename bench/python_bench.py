@@ -96,7 +96,7 @@ def generated_song(path, megabytes, tracks=16):
     return path
 
 
-# ------------------------------------------------------------------ parts
+# ------------------------------------------------------------------ measurements
 
 
 def compare_with_mido(files, label, repeat):
@@ -137,10 +137,10 @@ def threads(files, attempts):
         for p in paths:
             midifolio.load(p)
 
-    def timed(parts):
+    def timed(batches):
         busy, own, start = busy_seconds(), sum(os.times()[:2]), time.perf_counter()
-        with concurrent.futures.ThreadPoolExecutor(len(parts)) as pool:
-            list(pool.map(load, parts))
+        with concurrent.futures.ThreadPoolExecutor(len(batches)) as pool:
+            list(pool.map(load, batches))
         wall = time.perf_counter() - start
         others = (busy_seconds() - busy - (sum(os.times()[:2]) - own)) / wall
         return wall, max(0.0, others)

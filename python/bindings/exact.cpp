@@ -300,12 +300,12 @@ py::dtype PayloadDtype() {
     names.append("payload");
     formats.append(py::dtype("O"));
     offsets.append(sizeof(EventRow));
-    py::dict spec;
-    spec["names"] = names;
-    spec["formats"] = formats;
-    spec["offsets"] = offsets;
-    spec["itemsize"] = kPayloadItem;
-    return py::dtype::from_args(spec);
+    py::dict layout;
+    layout["names"] = names;
+    layout["formats"] = formats;
+    layout["offsets"] = offsets;
+    layout["itemsize"] = kPayloadItem;
+    return py::dtype::from_args(layout);
 }
 
 // Every event of the song but the loaders' tempo events, track by track in list order, with
