@@ -1,6 +1,7 @@
 // Loading a Standard MIDI File: the header chunk, then one track chunk per declared track.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -64,15 +65,19 @@ int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
 int CMidiFolio::DecodeHead(detail::FileReader& file) {
     LoadReport& report = m_LoadReport;
     auto cut = [&]() {
-        detail::ReportStop(report, LoadStop::kHeaderCut, -1, static_cast<int64_t>(file.Position()),
-                           "the file ends inside its 14-byte header");
+        const uint64_t at = file.Position();
+        detail::ReportStop(report, LoadStop::kHeaderCut, -1, static_cast<int64_t>(at),
+                           at == 0 ? std::string("the file is empty")
+                                   : "the file ends inside its 14-byte header (after " +
+                                         std::to_string(at) + " bytes)");
         return detail::kReadError;
     };
     char id[4];
     if (file.Read(id, 4) < 4) return cut();
     if (std::memcmp(id, detail::kHeaderId, 4) != 0) {
         detail::ReportStop(report, LoadStop::kNotMidi, -1, 0,
-                           "the file does not start with a MIDI header (\"MThd\")");
+                           "the file starts with \"" + detail::Printable(id, 4) +
+                               "\", not with a MIDI header (\"MThd\")");
         return detail::kNotMidi;
     }
 
@@ -107,8 +112,12 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
     m_MidiHead.nDivision = static_cast<int32_t>(division);
     m_MidiTempo.SetTicksPerQuarterNote(division);
     if (division & detail::kSmpteDivision) {
-        detail::ReportStop(report, LoadStop::kTimeUnsupported, -1, 12,
-                           "the division counts SMPTE frames, not ticks per quarter note");
+        char what[160];
+        std::snprintf(what, sizeof what,
+                      "the division 0x%04X counts SMPTE time (%d frames per second, %u ticks "
+                      "per frame), not ticks per quarter note",
+                      division, 256 - static_cast<int>(division >> 8), division & 0xFFu);
+        detail::ReportStop(report, LoadStop::kTimeUnsupported, -1, 12, what);
         return detail::kTimeUnsupported;
     }
     return detail::kReadOk;

@@ -276,7 +276,8 @@ TEST(Scan, SummaryColumnsCausesAndWarnings) {
     EXPECT_TRUE(none["lowest_pitch"].is_null() && none["highest_pitch"].is_null());
     EXPECT_EQ(none["notes"], 0);
     EXPECT_EQ(j["files"][2]["warnings"].size(), 1u);
-    EXPECT_EQ(j["files"][3]["cause"], "at byte 10: the file ends inside its 14-byte header");
+    EXPECT_EQ(j["files"][3]["cause"],
+              "at byte 10: the file ends inside its 14-byte header (after 10 bytes)");
     EXPECT_TRUE(j["files"][3]["notes"].is_null());
 
     const std::vector<std::string> csv = Lines(Cli("scan " + files + " --csv").out);

@@ -229,14 +229,16 @@ TEST(Cli, RefusedFilesGiveTheLibraryMessageAndTheCauseOnStderr) {
     };
     const Case cases[] = {
         {"cli/not_midi.mid",
-         "Not Midi file!! (at byte 0: the file does not start with a MIDI header (\"MThd\"))"},
+         "Not Midi file!! (at byte 0: the file starts with \"This\", not with a MIDI header "
+         "(\"MThd\"))"},
         {"cli/truncated.mid",
-         "Error read data!! (at byte 10: the file ends inside its 14-byte header)"},
+         "Error read data!! (at byte 10: the file ends inside its 14-byte header (after 10 "
+         "bytes))"},
         {"cli/format2.mid",
          "Error format unsupport!! (at byte 8: format 2; only formats 0 and 1 are read)"},
         {"cli/smpte.mid",
-         "Error time unsupport!! (at byte 12: the division counts SMPTE frames, "
-         "not ticks per quarter note)"},
+         "Error time unsupport!! (at byte 12: the division 0xE250 counts SMPTE time (30 "
+         "frames per second, 80 ticks per frame), not ticks per quarter note)"},
         {"cli/bad_chunk.mid",
          "Error Track!! (track 2 at byte 26: a chunk \"XTrk\" stands where a "
          "track chunk (\"MTrk\") belongs)"},

@@ -29,11 +29,11 @@ LoadReport Report(const std::string& path, int* result = nullptr) {
 
 TEST(LoadReport, NamesTheTrackTheByteAndTheCauseOfEveryRefusal) {
     const std::map<std::string, std::pair<LoadStop, std::string>> cases = {
-        {"empty", {LoadStop::kHeaderCut, "at byte 0: the file ends inside its 14-byte header"}},
+        {"empty", {LoadStop::kHeaderCut, "at byte 0: the file is empty"}},
         {"not_midi_text",
-         {LoadStop::kNotMidi, "at byte 0: the file does not start with a MIDI header (\"MThd\")"}},
+         {LoadStop::kNotMidi, "at byte 0: the file starts with \"This\", not with a MIDI"}},
         {"format_two", {LoadStop::kFormatUnsupported, "at byte 8: format 2; only formats 0 and 1"}},
-        {"smpte_division", {LoadStop::kTimeUnsupported, "at byte 12: the division counts SMPTE"}},
+        {"smpte_division", {LoadStop::kTimeUnsupported, "at byte 12: the division 0x"}},
         {"format_zero_two_tracks",
          {LoadStop::kFormat0Tracks, "format 0 holds one track, but the header declares 2"}},
         {"private_chunk_between_tracks",

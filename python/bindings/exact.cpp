@@ -120,13 +120,16 @@ std::string PathBytes(const py::handle& path) {
                        static_cast<size_t>(PyBytes_GET_SIZE(converted)));
 }
 
-// Loads a file with the GIL released: the handle, or the list of the library's messages when
-// the file is refused. The work done with the GIL held is kept small: on two cores, every
-// moment one thread holds it is a moment the other may wait (and be woken) for it.
+// Loads a file with the GIL released: the handle, or, when the file is refused, a tuple of
+// the library's message, the cause in plain words from its load report, the errno of a file
+// that could not be opened (0 otherwise) and the library's messages. The work done with the
+// GIL held is kept small: on two cores, every moment one thread holds it is a moment the
+// other may wait (and be woken) for it.
 py::object Load(const py::handle& path) {
     const std::string p = PathBytes(path);
     std::shared_ptr<SongHandle> handle;
     int ok;
+    LoadReport report;
     {
         py::gil_scoped_release release;
         handle = std::make_shared<SongHandle>();
@@ -135,8 +138,12 @@ py::object Load(const py::handle& path) {
         song.SetMessageSink([&messages](const std::string& text) { messages.push_back(text); });
         ok = song.LoadMidiFile(p);
         song.SetMessageSink(DefaultMessageSink());
+        if (ok != 1) report = song.GetLoadReport();
     }
-    if (ok != 1) return py::cast(handle->messages);
+    if (ok != 1)
+        return py::make_tuple(report.message, report.cause,
+                              report.stop == LoadStop::kCannotOpen ? report.error : 0,
+                              handle->messages);
     return py::cast(std::move(handle));
 }
 
@@ -578,8 +585,8 @@ void BindExact(py::module_& m) {
         .def("voice_conflicts", &VoiceConflicts, py::arg("voices"));
 
     m.def("load", &Load, py::arg("path"),
-          "Loads a file (str, bytes or os.PathLike) with the GIL released: the handle, or the "
-          "list of the library's messages when the file is refused.");
+          "Loads a file (str, bytes or os.PathLike) with the GIL released: the handle, or for a "
+          "refused file the tuple (message, cause, errno, messages).");
     m.attr("NOTE_DTYPE") = py::dtype::of<score::Note>();
     m.attr("EVENT_DTYPE") = py::dtype::of<EventRow>();
     m.attr("EVENT_PAYLOAD_DTYPE") = PayloadDtype();

@@ -1,4 +1,4 @@
-"""Refused files raise MidiError with the library's message and a cause found in the bytes;
+"""Refused files raise MidiError with the library's message and the cause of its load report;
 files that cannot be opened raise the OSError subclass of their errno; paths of every kind."""
 import errno
 import os
@@ -53,32 +53,33 @@ TWO = smf(track(), track())  # 14 + 12 + 12 bytes: the second chunk starts at by
 @pytest.mark.parametrize(
     "data, message, cause",
     [
-        (b"", "Error read data!!", "the file is empty"),
-        (HEAD + b"\x00\x01", "Error read data!!", "ends inside the header chunk (10 bytes of the 14"),
-        (b"RIFF\x00\x00\x00\x00RMIDdata", "Not Midi file!!", "starts with 'RIFF'"),
-        (b"\x00\x01\x02\x03\x04", "Not Midi file!!", "starts with bytes 00 01 02 03,"),
-        (HEAD + b"\x00\x02\x00\x01\x00\x60", "Error format unsupport!!", "format 2 (independent"),
-        (HEAD + b"\x00\x07\x00\x01\x00\x60", "Error format unsupport!!", "format 7 is not"),
+        (b"", "Error read data!!", "at byte 0: the file is empty"),
+        (HEAD + b"\x00\x01", "Error read data!!",
+         "at byte 10: the file ends inside its 14-byte header (after 10 bytes)"),
+        (b"RIFF\x00\x00\x00\x00RMIDdata", "Not Midi file!!", 'the file starts with "RIFF", not'),
+        (b"\x00\x01\x02\x03\x04", "Not Midi file!!", 'starts with "\\x00\\x01\\x02\\x03"'),
+        (HEAD + b"\x00\x02\x00\x01\x00\x60", "Error format unsupport!!", "at byte 8: format 2;"),
+        (HEAD + b"\x00\x07\x00\x01\x00\x60", "Error format unsupport!!", "format 7; only formats"),
         (HEAD + b"\x00\x01\x00\x01\xe7\x28", "Error time unsupport!!",
          "0xE728 counts SMPTE time (25 frames per second, 40 ticks per frame)"),
-        (HEAD + b"\x00\x00\x00\x03\x00\x60", "Error read data!!", "format 0 with 3 tracks"),
-        (TWO[:-4], "Error read data!!",
-         "track chunk 2 (at byte 26) declares 4 bytes but only 0 bytes follow"),
-        (TWO[:-8], "Error read data!!", "ends inside the header of track chunk 2 (at byte 26)"),
-        (TWO[:-10], "Error read data!!", "ends inside the header of track chunk 2 (at byte 26)"),
+        (HEAD + b"\x00\x00\x00\x03\x00\x60", "Error read data!!",
+         "format 0 holds one track, but the header declares 3"),
+        (TWO[:-4], "Error read data!!", "track 2 at byte 30: the chunk claims 4 bytes but 0 remain"),
+        (TWO[:-8], "Error read data!!", "track 2 at byte 30: the file ends inside a chunk's length"),
+        (TWO[:-10], "Error read data!!", "track 2 at byte 26: the file ends inside a chunk's id"),
         (TWO[:-12], "Error read data!!",
-         "the header declares 2 tracks but the file ends after 1 track chunk"),
-        (smf(track(), b""), "Error read data!!", "track chunk 2 (at byte 26) is empty"),
+         "track 2 at byte 26: the header declares 2 tracks but the file ends after 1"),
+        (smf(track(), b""), "Error read data!!", "track 2 at byte 30: the track chunk holds no byte"),
         (HEAD + b"\x00\x01\x00\x01\x00\x60MTrk\x00\x00\x00\x10\x00\xff", "Error read data!!",
-         "track chunk 1 (at byte 14) declares 16 bytes but only 2 bytes follow"),
+         "track 1 at byte 18: the chunk claims 16 bytes but 2 remain"),
         (smf(track((0, b"\x90\x3c\x64")), b"\x00\x90\x3c"), "Error read data!!",
-         "in track chunk 2 (at byte 30) its first event is cut off"),
+         "track 2 at byte 39: a note-on needs 3 bytes but 2 remain"),
         (smf(b"\x00\x90\x3c\x64\x60\x80\x3c\x00\x00\xff\x51\x03\x07"), "Error read data!!",
-         "in track chunk 1 (at byte 14) event 3 (after tick 96) is cut off"),
+         "track 1 at byte 31: a meta event (type 0x51) needs 6 bytes but 4 remain"),
         (TWO[:26] + b"XTRA" + TWO[30:], "Error Track!!",
-         "expected track chunk 2 ('MTrk') at byte 26, found 'XTRA'"),
+         'track 2 at byte 26: a chunk "XTRA" stands where a track chunk ("MTrk") belongs'),
         (b"MThd\x00\x00\x00\x08\x00\x00\x00\x01\x00\x60\x00\x00" + chunk(b"MTrk", track()),
-         "Error Track!!", "found bytes 00 00 4d 54 (the header chunk declares 8 bytes;"),
+         "Error Track!!", 'a chunk "\\x00\\x00MT" stands where a track chunk'),
         # Read as the library reads them: accepted.
         (smf(track()) + b"MTr", None, None),  # bytes after the declared chunks are not read
         (smf(b""), None, None),  # an empty first track holds the loader's tempo event

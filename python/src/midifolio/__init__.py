@@ -14,7 +14,6 @@ parallel on a thread pool (`scan`).
 from __future__ import annotations
 
 import concurrent.futures
-import errno as _errno
 import math
 import operator
 import os
@@ -23,7 +22,7 @@ from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
 
 import numpy as np
 
-from . import _diagnose, _midifolio, core
+from . import _midifolio, core
 from ._types import (
     BarBeat,
     Drum,
@@ -101,22 +100,18 @@ EVENT_PAYLOAD_DTYPE: np.dtype = _midifolio.EVENT_PAYLOAD_DTYPE
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-# The library's texts for a file that opens but is refused; any other message is the
-# system's text for a file that cannot be opened.
-_ERRNO_BY_TEXT = {os.strerror(code): code for code in sorted(_errno.errorcode, reverse=True)}
-
-
 class MidiError(ValueError):
     """A file the library refuses to read.
 
-    str(error) is the library's message followed by the cause found in the file, e.g.
-    "Error read data!!: track chunk 1 (at byte 14) declares 256 bytes but only 4 follow".
+    str(error) is the library's message followed by the cause from its load report, e.g.
+    "Error read data!!: track 1 at byte 18: the chunk claims 256 bytes but 4 remain".
     """
 
     message: str
     """The library's message, e.g. 'Not Midi file!!'."""
     cause: Optional[str]
-    """What in the file stopped the load, in plain English (None when nothing was found)."""
+    """What in the file stopped the load, in plain words, with track and byte (None when the
+    report has none)."""
     filename: Optional[str]
     """The path that was loaded."""
 
@@ -142,28 +137,26 @@ def load(path: PathLike) -> "Song":
     """Load a Standard MIDI File (format 0 or 1).
 
     The library reads the file with the GIL released. Raises MidiError (a ValueError) for a
-    file it refuses, with its message and a plain-English cause, and FileNotFoundError,
-    PermissionError, IsADirectoryError or another OSError (errno and filename set) for a
-    file that cannot be opened.
+    file it refuses, with its message and the cause in plain words from the library's load
+    report (the words the midifolio tool prints), and FileNotFoundError, PermissionError,
+    IsADirectoryError or another OSError (errno and filename set) for a file that cannot be
+    opened.
     """
     handle = _midifolio.load(path)
-    if handle.__class__ is list:
-        _refuse(path, _path_bytes(path), handle)
+    if handle.__class__ is tuple:
+        _refuse(path, *handle)
     song = _new_song(Song)
     song._h = handle
     song._given = path
     return song
 
 
-def _refuse(path: PathLike, raw: bytes, messages: Sequence[str]) -> None:
+def _refuse(path: PathLike, message: str, cause: str, code: int, messages: Sequence[str]) -> None:
     filename = _shown_path(path)
-    text = messages[-1] if messages else "the file could not be read"
-    if text not in _diagnose.MESSAGES:
-        code = _ERRNO_BY_TEXT.get(text)
-        if code is not None:
-            raise OSError(code, os.strerror(code), filename)
-        raise OSError(None, text, filename)
-    raise MidiError(text, _diagnose.explain(raw, text), filename)
+    if code:
+        raise OSError(code, os.strerror(code), filename)
+    raise MidiError(message or (messages[-1] if messages else "the file could not be read"),
+                    cause or None, filename)
 
 
 _new_song = object.__new__
