@@ -87,9 +87,16 @@ inline void ReplaceTop(std::vector<uint64_t>& heap, uint64_t key) {
     for (;;) {
         size_t child = 2 * i + 1;
         if (child >= n) break;
-        if (child + 1 < n && heap[child + 1] < heap[child]) ++child;
-        if (heap[child] >= key) break;
-        heap[i] = heap[child];
+        uint64_t smaller = heap[child];
+        if (child + 1 < n) {
+            // The lesser child without a branch: which one it is cannot be predicted.
+            const uint64_t right = heap[child + 1];
+            const bool takeRight = right < smaller;
+            child += takeRight;
+            smaller = takeRight ? right : smaller;
+        }
+        if (smaller >= key) break;
+        heap[i] = smaller;
         i = child;
     }
     heap[i] = key;

@@ -68,10 +68,14 @@ class NotePairing {
             if (marks == PairingMarks::kRewrite && p->dwLength == PAIRING_MARK) p->dwLength = 0;
             return true;
         }
-        const Entry* on = Close(*p);
-        if (on != nullptr) closed(p, on->node, on->ordinal);
+        const int32_t on = Close(*p);
+        if (on >= 0) {
+            const Entry& entry = m_open[static_cast<size_t>(on)];
+            closed(p, entry.node, entry.ordinal);
+            Release(on);
+        }
         if (marks == PairingMarks::kRewrite) {
-            if (on != nullptr)
+            if (on >= 0)
                 p->dwLength = PAIRING_MARK;
             else if (p->dwLength == PAIRING_MARK)
                 p->dwLength = 0;
@@ -86,7 +90,8 @@ class NotePairing {
     struct Entry {
         const MIDIEventPtr* node;
         uint32_t ordinal;  // or the caller's tag
-        int32_t next;      // the next open note-on of the same channel and note, or -1
+        int32_t next;      // the next open note-on of the same channel and note, or -1;
+                           // in a released entry, the next released one
     };
     // The open note-ons of one channel and note, oldest first, linked through Entry::next.
     struct Queue {
@@ -99,12 +104,17 @@ class NotePairing {
 
     Queue* Find(const MIDIEvent& ev, bool create);
     void Open(const MIDIEventPtr& on, uint32_t ordinal);
-    const Entry* Close(const MIDIEvent& end);
+    // The entry of the oldest open note-on that the end ends, taken off its queue; -1 none.
+    int32_t Close(const MIDIEvent& end);
+    // An entry closed and handed out goes to the released list for the next Open: the table
+    // stays as large as the most notes open at once, not as the track's notes.
+    void Release(int32_t index);
 
     std::vector<Queue> m_direct;
     std::vector<uint32_t> m_used;  // direct slots to reset
     std::unordered_map<uint32_t, Queue> m_other;
     std::vector<Entry> m_open;
+    int32_t m_released = -1;  // first released entry of m_open, or -1
 };
 
 inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
@@ -114,7 +124,7 @@ inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
             m_direct.resize(kDirect);
         }
         const uint32_t slot = ev.byChannel * 128u + ev.byData1;
-        if (create && m_direct[slot].head < 0) m_used.push_back(slot);
+        if (create && m_direct[slot].tail < 0) m_used.push_back(slot);  // first use
         return &m_direct[slot];
     }
     const uint32_t key = static_cast<uint32_t>(ev.byChannel) << 8 | ev.byData1;
@@ -125,8 +135,14 @@ inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
 
 inline void NotePairing::Open(const MIDIEventPtr& on, uint32_t ordinal) {
     Queue& q = *Find(on, true);
-    const int32_t index = static_cast<int32_t>(m_open.size());
-    m_open.push_back({&on, ordinal, -1});
+    int32_t index = m_released;
+    if (index >= 0) {
+        m_released = m_open[static_cast<size_t>(index)].next;
+        m_open[static_cast<size_t>(index)] = {&on, ordinal, -1};
+    } else {
+        index = static_cast<int32_t>(m_open.size());
+        m_open.push_back({&on, ordinal, -1});
+    }
     if (q.head < 0)
         q.head = index;
     else
@@ -134,12 +150,17 @@ inline void NotePairing::Open(const MIDIEventPtr& on, uint32_t ordinal) {
     q.tail = index;
 }
 
-inline const NotePairing::Entry* NotePairing::Close(const MIDIEvent& end) {
+inline int32_t NotePairing::Close(const MIDIEvent& end) {
     Queue* q = Find(end, false);
-    if (q == nullptr || q->head < 0) return nullptr;
-    const Entry* oldest = &m_open[static_cast<size_t>(q->head)];
-    q->head = oldest->next;
+    if (q == nullptr || q->head < 0) return -1;
+    const int32_t oldest = q->head;
+    q->head = m_open[static_cast<size_t>(oldest)].next;
     return oldest;
+}
+
+inline void NotePairing::Release(int32_t index) {
+    m_open[static_cast<size_t>(index)].next = m_released;
+    m_released = index;
 }
 
 inline void NotePairing::Reset() {
@@ -147,6 +168,7 @@ inline void NotePairing::Reset() {
     m_used.clear();
     m_other.clear();
     m_open.clear();
+    m_released = -1;
 }
 
 }  // namespace track_detail
