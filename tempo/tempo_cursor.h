@@ -27,15 +27,19 @@ class TickCursor {
     int32_t TicksToMsecs(int32_t lTicks) {
         if (!m_walk) return m_tempo.TicksToMsecs(lTicks);
         const uint32_t t = static_cast<uint32_t>(lTicks);
+        // Events of one tick come together: the same tick, the same answer.
+        if (t == m_last && m_answered) return m_answer;
         // Within the stretch of the last answer (above the first entry, below the next entry
         // on, not back): the same segment.
         if (!(t >= m_last && t < m_below && t > m_above)) Find(t);
         m_last = t;
-        if (m_entry == nullptr) return -1;
+        m_answered = true;
+        if (m_entry == nullptr) return m_answer = -1;
         const int32_t diff = Sub32(lTicks, m_entry->lTicks);
-        return detail::TruncSaturating(m_entry->lMsecs +
-                                       static_cast<double>(diff) *
-                                           static_cast<double>(m_entry->lUsPerQuarter) / m_divisor);
+        m_answer = detail::TruncSaturating(
+            m_entry->lMsecs +
+            static_cast<double>(diff) * static_cast<double>(m_entry->lUsPerQuarter) / m_divisor);
+        return m_answer;
     }
 
   private:
@@ -76,6 +80,8 @@ class TickCursor {
     uint32_t m_below = 0;  // the segment found last holds for m_above < t < m_below
     uint32_t m_above = UINT32_MAX;
     const _TEMPO* m_entry = nullptr;
+    bool m_answered = false;  // m_answer holds the answer for m_last
+    int32_t m_answer = 0;
 };
 
 }  // namespace tempo_detail
