@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -19,28 +20,30 @@ namespace {
 
 using score::Note;
 
-bool ByChannelAndPitch(const Note& a, const Note& b) {
+bool ByChannelAndPitch(const TrackNote& a, const TrackNote& b) {
     return a.channel != b.channel ? a.channel < b.channel : a.pitch < b.pitch;
 }
 
 // A track's notes, paired in list order, into start-tick order (then channel and pitch;
 // notes equal in those keep their list order).
-void TrackNotes(const CMidiTrack& track, uint16_t index, track_detail::NotePairing& pairing,
-                std::vector<Note>& out) {
+// each(node) sees every node of the track in list order.
+template <class Each>
+void TrackNotes(const CMidiTrack& track, track_detail::NotePairing& pairing, Each each,
+                std::vector<TrackNote>& out) {
     out.clear();
     // At most every other event starts a note in most songs; the rest grows as needed.
     out.reserve(static_cast<size_t>(track.GetCount()) / 2 + 1);
     pairing.Run(
-        track.GetEventHeadPosition(), track_detail::PairingMarks::kLeave, [](MIDIEventPtr*) {},
+        track.GetEventHeadPosition(), track_detail::PairingMarks::kLeave, each,
         [&](const MIDIEventPtr* on, uint32_t) {
-            Note n{};
-            n.track = index;
+            // Field by field into the vector: a record put together on the stack and copied
+            // whole would be read back before its byte stores reach the cache.
+            TrackNote& n = out.emplace_back();
+            n.start_tick = on->lTime;
+            n.end_tick = INT32_MIN;  // not ended yet
             n.channel = on->byChannel;
             n.pitch = on->byData1;
             n.velocity = on->byData2;
-            n.start_tick = on->lTime;
-            n.end_tick = INT32_MIN;  // not ended yet
-            out.push_back(n);
         },
         [&](const MIDIEventPtr* end, const MIDIEventPtr*, uint32_t ordinal) {
             out[ordinal].end_tick = end->lTime;
@@ -48,14 +51,17 @@ void TrackNotes(const CMidiTrack& track, uint16_t index, track_detail::NotePairi
     // A note no end ends lasts to the last event of its track.
     const POSITION tail = track.GetTailPosition();
     const int32_t last = tail != nullptr ? tail->lTime : 0;
-    for (Note& n : out) {
+    for (TrackNote& n : out) {
         if (n.end_tick == INT32_MIN) n.end_tick = last;
         n.end_tick = std::max(n.end_tick, n.start_tick);
     }
-    // A track in time order needs only its notes of one start tick ordered.
-    auto earlier = [](const Note& a, const Note& b) { return a.start_tick < b.start_tick; };
+    // A track in time order needs only its notes of one start tick ordered: a few notes
+    // each, sorted by stable insertion (larger groups by a stable sort).
+    auto earlier = [](const TrackNote& a, const TrackNote& b) {
+        return a.start_tick < b.start_tick;
+    };
     if (!std::is_sorted(out.begin(), out.end(), earlier)) {
-        std::stable_sort(out.begin(), out.end(), [](const Note& a, const Note& b) {
+        std::stable_sort(out.begin(), out.end(), [](const TrackNote& a, const TrackNote& b) {
             return a.start_tick != b.start_tick ? a.start_tick < b.start_tick
                                                 : ByChannelAndPitch(a, b);
         });
@@ -64,35 +70,123 @@ void TrackNotes(const CMidiTrack& track, uint16_t index, track_detail::NotePairi
     for (auto first = out.begin(); first != out.end();) {
         auto next = first + 1;
         while (next != out.end() && next->start_tick == first->start_tick) ++next;
-        if (next - first > 1) std::stable_sort(first, next, ByChannelAndPitch);
+        if (next - first > 16) {
+            std::stable_sort(first, next, ByChannelAndPitch);
+        } else {
+            for (auto k = first + 1; k < next; ++k)
+                std::rotate(std::upper_bound(first, k, *k, ByChannelAndPitch), k, k + 1);
+        }
         first = next;
+    }
+}
+
+// The merges of the tracks' notes into the Score's order: place(note, track) is called for
+// every note by start tick, then track, then the track's own order.
+//
+// Few tracks: tick after tick, every track with notes left gives its notes of that tick, in
+// track order, and says its next tick. A round looks at every such track, so this serves
+// songs of few tracks, where most rounds find notes in most of them; the comparisons
+// follow the tracks' own order and are rarely mispredicted.
+constexpr size_t kFewTracks = 16;
+
+template <class Place>
+void MergeByTicks(const std::vector<std::vector<TrackNote>>& perTrack, std::vector<size_t> live,
+                  Place place) {
+    std::vector<size_t> next(perTrack.size(), 0);
+    int32_t tick = INT32_MAX;
+    for (size_t t : live) tick = std::min(tick, perTrack[t][0].start_tick);
+    while (!live.empty()) {
+        int32_t after = INT32_MAX;
+        bool finished = false;
+        for (size_t t : live) {
+            const std::vector<TrackNote>& from = perTrack[t];
+            size_t k = next[t];
+            while (k < from.size() && from[k].start_tick == tick) place(from[k++], t);
+            next[t] = k;
+            if (k < from.size())
+                after = std::min(after, from[k].start_tick);
+            else
+                finished = true;
+        }
+        if (finished)
+            live.erase(std::remove_if(live.begin(), live.end(),
+                                      [&](size_t t) { return next[t] == perTrack[t].size(); }),
+                       live.end());
+        tick = after;
+    }
+}
+
+// Many tracks: a binary min-heap of the tracks' next keys, (tick, track) packed so that
+// integer order is that order. The track on top gives notes while they come before both
+// children's keys; then its new key replaces the top and sinks.
+template <class Place>
+void MergeByHeap(const std::vector<std::vector<TrackNote>>& perTrack,
+                 const std::vector<size_t>& live, Place place) {
+    auto key = [](int32_t tick, size_t track) {
+        return (static_cast<uint64_t>(static_cast<uint32_t>(tick) ^ 0x80000000u) << 32) |
+               static_cast<uint32_t>(track);
+    };
+    constexpr uint64_t kDone = ~uint64_t{0};
+    std::vector<uint64_t> heap;
+    for (size_t t : live) heap.push_back(key(perTrack[t][0].start_tick, t));
+    std::make_heap(heap.begin(), heap.end(), std::greater<uint64_t>());
+    std::vector<size_t> next(perTrack.size(), 0);
+    while (!heap.empty() && heap[0] != kDone) {
+        const size_t t = static_cast<uint32_t>(heap[0]);
+        const uint64_t bound = detail::SecondSmallest(heap, kDone);
+        const std::vector<TrackNote>& from = perTrack[t];
+        size_t k = next[t];
+        do {
+            place(from[k++], t);
+        } while (k < from.size() && key(from[k].start_tick, t) < bound);
+        next[t] = k;
+        // The new key replaces the top and sinks (a finished track sinks as kDone).
+        detail::ReplaceTop(heap, k < from.size() ? key(from[k].start_tick, t) : kDone);
     }
 }
 
 }  // namespace
 
-std::vector<Note> SongNotes(const CMidiFolio& song, const score::TimeMap& time,
-                            const std::vector<Placed>& changes) {
+SongPass ReadSong(const CMidiFolio& song) {
     const long tracks = song.GetTrackNum();
-    std::vector<std::vector<Note>> perTrack(static_cast<size_t>(tracks));
+    SongEventsBuilder events(song);
+    SongPass pass;
+    pass.notes.resize(static_cast<size_t>(tracks));
     track_detail::NotePairing pairing;
-    size_t total = 0;
     for (long t = 0; t < tracks; ++t) {
-        TrackNotes(*song.GetTrack(static_cast<int>(t)), static_cast<uint16_t>(t), pairing,
-                   perTrack[static_cast<size_t>(t)]);
-        total += perTrack[static_cast<size_t>(t)].size();
+        const CMidiTrack* track = song.GetTrack(static_cast<int>(t));
+        events.BeginTrack(track, static_cast<uint16_t>(t));
+        TrackNotes(
+            *track, pairing, [&](MIDIEventPtr* ev) { events.Add(*ev); },
+            pass.notes[static_cast<size_t>(t)]);
+        events.EndTrack();
+        pass.total += pass.notes[static_cast<size_t>(t)].size();
     }
+    pass.events = events.Finish();
+    return pass;
+}
 
+std::vector<Note> SongNotes(const SongPass& pass, const score::TimeMap& time) {
+    const std::vector<std::vector<TrackNote>>& perTrack = pass.notes;
     // Each note, as it takes its place, gets its program (the last change on its channel at
     // or before its start, in any track; of several at one tick the latest in track and list
     // order) and its seconds: the start ticks ascend, so one walk along the program changes
     // and one along the tempo map serve them all, and the end ticks nearly do.
     std::array<size_t, 16> cursor{};
     std::array<std::vector<std::pair<int32_t, uint8_t>>, 16> programs;
-    for (const Placed& c : changes)
+    for (const Placed& c : pass.events.programs)
         programs[c.event->byChannel].push_back({c.tick, c.event->byData1});
     score::TimeMap::Cursor starts(time), ends(time);
-    auto finish = [&](Note& n) {
+    std::vector<Note> notes;
+    notes.reserve(pass.total);
+    auto place = [&](const TrackNote& from, size_t track) {
+        Note& n = notes.emplace_back();  // in place, as a track's notes are
+        n.track = static_cast<uint16_t>(track);
+        n.channel = from.channel;
+        n.pitch = from.pitch;
+        n.velocity = from.velocity;
+        n.start_tick = from.start_tick;
+        n.end_tick = from.end_tick;
         if (n.channel < 16) {
             const auto& list = programs[n.channel];
             size_t& k = cursor[n.channel];
@@ -103,41 +197,14 @@ std::vector<Note> SongNotes(const CMidiFolio& song, const score::TimeMap& time,
         n.end = ends.seconds(n.end_tick);
     };
 
-    // Merge: by start tick, then track (each track's own order holds within it), through a
-    // binary min-heap of the tracks' next keys, (tick, track) packed so that integer order
-    // is that order. The track on top gives notes while they come before both children's
-    // keys; then its new key replaces the top and sinks.
-    std::vector<Note> notes;
-    if (perTrack.size() == 1) {
-        notes = std::move(perTrack[0]);
-        for (Note& n : notes) finish(n);
-    } else {
-        notes.reserve(total);
-        auto key = [](int32_t tick, size_t track) {
-            return (static_cast<uint64_t>(static_cast<uint32_t>(tick) ^ 0x80000000u) << 32) |
-                   static_cast<uint32_t>(track);
-        };
-        constexpr uint64_t kDone = ~uint64_t{0};
-        std::vector<uint64_t> heap;
-        for (size_t t = 0; t < perTrack.size(); ++t)
-            if (!perTrack[t].empty()) heap.push_back(key(perTrack[t][0].start_tick, t));
-        std::make_heap(heap.begin(), heap.end(), std::greater<uint64_t>());
-        std::vector<size_t> next(perTrack.size(), 0);
-        while (!heap.empty() && heap[0] != kDone) {
-            const size_t t = static_cast<uint32_t>(heap[0]);
-            const uint64_t bound = detail::SecondSmallest(heap, kDone);
-            const std::vector<Note>& from = perTrack[t];
-            size_t k = next[t];
-            do {
-                notes.push_back(from[k++]);
-                finish(notes.back());
-            } while (k < from.size() && key(from[k].start_tick, t) < bound);
-            next[t] = k;
-            // The new key replaces the top and sinks (a finished track sinks as kDone).
-            detail::ReplaceTop(heap, k < from.size() ? key(from[k].start_tick, t) : kDone);
-        }
-    }
-
+    // Merge: by start tick, then track (each track's own order holds within it).
+    std::vector<size_t> live;  // the tracks with notes, in track order
+    for (size_t t = 0; t < perTrack.size(); ++t)
+        if (!perTrack[t].empty()) live.push_back(t);
+    if (live.size() <= kFewTracks)
+        MergeByTicks(perTrack, live, place);
+    else
+        MergeByHeap(perTrack, live, place);
     return notes;
 }
 

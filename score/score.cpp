@@ -11,10 +11,14 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace score {
 
-Score::Score(const CMidiFolio& song) : Score(song, score_detail::Collect(song)) {}
+Score::Score(const CMidiFolio& song) : Score(score_detail::ReadSong(song)) {}
 
-Score::Score(const CMidiFolio& song, const score_detail::SongEvents& events)
-    : m_time(events), m_meter(events), m_events(events.events), m_endTick(events.endTick) {
+Score::Score(const score_detail::SongPass& pass)
+    : m_time(pass.events),
+      m_meter(pass.events),
+      m_events(pass.events.events),
+      m_endTick(pass.events.endTick) {
+    const score_detail::SongEvents& events = pass.events;
     for (const score_detail::Placed& e : events.tempos)
         m_tempos.push_back(
             {e.tick, m_time.seconds(e.tick), smf::ReadBigEndian(e.event->pData, 3), e.track});
@@ -25,7 +29,7 @@ Score::Score(const CMidiFolio& song, const score_detail::SongEvents& events)
         m_keySignatures.push_back({e.tick, m_time.seconds(e.tick), m_meter.at(e.tick).bar,
                                    static_cast<int8_t>(e.event->pData[0]), e.event->pData[1] != 0,
                                    e.track});
-    m_notes = score_detail::SongNotes(song, m_time, events.programs);
+    m_notes = score_detail::SongNotes(pass, m_time);
 }
 
 Summary Score::summary() const {

@@ -3,6 +3,7 @@
 // score.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,41 @@ struct SongEvents {
     std::vector<Placed> programs;        // program changes of channels 0..15
     int32_t endTick = 0;                 // the last event's tick (0 without events)
     size_t events = 0;                   // the song's events, the loader's not counted
+};
+
+// Gathers a song's events from its tracks' nodes, given track after track in list order, for
+// a caller that walks the nodes for its own ends too.
+class SongEventsBuilder {
+  public:
+    explicit SongEventsBuilder(const CMidiFolio& song);
+    void BeginTrack(const CMidiTrack* track, uint16_t index) {
+        m_track = track;
+        m_index = index;
+        m_order = 0;
+    }
+    void Add(MIDIEventPtr& ev) {
+        const uint32_t place = m_order++;
+        m_out.endTick = m_anyEvent ? std::max(m_out.endTick, ev.lTime) : ev.lTime;
+        m_anyEvent = true;
+        if (ev.dwType == EVT_PROGRAM) {
+            if (ev.byChannel < 16) m_out.programs.push_back({ev.lTime, m_index, place, &ev});
+            return;
+        }
+        if (ev.dwType == EVT_META) AddMeta(ev, place);
+    }
+    void EndTrack() { m_out.events += m_order; }
+    SongEvents Finish();
+
+  private:
+    void AddMeta(MIDIEventPtr& ev, uint32_t place);
+
+    const CMidiFolio& m_song;
+    SongEvents m_out;
+    const CMidiTrack* m_track = nullptr;
+    uint16_t m_index = 0;
+    uint32_t m_order = 0;
+    bool m_anyEvent = false;
+    size_t m_loaderTempos = 0;
 };
 
 SongEvents Collect(const CMidiFolio& song);

@@ -232,3 +232,42 @@ TEST(Score, SummaryAndPianoRollOfAChordAMelodyAndDrums) {
     EXPECT_EQ(s.piano_roll(10, true).at(36, 15), 0);  // shorter than a frame
     EXPECT_EQ(s.piano_roll(0).frames, 0u);
 }
+
+TEST(Score, NotesComeByStartThenTrackChannelAndPitchHoweverManyTracksAndChords) {
+    // Tracks whose notes start at shared and at own ticks, each with a chord of 20 notes
+    // given in falling pitch over two channels, and a repeated pitch that must keep its list
+    // order (the velocities tell the two apart). Songs of 3 and of 20 tracks.
+    for (int tracks : {3, 20}) {
+        std::vector<Bytes> chunks;
+        for (int t = 0; t < tracks; ++t) {
+            Bytes events;
+            for (int k = 0; k < 20; ++k)  // the chord at tick 0
+                events = Cat({events, B({0, 0x90 + k % 2, 100 - k, 1 + k})});
+            events = Cat({events, B({0, 0x90, 40, 1, 0, 0x90, 40, 2})});  // pitch 40 twice
+            events = Cat({events, Vlq(static_cast<uint32_t>(10 + t % 4)), B({0x91, 50, 64})});
+            events = Cat({events, Vlq(100), B({0xB0, 123, 0, 0}), kEnd});
+            chunks.push_back(events);
+        }
+        CMidiFolio song;
+        ASSERT_TRUE(Load(song, WriteFile("order.mid", Smf(1, 96, chunks))));
+        const score::Score score(song);
+        const std::vector<score::Note>& notes = score.notes();
+        ASSERT_EQ(notes.size(), static_cast<size_t>(23 * tracks)) << tracks;
+        EXPECT_TRUE(std::is_sorted(notes.begin(), notes.end(),
+                                   [](const score::Note& a, const score::Note& b) {
+                                       if (a.start_tick != b.start_tick)
+                                           return a.start_tick < b.start_tick;
+                                       if (a.track != b.track) return a.track < b.track;
+                                       if (a.channel != b.channel) return a.channel < b.channel;
+                                       return a.pitch < b.pitch;
+                                   }))
+            << tracks;
+        // Track 0 opens with channel 0's two notes of pitch 40 in list order; the first note
+        // after every track's chord starts at tick 10.
+        EXPECT_EQ(notes[0].pitch, 40);
+        EXPECT_EQ(notes[0].velocity, 1);
+        EXPECT_EQ(notes[1].pitch, 40);
+        EXPECT_EQ(notes[1].velocity, 2);
+        EXPECT_EQ(notes[static_cast<size_t>(22 * tracks)].start_tick, 10);
+    }
+}

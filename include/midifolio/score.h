@@ -24,7 +24,8 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace score_detail {
 struct SongEvents;
-}
+struct SongPass;
+}  // namespace score_detail
 
 namespace score {
 
@@ -238,7 +239,7 @@ class MIDIFOLIO_API Score {
     PianoRoll piano_roll(double fs, bool drums = false) const;
 
   private:
-    Score(const CMidiFolio& song, const score_detail::SongEvents& events);
+    explicit Score(const score_detail::SongPass& pass);
 
     TimeMap m_time;
     MeterMap m_meter;
