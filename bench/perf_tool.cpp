@@ -7,9 +7,12 @@
 //   midifolio_perf store FILE [REPEAT]     load FILE, then store it REPEAT times to FILE.out.mid
 //   midifolio_perf floor FILE              the byte walk of FILE read cold: read and walk, timed
 //   midifolio_perf memory FILE             resident memory of a cold load of FILE, per event
+//   midifolio_perf convert FILE            load FILE, then ConvertTime2MS (every event's tick
+//                                          time to milliseconds), timed
 //
-// The load, store and walk commands keep the measured work in LoadOnce / StoreOnce / WalkOnce
-// so that `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts exactly that.
+// The load, store, walk and convert commands keep the measured work in LoadOnce / StoreOnce /
+// WalkOnce / ConvertOnce so that `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts
+// exactly that.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -58,6 +61,10 @@ bool LoadOrSay(CMidiFolio& song, const std::string& path) {
 
 __attribute__((noinline)) int StoreOnce(CMidiFolio& song, const std::string& path) {
     return song.StoreMidiFile(path);
+}
+
+__attribute__((noinline)) int ConvertOnce(CMidiFolio& song) {
+    return song.ConvertTime2MS();
 }
 
 __attribute__((noinline)) size_t WalkOnce(const benchgen::Bytes& bytes, uint64_t* ticks) {
@@ -169,6 +176,20 @@ int Floor(const std::string& path) {
     return 0;
 }
 
+int Convert(const std::string& path) {
+    CMidiFolio song;
+    if (!LoadOrSay(song, path)) return 1;
+    const size_t events = benchgen::EventCount(song);
+    const CMidiTempo& map = song.GetMidiTempo();
+    const size_t tempos = map.GetTempos().size();
+    const auto t0 = Clock::now();
+    const int ok = ConvertOnce(song);
+    const double ms = Ms(Clock::now() - t0);
+    std::printf("convert %s: %zu events, %zu tempos, %s in %.2f ms\n", path.c_str(), events, tempos,
+                ok ? "converted" : "not converted", ms);
+    return ok ? 0 : 1;
+}
+
 int Memory(const std::string& path) {
     const size_t bytes = benchgen::ReadFile(path).size();
     // Reset the peak to the current size (Linux: writing 5 to clear_refs resets VmHWM).
@@ -196,7 +217,7 @@ int Memory(const std::string& path) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: midifolio_perf gen DIR | load FILE [REPEAT] | store FILE [REPEAT] | "
-                 "walk FILE [REPEAT] | memory FILE\n");
+                 "walk FILE [REPEAT] | floor FILE | memory FILE | convert FILE\n");
     return 2;
 }
 
@@ -212,5 +233,6 @@ int main(int argc, char** argv) {
     if (cmd == "walk") return Walk(arg, repeat);
     if (cmd == "floor") return Floor(arg);
     if (cmd == "memory") return Memory(arg);
+    if (cmd == "convert") return Convert(arg);
     return Usage();
 }

@@ -52,15 +52,18 @@ if has memory; then
     "$PERF" memory "$DIR/a2.mid"
 fi
 if has callgrind; then
-    echo "== instructions per event (valgrind --tool=callgrind, 5 MB format 0)"
-    for what in load:LoadOnce walk:WalkOnce; do
-        cmd=${what%%:*} fn=${what##*:}
-        out="$DIR/callgrind.$cmd"
-        events=$("$PERF" "$cmd" "$DIR/f0.mid" 1 | grep -o '[0-9]* events' | head -1 | cut -d' ' -f1)
+    echo "== instructions per event (valgrind --tool=callgrind)"
+    # f0: 5 MB format 0; b40k: 40,000 tempo changes; c: 1,000 short tracks; b: 20,000 tempo
+    # changes. convert is ConvertTime2MS, every event's tick time to milliseconds.
+    for what in load:f0 walk:f0 load:b40k load:c convert:f0 convert:b; do
+        cmd=${what%%:*} file=$DIR/${what##*:}.mid
+        fn=$(tr '[:lower:]' '[:upper:]' <<<"${cmd:0:1}")${cmd:1}Once
+        out="$DIR/callgrind.$cmd.${what##*:}"
+        events=$("$PERF" "$cmd" "$file" 1 | grep -o '[0-9]* events' | head -1 | cut -d' ' -f1)
         valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect="*$fn*" \
-            "$PERF" "$cmd" "$DIR/f0.mid" 1 >/dev/null 2>&1
+            "$PERF" "$cmd" "$file" 1 >/dev/null 2>&1
         ir=$(grep -E '^(summary|totals):' "$out" | head -1 | awk '{print $2}')
-        awk -v c="$cmd" -v ir="$ir" -v ev="$events" \
+        awk -v c="$what" -v ir="$ir" -v ev="$events" \
             'BEGIN { printf "  %s: %d instructions, %d events, %.1f instructions/event\n", c, ir, ev, ir / ev }'
     done
 fi
