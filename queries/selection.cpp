@@ -26,10 +26,13 @@ using detail::VisitSelected;
 
 namespace {
 
-MIDI_Event MakeRecord(int nTrack, const MIDIEvent& ev) {
-    MIDI_Event rec;  // every field is written below (the padding needs no value)
+// Appends the record of a track's event, written in place: a record put together on the
+// stack and copied whole would be read back before its small stores reach the cache.
+MIDI_Event& AppendRecord(MidiEventList& list, int nTrack, const MIDIEvent& ev) {
+    MIDI_Event& rec = list.emplace_back();  // zeroed, padding and the time's union included
     rec.wTrack = static_cast<uint16_t>(nTrack);
-    rec.time = MakeTicks(ev.lTime);
+    rec.time.format = TF_TICK;
+    rec.time.lTicks = ev.lTime;
     rec.event = ev;
     return rec;
 }
@@ -105,8 +108,7 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
     list.reserve(nCount);
     std::vector<size_t> nextNote(runs.size(), 0);
     VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
-        list.push_back(MakeRecord(runs[r].nTrack, *p));
-        MIDI_Event& rec = list.back();
+        MIDI_Event& rec = AppendRecord(list, runs[r].nTrack, *p);
         if (track_detail::IsSoundingNoteOn(*p)) {
             const NoteLength& length = lengths[r][nextNote[r]++];
             if (length.bPaired) rec.event.dwLength = length.dwLength;
@@ -141,9 +143,8 @@ void CMidiFolio::GetMIDIByTrack(int nFirst, int nLast, MidiEventList& list) {
     const size_t nCount = CollectRuns(
         nFrom, nTo, [this](int i) { return GetTrack(i); }, all, runs, bOrdered);
     list.reserve(nCount);
-    VisitSelected(runs, bOrdered, all, [&](size_t r, const MIDIEventPtr* p) {
-        list.push_back(MakeRecord(runs[r].nTrack, *p));
-    });
+    VisitSelected(runs, bOrdered, all,
+                  [&](size_t r, const MIDIEventPtr* p) { AppendRecord(list, runs[r].nTrack, *p); });
     if (!bOrdered) SortEventList(list);
 }
 
@@ -158,9 +159,8 @@ void CMidiFolio::GetMIDIByChannel(int nChannel, MidiEventList& list) {
         0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
         [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
     list.reserve(nCount);
-    VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
-        list.push_back(MakeRecord(runs[r].nTrack, *p));
-    });
+    VisitSelected(runs, bOrdered, selected,
+                  [&](size_t r, const MIDIEventPtr* p) { AppendRecord(list, runs[r].nTrack, *p); });
     if (!bOrdered) SortEventList(list);
 }
 
@@ -179,7 +179,7 @@ void CMidiFolio::GetMIDIByType(uint32_t dwMask, TIME_FORMAT format, MidiEventLis
     const size_t nOld = list.size();
     list.reserve(nOld + nCount);
     VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
-        list.push_back(MakeRecord(runs[r].nTrack, *p));
+        AppendRecord(list, runs[r].nTrack, *p);
         if (format != TF_TICK) conv.Convert(list.back().time, format);
     });
     // Two ordered parts merge stably (the records held before first at equal times), which is
