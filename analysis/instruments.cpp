@@ -2,13 +2,17 @@
 // uses, with their General MIDI names and the range of notes sounded with them.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <vector>
 
+#include "analysis/drum_list.h"
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
 #include "queries/event_merge.h"
+#include "track/event_range.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace {
@@ -239,8 +243,22 @@ void CMidiFolio::GetInstrumentByChannel(int nChannel, InstrumentArray& array) {
     array = instruments.Take();
 }
 
-// Every channel in use but the percussion channel, in channel order, each as
-// GetInstrumentByChannel lists it, merged: all of them from one walk over the song.
+namespace {
+
+// The instruments of every channel in use but the percussion channel, in channel order,
+// each as GetInstrumentByChannel lists them, merged into array.
+void MergeChannels(const int32_t (&used)[16], std::array<ChannelInstruments, 16>& channels,
+                   InstrumentArray& array) {
+    for (int ch = 0; ch < 16; ++ch) {
+        if (used[ch] == 0 || ch == PERCUSSION_CHANNEL) continue;
+        for (const _INSTRUMENT& e : channels[static_cast<size_t>(ch)].Take())
+            MergeInstrument(array, e, true);
+    }
+}
+
+}  // namespace
+
+// All of them from one walk over the song.
 void CMidiFolio::GetInstrument(InstrumentArray& array) {
     std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
     std::array<ChannelInstruments, 16> channels;
@@ -251,11 +269,57 @@ void CMidiFolio::GetInstrument(InstrumentArray& array) {
             m_nChannelUsed[ev.byChannel] = 1;  // as GetTotalChannels marks them
             if (ev.byChannel != PERCUSSION_CHANNEL) channels[ev.byChannel].Add(ev);
         });
-    for (int ch = 0; ch < 16; ++ch) {
-        if (m_nChannelUsed[ch] == 0 || ch == PERCUSSION_CHANNEL) continue;
-        for (const _INSTRUMENT& e : channels[static_cast<size_t>(ch)].Take())
-            MergeInstrument(array, e, true);
+    MergeChannels(m_nChannelUsed, channels, array);
+}
+
+ChannelSurvey CMidiFolio::GetChannelSurvey() {
+    ChannelSurvey survey;
+    std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
+    std::array<ChannelInstruments, 16> channels;
+    std::optional<detail::DrumList> drums(std::in_place, survey.drums);
+    auto feed = [&](const MIDIEvent& ev) {
+        m_nChannelUsed[ev.byChannel] = 1;
+        if (ev.byChannel != PERCUSSION_CHANNEL)
+            channels[ev.byChannel].Add(ev);
+        else
+            drums->Add(ev);
+    };
+    // The calls take a channel's events in the order of the song's queries. When every
+    // track is in time order and no channel has events in two tracks, that is each
+    // channel's list order, and one walk of the tracks serves; otherwise the answers are
+    // made again from the events in query order (a channel's events keep their order among
+    // all channels' events, so one merged walk serves every channel).
+    bool ordered = true, shared = false;
+    uint32_t seen = 0;
+    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+        const CMidiTrack* track = TrackForQuery(i);
+        if (track == nullptr) continue;
+        uint32_t mask = 0;
+        int32_t previous = INT32_MIN;
+        for (const MIDIEventPtr& ev : track_detail::Events(*track)) {
+            ordered = ordered && previous <= ev.lTime;
+            previous = ev.lTime;
+            if (ev.byChannel >= 16) continue;
+            mask |= 1u << ev.byChannel;
+            feed(ev);
+        }
+        shared = shared || (seen & mask) != 0;
+        seen |= mask;
     }
+    if (!ordered || shared) {
+        std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
+        channels = std::array<ChannelInstruments, 16>();
+        survey.drums.clear();
+        drums.emplace(survey.drums);
+        detail::VisitInQueryOrder(
+            detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+            [](const MIDIEvent& ev) { return ev.byChannel < 16; }, feed);
+    }
+    survey.nChannels =
+        static_cast<int>(std::count(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 1));
+    MergeChannels(m_nChannelUsed, channels, survey.instruments);
+    survey.bPercussionInRange = GetIsPercussionInRange();
+    return survey;
 }
 
 MIDIFOLIO_END_NAMESPACE

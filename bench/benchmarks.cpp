@@ -330,6 +330,57 @@ void BM_GetInstruments(benchmark::State& state, const std::string& name) {
     state.counters["instruments"] = static_cast<double>(instruments.size());
 }
 
+// The channel, instrument and drum answers `midifolio scan` prints for each song, over every
+// loadable file under tests/data: asked one call each, and from the one-walk survey scan uses.
+std::vector<std::unique_ptr<CMidiFolio>> LoadRealSongs(const std::vector<std::string>& files,
+                                                       size_t& events) {
+    std::vector<std::unique_ptr<CMidiFolio>> songs;
+    events = 0;
+    for (const std::string& f : files) {
+        auto song = std::make_unique<CMidiFolio>();
+        song->SetMessageSink(benchgen::QuietSink());
+        if (!song->LoadMidiFile(f)) continue;
+        events += benchgen::EventCount(*song);
+        songs.push_back(std::move(song));
+    }
+    return songs;
+}
+
+void BM_ScanAnalyses(benchmark::State& state, const std::vector<std::string>& files) {
+    size_t events = 0;
+    const auto songs = LoadRealSongs(files, events);
+    InstrumentArray instruments;
+    DrumArray drums;
+    for (auto _ : state) {
+        long answers = 0;
+        for (const auto& song : songs) {
+            answers += song->GetTotalChannels();
+            instruments.clear();
+            song->GetInstrument(instruments);
+            song->GetDrums(drums, 1);
+            answers += static_cast<long>(instruments.size() + drums.size());
+            answers += song->GetIsPercussionInRange();
+        }
+        benchmark::DoNotOptimize(answers);
+    }
+    SetRates(state, 0, events);
+}
+
+void BM_ScanSurvey(benchmark::State& state, const std::vector<std::string>& files) {
+    size_t events = 0;
+    const auto songs = LoadRealSongs(files, events);
+    for (auto _ : state) {
+        long answers = 0;
+        for (const auto& song : songs) {
+            const ChannelSurvey survey = song->GetChannelSurvey();
+            answers += survey.nChannels + survey.bPercussionInRange;
+            answers += static_cast<long>(survey.instruments.size() + survey.drums.size());
+        }
+        benchmark::DoNotOptimize(answers);
+    }
+    SetRates(state, 0, events);
+}
+
 #ifdef MIDIFOLIO_CLI
 // `midifolio scan` over the real files, one worker (the process start is included).
 void BM_CliScan(benchmark::State& state, const std::vector<std::string>& files) {
@@ -397,6 +448,8 @@ int main(int argc, char** argv) {
     for (const char* n : {"a", "a2"})
         Register(std::string("CheckMidiByVoice/") + n, BM_CheckMidiByVoice, std::string(n), ms);
     Register("GetInstruments/a", BM_GetInstruments, std::string("a"), ms);
+    Register("ScanAnalyses/real", BM_ScanAnalyses, real, ms);
+    Register("ScanSurvey/real", BM_ScanSurvey, real, ms);
     for (const char* n : {"a", "f0", "b", "c"})
         Register(std::string("ScoreNotes/") + n, BM_ScoreNotes, std::string(n), ms);
     Register("ScoreNotes/real", BM_ScoreNotesReal, real, ms);

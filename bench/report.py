@@ -59,9 +59,17 @@ def main():
 
     line("LoadMidiFile(a) / byte walk(a)", "LoadMidiFile/a", "ByteWalk/a", 3.0)
     line("portsmf(a) / LoadMidiFile(a)", "PortsmfLoad/a", "LoadMidiFile/a", 10.0, True)
-    line("StoreMidiFile(a), new file / LoadMidiFile(a)", "StoreMidiFile/a", "LoadMidiFile/a", 1.0)
+    # The store runs on the calling thread only: its CPU against the load's.
+    line("StoreMidiFile(a), new file / LoadMidiFile(a)", "StoreMidiFile/a", "LoadMidiFile/a", 1.3)
     line("StoreMidiFile(a), replacing (synced) / LoadMidiFile(a)", "StoreMidiFile/a/replace",
-         "LoadMidiFile/a", 1.0)
+         "LoadMidiFile/a", 1.3)
+    line("MakeEventList(a) / LoadMidiFile(a)", "MakeEventList/a", "LoadMidiFile/a", 3.5)
+    line("Score notes(a) / LoadMidiFile(a)", "ScoreNotes/a", "LoadMidiFile/a", 2.0)
+    line("scan's channel answers, one walk (real files) / LoadMidiFile(real)",
+         "ScanSurvey/real", "LoadMidiFile/real", 1.0)
+    line("the same, one call each / LoadMidiFile(real)", "ScanAnalyses/real",
+         "LoadMidiFile/real", 1.0)
+    line("GetInstruments(a) / LoadMidiFile(a)", "GetInstruments/a", "LoadMidiFile/a", 1.0)
     line("MakeEventList(b) / MakeEventList(b1, one tempo)", "MakeEventList/b", "MakeEventList/b1", 2.0)
     for op in ("LoadMidiFile", "StoreMidiFile", "MakeEventList", "CheckMidiByVoice"):
         line("%s: 2×(a) / (a)" % op, op + "/a2", op + "/a", 2.3)

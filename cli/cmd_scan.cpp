@@ -136,14 +136,11 @@ ScanRow Analyse(const std::string& path, bool strict) {
     row.summary = exact.summary();
     const _BAR bar = song.GetMidiTempo().GetBar();
     row.timeSignature = Format("%u/%u", bar.dwBaseBarNum, bar.dwBaseNoteNum);
-    row.channels = song.GetTotalChannels();
-    InstrumentArray instruments;
-    song.GetInstrument(instruments);
-    row.instruments = static_cast<int>(instruments.size());
-    DrumArray drums;
-    song.GetDrums(drums, 1);
-    row.drums = static_cast<int>(drums.size());
-    row.percussionInRange = song.GetIsPercussionInRange() == 1;
+    const ChannelSurvey survey = song.GetChannelSurvey();
+    row.channels = survey.nChannels;
+    row.instruments = static_cast<int>(survey.instruments.size());
+    row.drums = static_cast<int>(survey.drums.size());
+    row.percussionInRange = survey.bPercussionInRange == 1;
     return row;
 }
 

@@ -300,3 +300,59 @@ TEST(Voices, SilentOrUnpairedNotesNeverSoundEachNoteEndsInItsOwnTrackHeldRecords
     CMidiFolio empty;
     EXPECT_EQ(Conflicts(empty, -1, {{1, 1}}), Records({{1, 1}}));
 }
+
+namespace {
+
+// The survey against the four calls it stands for, on the song as it is.
+void ExpectSurveyAsTheCalls(CMidiFolio& song, const std::string& what) {
+    const ChannelSurvey survey = song.GetChannelSurvey();
+    EXPECT_EQ(survey.nChannels, song.GetTotalChannels()) << what;
+    InstrumentArray instruments;
+    song.GetInstrument(instruments);
+    EXPECT_EQ(Describe(survey.instruments), Describe(instruments)) << what;
+    DrumArray drums;
+    Lines surveyed;
+    for (const _DRUM& d : survey.drums)
+        surveyed.push_back(std::to_string(d.byBank) + "/" + std::to_string(d.byNote) + " " +
+                           d.strName + " " + d.strPitch);
+    EXPECT_EQ(surveyed, DrumsOf(song)) << what;
+    EXPECT_EQ(survey.bPercussionInRange, song.GetIsPercussionInRange()) << what;
+}
+
+}  // namespace
+
+TEST(ChannelSurvey, AnswersAsTheFourCallsOnEveryCorpusFileAndOnSharedOrUnorderedChannels) {
+    for (const std::string& name : CorpusFiles()) {
+        CMidiFolio song;
+        song.SetMessageSink([](const std::string&) {});
+        if (song.LoadMidiFile(DataPath("corpus/" + name)) == 1) ExpectSurveyAsTheCalls(song, name);
+    }
+    // Channel 0 in two tracks, its programs and notes interleaved in time (the calls take
+    // them in time order, not track after track), and drums on two tracks under two banks.
+    Song shared({TrackData({Program(0, 0, 1), On(10, 0, 60), Off(10, 0, 60), Program(10, 0, 3),
+                            On(10, 0, 72), Off(10, 0, 72), Control(0, 9, 32, 1), On(0, 9, 36),
+                            Off(5, 9, 36)}),
+                 TrackData({Program(15, 0, 2), On(10, 0, 48), Off(2, 0, 48), On(40, 9, 36),
+                            On(0, 9, 38), Off(5, 9, 38), On(0, 1, 20)})});
+    ASSERT_EQ(shared.loaded, 1);
+    ExpectSurveyAsTheCalls(shared.song, "shared channels");
+    EXPECT_EQ(Describe(shared.song.GetChannelSurvey().instruments),
+              (Lines{"0/1 Bright Acoustic Paino 60-60", "0/2 Electric Grand Piano 48-48",
+                     "0/3 Honky-tonk Piano 72-72", "0/0 Acoustic Grand 20-20"}));
+
+    // A track out of time order: a program change put at its end with an earlier time
+    // than its note, which the calls take in time order.
+    Song unordered({TrackData({Program(0, 2, 5), On(10, 2, 60), Off(10, 2, 60)}),
+                    TrackData({On(0, 3, 50), Off(10, 3, 50)})});
+    ASSERT_EQ(unordered.loaded, 1);
+    CMidiTrack* track = unordered.song.GetTrack(0);
+    MIDIEvent program{};
+    program.dwType = EVT_PROGRAM;
+    program.byChannel = 2;
+    program.byData1 = 7;
+    program.lTime = 5;
+    ASSERT_NE(track->InsertEventAfter(track->GetTailPosition(), program), nullptr);
+    ExpectSurveyAsTheCalls(unordered.song, "unordered track");
+    EXPECT_EQ(Describe(unordered.song.GetChannelSurvey().instruments),
+              (Lines{"0/7 Clavinet 60-60", "0/0 Acoustic Grand 50-50"}));
+}

@@ -60,4 +60,13 @@ using DrumArray = std::vector<_DRUM>;
 using ConflictVoiceArray = std::vector<_CONFLICTVOICE>;
 using WordArray = std::vector<uint16_t>;
 
+// The channel answers of a song from one walk over its events (CMidiFolio::GetChannelSurvey):
+// each field is what the named call answers.
+struct ChannelSurvey {
+    int nChannels = 0;            // GetTotalChannels()
+    InstrumentArray instruments;  // GetInstrument(instruments), instruments empty before
+    DrumArray drums;              // GetDrums(drums, 1)
+    int bPercussionInRange = 1;   // GetIsPercussionInRange()
+};
+
 MIDIFOLIO_END_NAMESPACE

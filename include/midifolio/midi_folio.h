@@ -150,6 +150,10 @@ class MIDIFOLIO_API CMidiFolio {
     int GetIsValidatePercussion() const;
     // 1 when every track 0..nTracks-1 kept its percussion notes within 35..81.
     int GetIsPercussionInRange() const;
+    // GetTotalChannels, GetInstrument, GetDrums (cleared first) and GetIsPercussionInRange
+    // answered together from one walk over the song's channel events, for a host that asks
+    // all four of every song (as a corpus scan does). Each answer is exactly that call's.
+    ChannelSurvey GetChannelSurvey();
 
     // ---------------------------------------------------------------- voices
     void CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray);
