@@ -442,6 +442,10 @@ bool FileWriter::Commit() {
         // rename, so a crash right after it cannot leave an empty file where the old one
         // was. A new file has nothing to lose and skips the (slow) sync.
         if (!m_failed && m_mode != Mode::kDirect && m_exists && ::fsync(m_fd) != 0) Fail(errno);
+        // The complete unnamed file is named only now and renamed over the target right
+        // after its close (which may still report a write error): the file system cannot put
+        // an unnamed file in place of another, so a kill in that instant leaves the complete
+        // new file under its temporary name beside the target.
         if (!m_failed && m_mode == Mode::kUnnamed) LinkUnnamed();
     }
     const int fd = m_fd;
