@@ -11,6 +11,7 @@
 
 #include "midifolio/export.h"
 #include "midifolio/midi_track.h"
+#include "platform/prefetch.h"
 #include "track/event_range.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -102,6 +103,44 @@ inline void ReplaceTop(std::vector<uint64_t>& heap, uint64_t key) {
     heap[i] = key;
 }
 
+// Merging a few runs tick after tick: at each tick, every run with items left gives its
+// items of that tick, in run order, and says its next tick. A round looks at every such run,
+// so this serves few runs (up to kFewRuns), where most rounds find items in most of them and
+// the comparisons, which follow each run's own order, are seldom mispredicted; more runs go
+// through the heap. head(r) is the tick of run r's next item, kNoTick when it has none left;
+// take(r) hands out that item and moves run r on.
+constexpr size_t kFewRuns = 16;
+constexpr int64_t kNoTick = INT64_MAX;
+
+template <typename Head, typename Take>
+void MergeTickByTick(size_t runs, Head head, Take take) {
+    std::vector<size_t> live;
+    int64_t tick = kNoTick;
+    for (size_t r = 0; r < runs; ++r) {
+        const int64_t h = head(r);
+        if (h == kNoTick) continue;
+        live.push_back(r);
+        tick = std::min(tick, h);
+    }
+    while (!live.empty()) {
+        int64_t after = kNoTick;
+        bool finished = false;
+        for (size_t r : live) {
+            int64_t h = head(r);
+            for (; h == tick; h = head(r)) take(r);
+            if (h == kNoTick)
+                finished = true;
+            else
+                after = std::min(after, h);
+        }
+        if (finished)
+            live.erase(std::remove_if(live.begin(), live.end(),
+                                      [&](size_t r) { return head(r) == kNoTick; }),
+                       live.end());
+        tick = after;
+    }
+}
+
 // Calls visit(run, node) for every selected event of the runs. When every visited track's
 // list is in time order (bOrdered), the events come in the order a stable sort by time of the
 // runs one after another would give them: by time, then run, then list order. The runs are
@@ -112,6 +151,9 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
     // The selected node after p, or null when it was the run's last (remaining counts them).
     auto advance = [&select](MIDIEventPtr* p, size_t& remaining) -> MIDIEventPtr* {
         if (--remaining == 0) return nullptr;
+        // A track's nodes mostly lie one after another in its blocks; with many runs merged,
+        // each run's next nodes are asked for before the walk needs them.
+        PrefetchAhead(p, 16 * sizeof(MIDIEventPtr));
         for (p = track_detail::Next(p); p && !select(*p);) p = track_detail::Next(p);
         return p;
     };
@@ -124,15 +166,25 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
     }
     std::vector<MIDIEventPtr*> next(runs.size());
     std::vector<size_t> remaining(runs.size());
+    for (size_t r = 0; r < runs.size(); ++r) {
+        next[r] = runs[r].pFirst;
+        remaining[r] = runs[r].nSelected;
+    }
+    if (runs.size() <= kFewRuns) {
+        MergeTickByTick(
+            runs.size(), [&](size_t r) { return next[r] ? int64_t{next[r]->lTime} : kNoTick; },
+            [&](size_t r) {
+                MIDIEventPtr* p = next[r];
+                next[r] = advance(p, remaining[r]);
+                visit(r, p);
+            });
+        return;
+    }
     // A binary min-heap of the runs' next keys. The run on top gives events while they come
     // before both children's keys; then its new key replaces the top and sinks.
     std::vector<uint64_t> heap;
     heap.reserve(runs.size());
-    for (size_t r = 0; r < runs.size(); ++r) {
-        next[r] = runs[r].pFirst;
-        remaining[r] = runs[r].nSelected;
-        heap.push_back(MergeKey(next[r]->lTime, r));
-    }
+    for (size_t r = 0; r < runs.size(); ++r) heap.push_back(MergeKey(next[r]->lTime, r));
     std::make_heap(heap.begin(), heap.end(), std::greater<uint64_t>());
     constexpr uint64_t kDone = ~uint64_t{0};
     while (heap[0] != kDone) {

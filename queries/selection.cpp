@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "midifolio/midi_folio.h"
+#include "platform/prefetch.h"
 #include "queries/event_merge.h"
 #include "queries/time_convert.h"
 #include "tempo/tempo_cursor.h"
@@ -111,6 +112,9 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
         MIDI_Event& rec = AppendRecord(list, runs[r].nTrack, *p);
         if (track_detail::IsSoundingNoteOn(*p)) {
             const NoteLength& length = lengths[r][nextNote[r]++];
+            // The run's lengths are read in order, amid every other run's events and lengths:
+            // those a few notes on are asked for before they are needed.
+            detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
             if (length.bPaired) rec.event.dwLength = length.dwLength;
         }
         if (format == TF_MSEC) {

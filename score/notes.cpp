@@ -25,17 +25,18 @@ bool ByChannelAndPitch(const TrackNote& a, const TrackNote& b) {
 }
 
 // A track's notes, paired in list order, into start-tick order (then channel and pitch;
-// notes equal in those keep their list order).
-// each(node) sees every node of the track in list order.
+// notes equal in those keep their list order); each(node) sees every node on the way.
 template <class Each>
 void TrackNotes(const CMidiTrack& track, track_detail::NotePairing& pairing, Each each,
                 std::vector<TrackNote>& out) {
     out.clear();
+    bool ordered = true;  // the note-ons come in time order
     // At most every other event starts a note in most songs; the rest grows as needed.
     out.reserve(static_cast<size_t>(track.GetCount()) / 2 + 1);
     pairing.Run(
         track.GetEventHeadPosition(), track_detail::PairingMarks::kLeave, each,
         [&](const MIDIEventPtr* on, uint32_t) {
+            ordered = ordered && (out.empty() || out.back().start_tick <= on->lTime);
             // Field by field into the vector: a record put together on the stack and copied
             // whole would be read back before its byte stores reach the cache.
             TrackNote& n = out.emplace_back();
@@ -51,25 +52,24 @@ void TrackNotes(const CMidiTrack& track, track_detail::NotePairing& pairing, Eac
     // A note no end ends lasts to the last event of its track.
     const POSITION tail = track.GetTailPosition();
     const int32_t last = tail != nullptr ? tail->lTime : 0;
-    for (TrackNote& n : out) {
+    auto finish = [last](TrackNote& n) {
         if (n.end_tick == INT32_MIN) n.end_tick = last;
         n.end_tick = std::max(n.end_tick, n.start_tick);
-    }
-    // A track in time order needs only its notes of one start tick ordered: a few notes
-    // each, sorted by stable insertion (larger groups by a stable sort).
-    auto earlier = [](const TrackNote& a, const TrackNote& b) {
-        return a.start_tick < b.start_tick;
     };
-    if (!std::is_sorted(out.begin(), out.end(), earlier)) {
+    if (!ordered) {
+        for (TrackNote& n : out) finish(n);
         std::stable_sort(out.begin(), out.end(), [](const TrackNote& a, const TrackNote& b) {
             return a.start_tick != b.start_tick ? a.start_tick < b.start_tick
                                                 : ByChannelAndPitch(a, b);
         });
         return;
     }
+    // A track in time order needs only its notes of one start tick ordered: a few notes
+    // each, sorted by stable insertion (larger groups by a stable sort).
     for (auto first = out.begin(); first != out.end();) {
+        finish(*first);
         auto next = first + 1;
-        while (next != out.end() && next->start_tick == first->start_tick) ++next;
+        for (; next != out.end() && next->start_tick == first->start_tick; ++next) finish(*next);
         if (next - first > 16) {
             std::stable_sort(first, next, ByChannelAndPitch);
         } else {
@@ -80,52 +80,14 @@ void TrackNotes(const CMidiTrack& track, track_detail::NotePairing& pairing, Eac
     }
 }
 
-// The merges of the tracks' notes into the Score's order: place(note, track) is called for
-// every note by start tick, then track, then the track's own order.
-//
-// Few tracks: tick after tick, every track with notes left gives its notes of that tick, in
-// track order, and says its next tick. A round looks at every such track, so this serves
-// songs of few tracks, where most rounds find notes in most of them; the comparisons
-// follow the tracks' own order and are rarely mispredicted.
-constexpr size_t kFewTracks = 16;
-
-template <class Place>
-void MergeByTicks(const std::vector<std::vector<TrackNote>>& perTrack, std::vector<size_t> live,
-                  Place place) {
-    std::vector<size_t> next(perTrack.size(), 0);
-    int32_t tick = INT32_MAX;
-    for (size_t t : live) tick = std::min(tick, perTrack[t][0].start_tick);
-    while (!live.empty()) {
-        int32_t after = INT32_MAX;
-        bool finished = false;
-        for (size_t t : live) {
-            const std::vector<TrackNote>& from = perTrack[t];
-            size_t k = next[t];
-            while (k < from.size() && from[k].start_tick == tick) place(from[k++], t);
-            next[t] = k;
-            if (k < from.size())
-                after = std::min(after, from[k].start_tick);
-            else
-                finished = true;
-        }
-        if (finished)
-            live.erase(std::remove_if(live.begin(), live.end(),
-                                      [&](size_t t) { return next[t] == perTrack[t].size(); }),
-                       live.end());
-        tick = after;
-    }
-}
-
-// Many tracks: a binary min-heap of the tracks' next keys, (tick, track) packed so that
-// integer order is that order. The track on top gives notes while they come before both
-// children's keys; then its new key replaces the top and sinks.
+// The merge of many tracks' notes into the Score's order (place(note, track) for every note
+// by start tick, then track, then the track's own order): a binary min-heap of the tracks'
+// next keys. The track on top gives notes while they come before both children's keys; then
+// its new key replaces the top and sinks.
 template <class Place>
 void MergeByHeap(const std::vector<std::vector<TrackNote>>& perTrack,
                  const std::vector<size_t>& live, Place place) {
-    auto key = [](int32_t tick, size_t track) {
-        return (static_cast<uint64_t>(static_cast<uint32_t>(tick) ^ 0x80000000u) << 32) |
-               static_cast<uint32_t>(track);
-    };
+    auto key = [](int32_t tick, size_t track) { return detail::MergeKey(tick, track); };
     constexpr uint64_t kDone = ~uint64_t{0};
     std::vector<uint64_t> heap;
     for (size_t t : live) heap.push_back(key(perTrack[t][0].start_tick, t));
@@ -197,14 +159,22 @@ std::vector<Note> SongNotes(const SongPass& pass, const score::TimeMap& time) {
         n.end = ends.seconds(n.end_tick);
     };
 
-    // Merge: by start tick, then track (each track's own order holds within it).
+    // Merge: by start tick, then track (each track's own order holds within it); tick by
+    // tick for few tracks, through a heap for many.
     std::vector<size_t> live;  // the tracks with notes, in track order
     for (size_t t = 0; t < perTrack.size(); ++t)
         if (!perTrack[t].empty()) live.push_back(t);
-    if (live.size() <= kFewTracks)
-        MergeByTicks(perTrack, live, place);
-    else
+    if (live.size() <= detail::kFewRuns) {
+        std::vector<size_t> next(perTrack.size(), 0);
+        auto head = [&](size_t t) {
+            return next[t] < perTrack[t].size() ? int64_t{perTrack[t][next[t]].start_tick}
+                                                : detail::kNoTick;
+        };
+        detail::MergeTickByTick(perTrack.size(), head,
+                                [&](size_t t) { place(perTrack[t][next[t]++], t); });
+    } else {
         MergeByHeap(perTrack, live, place);
+    }
     return notes;
 }
 

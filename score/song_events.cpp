@@ -34,6 +34,7 @@ void SongEventsBuilder::AddMeta(MIDIEventPtr& ev, uint32_t place) {
 }
 
 SongEvents SongEventsBuilder::Finish() {
+    m_out.endTick = m_out.events > 0 ? m_lastTick : 0;
     m_out.events -= m_loaderTempos;
     auto holding = [](const Placed& a, const Placed& b) {
         if (a.tick != b.tick) return a.tick < b.tick;

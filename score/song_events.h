@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -43,8 +44,7 @@ class SongEventsBuilder {
     }
     void Add(MIDIEventPtr& ev) {
         const uint32_t place = m_order++;
-        m_out.endTick = m_anyEvent ? std::max(m_out.endTick, ev.lTime) : ev.lTime;
-        m_anyEvent = true;
+        m_lastTick = std::max(m_lastTick, ev.lTime);
         if (ev.dwType == EVT_PROGRAM) {
             if (ev.byChannel < 16) m_out.programs.push_back({ev.lTime, m_index, place, &ev});
             return;
@@ -62,7 +62,7 @@ class SongEventsBuilder {
     const CMidiTrack* m_track = nullptr;
     uint16_t m_index = 0;
     uint32_t m_order = 0;
-    bool m_anyEvent = false;
+    int32_t m_lastTick = INT32_MIN;  // the latest tick so far (INT32_MIN: no event yet)
     size_t m_loaderTempos = 0;
 };
 
