@@ -6,9 +6,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +73,21 @@ void BM_ReadFile(benchmark::State& state, const std::string& name) {
 
 // --------------------------------------------------------------------- load and store
 
+// Every loadable file under tests/data, loaded; events counts their events.
+std::vector<std::unique_ptr<CMidiFolio>> LoadRealSongs(const std::vector<std::string>& files,
+                                                       size_t& events) {
+    std::vector<std::unique_ptr<CMidiFolio>> songs;
+    events = 0;
+    for (const std::string& f : files) {
+        auto song = std::make_unique<CMidiFolio>();
+        song->SetMessageSink(benchgen::QuietSink());
+        if (!song->LoadMidiFile(f)) continue;
+        events += benchgen::EventCount(*song);
+        songs.push_back(std::move(song));
+    }
+    return songs;
+}
+
 void BM_LoadMidiFile(benchmark::State& state, const std::string& name) {
     const benchgen::Input& in = GetInput(name);
     size_t events = benchgen::EventCount(*LoadSong(in.path));  // also warms the allocator
@@ -83,6 +100,61 @@ void BM_LoadMidiFile(benchmark::State& state, const std::string& name) {
         state.ResumeTiming();
     }
     SetRates(state, in.bytes, events);
+}
+
+// A target ratio measured side by side: every iteration loads the files afresh, timed, and
+// then runs the operation on the songs, timed too. The counter "ratio" is the operation's
+// time over the load's, both summed over the iterations, so that the machine's speed, which
+// wanders on this virtual machine from one minute to the next, cancels out.
+using SongList = std::vector<std::unique_ptr<CMidiFolio>>;
+void BM_Paired(benchmark::State& state, const std::vector<std::string>& paths,
+               const std::function<void(SongList&)>& op) {
+    using Clock = std::chrono::steady_clock;
+    Clock::duration load{}, work{};
+    for (auto _ : state) {
+        SongList songs;
+        const auto t0 = Clock::now();
+        for (const std::string& path : paths) {
+            auto song = std::make_unique<CMidiFolio>();
+            song->SetMessageSink(benchgen::QuietSink());
+            if (song->LoadMidiFile(path)) songs.push_back(std::move(song));
+        }
+        const auto t1 = Clock::now();
+        op(songs);
+        const auto t2 = Clock::now();
+        load += t1 - t0;
+        work += t2 - t1;
+        state.PauseTiming();
+        songs.clear();  // the destruction is in neither
+        state.ResumeTiming();
+    }
+    state.counters["ratio"] =
+        std::chrono::duration<double>(work).count() / std::chrono::duration<double>(load).count();
+}
+
+void RegisterPaired() {
+    const std::string a = GetInput("a").path;
+    const std::vector<std::string> real = benchgen::RealFiles(MIDIFOLIO_TEST_DATA);
+    auto reg = [](const char* name, std::vector<std::string> paths,
+                  std::function<void(SongList&)> op) {
+        benchmark::RegisterBenchmark(name, BM_Paired, paths, op)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    };
+    reg("Paired/MakeEventList/a", {a},
+        [](SongList& s) { benchmark::DoNotOptimize(s[0]->MakeEventList().data()); });
+    reg("Paired/ScoreNotes/a", {a}, [](SongList& s) {
+        const score::Score score(*s[0]);
+        benchmark::DoNotOptimize(score.notes().data());
+    });
+    reg("Paired/StoreMidiFile/a", {a}, [](SongList& s) {
+        const std::string out = benchgen::BenchDir() + "/paired.mid";
+        std::remove(out.c_str());  // a new file, as StoreMidiFile/a
+        if (!s[0]->StoreMidiFile(out)) std::abort();
+    });
+    reg("Paired/ScanSurvey/real", real, [](SongList& songs) {
+        for (auto& song : songs) benchmark::DoNotOptimize(song->GetChannelSurvey().nChannels);
+    });
 }
 
 // Decoding the track chunks straight from memory (no file, no song): the decoder's share.
@@ -190,6 +262,42 @@ void BM_MakeEventList(benchmark::State& state, const std::string& name) {
     SetRates(state, 0, records);
 }
 
+// MakeEventList of every loadable file under tests/data.
+void BM_MakeEventListReal(benchmark::State& state, const std::vector<std::string>& files) {
+    size_t events = 0;
+    const auto songs = LoadRealSongs(files, events);
+    size_t records = 0;
+    for (auto _ : state) {
+        records = 0;
+        for (const auto& song : songs) records += song->MakeEventList().size();
+        benchmark::ClobberMemory();
+    }
+    SetRates(state, 0, records);
+}
+
+// The least MakeEventList can cost: every node copied into a 64-byte record of a fresh list,
+// track after track, as MakeEventList frees and fills its list (no order, pairing or times).
+void BM_RecordCopyFloor(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    const size_t events = benchgen::EventCount(*song);
+    MidiEventList list;
+    for (auto _ : state) {
+        MidiEventList().swap(list);
+        list.reserve(events);
+        for (long i = 0; i < song->GetTrackNum(); ++i) {
+            const CMidiTrack* t = song->GetTrack(static_cast<int>(i));
+            for (POSITION p = t->GetEventHeadPosition(); p != nullptr;) {
+                MIDI_Event& rec = list.emplace_back();
+                rec.wTrack = static_cast<uint16_t>(i);
+                rec.event = t->GetNextEvent(p);
+                rec.time.lTicks = rec.event.lTime;
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    SetRates(state, 0, list.size());
+}
+
 // GetMIDIByTime in milliseconds over the fifth tenth of the song.
 void BM_GetMIDIByTime(benchmark::State& state, const std::string& name) {
     auto song = LoadSong(GetInput(name).path);
@@ -206,15 +314,21 @@ void BM_GetMIDIByTime(benchmark::State& state, const std::string& name) {
     CMidiFolio::FreePtrList(list);
 }
 
-// TicksToMsecs for the tick time of every event of the song.
-void BM_TicksToMsecs(benchmark::State& state, const std::string& name) {
-    auto song = LoadSong(GetInput(name).path);
+// The tick time of every event of the song, track after track.
+std::vector<int32_t> EventTicks(const CMidiFolio& song) {
     std::vector<int32_t> ticks;
-    for (long i = 0; i < song->GetTrackNum(); ++i) {
-        const CMidiTrack* t = song->GetTrack(static_cast<int>(i));
+    for (long i = 0; i < song.GetTrackNum(); ++i) {
+        const CMidiTrack* t = song.GetTrack(static_cast<int>(i));
         for (POSITION p = t->GetEventHeadPosition(); p != nullptr;)
             ticks.push_back(t->GetNextEvent(p).lTime);
     }
+    return ticks;
+}
+
+// TicksToMsecs for the tick time of every event of the song.
+void BM_TicksToMsecs(benchmark::State& state, const std::string& name) {
+    auto song = LoadSong(GetInput(name).path);
+    const std::vector<int32_t> ticks = EventTicks(*song);
     const CMidiTempo& tempo = song->GetMidiTempo();
     for (auto _ : state) {
         int64_t sum = 0;
@@ -275,12 +389,8 @@ void BM_ScoreNotes(benchmark::State& state, const std::string& name) {
 
 // Scores of every loadable file under tests/data.
 void BM_ScoreNotesReal(benchmark::State& state, const std::vector<std::string>& files) {
-    std::vector<std::unique_ptr<CMidiFolio>> songs;
-    for (const std::string& f : files) {
-        auto song = std::make_unique<CMidiFolio>();
-        song->SetMessageSink(benchgen::QuietSink());
-        if (song->LoadMidiFile(f)) songs.push_back(std::move(song));
-    }
+    size_t events = 0;
+    const auto songs = LoadRealSongs(files, events);
     size_t notes = 0;
     for (auto _ : state) {
         notes = 0;
@@ -292,12 +402,7 @@ void BM_ScoreNotesReal(benchmark::State& state, const std::vector<std::string>& 
 // TimeMap::seconds for the tick time of every event of the song, in one bulk call.
 void BM_ScoreSeconds(benchmark::State& state, const std::string& name) {
     auto song = LoadSong(GetInput(name).path);
-    std::vector<int32_t> ticks;
-    for (long i = 0; i < song->GetTrackNum(); ++i) {
-        const CMidiTrack* t = song->GetTrack(static_cast<int>(i));
-        for (POSITION p = t->GetEventHeadPosition(); p != nullptr;)
-            ticks.push_back(t->GetNextEvent(p).lTime);
-    }
+    std::vector<int32_t> ticks = EventTicks(*song);
     std::sort(ticks.begin(), ticks.end());
     const score::TimeMap time(*song);
     std::vector<double> seconds(ticks.size());
@@ -332,20 +437,6 @@ void BM_GetInstruments(benchmark::State& state, const std::string& name) {
 
 // The channel, instrument and drum answers `midifolio scan` prints for each song, over every
 // loadable file under tests/data: asked one call each, and from the one-walk survey scan uses.
-std::vector<std::unique_ptr<CMidiFolio>> LoadRealSongs(const std::vector<std::string>& files,
-                                                       size_t& events) {
-    std::vector<std::unique_ptr<CMidiFolio>> songs;
-    events = 0;
-    for (const std::string& f : files) {
-        auto song = std::make_unique<CMidiFolio>();
-        song->SetMessageSink(benchgen::QuietSink());
-        if (!song->LoadMidiFile(f)) continue;
-        events += benchgen::EventCount(*song);
-        songs.push_back(std::move(song));
-    }
-    return songs;
-}
-
 void BM_ScanAnalyses(benchmark::State& state, const std::vector<std::string>& files) {
     size_t events = 0;
     const auto songs = LoadRealSongs(files, events);
@@ -441,6 +532,8 @@ int main(int argc, char** argv) {
     Register("StoreMidiFile/a/replace", BM_StoreReplace, std::string("a"), ms);
     for (const char* n : {"a", "a2", "b", "b1", "b10k", "c", "c2k"})
         Register(std::string("MakeEventList/") + n, BM_MakeEventList, std::string(n), ms);
+    Register("MakeEventList/real", BM_MakeEventListReal, real, ms);
+    Register("RecordCopyFloor/a", BM_RecordCopyFloor, std::string("a"), ms);
     Register("GetMIDIByTime/a", BM_GetMIDIByTime, std::string("a"), ms);
     for (const char* n : {"b", "b1", "b10k"})
         Register(std::string("TicksToMsecs/") + n, BM_TicksToMsecs, std::string(n), ms);
@@ -459,6 +552,7 @@ int main(int argc, char** argv) {
 #ifdef MIDIFOLIO_CLI
     Register("CliScan/real", BM_CliScan, real, ms);
 #endif
+    RegisterPaired();
 #ifdef MIDIFOLIO_HAVE_PORTSMF
     for (const char* n : {"a", "b", "c", "d"})
         Register(std::string("PortsmfLoad/") + n, BM_PortsmfLoad, std::string(n), ms);
