@@ -28,7 +28,10 @@ class TimeConverter {
     // Rewrites t into the target format; see CMidiFolio::ConvertMIDITime.
     void Convert(_MIDI_TIME& t, TIME_FORMAT target) const;
 
-    int32_t TicksToMsecs(int32_t lTicks) const;
+    // Inline: a time query converts every record it makes.
+    int32_t TicksToMsecs(int32_t lTicks) const {
+        return m_cursor ? m_cursor->TicksToMsecs(lTicks) : -1;
+    }
 
   private:
     // One step each; the record's format tag follows.

@@ -54,10 +54,6 @@ TimeConverter::TimeConverter(const CMidiTempo* pTempo, uint32_t dwMeasureTicks)
                      ? static_cast<int32_t>(dwMeasureTicks)
                      : 0) {}
 
-int32_t TimeConverter::TicksToMsecs(int32_t lTicks) const {
-    return m_cursor ? m_cursor->TicksToMsecs(lTicks) : -1;
-}
-
 void TimeConverter::ClockToMsecs(_MIDI_TIME& t) const {
     const int64_t lMsecs = int64_t{Wrap32(int64_t{t.lFrame} * 25)} +
                            Wrap32(int64_t{t.lSecond} * 1000) + Wrap32(int64_t{t.lMinute} * 60000) +
