@@ -110,8 +110,8 @@ class NotePairing {
     // stays as large as the most notes open at once, not as the track's notes.
     void Release(int32_t index);
 
-    std::vector<Queue> m_direct;
-    std::vector<uint32_t> m_used;  // direct slots to reset
+    std::vector<Queue> m_direct = std::vector<Queue>(kDirect);  // 16 KB
+    std::vector<uint32_t> m_used;                               // direct slots to reset
     std::unordered_map<uint32_t, Queue> m_other;
     std::vector<Entry> m_open;
     int32_t m_released = -1;  // first released entry of m_open, or -1
@@ -119,10 +119,6 @@ class NotePairing {
 
 inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
     if (ev.byChannel < 16 && ev.byData1 < 128) {
-        if (m_direct.empty()) {
-            if (!create) return nullptr;
-            m_direct.resize(kDirect);
-        }
         const uint32_t slot = ev.byChannel * 128u + ev.byData1;
         if (create && m_direct[slot].tail < 0) m_used.push_back(slot);  // first use
         return &m_direct[slot];
