@@ -162,6 +162,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     song.GetDrums(drums, 1);
     song.GetDrumPitch();
     song.GetIsPercussionInRange();
+    // The survey answers as the four calls do, whatever the song.
+    const ChannelSurvey survey = song.GetChannelSurvey();
+    FUZZ_CHECK(survey.nChannels == song.GetTotalChannels());
+    FUZZ_CHECK(survey.drums.size() == drums.size());
+    InstrumentArray melodic;
+    song.GetInstrument(melodic);
+    FUZZ_CHECK(survey.instruments.size() == melodic.size());
+    for (size_t i = 0; i < melodic.size(); ++i)
+        FUZZ_CHECK(survey.instruments[i].byProgram == melodic[i].byProgram &&
+                   survey.instruments[i].byBank == melodic[i].byBank &&
+                   survey.instruments[i].byLowNote == melodic[i].byLowNote &&
+                   survey.instruments[i].byHighNote == melodic[i].byHighNote);
+    for (size_t i = 0; i < drums.size(); ++i)
+        FUZZ_CHECK(survey.drums[i].byNote == drums[i].byNote &&
+                   survey.drums[i].byBank == drums[i].byBank);
+    FUZZ_CHECK(survey.bPercussionInRange == song.GetIsPercussionInRange());
+
+    // The exact view: notes in their order, whatever the song.
+    {
+        const score::Score exact(song);
+        const std::vector<score::Note>& notes = exact.notes();
+        for (size_t i = 1; i < notes.size(); ++i) {
+            const score::Note& a = notes[i - 1];
+            const score::Note& b = notes[i];
+            FUZZ_CHECK(a.start_tick < b.start_tick ||
+                       (a.start_tick == b.start_tick &&
+                        (a.track < b.track ||
+                         (a.track == b.track && (a.channel < b.channel || (a.channel == b.channel &&
+                                                                           a.pitch <= b.pitch))))));
+        }
+        exact.summary();
+    }
     ConflictVoiceArray conflicts;
     song.CheckMidiByVoice(prm.Small(70) - 2, &conflicts);
     song.CheckMidiByVoice(8, nullptr);
