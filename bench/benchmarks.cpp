@@ -262,17 +262,20 @@ void BM_MakeEventList(benchmark::State& state, const std::string& name) {
     SetRates(state, 0, records);
 }
 
-// MakeEventList of every loadable file under tests/data.
-void BM_MakeEventListReal(benchmark::State& state, const std::vector<std::string>& files) {
+// An operation on every loadable file under tests/data (MakeEventList, the Score's notes):
+// the sizes of its answers summed make the rate.
+using RealSongOp = std::function<size_t(CMidiFolio&)>;
+void BM_RealSongs(benchmark::State& state, const std::vector<std::string>& files,
+                  const RealSongOp& op) {
     size_t events = 0;
     const auto songs = LoadRealSongs(files, events);
-    size_t records = 0;
+    size_t items = 0;
     for (auto _ : state) {
-        records = 0;
-        for (const auto& song : songs) records += song->MakeEventList().size();
+        items = 0;
+        for (const auto& song : songs) items += op(*song);
         benchmark::ClobberMemory();
     }
-    SetRates(state, 0, records);
+    SetRates(state, 0, items);
 }
 
 // The least MakeEventList can cost: every node copied into a 64-byte record of a fresh list,
@@ -385,18 +388,6 @@ void BM_ScoreNotes(benchmark::State& state, const std::string& name) {
     }
     SetRates(state, 0, notes);
     state.counters["notes"] = static_cast<double>(notes);
-}
-
-// Scores of every loadable file under tests/data.
-void BM_ScoreNotesReal(benchmark::State& state, const std::vector<std::string>& files) {
-    size_t events = 0;
-    const auto songs = LoadRealSongs(files, events);
-    size_t notes = 0;
-    for (auto _ : state) {
-        notes = 0;
-        for (const auto& song : songs) notes += score::Score(*song).notes().size();
-    }
-    SetRates(state, 0, notes);
 }
 
 // TimeMap::seconds for the tick time of every event of the song, in one bulk call.
@@ -532,7 +523,10 @@ int main(int argc, char** argv) {
     Register("StoreMidiFile/a/replace", BM_StoreReplace, std::string("a"), ms);
     for (const char* n : {"a", "a2", "b", "b1", "b10k", "c", "c2k"})
         Register(std::string("MakeEventList/") + n, BM_MakeEventList, std::string(n), ms);
-    Register("MakeEventList/real", BM_MakeEventListReal, real, ms);
+    benchmark::RegisterBenchmark("MakeEventList/real", BM_RealSongs, real,
+                                 RealSongOp([](CMidiFolio& s) { return s.MakeEventList().size(); }))
+        ->Unit(ms)
+        ->UseRealTime();
     Register("RecordCopyFloor/a", BM_RecordCopyFloor, std::string("a"), ms);
     Register("GetMIDIByTime/a", BM_GetMIDIByTime, std::string("a"), ms);
     for (const char* n : {"b", "b1", "b10k"})
@@ -545,7 +539,11 @@ int main(int argc, char** argv) {
     Register("ScanSurvey/real", BM_ScanSurvey, real, ms);
     for (const char* n : {"a", "f0", "b", "c"})
         Register(std::string("ScoreNotes/") + n, BM_ScoreNotes, std::string(n), ms);
-    Register("ScoreNotes/real", BM_ScoreNotesReal, real, ms);
+    benchmark::RegisterBenchmark(
+        "ScoreNotes/real", BM_RealSongs, real,
+        RealSongOp([](CMidiFolio& s) { return score::Score(s).notes().size(); }))
+        ->Unit(ms)
+        ->UseRealTime();
     for (const char* n : {"a", "b"})
         Register(std::string("ScoreSeconds/") + n, BM_ScoreSeconds, std::string(n), ms);
     Register("ScoreSummary/a", BM_ScoreSummary, std::string("a"), ms);
