@@ -23,7 +23,6 @@ told to keep freed memory, as the C++ benchmarks' warm figures are measured:
 import concurrent.futures
 import os
 import random
-import struct
 import sys
 import time
 from pathlib import Path
@@ -35,6 +34,7 @@ import midifolio
 ROOT = Path(__file__).resolve().parents[1]
 DATA = ROOT / "tests" / "data"
 sys.path.insert(0, str(ROOT / "tests" / "tools"))
+from midi_bytes import smf, vlq  # noqa: E402
 
 
 def best(fn, repeat):
@@ -48,15 +48,6 @@ def best(fn, repeat):
 
 
 # ------------------------------------------------------------------ generated songs
-
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.append(0x80 | (n & 0x7F))
-        n >>= 7
-    return bytes(reversed(out))
 
 
 def generated_song(path, megabytes, tracks=16):
@@ -90,9 +81,9 @@ def generated_song(path, megabytes, tracks=16):
                 out += b"\x00" + bytes([0xB0 | ch, 7, 100]) + b"\x00" + bytes([0xE0 | ch, 0, 64])
                 status = 0xE0
         out += b"\x00\xff\x2f\x00"
-        chunks.append(b"MTrk" + struct.pack(">I", len(out)) + bytes(out))
+        chunks.append(bytes(out))
     path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_bytes(b"MThd" + struct.pack(">IHHH", 6, 1, tracks, 480) + b"".join(chunks))
+    path.write_bytes(smf(*chunks, fmt=1, division=480))
     return path
 
 

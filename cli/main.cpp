@@ -33,6 +33,11 @@ void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true, b
     }
 }
 
+// --csv, which --json excludes: after AddCommonOptions, which adds --json.
+void AddCsvFlag(CLI::App& sub, bool& csv, const std::string& help) {
+    sub.add_flag("--csv", csv, help)->excludes(sub.get_option("--json"));
+}
+
 // The option's long name ("--limit" of "-l,--limit").
 std::string LongName(const std::string& names) {
     const auto comma = names.rfind(',');
@@ -140,12 +145,9 @@ void AddNotes(CLI::App& app, Action& run) {
     sub->add_option("--tracks", o->tracks, "Only tracks A to B (A-B, or A), counted from 1");
     AddInteger(*sub, "--channel", o->channel, 1, 16,
                "Only notes of this channel (1..16; 10 = drums)");
-    CLI::Option* csv =
-        sub->add_flag("--csv", o->csv,
-                      "Print CSV: track,channel,program,pitch,velocity,start_tick,end_tick,"
-                      "start_s,end_s");
     AddCommonOptions(*sub, o->common);
-    csv->excludes(sub->get_option("--json"));
+    AddCsvFlag(*sub, o->csv,
+               "Print CSV: track,channel,program,pitch,velocity,start_tick,end_tick,start_s,end_s");
     sub->footer(
         "A note is a sounding note-on and the note-off (or note-on of velocity 0) that ends it:\n"
         "within a track, the oldest sounding note of its channel and pitch ends first; a note\n"
@@ -293,10 +295,8 @@ void AddScan(CLI::App& app, Action& run) {
         ->required();
     AddInteger(*sub, "-j,--jobs", o->jobs, 1, 1024,
                "Worker threads, one song each (default: one per core)");
-    CLI::Option* csv = sub->add_flag("--csv", o->csv,
-                                     "Print the rows as CSV (the final counts then go to stderr)");
     AddCommonOptions(*sub, o->common);
-    csv->excludes(sub->get_option("--json"));
+    AddCsvFlag(*sub, o->csv, "Print the rows as CSV (the final counts then go to stderr)");
     sub->footer(
         "Folders are searched recursively for .mid, .midi, .kar and .smf files; a folder that "
         "cannot\n"

@@ -1,7 +1,6 @@
 """Shared helpers of the Python tests: where the test files are, and small MIDI files built
 byte by byte."""
 import os
-import struct
 import sys
 from pathlib import Path
 
@@ -11,6 +10,11 @@ SOURCE = Path(os.environ.get("MIDIFOLIO_SOURCE_DIR", Path(__file__).resolve().pa
 DATA = SOURCE / "tests" / "data"
 TOOLS = SOURCE / "tests" / "tools"
 SANITIZED = os.environ.get("MIDIFOLIO_SANITIZED") == "1"
+
+sys.path.insert(0, str(TOOLS))
+from midi_bytes import chunk, meta, smf, vlq  # noqa: E402  (re-exported to the tests)
+
+sys.path.remove(str(TOOLS))
 
 # The library reads the fixed-size metas with their fixed payload whatever their length byte
 # says; mido follows the length byte. These two malformed files say a wrong length, so the two
@@ -39,20 +43,6 @@ def loadable_files():
 # ------------------------------------------------------------------ bytes of a MIDI file
 
 
-def vlq(n: int) -> bytes:
-    """A variable-length quantity."""
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.append(0x80 | (n & 0x7F))
-        n >>= 7
-    return bytes(reversed(out))
-
-
-def meta(kind: int, payload: bytes) -> bytes:
-    return bytes([0xFF, kind]) + vlq(len(payload)) + payload
-
-
 def tempo(us: int) -> bytes:
     return meta(0x51, us.to_bytes(3, "big"))
 
@@ -72,16 +62,6 @@ def track(*events) -> bytes:
     """Track data from (delta, event bytes) pairs; an end-of-track event is added."""
     data = b"".join(vlq(delta) + ev for delta, ev in events)
     return data + b"\x00" + END
-
-
-def chunk(kind: bytes, data: bytes) -> bytes:
-    return kind + struct.pack(">I", len(data)) + data
-
-
-def smf(*tracks: bytes, fmt: int = 1, division: int = 96) -> bytes:
-    """A whole file: the header chunk, then one track chunk per track."""
-    head = chunk(b"MThd", struct.pack(">HHH", fmt, len(tracks), division))
-    return head + b"".join(chunk(b"MTrk", t) for t in tracks)
 
 
 @pytest.fixture
