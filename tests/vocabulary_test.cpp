@@ -130,3 +130,75 @@ TEST(EasySymbol, OctavesCarryTheirMarkBeforeTheSharp) {
         symbols += CMidiFolio::GetEasySymbol(note) + " ";
     EXPECT_EQ(symbols, "1 1# 2 2# 3 4 4# 5 5# 6 6# 7 1' 7. 1\" 1!# 1,# 2: 1^ 7$ 1 5 7    ");
 }
+
+// The names the tool and the Python package show: General MIDI's own spellings, scientific
+// pitch (middle C is C4) with both accidentals, and key names.
+TEST(MusicNames, GeneralMidiNamesAreTheStandardsSpellings) {
+    EXPECT_STREQ(names::ProgramName(0), "Acoustic Grand Piano");
+    EXPECT_STREQ(names::ProgramName(1), "Bright Acoustic Piano");
+    EXPECT_STREQ(names::ProgramName(21), "Accordion");
+    EXPECT_STREQ(names::ProgramName(26), "Electric Guitar (jazz)");
+    EXPECT_STREQ(names::ProgramName(127), "Gunshot");
+    EXPECT_STREQ(names::ProgramName(128), "");
+    EXPECT_STREQ(names::ProgramName(-1), "");
+    EXPECT_STREQ(names::DrumName(36), "Bass Drum 1");
+    EXPECT_STREQ(names::DrumName(57), "Crash Cymbal 2");
+    EXPECT_STREQ(names::DrumName(83), "Jingle Bell");
+    EXPECT_STREQ(names::DrumName(27), "High Q");
+    EXPECT_STREQ(names::DrumName(87), "Open Surdo");
+    EXPECT_STREQ(names::DrumName(26), "");
+    EXPECT_STREQ(names::DrumName(88), "");
+    EXPECT_STREQ(names::ControllerName(7), "Channel Volume");
+    EXPECT_STREQ(names::ControllerName(64), "Damper Pedal (Sustain)");
+    EXPECT_STREQ(names::ControllerName(3), "Undefined");
+    EXPECT_STREQ(names::ControllerName(128), "");
+    for (int n = 0; n < 128; ++n) {
+        const std::string program = names::ProgramName(n), controller = names::ControllerName(n);
+        EXPECT_FALSE(program.empty() || program.back() == ' ') << n;
+        EXPECT_FALSE(controller.empty() || controller.back() == ' ') << n;
+    }
+}
+
+TEST(MusicNames, PitchesAreScientificAndEveryAccidentalParses) {
+    EXPECT_EQ(names::PitchName(60), "C4");
+    EXPECT_EQ(names::PitchName(69), "A4");
+    EXPECT_EQ(names::PitchName(0), "C-1");
+    EXPECT_EQ(names::PitchName(127), "G9");
+    EXPECT_EQ(names::PitchName(61), "C#4");
+    EXPECT_EQ(names::PitchName(60, 5), "C5");
+    EXPECT_EQ(names::PitchName(60, 3), "C3");
+    EXPECT_EQ(names::PitchName(128), "");
+    EXPECT_EQ(names::ParsePitchName("Db4"), 61);
+    EXPECT_EQ(names::ParsePitchName("C#4"), 61);
+    EXPECT_EQ(names::ParsePitchName("E#4"), 65);
+    EXPECT_EQ(names::ParsePitchName("B#3"), 60);
+    EXPECT_EQ(names::ParsePitchName("Cb4"), 59);
+    EXPECT_EQ(names::ParsePitchName("Fb4"), 64);
+    EXPECT_EQ(names::ParsePitchName(" bb3 "), 58);
+    EXPECT_EQ(names::ParsePitchName("C-1"), 0);
+    EXPECT_EQ(names::ParsePitchName("G9"), 127);
+    EXPECT_EQ(names::ParsePitchName("G#9"), -1);
+    EXPECT_EQ(names::ParsePitchName("Cb-1"), -1);
+    EXPECT_EQ(names::ParsePitchName("C5", 5), 60);
+    EXPECT_EQ(names::ParsePitchName("H4"), -1);
+    EXPECT_EQ(names::ParsePitchName("C"), -1);
+    EXPECT_EQ(names::ParsePitchName("C4x"), -1);
+    EXPECT_EQ(names::ParsePitchName(""), -1);
+    for (int n = 0; n < 128; ++n)
+        for (int c = 3; c <= 5; ++c) EXPECT_EQ(names::ParsePitchName(names::PitchName(n, c), c), n);
+    EXPECT_DOUBLE_EQ(names::NoteFrequency(69), 440.0);
+    EXPECT_NEAR(names::NoteFrequency(60), 261.6256, 1e-4);
+    EXPECT_DOUBLE_EQ(names::FrequencyNote(880.0), 81.0);
+    EXPECT_TRUE(std::isnan(names::FrequencyNote(0.0)));
+    EXPECT_TRUE(std::isnan(names::FrequencyNote(-std::numeric_limits<double>::infinity())));
+}
+
+TEST(MusicNames, KeysAreNamedByTheirSignature) {
+    EXPECT_EQ(names::KeyName(0, false), "C major");
+    EXPECT_EQ(names::KeyName(0, true), "A minor");
+    EXPECT_EQ(names::KeyName(-2, false), "Bb major");
+    EXPECT_EQ(names::KeyName(3, true), "F# minor");
+    EXPECT_EQ(names::KeyName(-7, false), "Cb major");
+    EXPECT_EQ(names::KeyName(7, true), "A# minor");
+    EXPECT_EQ(names::KeyName(8, false), "");
+}

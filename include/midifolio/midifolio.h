@@ -8,6 +8,7 @@
 #include "midifolio/midi_folio.h"
 #include "midifolio/midi_tempo.h"
 #include "midifolio/midi_track.h"
+#include "midifolio/names.h"
 #include "midifolio/platform.h"
 #include "midifolio/score.h"
 #include "midifolio/time_format.h"
