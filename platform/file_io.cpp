@@ -77,9 +77,23 @@ bool FileReader::Open(const std::string& path) {
     return true;
 }
 
+void FileReader::OpenMemory(const uint8_t* data, size_t size) {
+    Close();
+    m_failed = false;
+    m_error.clear();
+    m_errno = 0;
+    m_ahead.clear();
+    m_aheadPos = 0;
+    m_mem = data != nullptr ? data : reinterpret_cast<const uint8_t*>("");
+    m_sizeKnown = true;
+    m_size = size;
+    m_pos = 0;
+}
+
 void FileReader::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
+    m_mem = nullptr;
 }
 
 size_t FileReader::ReadDirect(uint8_t* out, size_t n) {
@@ -102,8 +116,14 @@ size_t FileReader::ReadDirect(uint8_t* out, size_t n) {
 // Small reads (the chunk headers) are served from a read-ahead buffer, so a song of many
 // short tracks costs few system calls; large reads go straight into the caller's memory.
 size_t FileReader::Read(void* buffer, size_t n) {
-    if (m_fd < 0) return 0;
     auto* out = static_cast<uint8_t*>(buffer);
+    if (m_mem != nullptr) {
+        const size_t got = static_cast<size_t>(std::min<uint64_t>(n, m_size - m_pos));
+        if (got != 0) std::memcpy(out, m_mem + m_pos, got);
+        m_pos += got;
+        return got;
+    }
+    if (m_fd < 0) return 0;
     size_t got = std::min(n, m_ahead.size() - m_aheadPos);
     if (got != 0) std::memcpy(out, m_ahead.data() + m_aheadPos, got);
     m_aheadPos += got;
@@ -137,7 +157,35 @@ bool FileReader::ReadAppend(std::vector<uint8_t>& out, uint64_t n) {
     return true;
 }
 
+bool FileReader::ReadAll(std::vector<uint8_t>& out, uint64_t limit) {
+    out.clear();
+    uint64_t size = 0;
+    if (Remaining(size)) {
+        // A regular file: one buffer of its size (it may still grow or shrink meanwhile).
+        if (size > limit) return false;
+        out.resize(static_cast<size_t>(size));
+        out.resize(Read(out.data(), out.size()));
+        if (Failed()) return false;
+    }
+    // Whatever else arrives, in steps, never past the limit.
+    for (;;) {
+        const size_t old = out.size();
+        const size_t step = static_cast<size_t>(std::min<uint64_t>(kIoStep, limit + 1 - old));
+        out.resize(old + step);
+        const size_t got = Read(out.data() + old, step);
+        out.resize(old + got);
+        if (Failed()) return false;
+        if (out.size() > limit) return false;
+        if (got < step) return true;
+    }
+}
+
 bool FileReader::Skip(uint64_t n) {
+    if (m_mem != nullptr) {
+        if (n > m_size - m_pos) return false;
+        m_pos += n;
+        return true;
+    }
     if (m_fd < 0) return false;
     const uint64_t ahead = std::min<uint64_t>(n, m_ahead.size() - m_aheadPos);
     m_aheadPos += static_cast<size_t>(ahead);

@@ -30,7 +30,9 @@ class FileReader {
 
     // Opens the path read-only. On failure returns false; ErrorText() tells why.
     bool Open(const std::string& path);
-    bool IsOpen() const { return m_fd >= 0; }
+    // Reads bytes in memory instead of a file (they must outlive the reader).
+    void OpenMemory(const uint8_t* data, size_t size);
+    bool IsOpen() const { return m_fd >= 0 || m_mem != nullptr; }
     void Close();
 
     // Reads up to n bytes; returns how many arrived. Fewer than n means the end of the
@@ -40,6 +42,10 @@ class FileReader {
     // length claim never makes it allocate much more than the file holds. Returns false
     // (out keeps what arrived) when the file ends first or a read error occurs.
     bool ReadAppend(std::vector<uint8_t>& out, uint64_t n);
+
+    // Reads every byte to the end of the file into out. False when more than `limit` bytes
+    // come (out then holds the first of them) or a read fails (Failed()).
+    bool ReadAll(std::vector<uint8_t>& out, uint64_t limit);
 
     // Passes over n bytes (seeking where the file allows it). False when the file ends first.
     bool Skip(uint64_t n);
@@ -59,6 +65,7 @@ class FileReader {
     size_t ReadDirect(uint8_t* out, size_t n);  // system reads until n bytes, end or error
 
     int m_fd = -1;
+    const uint8_t* m_mem = nullptr;  // the bytes of OpenMemory
     bool m_failed = false;
     bool m_sizeKnown = false;
     uint64_t m_size = 0;

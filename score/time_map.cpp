@@ -1,57 +1,64 @@
 // Exact conversion between ticks and seconds.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/score.h"
-#include "score/song_events.h"
-#include "track/smf_bytes.h"
+#include "score/song_data.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace score {
 
 namespace {
-constexpr uint32_t kDefaultUsPerQuarter = 500000;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
-TimeMap::TimeMap() : m_tpq(480), m_segments{{0, 0.0, kDefaultUsPerQuarter, 0}} {}
+TimeMap::TimeMap()
+    : m_tpq(smf::kDefaultTicksPerQuarter),
+      m_segments{{0, 0.0, smf::kDefaultUsPerQuarter, 0}},
+      m_scale{smf::kDefaultUsPerQuarter / (1e6 * smf::kDefaultTicksPerQuarter)} {}
 
-TimeMap::TimeMap(const CMidiFolio& song) : TimeMap(score_detail::Collect(song)) {}
+TimeMap::TimeMap(const CMidiFolio& song) : TimeMap(Score(song).time_map()) {}
 
-TimeMap::TimeMap(const score_detail::SongEvents& events) : TimeMap() {
-    m_tpq = events.tpq;
-    // A change at a tick before 0 (only a host puts one there) counts as one at tick 0.
-    // Tempo 0 would stop time: such events are passed over.
-    for (const score_detail::Placed& e : events.tempos) {
-        const uint32_t us = smf::ReadBigEndian(e.event->pData, 3);
-        if (us == 0) continue;
-        const int32_t tick = std::max<int32_t>(e.tick, 0);
+TimeMap::TimeMap(int32_t tpq, double ticksPerSecond,
+                 const std::vector<score_detail::MapEvent>& tempos, int track)
+    : TimeMap() {
+    m_tpq = ticksPerSecond > 0 ? 0 : tpq;
+    // Of several changes at one tick the latest holds; a change at a tick before 0 counts as
+    // one at tick 0; tempo 0 would stop time: such events are passed over.
+    for (const score_detail::MapEvent& e : tempos) {
+        if (e.value == 0 || (track >= 0 && e.track != track)) continue;
+        const int64_t tick = std::max<int64_t>(e.tick, 0);
         TempoChange& last = m_segments.back();
         if (tick == last.tick) {
-            last.us_per_quarter = us;  // the latest at one tick holds
+            last.us_per_quarter = e.value;
             last.track = e.track;
-        } else if (us != last.us_per_quarter) {
-            m_segments.push_back({tick, 0.0, us, e.track});
+        } else if (ticksPerSecond <= 0 && e.value != last.us_per_quarter) {
+            m_segments.push_back({tick, 0.0, e.value, e.track});
         }
     }
+    m_scale.clear();
+    for (const TempoChange& s : m_segments)
+        m_scale.push_back(ticksPerSecond > 0 ? 1.0 / ticksPerSecond
+                          : m_tpq > 0        ? s.us_per_quarter / (1e6 * m_tpq)
+                                             : kNaN);
     for (size_t i = 1; i < m_segments.size(); ++i)
-        m_segments[i].seconds = SecondsIn(i - 1, m_segments[i].tick);
-    if (m_tpq == 0)
-        for (TempoChange& s : m_segments) s.seconds = kNaN;
+        m_segments[i].seconds = SecondsIn(i - 1, static_cast<double>(m_segments[i].tick));
 }
 
 // Seconds at a tick, measured with the tempo of one segment from its start.
 double TimeMap::SecondsIn(size_t i, double tick) const {
     const TempoChange& s = m_segments[i];
-    if (m_tpq == 0) return kNaN;
-    return s.seconds + (tick - s.tick) * (s.us_per_quarter / (1e6 * m_tpq));
+    return s.seconds + (tick - static_cast<double>(s.tick)) * m_scale[i];
 }
 
 size_t TimeMap::SegmentOfTick(double tick) const {
     // The last segment that starts at or before the tick (the first for earlier ticks).
-    auto it = std::upper_bound(m_segments.begin(), m_segments.end(), tick,
-                               [](double t, const TempoChange& s) { return t < s.tick; });
+    auto it = std::upper_bound(
+        m_segments.begin(), m_segments.end(), tick,
+        [](double t, const TempoChange& s) { return t < static_cast<double>(s.tick); });
     return it == m_segments.begin() ? 0 : static_cast<size_t>(it - m_segments.begin()) - 1;
 }
 
@@ -66,23 +73,40 @@ double TimeMap::seconds(double tick) const {
 }
 
 double TimeMap::ticks(double seconds) const {
-    if (m_tpq == 0 || std::isnan(seconds)) return kNaN;
-    const TempoChange& s = m_segments[SegmentOfSeconds(seconds)];
-    return s.tick + (seconds - s.seconds) * 1e6 * m_tpq / s.us_per_quarter;
+    if (std::isnan(seconds)) return kNaN;
+    const size_t i = SegmentOfSeconds(seconds);
+    const TempoChange& s = m_segments[i];
+    return static_cast<double>(s.tick) + (seconds - s.seconds) / m_scale[i];
 }
 
-void TimeMap::seconds(const int32_t* ticks, double* out, size_t n) const {
+namespace {
+template <class Tick>
+void SecondsOf(const TimeMap& map, const Tick* ticks, size_t tick_stride, double* out,
+               size_t out_stride, size_t n) {
+    const char* in = reinterpret_cast<const char*>(ticks);
+    char* to = reinterpret_cast<char*>(out);
+    TimeMap::Cursor cursor(map);
+    for (size_t k = 0; k < n; ++k) {
+        Tick tick;
+        std::memcpy(&tick, in + k * tick_stride, sizeof tick);
+        const double s = cursor.seconds(static_cast<double>(tick));
+        std::memcpy(to + k * out_stride, &s, sizeof s);
+    }
+}
+}  // namespace
+
+void TimeMap::seconds(const int64_t* ticks, double* out, size_t n) const {
     seconds(ticks, sizeof *ticks, out, sizeof *out, n);
+}
+
+void TimeMap::seconds(const int64_t* ticks, size_t tick_stride, double* out, size_t out_stride,
+                      size_t n) const {
+    SecondsOf(*this, ticks, tick_stride, out, out_stride, n);
 }
 
 void TimeMap::seconds(const int32_t* ticks, size_t tick_stride, double* out, size_t out_stride,
                       size_t n) const {
-    const char* in = reinterpret_cast<const char*>(ticks);
-    char* to = reinterpret_cast<char*>(out);
-    Cursor cursor(*this);
-    for (size_t k = 0; k < n; ++k)
-        *reinterpret_cast<double*>(to + k * out_stride) =
-            cursor.seconds(*reinterpret_cast<const int32_t*>(in + k * tick_stride));
+    SecondsOf(*this, ticks, tick_stride, out, out_stride, n);
 }
 
 // The cursor holds the segment in force, [m_from, m_until), with its start in seconds and its
@@ -90,10 +114,10 @@ void TimeMap::seconds(const int32_t* ticks, size_t tick_stride, double* out, siz
 void TimeMap::Cursor::Enter(size_t segment) {
     const std::vector<TempoChange>& s = m_map->m_segments;
     m_segment = segment;
-    m_from = s[segment].tick;
-    m_until = segment + 1 < s.size() ? s[segment + 1].tick : INFINITY;
+    m_from = static_cast<double>(s[segment].tick);
+    m_until = segment + 1 < s.size() ? static_cast<double>(s[segment + 1].tick) : INFINITY;
     m_base = s[segment].seconds;
-    m_scale = m_map->m_tpq == 0 ? kNaN : s[segment].us_per_quarter / (1e6 * m_map->m_tpq);
+    m_scale = m_map->m_scale[segment];
 }
 
 void TimeMap::Cursor::Move(double tick) {
@@ -102,7 +126,8 @@ void TimeMap::Cursor::Move(double tick) {
     if (tick < m_from) {
         segment = m_map->SegmentOfTick(tick);
     } else {
-        while (segment + 1 < s.size() && s[segment + 1].tick <= tick) ++segment;
+        while (segment + 1 < s.size() && static_cast<double>(s[segment + 1].tick) <= tick)
+            ++segment;
     }
     Enter(segment);
 }
@@ -112,7 +137,7 @@ void TimeMap::ticks(const double* seconds, double* out, size_t n) const {
     const size_t last = m_segments.size() - 1;
     for (size_t k = 0; k < n; ++k) {
         const double s = seconds[k];
-        if (m_tpq == 0 || std::isnan(s)) {
+        if (std::isnan(s)) {
             out[k] = kNaN;
             continue;
         }
@@ -122,7 +147,7 @@ void TimeMap::ticks(const double* seconds, double* out, size_t n) const {
             while (seg < last && m_segments[seg + 1].seconds <= s) ++seg;
         }
         const TempoChange& g = m_segments[seg];
-        out[k] = g.tick + (s - g.seconds) * 1e6 * m_tpq / g.us_per_quarter;
+        out[k] = static_cast<double>(g.tick) + (s - g.seconds) / m_scale[seg];
     }
 }
 

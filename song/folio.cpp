@@ -117,10 +117,6 @@ void CMidiFolio::SetMessageSink(MessageSink sink) {
     m_MidiTempo.SetMessageSink(m_sink);
 }
 
-void CMidiFolio::ReverseMultiBytes(uint8_t* pBytes, int nCount) {
-    if (pBytes == nullptr) return;
-    for (int k = 0; k < nCount / 2; ++k) std::swap(pBytes[k], pBytes[nCount - 1 - k]);
-}
 
 CMidiTrack* CMidiFolio::TrackForQuery(int nIndex) const {
     if (nIndex < 0 || nIndex >= m_MidiHead.nTracks) return nullptr;

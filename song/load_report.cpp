@@ -10,26 +10,6 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
-std::string Thousands(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
-    return digits;
-}
-
-std::string Printable(const char* bytes, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 namespace {
 

@@ -8,14 +8,10 @@
 #include "midifolio/export.h"
 #include "midifolio/load_report.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
-
-// "2,147,483,647"
-std::string Thousands(uint64_t n);
-// Bytes as text: printable ASCII as it is, anything else as \xNN.
-std::string Printable(const char* bytes, size_t n);
 
 // Why the load stopped: the kind, the track (-1 for the header) and the byte of the file, and
 // what happened in plain words (the cause gets "track T at byte B: " in front).

@@ -3,26 +3,18 @@
 
 #include <cstdint>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
-constexpr char kHeaderId[4] = {'M', 'T', 'h', 'd'};
-constexpr char kTrackId[4] = {'M', 'T', 'r', 'k'};
-constexpr uint32_t kHeaderLength = 6;
-
 // Put in front of the first track chunk's data by the loader: delta 0, Set Tempo of
 // 500000 microseconds per quarter note (120 beats per minute).
 constexpr uint8_t kTempoPrefix[7] = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
-constexpr int32_t kDefaultUsPerQuarter = 500000;
-constexpr int32_t kDefaultBpm = 120;
 
 // A load reports progress in bytes at least this often.
 constexpr uint64_t kProgressStep = uint64_t{1} << 20;
-
-// Division words with this bit set count SMPTE frames, which the library does not read.
-constexpr uint32_t kSmpteDivision = 0x8000;
 
 // Result codes of the header and track reading steps.
 constexpr int kReadOk = 1;

@@ -41,7 +41,18 @@ int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
     }
     m_strMidiPath = strPath;
     if (!opened) return 0;
+    return LoadFrom(file, pProgress);
+}
 
+int CMidiFolio::LoadMidiBytes(const uint8_t* pData, size_t nSize, ProgressObserver* pProgress) {
+    m_LoadReport = LoadReport{};
+    detail::FileReader bytes;
+    bytes.OpenMemory(pData, nSize);
+    m_strMidiPath.clear();
+    return LoadFrom(bytes, pProgress);
+}
+
+int CMidiFolio::LoadFrom(detail::FileReader& file, ProgressObserver* pProgress) {
     int code;
     try {
         code = DecodeHead(file);
@@ -74,7 +85,7 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
     };
     char id[4];
     if (file.Read(id, 4) < 4) return cut();
-    if (std::memcmp(id, detail::kHeaderId, 4) != 0) {
+    if (std::memcmp(id, smf::kHeaderChunkId, 4) != 0) {
         detail::ReportStop(report, LoadStop::kNotMidi, -1, 0,
                            "the file starts with \"" + detail::Printable(id, 4) +
                                "\", not with a MIDI header (\"MThd\")");
@@ -111,7 +122,7 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
     if (!ReadWord(file, 2, division)) return cut();
     m_MidiHead.nDivision = static_cast<int32_t>(division);
     m_MidiTempo.SetTicksPerQuarterNote(division);
-    if (division & detail::kSmpteDivision) {
+    if (division & smf::kSmpteDivisionBit) {
         char what[160];
         std::snprintf(what, sizeof what,
                       "the division 0x%04X counts SMPTE time (%d frames per second, %u ticks "
@@ -141,7 +152,7 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         if (!track) return stop(LoadStop::kNoMemory, chunkStart, "no memory for a track");
         if (m_bValidatePercussion) track->SetISValidatePercuss();
         if (i == 0) {
-            _TEMPO tempo{0, 0, detail::kDefaultBpm, detail::kDefaultUsPerQuarter};
+            _TEMPO tempo{0, 0, smf::kDefaultBpm, static_cast<int32_t>(smf::kDefaultUsPerQuarter)};
             m_MidiTempo.SetTempo(tempo);
         }
         track->SetTempoObject(&m_MidiTempo);
@@ -156,7 +167,7 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
                                            " tracks but the file ends after " + detail::Thousands(i)
                                      : std::string("the file ends inside a chunk's id"));
         }
-        if (std::memcmp(id, detail::kTrackId, 4) != 0)
+        if (std::memcmp(id, smf::kTrackChunkId, 4) != 0)
             return stop(LoadStop::kNotATrack, chunkStart,
                         "a chunk \"" + detail::Printable(id, 4) +
                             "\" stands where a track chunk (\"MTrk\") belongs");

@@ -110,8 +110,8 @@ void CMidiFolio::StoreHead(detail::FileWriter& file) {
     if (static_cast<size_t>(head.nTracks) != m_TrackList.size() || head.nTracks < 0) {
         head.nTracks = static_cast<int32_t>(m_TrackList.size());
     }
-    file.Write(detail::kHeaderId, 4);
-    WriteWord(file, detail::kHeaderLength, 4);
+    file.Write(smf::kHeaderChunkId, 4);
+    WriteWord(file, smf::kHeaderChunkLength, 4);
     WriteWord(file, static_cast<uint32_t>(head.nFormat) & 0xFFFF, 2);
     WriteWord(file, static_cast<uint32_t>(head.nTracks) & 0xFFFF, 2);
     WriteWord(file, static_cast<uint32_t>(head.nDivision) & 0xFFFF, 2);
@@ -123,7 +123,7 @@ int CMidiFolio::StoreTracks(detail::FileWriter& file, ProgressObserver* pProgres
     if (pProgress) pProgress->SetRange(0, m_MidiHead.nTracks);
     Scratch scratch;  // reused from track to track
     for (int i = 0; i < n; ++i) {
-        file.Write(detail::kTrackId, 4);
+        file.Write(smf::kTrackChunkId, 4);
         const Encoded encoded = EncodeTrack(*m_TrackList[static_cast<size_t>(i)], scratch);
         if (encoded.error != 0) file.Fail(encoded.error);
         const uint32_t size = encoded.error != 0 ? 0 : static_cast<uint32_t>(encoded.size);

@@ -86,6 +86,20 @@ class NotePairing {
     // Forgets every open note (the tables are kept).
     void Reset();
 
+    // The same rule for a reader with records of its own, by channel (0..15) and note
+    // (0..127): a sounding note-on opens with the caller's tag; a note end closes the oldest
+    // open note-on of its channel and note and gives its tag, -1 when none is open.
+    void OpenKey(uint8_t channel, uint8_t note, uint32_t tag) {
+        Push(Slot(channel, note, true), nullptr, tag);
+    }
+    int64_t CloseKey(uint8_t channel, uint8_t note) {
+        const int32_t on = Pop(Slot(channel, note, false));
+        if (on < 0) return -1;
+        const uint32_t tag = m_open[static_cast<size_t>(on)].ordinal;
+        Release(on);
+        return tag;
+    }
+
   private:
     struct Entry {
         const MIDIEventPtr* node;
@@ -103,9 +117,12 @@ class NotePairing {
     static constexpr uint32_t kDirect = 16 * 128;
 
     Queue* Find(const MIDIEvent& ev, bool create);
-    void Open(const MIDIEventPtr& on, uint32_t ordinal);
+    Queue* Slot(uint8_t channel, uint8_t note, bool create);
+    void Open(const MIDIEventPtr& on, uint32_t ordinal) { Push(Find(on, true), &on, ordinal); }
     // The entry of the oldest open note-on that the end ends, taken off its queue; -1 none.
-    int32_t Close(const MIDIEvent& end);
+    int32_t Close(const MIDIEvent& end) { return Pop(Find(end, false)); }
+    void Push(Queue* q, const MIDIEventPtr* on, uint32_t ordinal);
+    int32_t Pop(Queue* q);
     // An entry closed and handed out goes to the released list for the next Open: the table
     // stays as large as the most notes open at once, not as the track's notes.
     void Release(int32_t index);
@@ -118,36 +135,37 @@ class NotePairing {
 };
 
 inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
-    if (ev.byChannel < 16 && ev.byData1 < 128) {
-        const uint32_t slot = ev.byChannel * 128u + ev.byData1;
-        if (create && m_direct[slot].tail < 0) m_used.push_back(slot);  // first use
-        return &m_direct[slot];
-    }
+    if (ev.byChannel < 16 && ev.byData1 < 128) return Slot(ev.byChannel, ev.byData1, create);
     const uint32_t key = static_cast<uint32_t>(ev.byChannel) << 8 | ev.byData1;
     if (create) return &m_other[key];
     auto it = m_other.find(key);
     return it == m_other.end() ? nullptr : &it->second;
 }
 
-inline void NotePairing::Open(const MIDIEventPtr& on, uint32_t ordinal) {
-    Queue& q = *Find(on, true);
+// A direct slot: channel 0..15, note 0..127.
+inline NotePairing::Queue* NotePairing::Slot(uint8_t channel, uint8_t note, bool create) {
+    const uint32_t slot = (channel & 15u) * 128u + (note & 127u);
+    if (create && m_direct[slot].tail < 0) m_used.push_back(slot);  // first use
+    return &m_direct[slot];
+}
+
+inline void NotePairing::Push(Queue* q, const MIDIEventPtr* on, uint32_t ordinal) {
     int32_t index = m_released;
     if (index >= 0) {
         m_released = m_open[static_cast<size_t>(index)].next;
-        m_open[static_cast<size_t>(index)] = {&on, ordinal, -1};
+        m_open[static_cast<size_t>(index)] = {on, ordinal, -1};
     } else {
         index = static_cast<int32_t>(m_open.size());
-        m_open.push_back({&on, ordinal, -1});
+        m_open.push_back({on, ordinal, -1});
     }
-    if (q.head < 0)
-        q.head = index;
+    if (q->head < 0)
+        q->head = index;
     else
-        m_open[static_cast<size_t>(q.tail)].next = index;
-    q.tail = index;
+        m_open[static_cast<size_t>(q->tail)].next = index;
+    q->tail = index;
 }
 
-inline int32_t NotePairing::Close(const MIDIEvent& end) {
-    Queue* q = Find(end, false);
+inline int32_t NotePairing::Pop(Queue* q) {
     if (q == nullptr || q->head < 0) return -1;
     const int32_t oldest = q->head;
     q->head = m_open[static_cast<size_t>(oldest)].next;

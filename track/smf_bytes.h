@@ -1,11 +1,12 @@
-// The byte-level forms of a Standard MIDI File: variable-length quantities, big-endian words,
-// channel status bytes and the sizes of the fixed-size meta events. No event model lives
+// The byte-level forms of a Standard MIDI File: variable-length quantities and big-endian
+// words, beside the table of event kinds (midifolio/event_kinds.h). No event model lives
 // here; the track's decoder and encoder and the song's reader and writer build on it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
 #include "midifolio/midi_event.h"
 
@@ -65,44 +66,21 @@ inline void WriteBigEndian(uint8_t* p, uint32_t value, int n) {
     for (int k = n - 1; k >= 0; --k, value >>= 8) p[k] = static_cast<uint8_t>(value);
 }
 
-// Type codes of the channel messages 0x8n..0xEn, by high nibble - 8.
-constexpr uint32_t kChannelTypes[7] = {EVT_NOTEOFF, EVT_NOTEON,       EVT_KEYPRESSURE, EVT_CONTROL,
-                                       EVT_PROGRAM, EVT_CHANPRESSURE, EVT_PITCHBEND};
-
-// The type code of a channel status byte (0x80..0xEF).
+// The type code of a channel status byte (0x80..0xEF): the decoder's hot path, a table look-up.
 constexpr uint32_t ChannelType(uint32_t status) {
-    return kChannelTypes[(status >> 4) - 8];
+    return kKinds[(status >> 4) - 8].typeCode;
 }
 
 // The status byte (channel 0) of a channel message's type code; 0 for the other codes.
 constexpr uint8_t ChannelStatus(uint32_t type) {
-    for (int i = 0; i < 7; ++i)
-        if (kChannelTypes[i] == type) return static_cast<uint8_t>(0x80 + 16 * i);
-    return 0;
+    return (type & (EVT_SYSEX | EVT_META | EVT_SYSCOMMON | EVT_REALTIME | EVT_SYSEXESC)) != 0
+               ? 0
+               : StatusOfTypeCode(type, 0);
 }
 
 // Program change and channel pressure carry one data byte; the other channel messages two.
 constexpr bool OneDataByte(uint32_t type) {
     return (type & (EVT_PROGRAM | EVT_CHANPRESSURE)) != 0;
-}
-
-// Payload size of the meta types read with a one-byte length and a fixed payload (port,
-// tempo, SMPTE offset, time and key signature); 0 for the others, whose length is a VLQ.
-constexpr uint32_t FixedMetaSize(uint32_t type) {
-    switch (type) {
-        case META_PORT:
-            return 1;
-        case META_TEMPO:
-            return 3;
-        case META_SMPTE_OFFSET:
-            return 5;
-        case META_TIME_SIGNATURE:
-            return 4;
-        case META_KEY_SIGNATURE:
-            return 2;
-        default:
-            return 0;
-    }
 }
 
 }  // namespace smf

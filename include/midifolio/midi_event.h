@@ -19,10 +19,10 @@ constexpr uint32_t EVT_SYSEX = 0x0800;         // 0xF0
 constexpr uint32_t EVT_META = 0x1000;          // 0xFF
 constexpr uint32_t EVT_SYSCOMMON = 0x2000;     // 0xF1..0xF7
 constexpr uint32_t EVT_REALTIME = 0x4000;      // 0xF8..0xFE
-// Escaped sysex packet, written as F7 <length> <payload>. Made only by editing: the decoder
-// reads an F7 status byte as a one-byte EVT_SYSCOMMON event (no length or payload follows
-// it), so a stored EVT_SYSEXESC event does not load back as one, and files that carry sysex
-// in F7 packets decode differently here than in readers that take F7 as a sysex packet.
+// Escaped sysex packet, written as F7 <length> <payload>. CMidiTrack's decoder never makes
+// one: it reads an F7 status byte as a one-byte EVT_SYSCOMMON event (no length or payload
+// follows it), so a stored EVT_SYSEXESC event does not load back as one there. The exact
+// layer (midifolio/song.h) reads F7 packets as the standard defines them, as this code.
 constexpr uint32_t EVT_SYSEXESC = 0x8000;
 
 // Meta event types (dwSubType of an EVT_META event).
@@ -34,6 +34,8 @@ constexpr uint32_t META_INSTRUMENT_NAME = 0x04;
 constexpr uint32_t META_LYRIC = 0x05;
 constexpr uint32_t META_MARKER = 0x06;
 constexpr uint32_t META_CUE_POINT = 0x07;
+constexpr uint32_t META_PROGRAM_NAME = 0x08;
+constexpr uint32_t META_DEVICE_NAME = 0x09;
 constexpr uint32_t META_CHANNEL_PREFIX = 0x20;
 constexpr uint32_t META_PORT = 0x21;
 constexpr uint32_t META_END_OF_TRACK = 0x2F;

@@ -70,6 +70,9 @@ class MIDIFOLIO_API CMidiFolio {
     // "Error Track!!". What was read before a failure stays in the song. Progress: range
     // 0..n (n declared tracks), then the position i after track i.
     int LoadMidiFile(std::string strPath, ProgressObserver* pProgress = nullptr);
+    // LoadMidiFile of the bytes of a file in memory (the path kept is ""): the same steps,
+    // results, messages and report.
+    int LoadMidiBytes(const uint8_t* pData, size_t nSize, ProgressObserver* pProgress = nullptr);
     // What the last load met: where and why a refused file stopped being read (with the
     // cause in plain words), and the readings of the song's tracks in which other tools see
     // something else. LoadMidiFile's result and message are not changed by it.
@@ -178,7 +181,7 @@ class MIDIFOLIO_API CMidiFolio {
     int StoreTracks(detail::FileWriter& file, ProgressObserver* pProgress);
 
   private:
-    static void ReverseMultiBytes(uint8_t* pBytes, int nCount);
+    int LoadFrom(detail::FileReader& file, ProgressObserver* pProgress);
     uint32_t GetAMeasureTicks() const;
     CMidiTrack* TrackForQuery(int nIndex) const;  // track i of 0..nTracks-1, or null
     void ShowMessage(const std::string& text) const;

@@ -1,37 +1,43 @@
 // The exact view of a song: notes with their times in seconds, bars as musicians count them,
-// and the file's own tempo, time-signature and key-signature events.
+// and the file's own events, read from the file's bytes as the MIDI standard defines them
+// (score::Song, midifolio/song.h).
 //
-// It stands beside the song's own answers, which it never changes. Those follow the rules of
-// the library's interface: milliseconds truncated to whole numbers in every tempo segment, a
-// measure of whole quarter notes under the last time signature read, and a 120 bpm tempo
+// It stands beside CMidiFolio's own answers, which it never changes. Those follow the rules
+// of the library's interface: milliseconds truncated to whole numbers in every tempo segment,
+// a measure of whole quarter notes under the last time signature read, and a 120 bpm tempo
 // event that every load puts in front of the first track. The exact view computes in double
-// precision from the song's events: a tempo change takes effect at its tick to the
-// microsecond, every time-signature change starts a bar of its own length, and the loader's
-// tempo event is not counted among the file's events.
+// precision: a tempo change takes effect at its tick to the microsecond, every time-signature
+// change starts a bar of its own length, and ticks count in 64 bits.
 //
-// A Score is built once from a song and is immutable: its const members may be called from
-// several threads at once. It keeps no pointer into the song; change the song and build a new
-// Score to see the change.
+// Formats 0 and 1 share one tempo and meter map; in format 2 every track is a sequence of its
+// own, from tick 0, with its own maps (time_map(track), meter_map(track)). Under an SMPTE
+// division a tick lasts 1 / (frames per second x ticks per frame) seconds whatever the tempo
+// events say; bars and beats then count quarter notes of the tempo in force at tick 0.
+//
+// A Score is immutable: its const members may be called from several threads at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "midifolio/export.h"
-#include "midifolio/midi_folio.h"
+#include "midifolio/song.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
+class CMidiFolio;
 namespace score_detail {
-struct SongEvents;
-struct SongPass;
+struct SongData;
+struct MapEvent;
 }  // namespace score_detail
 
 namespace score {
 
 // One tempo change of the file.
 struct TempoChange {
-    int32_t tick;
+    int64_t tick;
     double seconds;           // exact time of the tick
     uint32_t us_per_quarter;  // microseconds per quarter note
     uint16_t track;           // index of the track that holds it
@@ -40,7 +46,7 @@ struct TempoChange {
 
 // One time-signature change of the file: numerator / 2^denominator_power.
 struct TimeSignature {
-    int32_t tick;
+    int64_t tick;
     double seconds;
     int32_t bar;  // the bar it stands in, counted from 1
     uint8_t numerator;
@@ -52,7 +58,7 @@ struct TimeSignature {
 
 // One key-signature change of the file.
 struct KeySignature {
-    int32_t tick;
+    int64_t tick;
     double seconds;
     int32_t bar;    // the bar it stands in, counted from 1
     int8_t sharps;  // -7 (7 flats) .. 7 (7 sharps)
@@ -60,19 +66,21 @@ struct KeySignature {
     uint16_t track;
 };
 
-// Ticks and seconds, from the tempo events of every track. Before the first tempo change the
-// tempo is 500000 microseconds per quarter note (120 bpm). Of several changes at one tick,
-// the latest in track order, then in list order, holds. Nothing is rounded.
+// Ticks and seconds, from the tempo events of the song (of one track in format 2). Before the
+// first tempo change the tempo is 500000 microseconds per quarter note (120 bpm). Of several
+// changes at one tick, the latest in track order, then in file order, holds. Nothing is
+// rounded.
 class MIDIFOLIO_API TimeMap {
   public:
     // A map of 480 ticks per quarter note and no tempo change.
     TimeMap();
+    // The map of a song of the library's own classes (its loader's tempo event left out).
     explicit TimeMap(const CMidiFolio& song);
 
-    // Ticks per quarter note (the header's division); 0 when the song has none, and then
-    // every time in seconds is NaN.
+    // Ticks per quarter note (the header's division); 0 for a song in SMPTE time.
     int32_t ticks_per_quarter() const { return m_tpq; }
-    // The changes in force, one per tick at which the tempo changes, in tick order.
+    // The changes in force, one per tick at which the tempo changes, in tick order (for a
+    // song in SMPTE time one segment whose seconds per tick the division fixes).
     const std::vector<TempoChange>& segments() const { return m_segments; }
 
     // Seconds at a tick: O(log T) for T tempo changes. Ticks before 0 count back with the
@@ -82,9 +90,11 @@ class MIDIFOLIO_API TimeMap {
     double ticks(double seconds) const;
     // Seconds of n ticks into out: O(n + T) when the ticks ascend (any order is answered
     // correctly, an unordered one in O(n log T)).
-    void seconds(const int32_t* ticks, double* out, size_t n) const;
+    void seconds(const int64_t* ticks, double* out, size_t n) const;
     // The same over strided arrays (strides in bytes), for example a field of a table of
     // records: the k-th tick at (const char*)ticks + k * tick_stride.
+    void seconds(const int64_t* ticks, size_t tick_stride, double* out, size_t out_stride,
+                 size_t n) const;
     void seconds(const int32_t* ticks, size_t tick_stride, double* out, size_t out_stride,
                  size_t n) const;
     // Ticks of n times in seconds into out, likewise.
@@ -109,8 +119,10 @@ class MIDIFOLIO_API TimeMap {
     };
 
   private:
-    friend class Score;
-    explicit TimeMap(const score_detail::SongEvents& events);
+    friend struct score_detail::SongData;
+    // ticks_per_second > 0: SMPTE time; else the tempo changes (in holding order) apply.
+    TimeMap(int32_t tpq, double ticks_per_second, const std::vector<score_detail::MapEvent>& tempos,
+            int track);
     size_t SegmentOfTick(double tick) const;
     size_t SegmentOfSeconds(double seconds) const;
     double SecondsIn(size_t segment, double tick) const;
@@ -118,6 +130,7 @@ class MIDIFOLIO_API TimeMap {
     int32_t m_tpq;
     // Segment 0 is the default tempo from tick 0 (or the file's change at tick 0).
     std::vector<TempoChange> m_segments;
+    std::vector<double> m_scale;  // seconds per tick of each segment
 };
 
 // Where a tick falls in bars and beats, all counted from 1 as musicians count them.
@@ -127,11 +140,11 @@ struct BarBeat {
     double tick;  // ticks into the beat
 };
 
-// Bars and beats, from the time-signature events of every track. Before the first change
-// the meter is 4/4; a bar of n/2^d lasts n beats of 4/2^d quarter notes. Every
-// time-signature change starts a new bar at its tick (a bar cut short before it still counts
-// as a bar). Of several changes at one tick, the latest in track order, then list order,
-// holds; a change with numerator 0 or a denominator beyond 2^16 is passed over.
+// Bars and beats, from the time-signature events of the song (of one track in format 2).
+// Before the first change the meter is 4/4; a bar of n/2^d lasts n beats of 4/2^d quarter
+// notes. Every time-signature change starts a new bar at its tick (a bar cut short before it
+// still counts as a bar). Of several changes at one tick, the latest in track order, then
+// file order, holds; a change with numerator 0 or a denominator beyond 2^16 is passed over.
 class MIDIFOLIO_API MeterMap {
   public:
     // 4/4 throughout, 480 ticks per quarter note.
@@ -140,7 +153,7 @@ class MIDIFOLIO_API MeterMap {
 
     // The meter in force at a tick, where it starts and the bar it starts.
     struct Meter {
-        int32_t tick;
+        int64_t tick;
         int32_t bar;  // counted from 1
         uint8_t numerator;
         uint8_t denominator_power;
@@ -158,13 +171,13 @@ class MIDIFOLIO_API MeterMap {
     int32_t bars_before(double tick) const;
 
   private:
-    friend class Score;
-    explicit MeterMap(const score_detail::SongEvents& events);
+    friend struct score_detail::SongData;
+    MeterMap(double quarter_ticks, const std::vector<score_detail::MapEvent>& meters, int track);
     const Meter& MeterAtTick(double tick) const;
     std::vector<Meter> m_meters;  // never empty
 };
 
-// One note: a sounding note-on and the note end that ends it. Plain, fixed-size and without
+// One note: a sounding note-on and the note end that ends it. Plain, fixed-size, without
 // padding holes beyond the two bytes after velocity, so that an array of notes can be handed
 // out as a table (numpy's structured arrays describe it field by field).
 struct Note {
@@ -174,12 +187,12 @@ struct Note {
     uint8_t pitch;     // note number 0..127
     uint8_t velocity;  // 1..127
     uint8_t reserved[2];
-    int32_t start_tick;
-    int32_t end_tick;
+    int64_t start_tick;
+    int64_t end_tick;
     double start;  // seconds
     double end;    // seconds
 };
-static_assert(sizeof(Note) == 32, "Note is a fixed table layout");
+static_assert(sizeof(Note) == 40, "Note is a fixed table layout");
 
 // The velocities of a piano roll: 128 rows (note numbers) of `frames` columns, each column
 // 1/fs seconds long; a cell holds the highest velocity of the notes sounding in it, 0 for
@@ -204,52 +217,94 @@ struct Summary {
     uint32_t peak_polyphony = 0;  // most notes sounding at one moment
 };
 
+// An instrument in use: the notes of one channel under one program and bank.
+struct Instrument {
+    uint8_t channel;               // 0..15
+    uint8_t program;               // in force at the notes' starts (0 without a program change)
+    uint8_t bank_msb;              // Bank Select (controller 0) in force, 0 without one
+    uint8_t bank_lsb;              // Bank Select LSB (controller 32) in force, 0 without one
+    std::string name;              // General MIDI name of the program ("Drums" on channel 10)
+    std::vector<uint16_t> tracks;  // the tracks its notes are in, ascending
+    size_t notes;
+    uint8_t lowest;  // lowest and highest note played
+    uint8_t highest;
+};
+
+// What a track holds.
+struct TrackSummary {
+    uint16_t index;
+    std::string name;  // its first track-name event, decoded (see Text), "" without one
+    std::vector<uint8_t> channels;  // channels of its channel messages, ascending
+    std::vector<uint8_t> programs;  // programs of its notes, ascending
+    size_t notes;
+    bool is_drum;  // it has notes, all on the percussion channel
+};
+
 class MIDIFOLIO_API Score {
   public:
-    // The exact view of a song's tracks as they are now.
+    // The exact view of a song read by score::Song.
+    explicit Score(const Song& song);
+    // The exact view of a song of the library's own classes as they are now: its tracks as
+    // Encode would write them (the loader's tempo event left out) read again.
     explicit Score(const CMidiFolio& song);
 
-    const TimeMap& time_map() const { return m_time; }
-    const MeterMap& meter_map() const { return m_meter; }
+    const Song& song() const { return m_song; }
+    // The maps of formats 0 and 1; of track 0 in format 2.
+    const TimeMap& time_map() const;
+    const MeterMap& meter_map() const;
+    // The maps that hold for a track (all share one map outside format 2).
+    const TimeMap& time_map(size_t track) const;
+    const MeterMap& meter_map(size_t track) const;
 
     // Every note of the song, by start tick, then track, channel and pitch (notes equal in all
-    // four keep their list order). Within a track, a note end ends the oldest sounding
-    // note-on of its channel and note number (the library's pairing rule); a note that no end
-    // ends lasts to the last event of its track. The program is the last program change on
-    // the note's channel in any track at or before its start tick, 0 when there is none.
-    const std::vector<Note>& notes() const { return m_notes; }
+    // four keep their file order). Within a track, a note end (a note-off, or a note-on of
+    // velocity 0) ends the oldest sounding note-on of its channel and note number; a note that
+    // no end ends lasts to the last event of its track. The program is the last program
+    // change on the note's channel in any track at or before its start tick (in format 2: in
+    // its own track), 0 when there is none. Empty when the song was read without its notes.
+    const std::vector<Note>& notes() const;
+    // The notes as a synthesiser plays them with the sustain pedal (controller 64 at 64 or
+    // more holds, below 64 releases): a note released while its channel's pedal is down
+    // (in any track; its own in format 2) sounds on until the pedal goes up, or until the
+    // same pitch starts again on its channel, whichever comes first. Same order as notes().
+    std::vector<Note> sustained_notes() const;
 
-    // The file's own tempo, time-signature and key-signature events (the loader's tempo
-    // event is not among them), by tick, then track, then list order.
-    const std::vector<TempoChange>& tempos() const { return m_tempos; }
-    const std::vector<TimeSignature>& time_signatures() const { return m_timeSignatures; }
-    const std::vector<KeySignature>& key_signatures() const { return m_keySignatures; }
+    // The file's own tempo, time-signature and key-signature events, by tick, then track,
+    // then file order.
+    const std::vector<TempoChange>& tempos() const;
+    const std::vector<TimeSignature>& time_signatures() const;
+    const std::vector<KeySignature>& key_signatures() const;
 
-    // The number of the song's events, the loader's tempo event not counted.
-    size_t events() const { return m_events; }
+    // Every event with its seconds, track after track, each in file order.
+    std::vector<EventRecord> events() const;
+    void events(EventRecord* out) const;  // room for event_count() records
+    // The number of the song's events, the end-of-track events included.
+    uint64_t event_count() const;
     // The tick of the song's last event (0 for a song without events) and its time.
-    int32_t end_tick() const { return m_endTick; }
-    double duration() const { return m_time.seconds(m_endTick); }
+    int64_t end_tick() const;
+    double duration() const;
     // Bars that start before the last event.
-    int32_t bars() const { return m_meter.bars_before(m_endTick); }
+    int32_t bars() const;
+    // Seconds of every beat and of every bar's first beat, from 0 to the last event, by the
+    // meter and tempo maps (those of track 0 in format 2).
+    std::vector<double> beats() const;
+    std::vector<double> downbeats() const;
 
     Summary summary() const;
+    std::vector<Instrument> instruments() const;
+    std::vector<TrackSummary> track_summaries() const;
     // fs frames per second (a value of 0 or less, or not finite, gives an empty roll); notes
     // of the percussion channel only when drums is true.
     PianoRoll piano_roll(double fs, bool drums = false) const;
 
   private:
-    explicit Score(const score_detail::SongPass& pass);
-
-    TimeMap m_time;
-    MeterMap m_meter;
-    std::vector<Note> m_notes;
-    std::vector<TempoChange> m_tempos;
-    std::vector<TimeSignature> m_timeSignatures;
-    std::vector<KeySignature> m_keySignatures;
-    size_t m_events = 0;
-    int32_t m_endTick = 0;
+    const score_detail::SongData& Data() const { return *m_song.m_data; }
+    Song m_song;
 };
+
+// The text of a meta event's payload: kept when it is valid UTF-8, read as Latin-1 otherwise,
+// so the result is always valid UTF-8.
+MIDIFOLIO_API std::string Text(const uint8_t* data, size_t length);
 
 }  // namespace score
 MIDIFOLIO_END_NAMESPACE

@@ -1,0 +1,129 @@
+// Writing a sequence as a valid Standard MIDI File. Every file the tool and the Python
+// package write comes from here.
+#include <string>
+
+#include "midifolio/event_kinds.h"
+#include "midifolio/song.h"
+#include "platform/text.h"
+#include "track/smf_bytes.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score {
+
+namespace {
+
+void Put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int k = bytes - 1; k >= 0; --k) out.push_back(static_cast<uint8_t>(value >> (8 * k)));
+}
+
+void PutVlq(std::vector<uint8_t>& out, uint32_t value) {
+    uint8_t tmp[5];
+    out.insert(out.end(), tmp, smf::WriteVlq(tmp, value));
+}
+
+uint8_t DataByte(uint8_t b) {
+    return b > 127 ? 127 : b;
+}
+
+// One track's chunk data; false (why in *error) when it cannot be written validly.
+bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::string* error) {
+    const std::vector<Event>& events = s.tracks[t];
+    int64_t previous = 0;
+    int64_t endTick = 0;
+    uint8_t running = 0;
+    auto fail = [&](const std::string& what) {
+        if (error != nullptr) *error = "track " + std::to_string(t + 1) + ": " + what;
+        return false;
+    };
+    for (const Event& e : events) {
+        const int64_t tick = std::max<int64_t>(e.tick, 0);
+        if (tick < previous) return fail("its events are not in time order");
+        endTick = std::max(endTick, tick);
+        // An end of track before the last event is left out; the final one comes after all.
+        if (e.status == 0xFF && e.data1 == META_END_OF_TRACK) continue;
+        const int n = smf::DataBytes(e.status);
+        const bool system = e.status >= 0xF0;
+        // Undefined status bytes and data bytes standing alone have no form in a file.
+        if (e.status < 0x80 || e.status == 0xF4 || e.status == 0xF5 || e.status == 0xF9 ||
+            e.status == 0xFD)
+            continue;
+        const uint64_t delta = static_cast<uint64_t>(tick - previous);
+        if (delta > smf::kMaxDelta)
+            return fail("the " + detail::Thousands(delta) + " ticks before tick " +
+                        detail::Thousands(static_cast<uint64_t>(tick)) +
+                        " are more than a delta time holds (268,435,455)");
+        PutVlq(out, static_cast<uint32_t>(delta));
+        previous = tick;
+        if (!system) {
+            if (e.status != running) out.push_back(e.status);
+            running = e.status;
+            out.push_back(DataByte(e.data1));
+            if (n == 2) out.push_back(DataByte(e.data2));
+            continue;
+        }
+        running = 0;  // only channel messages that follow each other share a status
+        out.push_back(e.status);
+        if (n < 0) {
+            if (e.status == 0xFF) out.push_back(e.data1);
+            if (uint64_t{e.offset} + e.length > s.payloads.size())
+                return fail("an event's payload lies outside the sequence's payloads");
+            PutVlq(out, e.length);
+            const uint8_t* p = s.payloads.data() + e.offset;
+            out.insert(out.end(), p, p + e.length);
+        } else {
+            if (n >= 1) out.push_back(DataByte(e.data1));
+            if (n >= 2) out.push_back(DataByte(e.data2));
+        }
+    }
+    const uint64_t last = static_cast<uint64_t>(endTick - previous);
+    if (last > smf::kMaxDelta) return fail("its end lies too far after its last event");
+    PutVlq(out, static_cast<uint32_t>(last));
+    out.insert(out.end(), {0xFF, static_cast<uint8_t>(META_END_OF_TRACK), 0x00});
+    return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
+    if (error != nullptr) error->clear();
+    auto fail = [&](const std::string& what) {
+        if (error != nullptr) *error = what;
+        return std::vector<uint8_t>();
+    };
+    if (s.format < 0 || s.format > 2)
+        return fail("format " + std::to_string(s.format) + " cannot be written");
+    if (s.format == 0 && s.tracks.size() > 1)
+        return fail("format 0 holds one track, not " + std::to_string(s.tracks.size()));
+    if (s.tracks.size() > 65535) return fail("a file holds at most 65,535 tracks");
+    if (s.division.word == 0 || (s.division.smpte() && s.division.ticks_per_frame() == 0))
+        return fail("a division of 0 ticks cannot be written");
+    // A format-0 song without a track is written with one empty track.
+    const size_t tracks = s.format == 0 ? 1 : s.tracks.size();
+    size_t estimate = 14 + 12 * tracks + s.payloads.size();
+    for (const std::vector<Event>& t : s.tracks) estimate += 4 * t.size();
+    std::vector<uint8_t> out;
+    out.reserve(estimate);
+    out.insert(out.end(), smf::kHeaderChunkId, smf::kHeaderChunkId + 4);
+    Put(out, smf::kHeaderChunkLength, 4);
+    Put(out, static_cast<uint64_t>(s.format), 2);
+    Put(out, tracks, 2);
+    Put(out, s.division.word, 2);
+    for (size_t t = 0; t < tracks; ++t) {
+        out.insert(out.end(), smf::kTrackChunkId, smf::kTrackChunkId + 4);
+        const size_t lengthAt = out.size();
+        Put(out, 0, 4);
+        if (t < s.tracks.size()) {
+            if (!EncodeTrack(s, t, out, error)) return {};
+        } else {
+            out.insert(out.end(), {0x00, 0xFF, static_cast<uint8_t>(META_END_OF_TRACK), 0x00});
+        }
+        const uint64_t length = out.size() - lengthAt - 4;
+        if (length > 0xFFFFFFFFu)
+            return fail("track " + std::to_string(t + 1) + " is longer than a chunk holds");
+        smf::WriteBigEndian(out.data() + lengthAt, static_cast<uint32_t>(length), 4);
+    }
+    return out;
+}
+
+}  // namespace score
+MIDIFOLIO_END_NAMESPACE

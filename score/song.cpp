@@ -1,0 +1,131 @@
+// The Song: what reading found, the event table, the editable sequence, and the song written
+// back as a valid file.
+#include <algorithm>
+
+#include "midifolio/event_kinds.h"
+#include "midifolio/midi_folio.h"
+#include "score/song_data.h"
+#include "score/track_reader.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score {
+
+namespace {
+
+const score_detail::SongData& EmptyData() {
+    static const score_detail::SongData empty = [] {
+        score_detail::SongData d;
+        d.bytes = std::make_shared<const std::vector<uint8_t>>();
+        d.Finish({});
+        return d;
+    }();
+    return empty;
+}
+
+// Walks every track, handing each event with its track to visit(track, event).
+template <class Visit>
+void ForEachEvent(const score_detail::SongData& d, Visit visit) {
+    const uint8_t* base = d.bytes->data();
+    for (size_t t = 0; t < d.spans.size(); ++t) {
+        const score_detail::TrackSpan& s = d.spans[t];
+        score_detail::WalkTrack(base + s.begin, base + s.end,
+                                [&](const score_detail::RawEvent& ev) { visit(t, ev); });
+    }
+}
+
+}  // namespace
+
+Song::Song() : m_data(std::shared_ptr<const score_detail::SongData>(), &EmptyData()) {}
+
+const std::vector<uint8_t>& Song::bytes() const {
+    return *m_data->bytes;
+}
+int32_t Song::format() const {
+    return m_data->format;
+}
+Division Song::division() const {
+    return m_data->division;
+}
+const std::vector<TrackInfo>& Song::tracks() const {
+    return m_data->tracks;
+}
+uint64_t Song::events() const {
+    return m_data->events;
+}
+const ReadReport& Song::report() const {
+    return m_data->report;
+}
+
+void Song::Events(EventRecord* out) const {
+    const uint8_t* base = m_data->bytes->data();
+    size_t lastTrack = SIZE_MAX;
+    uint8_t port = 0;
+    ForEachEvent(*m_data, [&](size_t t, const score_detail::RawEvent& ev) {
+        if (t != lastTrack) port = 0, lastTrack = t;
+        EventRecord& r = *out++;
+        r.tick = ev.tick;
+        r.seconds = 0;
+        r.track = static_cast<uint16_t>(t);
+        r.kind = static_cast<uint16_t>(smf::TypeCodeOfStatus(ev.status));
+        r.channel = smf::IsChannelStatus(ev.status) ? (ev.status & 15) : 255;
+        r.status = ev.status;
+        const bool meta = ev.status == 0xFF;
+        r.data1 = meta ? 0 : ev.data1;
+        r.data2 = meta ? 0 : ev.data2;
+        r.meta = meta ? ev.data1 : -1;
+        if (meta && ev.data1 == META_PORT && ev.length >= 1) port = ev.payload[0];
+        r.port = port;
+        r.reserved = 0;
+        r.length = ev.length;
+        r.offset = ev.payload != nullptr ? static_cast<uint32_t>(ev.payload - base) : 0;
+    });
+}
+
+std::vector<EventRecord> Song::Events() const {
+    std::vector<EventRecord> out(static_cast<size_t>(m_data->events));
+    Events(out.data());
+    return out;
+}
+
+Sequence Song::ToSequence() const {
+    Sequence s;
+    s.format = m_data->format;
+    s.division = m_data->division;
+    s.tracks.resize(m_data->spans.size());
+    for (size_t t = 0; t < s.tracks.size(); ++t) s.tracks[t].reserve(m_data->tracks[t].events);
+    ForEachEvent(*m_data, [&](size_t t, const score_detail::RawEvent& ev) {
+        Event e{ev.tick, 0, ev.length, ev.status, ev.data1, ev.data2, 0};
+        if (ev.payload != nullptr) {
+            e.offset = static_cast<uint32_t>(s.payloads.size());
+            s.payloads.insert(s.payloads.end(), ev.payload, ev.payload + ev.length);
+        }
+        s.tracks[t].push_back(e);
+    });
+    return s;
+}
+
+std::vector<uint8_t> Song::Save(std::string* error) const {
+    if (m_data->canonical) return *m_data->bytes;
+    return Encode(ToSequence(), error);
+}
+
+int Song::BuildCore(CMidiFolio& core) const {
+    return core.LoadMidiBytes(m_data->bytes->data() + m_data->smfOffset,
+                              static_cast<size_t>(m_data->smfLength));
+}
+
+Song Song::FromSequence(const Sequence& sequence, ReadReport& report) {
+    std::string error;
+    std::vector<uint8_t> bytes = Encode(sequence, &error);
+    if (!error.empty()) {
+        report = ReadReport{};
+        report.status = ReadStatus::kUnsupported;
+        report.message = "cannot be written";
+        report.cause = error;
+        return Song();
+    }
+    return FromBytes(std::move(bytes), ReadOptions{}, report);
+}
+
+}  // namespace score
+MIDIFOLIO_END_NAMESPACE

@@ -1,0 +1,66 @@
+// What one reading pass over a song's bytes finds, shared (immutable) by the Song and the
+// Scores built from it. Private to score/.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "midifolio/export.h"
+#include "midifolio/score.h"
+#include "midifolio/song.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score_detail {
+
+// An event that a map of the song is made of, in the order in which such events hold: by
+// tick, then track, then file order.
+struct MapEvent {
+    int64_t tick;
+    uint16_t track;
+    uint32_t order;  // place in its track
+    uint32_t value;  // see the lists of SongData
+};
+
+// A track chunk found in the file: where its data lies in the bytes.
+struct TrackSpan {
+    uint64_t begin;
+    uint64_t end;
+};
+
+struct SongData {
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    int32_t format = 1;
+    score::Division division;
+    std::vector<score::TrackInfo> tracks;
+    std::vector<TrackSpan> spans;  // of each track: its data as far as it was read
+    score::ReadReport report;
+    uint64_t smfOffset = 0;  // the Standard MIDI File in the bytes (after a RIFF header)
+    uint64_t smfLength = 0;
+    bool canonical = false;  // the bytes are a file as score::Encode writes it
+
+    // The maps' events. tempos: microseconds per quarter note; meters: numerator | power
+    // << 8; keys: sharps (as a byte) | minor << 8; programs: channel << 8 | program;
+    // banks: channel << 16 | controller << 8 | value (controllers 0 and 32); pedals:
+    // channel << 8 | value (controller 64).
+    std::vector<MapEvent> tempos, meters, keys, programs, banks, pedals;
+
+    // The views, made once after reading.
+    std::vector<score::TimeMap> times;     // one, or one per track in format 2
+    std::vector<score::MeterMap> meters_;  // likewise
+    std::vector<score::TempoChange> tempoList;
+    std::vector<score::TimeSignature> meterList;
+    std::vector<score::KeySignature> keyList;
+    std::vector<score::Note> notes;
+    bool notesRead = false;
+    uint64_t events = 0;
+    int64_t endTick = 0;
+
+    size_t MapIndex(size_t track) const { return times.size() > 1 ? track : 0; }
+    // Makes the maps, the lists and the notes' programs and seconds from what the pass
+    // gathered (the notes are each track's, one track after another: merged here).
+    void Finish(const std::vector<uint64_t>& trackNotes);
+};
+
+}  // namespace score_detail
+MIDIFOLIO_END_NAMESPACE

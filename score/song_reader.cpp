@@ -1,0 +1,540 @@
+// Reading a Standard MIDI File as the standard defines it: the container (RIFF or none), the
+// header, the chunks, and one pass over every track that gathers the maps and the notes.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "midifolio/event_kinds.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+#include "score/song_data.h"
+#include "score/track_reader.h"
+#include "track/note_pairing.h"
+#include "track/smf_bytes.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score_detail {
+
+using score::ReadIssue;
+using score::ReadOptions;
+using score::ReadReport;
+using score::ReadStatus;
+using track_detail::NotePairing;
+
+// Files beyond 4 GiB are not read (payload offsets are 32-bit).
+constexpr uint64_t kMaxFile = uint64_t{1} << 32;
+
+namespace {
+
+// A note record per three bytes of track data at most (delta, two data bytes): the notes'
+// memory is reserved at that bound, but only what is written is touched. Above this many
+// bytes of records a pass counts the notes first instead.
+constexpr uint64_t kMaxNoteReservation = uint64_t{1} << 30;
+
+uint32_t LittleEndian32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+std::string At(int track, uint64_t offset) {
+    return (track >= 0 ? "track " + std::to_string(track + 1) + " at byte "
+                       : std::string("at byte ")) +
+           detail::Thousands(offset);
+}
+
+std::string DamageText(Damage why) {
+    switch (why) {
+        case Damage::kEventCut:
+            return "the track's data ends inside an event";
+        case Damage::kNoStatus:
+            return "a data byte stands where a status byte belongs (no running status is in force)";
+        case Damage::kUndefinedStatus:
+            return "an undefined status byte";
+        case Damage::kLongNumber:
+            return "a number longer than eight bytes, or a time beyond 2^62 ticks";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+// The steps of a reading, on the SongData being made.
+struct SongReader {
+    SongReader(std::shared_ptr<const std::vector<uint8_t>> bytes, const ReadOptions& options,
+               ReadReport& report)
+        : options(options), report(report), data(std::make_shared<SongData>()) {
+        data->bytes = std::move(bytes);
+        base = data->bytes->data();
+    }
+
+    // Every step; false when the song cannot be read (report says why).
+    bool Read();
+    static score::Song Make(std::shared_ptr<const SongData> data) {
+        return score::Song(std::move(data));
+    }
+
+    bool Fail(ReadStatus status, const std::string& message, int64_t offset,
+              const std::string& cause) {
+        report.status = status;
+        report.message = message;
+        report.offset = offset;
+        report.cause = cause;
+        return false;
+    }
+    void Warn(int track, int64_t offset, const std::string& text) {
+        report.warnings.push_back({track, offset, text});
+    }
+    bool Container();
+    bool Header();
+    bool Chunks();
+    bool FitsBudget();
+    bool Tracks();
+    bool Track(size_t t, NotePairing& pairing);
+    template <class Visit>
+    WalkEnd Walk(size_t t, Visit&& visit) {
+        const TrackSpan& s = data->spans[t];
+        return WalkTrack(base + s.begin, base + s.end, visit);
+    }
+
+    const ReadOptions& options;
+    ReadReport& report;
+    std::shared_ptr<SongData> data;
+    const uint8_t* base;
+    uint64_t pos = 0;  // the next byte of the Standard MIDI File to read
+    uint64_t end = 0;  // its end
+    uint32_t declared = 0;
+    bool canonical = true;
+    std::vector<uint64_t> trackNotes;
+};
+
+bool SongReader::Container() {
+    const uint64_t size = data->bytes->size();
+    end = size;
+    if (size >= kMaxFile)
+        return Fail(ReadStatus::kUnsupported, "too large", -1,
+                    "files of 4 GiB or more are not read (" + detail::Thousands(size) + " bytes)");
+    if (size < 12 || std::memcmp(base, "RIFF", 4) != 0 || std::memcmp(base + 8, "RMID", 4) != 0)
+        return true;
+    // A RIFF MIDI file (.rmi): the Standard MIDI File is the "data" chunk.
+    canonical = false;
+    const uint64_t riffEnd = std::min<uint64_t>(size, 8 + uint64_t{LittleEndian32(base + 4)});
+    for (uint64_t p = 12; p + 8 <= riffEnd;) {
+        const uint64_t length = LittleEndian32(base + p + 4);
+        if (std::memcmp(base + p, "data", 4) == 0) {
+            pos = p + 8;
+            end = std::min<uint64_t>(riffEnd, pos + length);
+            if (pos + length > riffEnd)
+                Warn(-1, static_cast<int64_t>(p),
+                     "the RIFF data chunk claims more bytes than the file holds");
+            return true;
+        }
+        p += 8 + length + (length & 1);  // chunks are padded to an even length
+    }
+    return Fail(ReadStatus::kNotMidi, "not a MIDI file", 0,
+                "a RIFF MIDI file (RMID) without a \"data\" chunk");
+}
+
+bool SongReader::Header() {
+    data->smfOffset = pos;
+    const uint64_t have = end - pos;
+    if (have < 4 || std::memcmp(base + pos, smf::kHeaderChunkId, 4) != 0) {
+        if (have == 0) return Fail(ReadStatus::kNotMidi, "not a MIDI file", 0, "the file is empty");
+        return Fail(ReadStatus::kNotMidi, "not a MIDI file", static_cast<int64_t>(pos),
+                    "the file starts with \"" +
+                        detail::Printable(reinterpret_cast<const char*>(base + pos),
+                                          static_cast<size_t>(std::min<uint64_t>(have, 4))) +
+                        "\", not with a MIDI header (\"MThd\")");
+    }
+    if (have < 14)
+        return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(end),
+                    "the file ends inside its header (after " + std::to_string(have) + " bytes)");
+    const uint32_t length = smf::ReadBigEndian(base + pos + 4, 4);
+    if (length < smf::kHeaderChunkLength)
+        return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(pos + 4),
+                    "the header chunk claims " + std::to_string(length) + " bytes, fewer than 6");
+    const uint32_t format = smf::ReadBigEndian(base + pos + 8, 2);
+    declared = smf::ReadBigEndian(base + pos + 10, 2);
+    data->division.word = static_cast<uint16_t>(smf::ReadBigEndian(base + pos + 12, 2));
+    if (format > 2)
+        return Fail(ReadStatus::kUnsupported, "unsupported", static_cast<int64_t>(pos + 8),
+                    "format " + std::to_string(format) + "; formats 0, 1 and 2 are read");
+    data->format = static_cast<int32_t>(format);
+    if (data->division.word == 0 ||
+        (data->division.smpte() && data->division.ticks_per_frame() == 0))
+        return Fail(ReadStatus::kUnsupported, "unsupported", static_cast<int64_t>(pos + 12),
+                    "the division is 0: no tick has a length");
+    if (length > smf::kHeaderChunkLength) {
+        canonical = false;
+        Warn(-1, static_cast<int64_t>(pos + 14),
+             "the header chunk is " + std::to_string(length) + " bytes long: its last " +
+                 std::to_string(length - 6) + " are passed over");
+    }
+    if (format == 0 && declared != 1) canonical = false;
+    pos += 8 + uint64_t{length};
+    if (pos > end)
+        return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(end),
+                    "the file ends inside its header chunk");
+    return true;
+}
+
+// The chunks after the header: the declared number of track chunks, anything else passed over.
+bool SongReader::Chunks() {
+    while (pos < end) {
+        if (end - pos < 8) {
+            canonical = false;
+            Warn(-1, static_cast<int64_t>(pos),
+                 std::to_string(end - pos) + " bytes after the last chunk are not read");
+            break;
+        }
+        const uint8_t* id = base + pos;
+        const uint64_t length = smf::ReadBigEndian(id + 4, 4);
+        const uint64_t begin = pos + 8;
+        const bool track = std::memcmp(id, smf::kTrackChunkId, 4) == 0;
+        const std::string name = detail::Printable(reinterpret_cast<const char*>(id), 4);
+        if (track && data->spans.size() >= declared) {
+            canonical = false;
+            Warn(-1, static_cast<int64_t>(pos),
+                 "more track chunks than the header declares (" + std::to_string(declared) +
+                     "): the rest are not read");
+            break;
+        }
+        if (!track) {
+            canonical = false;
+            Warn(-1, static_cast<int64_t>(pos),
+                 "a chunk \"" + name + "\" of " + detail::Thousands(length) +
+                     " bytes is passed over");
+        }
+        if (length > end - begin) {
+            if (!track) break;
+            const std::string cause = At(static_cast<int>(data->spans.size()), pos + 4) +
+                                      ": the chunk claims " + detail::Thousands(length) +
+                                      " bytes but " + detail::Thousands(end - begin) + " remain";
+            if (!options.recover)
+                return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(pos + 4), cause);
+            report.dropped.push_back(
+                {static_cast<int32_t>(data->spans.size()), static_cast<int64_t>(pos + 4), cause});
+            data->spans.push_back({begin, end});
+            pos = end;
+            break;
+        }
+        if (track) data->spans.push_back({begin, begin + length});
+        pos = begin + length;
+    }
+    if (data->spans.size() < declared) {
+        const std::string cause = "the header declares " + detail::Thousands(declared) +
+                                  " tracks but the file holds " +
+                                  detail::Thousands(data->spans.size());
+        if (!options.recover)
+            return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(end), cause);
+        report.dropped.push_back({-1, static_cast<int64_t>(end), cause});
+        canonical = false;
+    }
+    return true;
+}
+
+namespace {
+
+// What the reading pass takes from each event of a track: the maps' events, the notes (paired
+// as they come), and what makes the file differ from one as the writer writes it.
+struct ReadPass {
+    SongData& d;
+    uint16_t track;
+    std::vector<score::Note>* notes;  // null: the notes are not wanted
+    NotePairing& pairing;
+    const uint8_t* base;
+    uint32_t order = 0;
+    uint64_t clamped = 0;
+    int64_t firstClamp = -1;
+    bool lastChannel = false;
+    bool runningAfterOther = false;  // running status after an event that is not a channel message
+
+    void operator()(const RawEvent& ev) {
+        if (ev.status < 0xF0) {
+            if (*ev.at < 0x80 && !lastChannel) runningAfterOther = true;
+            lastChannel = true;
+            Channel(ev);
+        } else {
+            lastChannel = false;
+            if (ev.status == 0xFF) Meta(ev);
+        }
+        if (ev.clamped && clamped++ == 0) firstClamp = ev.at - base;
+        ++order;
+    }
+
+    void Channel(const RawEvent& ev) {
+        const uint8_t channel = ev.status & 15;
+        switch (ev.status >> 4) {
+            case 0x9:
+                if (ev.data2 != 0) {
+                    if (notes != nullptr) Open(ev, channel);
+                    break;
+                }
+                [[fallthrough]];
+            case 0x8:
+                if (notes != nullptr) {
+                    const int64_t on = pairing.CloseKey(channel, ev.data1);
+                    if (on >= 0) (*notes)[static_cast<size_t>(on)].end_tick = ev.tick;
+                }
+                break;
+            case 0xB:
+                if (ev.data1 == 0 || ev.data1 == 32)
+                    d.banks.push_back({ev.tick, track, order,
+                                       uint32_t{channel} << 16 | ev.data1 << 8 | ev.data2});
+                else if (ev.data1 == CONTROL_SUSTAIN_PEDAL)
+                    d.pedals.push_back({ev.tick, track, order, uint32_t{channel} << 8 | ev.data2});
+                break;
+            case 0xC:
+                d.programs.push_back({ev.tick, track, order, uint32_t{channel} << 8 | ev.data1});
+                break;
+            default:
+                break;
+        }
+    }
+
+    void Open(const RawEvent& ev, uint8_t channel) {
+        pairing.OpenKey(channel, ev.data1, static_cast<uint32_t>(notes->size()));
+        score::Note& n = notes->emplace_back();
+        n.track = track;
+        n.channel = channel;
+        n.program = 0;
+        n.pitch = ev.data1;
+        n.velocity = ev.data2;
+        n.reserved[0] = n.reserved[1] = 0;
+        n.start_tick = ev.tick;
+        n.end_tick = -1;  // not ended yet
+        n.start = n.end = 0;
+    }
+
+    void Meta(const RawEvent& ev) {
+        const uint8_t* p = ev.payload;
+        switch (ev.data1) {
+            case META_TEMPO:
+                if (ev.length >= 3)
+                    d.tempos.push_back({ev.tick, track, order, smf::ReadBigEndian(p, 3)});
+                break;
+            case META_TIME_SIGNATURE:
+                if (ev.length >= 2)
+                    d.meters.push_back({ev.tick, track, order, p[0] | uint32_t{p[1]} << 8});
+                break;
+            case META_KEY_SIGNATURE:
+                if (ev.length >= 2)
+                    d.keys.push_back({ev.tick, track, order, p[0] | uint32_t{p[1] != 0} << 8});
+                break;
+            default:
+                break;
+        }
+    }
+};
+
+bool ByChannelAndPitch(const score::Note& a, const score::Note& b) {
+    return a.channel != b.channel ? a.channel < b.channel : a.pitch < b.pitch;
+}
+
+// A track's notes as the pass left them (by start tick, as the note-ons came): a note no end
+// ended lasts to the track's last event, and the notes of one start tick go by channel and
+// pitch (notes equal in both keep their order).
+void FinishTrackNotes(score::Note* first, score::Note* last, int64_t endTick) {
+    for (score::Note* n = first; n != last; ++n)
+        if (n->end_tick < n->start_tick) n->end_tick = std::max(endTick, n->start_tick);
+    for (score::Note* a = first; a != last;) {
+        score::Note* b = a + 1;
+        while (b != last && b->start_tick == a->start_tick) ++b;
+        if (b - a > 16) {
+            std::stable_sort(a, b, ByChannelAndPitch);
+        } else {
+            for (score::Note* k = a + 1; k < b; ++k)
+                std::rotate(std::upper_bound(a, k, *k, ByChannelAndPitch), k, k + 1);
+        }
+        a = b;
+    }
+}
+
+}  // namespace
+
+bool SongReader::FitsBudget() {
+    uint64_t dataBytes = 0;
+    for (const TrackSpan& s : data->spans) dataBytes += s.end - s.begin;
+    uint64_t bound = options.notes ? dataBytes / 3 + 1 : 0;
+    auto need = [&](uint64_t notes) {
+        return data->bytes->size() + notes * (sizeof(score::Note) + sizeof(uint32_t)) +
+               dataBytes / 4;
+    };
+    if (options.notes && (bound * sizeof(score::Note) > kMaxNoteReservation ||
+                          (options.max_memory != 0 && need(bound) > options.max_memory))) {
+        // Count the note-ons instead of taking the bound.
+        uint64_t ons = 0;
+        for (size_t t = 0; t < data->spans.size(); ++t)
+            Walk(t,
+                 [&ons](const RawEvent& ev) { ons += (ev.status >> 4) == 0x9 && ev.data2 != 0; });
+        bound = ons;
+    }
+    if (options.max_memory != 0 && need(bound) > options.max_memory)
+        return Fail(ReadStatus::kTooLarge, "too large", -1,
+                    "reading it would take about " + detail::Thousands(need(bound) >> 20) +
+                        " MiB, more than the memory budget of " +
+                        detail::Thousands(options.max_memory >> 20) + " MiB");
+    if (options.notes) data->notes.reserve(static_cast<size_t>(bound));
+    return true;
+}
+
+bool SongReader::Track(size_t t, NotePairing& pairing) {
+    TrackSpan& span = data->spans[t];
+    const int track = static_cast<int>(t);
+    std::vector<score::Note>* notes = options.notes ? &data->notes : nullptr;
+    const size_t firstNote = data->notes.size();
+    pairing.Reset();
+    ReadPass pass{*data, static_cast<uint16_t>(t), notes, pairing, base};
+    const WalkEnd w = Walk(t, pass);
+    const uint64_t stop = static_cast<uint64_t>(w.stop - base);
+    if (w.damage != Damage::kNone) {
+        const std::string cause = At(track, stop) + ": " + DamageText(w.damage);
+        if (!options.recover)
+            return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(stop), cause);
+        report.dropped.push_back({track, static_cast<int64_t>(stop),
+                                  cause + "; the " + detail::Thousands(span.end - stop) +
+                                      " bytes from there on are left out"});
+        canonical = false;
+    } else if (!w.ended) {
+        canonical = false;
+        Warn(track, static_cast<int64_t>(stop),
+             "track " + std::to_string(t + 1) + " has no end-of-track event");
+    } else if (stop < span.end) {
+        canonical = false;
+        Warn(track, static_cast<int64_t>(stop),
+             At(track, stop) + ": " + detail::Thousands(span.end - stop) +
+                 " bytes after the end-of-track event are not read");
+    }
+    if (pass.clamped != 0) {
+        canonical = false;
+        Warn(track, pass.firstClamp,
+             At(track, static_cast<uint64_t>(pass.firstClamp)) + ": " +
+                 detail::Thousands(pass.clamped) +
+                 (pass.clamped == 1 ? " message has" : " messages have") +
+                 " a data byte above 127, read as 127");
+    }
+    if (pass.runningAfterOther) canonical = false;
+    score::TrackInfo info;
+    info.offset = span.begin;
+    info.length = stop - span.begin;
+    info.events = w.events;
+    info.end_tick = w.tick;
+    info.ended = w.ended;
+    data->tracks.push_back(info);
+    data->events += w.events;
+    data->endTick = std::max(data->endTick, w.tick);
+    span.end = stop;  // later walks read the same events and stop cleanly
+    if (notes != nullptr) {
+        FinishTrackNotes(data->notes.data() + firstNote, data->notes.data() + data->notes.size(),
+                         w.tick);
+        trackNotes.push_back(data->notes.size() - firstNote);
+    }
+    return true;
+}
+
+bool SongReader::Tracks() {
+    NotePairing pairing;
+    for (size_t t = 0; t < data->spans.size(); ++t)
+        if (!Track(t, pairing)) return false;
+    if (data->format == 0 && data->spans.size() != 1) {
+        canonical = false;
+        Warn(-1, -1,
+             "format 0 holds one track, but this file holds " + std::to_string(data->spans.size()));
+    }
+    return true;
+}
+
+bool SongReader::Read() {
+    if (!Container() || !Header() || !Chunks() || !FitsBudget() || !Tracks()) return false;
+    data->smfLength = end - data->smfOffset;
+    data->canonical = canonical && data->smfOffset == 0 && end == data->bytes->size();
+    data->notesRead = options.notes;
+    data->report = report;
+    data->Finish(trackNotes);
+    return true;
+}
+
+}  // namespace score_detail
+
+namespace score {
+
+namespace {
+
+Song ReadShared(std::shared_ptr<const std::vector<uint8_t>> bytes, const ReadOptions& options,
+                ReadReport& report) {
+    report = ReadReport{};
+    try {
+        score_detail::SongReader reader(std::move(bytes), options, report);
+        if (reader.Read()) return score_detail::SongReader::Make(reader.data);
+    } catch (const std::bad_alloc&) {
+        report.status = ReadStatus::kNoMemory;
+        report.message = "out of memory";
+        report.cause = "no memory left to read the song";
+    }
+    return Song();
+}
+
+}  // namespace
+
+Song Song::FromBytes(std::vector<uint8_t> bytes, const ReadOptions& options, ReadReport& report) {
+    std::shared_ptr<const std::vector<uint8_t>> shared;
+    try {
+        shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    } catch (const std::bad_alloc&) {
+        report = ReadReport{};
+        report.status = ReadStatus::kNoMemory;
+        report.message = "out of memory";
+        report.cause = "no memory left to read the song";
+        return Song();
+    }
+    return ReadShared(std::move(shared), options, report);
+}
+
+Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport& report) {
+    report = ReadReport{};
+    detail::FileReader file;
+    auto cannot = [&](int err, const std::string& text) {
+        report.status = ReadStatus::kCannotOpen;
+        report.error = err;
+        report.message = text;
+        report.cause = text;
+        return Song();
+    };
+    if (!file.Open(path)) return cannot(file.Error(), file.ErrorText());
+    // The file's size when it has one; a pipe is read as its bytes arrive, bounded by the
+    // budget (and by the largest file this reader takes).
+    uint64_t size = 0;
+    const uint64_t limit = options.max_memory != 0
+                               ? std::min(options.max_memory, score_detail::kMaxFile)
+                               : score_detail::kMaxFile;
+    if (file.Remaining(size) && size > limit) {
+        report.status =
+            size >= score_detail::kMaxFile ? ReadStatus::kUnsupported : ReadStatus::kTooLarge;
+        report.message = "too large";
+        report.cause =
+            "the file holds " + detail::Thousands(size) + " bytes, more than " +
+            (size >= score_detail::kMaxFile ? std::string("4 GiB") : "the memory budget allows");
+        return Song();
+    }
+    std::vector<uint8_t> bytes;
+    try {
+        if (!file.ReadAll(bytes, limit)) {
+            if (file.Failed()) return cannot(file.Error(), file.ErrorText());
+            report.status = ReadStatus::kTooLarge;
+            report.message = "too large";
+            report.cause = "the input holds more than " + detail::Thousands(limit) +
+                           " bytes, more than the memory budget allows";
+            return Song();
+        }
+    } catch (const std::bad_alloc&) {
+        report.status = ReadStatus::kNoMemory;
+        report.message = "out of memory";
+        report.cause = "no memory left to read the file";
+        return Song();
+    }
+    return FromBytes(std::move(bytes), options, report);
+}
+
+}  // namespace score
+MIDIFOLIO_END_NAMESPACE
