@@ -7,7 +7,6 @@
 // file. Text is quoted: a quote doubled, a backslash doubled, and the bytes that are not
 // graphic characters of Latin-1 (below 32, 127..160) as a backslash and three octal digits;
 // every other byte is copied as it is.
-#include <memory>
 
 #include "commands.h"
 
@@ -60,13 +59,12 @@ const char* TextRecord(uint32_t metaType) {
 }
 
 // The record of a meta event other than the end of track, after "T, time, ".
-void MetaRecord(Output& out, const MIDIEvent& ev) {
-    const uint32_t type = ev.dwSubType & 0xFF;
-    const uint8_t* d = ev.pData;
-    const uint32_t n = d != nullptr ? ev.dwLength : 0;
+void MetaRecord(Output& out, const score::EventRecord& ev, const uint8_t* d) {
+    const int type = ev.meta;
+    const uint32_t n = ev.length;
     // A known kind shorter than it should be is read as zeros beyond its end.
     auto byte = [&](uint32_t i) -> unsigned { return i < n ? d[i] : 0; };
-    if (const char* record = TextRecord(type)) {
+    if (const char* record = TextRecord(static_cast<uint32_t>(type))) {
         out << record << ", ";
         QuotedText(out, d, n);
         return;
@@ -85,8 +83,7 @@ void MetaRecord(Output& out, const MIDIEvent& ev) {
             out << "Tempo, " << ((byte(0) << 16) | (byte(1) << 8) | byte(2));
             return;
         case META_SMPTE_OFFSET:
-            out << Format("SMPTE_offset, %u, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3),
-                          byte(4));
+            out << Format("SMPTE_offset, %u, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3), byte(4));
             return;
         case META_TIME_SIGNATURE:
             out << Format("Time_signature, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3));
@@ -107,76 +104,65 @@ void MetaRecord(Output& out, const MIDIEvent& ev) {
 }
 
 // The record of an event, after "T, time, ".
-void EventRecord(Output& out, const MIDIEvent& ev) {
-    const unsigned ch = ev.byChannel;
-    switch (ev.dwType) {
-        case EVT_NOTEON:
-            out << Format("Note_on_c, %u, %u, %u", ch, ev.byData1, ev.byData2);
+void EventRecord(Output& out, const score::EventRecord& ev, const uint8_t* payload) {
+    const unsigned ch = ev.channel, a = ev.data1, b = ev.data2;
+    switch (ev.status >> 4) {
+        case 0x8:
+            out << Format("Note_off_c, %u, %u, %u", ch, a, b);
+            return;
+        case 0x9:
+            out << Format("Note_on_c, %u, %u, %u", ch, a, b);
+            return;
+        case 0xA:
+            out << Format("Poly_aftertouch_c, %u, %u, %u", ch, a, b);
+            return;
+        case 0xB:
+            out << Format("Control_c, %u, %u, %u", ch, a, b);
+            return;
+        case 0xC:
+            out << Format("Program_c, %u, %u", ch, a);
+            return;
+        case 0xD:
+            out << Format("Channel_aftertouch_c, %u, %u", ch, a);
+            return;
+        case 0xE:
+            out << Format("Pitch_bend_c, %u, %u", ch, a + 128 * b);
+            return;
+        default:
             break;
-        case EVT_NOTEOFF:
-            out << Format("Note_off_c, %u, %u, %u", ch, ev.byData1, ev.byData2);
-            break;
-        case EVT_KEYPRESSURE:
-            out << Format("Poly_aftertouch_c, %u, %u, %u", ch, ev.byData1, ev.byData2);
-            break;
-        case EVT_CONTROL:
-            out << Format("Control_c, %u, %u, %u", ch, ev.byData1, ev.byData2);
-            break;
-        case EVT_PROGRAM:
-            out << Format("Program_c, %u, %u", ch, ev.byData1);
-            break;
-        case EVT_CHANPRESSURE:
-            out << Format("Channel_aftertouch_c, %u, %u", ch, ev.byData1);
-            break;
-        case EVT_PITCHBEND:
-            out << Format("Pitch_bend_c, %u, %u", ch, ev.wBend);
-            break;
-        case EVT_SYSEX:
-        case EVT_SYSEXESC: {
-            const uint32_t n = ev.pData != nullptr ? ev.dwLength : 0;
-            out << (ev.dwType == EVT_SYSEX ? "System_exclusive, " : "System_exclusive_packet, ")
-                << n;
-            Bytes(out, ev.pData, n);
-            break;
-        }
-        case EVT_META:
-            MetaRecord(out, ev);
-            break;
-        case EVT_SYSCOMMON:
-        case EVT_REALTIME:
-            out << Format("Unknown_event, %02Xx", ev.dwSubType & 0xFF);
-            break;
-        default:  // a data byte without running status: no status byte to show
-            out << "Unknown_event, 00x";
-            break;
+    }
+    if (ev.status == 0xF0 || ev.status == 0xF7) {
+        out << (ev.status == 0xF0 ? "System_exclusive, " : "System_exclusive_packet, ") << ev.length;
+        Bytes(out, payload, ev.length);
+    } else if (ev.status == 0xFF) {
+        MetaRecord(out, ev, payload);
+    } else {
+        out << Format("Unknown_event, %02Xx", ev.status);
     }
 }
 
-void WriteCsv(const CMidiFolio& song, Output& out) {
-    const _MIDIHEAD head = song.GetMidiHeaderInfo();
-    out << "0, 0, Header, " << head.nFormat << ", " << head.nTracks << ", " << head.nDivision
-        << "\n";
-    for (int i = 0; i < static_cast<int>(song.GetTrackNum()); ++i) {
-        const CMidiTrack* track = song.GetTrack(i);
-        if (track == nullptr) continue;
-        const int number = i + 1;
+void WriteCsv(const score::Score& score, Output& out) {
+    const score::Song& song = score.song();
+    const uint8_t* base = song.bytes().data();
+    out << "0, 0, Header, " << song.format() << ", " << song.tracks().size() << ", "
+        << song.division().word << "\n";
+    for (size_t t = 0; t < song.tracks().size(); ++t) {
+        const size_t number = t + 1;
         out << number << ", 0, Start_track\n";
-        POSITION pos = track->GetEventHeadPosition();
-        // The loader's tempo event, in front of the first track, is not the file's.
-        if (pos != nullptr && song.IsLoaderTempo(track, pos)) track->GetNextPtr(pos);
-        int32_t last = 0;
-        bool ended = pos == nullptr;
-        while (pos != nullptr && !ended) {
-            const MIDIEvent& ev = *track->GetNextPtr(pos);
-            out << number << ", " << ev.lTime << ", ";
-            if (ev.dwType == EVT_META && (ev.dwSubType & 0xFF) == META_END_OF_TRACK) {
+        score::EventStream events(score, t, t);
+        score::EventRecord ev;
+        int64_t end = -1, last = 0;
+        bool ended = song.tracks()[t].events == 0;
+        while (events.Next(ev, end)) {
+            out << number << ", " << ev.tick << ", ";
+            if (ev.status == 0xFF && ev.meta == META_END_OF_TRACK) {
                 out << "End_track\n";
                 ended = true;
-            } else {
-                EventRecord(out, ev);
-                out << '\n';
-                last = ev.lTime;
+                break;
             }
+            EventRecord(out, ev, base + ev.offset);
+            out << '\n';
+            last = ev.tick;
         }
         if (!ended) out << number << ", " << last << ", End_track\n";
     }
@@ -186,14 +172,10 @@ void WriteCsv(const CMidiFolio& song, Output& out) {
 }  // namespace
 
 int RunCsv(const CsvOptions& o) {
-    LoadedSong loaded = LoadSongOrFail(o.file, o.common);
-    if (IsStdio(o.out)) {
-        WriteCsv(*loaded.song, Stdout());
-        return kExitOk;
-    }
-    AtomicFile file(o.out);
-    WriteCsv(*loaded.song, file.Out());
-    file.Commit();
+    InputSong input = ReadSong(o.file, o.common, false);
+    OutputTarget target(o.out);
+    WriteCsv(input.Score(), target.Out());
+    target.Commit();
     return kExitOk;
 }
 

@@ -1,12 +1,13 @@
-// `midifolio from-csv IN.csv OUT.mid`: a MIDI file from midicsv's CSV, built and stored by the
-// library: a song whose tracks are made with CreateTrack and filled with InsertEventAfter.
+// `midifolio from-csv IN.csv OUT.mid`: a MIDI file from midicsv's CSV: the records make an
+// editable sequence (midifolio::score::Sequence), which the library's writer writes as a valid
+// Standard MIDI File.
 //
 // The CSV is read as csvmidi reads it (midicsv(5)): fields separated by commas, blanks around
 // them ignored, record names in any case, text in quotes with "" for a quote, \\ for a
 // backslash and \ooo for any byte; blank lines and lines whose first character is # or ; are
-// skipped. Unlike csvmidi, a record that cannot be read is not skipped: the tool stops with
-// its line number and writes nothing; and the data bytes of channel messages may be 0..255, as
-// midicsv writes what a file holds (csvmidi would cut 128..255 to 127).
+// skipped. What csvmidi refuses is refused too, with the line and the field: data bytes above
+// 127, key signatures outside -7..7, a second track in format 0. Unlike csvmidi, a record that
+// cannot be read is not skipped: the tool stops and writes nothing.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "commands.h"
 
@@ -42,7 +44,7 @@ std::string Upper(std::string s) {
 // Reads a CSV file line by line, and turns its records into a song.
 class CsvReader {
   public:
-    CsvReader(const std::string& path, CMidiFolio& song) : name_(InputName(path)), song_(song) {
+    CsvReader(const std::string& path, score::Sequence& song) : name_(InputName(path)), song_(song) {
         if (IsStdio(path)) {
             file_ = stdin;
             return;
@@ -177,27 +179,20 @@ class CsvReader {
         return data;
     }
 
-    void Add(MIDIEvent ev, int32_t time) {
-        ev.lTime = time;
-        const POSITION pos = track_->InsertEventAfter(last_, ev);
-        if (pos == nullptr) Fail("no memory left for the event");
-        // Each event carries the ticks to the next one.
-        if (last_ != nullptr) {
-            track_->GetEventPtrAt(last_).dwDelta = static_cast<uint32_t>(time - lastTime_);
+    void Add(uint8_t status, uint8_t data1, uint8_t data2, int64_t time,
+             const std::vector<uint8_t>& payload = {}) {
+        score::Event e{time, 0, static_cast<uint32_t>(payload.size()), status, data1, data2, 0};
+        if (!payload.empty()) {
+            e.offset = static_cast<uint32_t>(song_.payloads.size());
+            song_.payloads.insert(song_.payloads.end(), payload.begin(), payload.end());
         }
-        last_ = pos;
+        song_.tracks.back().push_back(e);
         lastTime_ = time;
         ++events_;
     }
 
-    void AddMeta(uint32_t type, const std::vector<uint8_t>& data, int32_t time) {
-        MIDIEvent ev{};
-        ev.byChannel = 255;
-        ev.dwType = EVT_META;
-        ev.dwSubType = type;
-        ev.dwLength = static_cast<uint32_t>(data.size());
-        ev.pData = const_cast<uint8_t*>(data.data());  // copied by the track
-        Add(ev, time);
+    void AddMeta(uint32_t type, const std::vector<uint8_t>& data, int64_t time) {
+        Add(0xFF, static_cast<uint8_t>(type), 0, time, data);
     }
 
     void Record(const std::vector<Field>& f) {
@@ -209,68 +204,56 @@ class CsvReader {
             Count(f, 6);
             Number(f, 0, 0, 0, "track");
             Number(f, 1, 0, 0, "time");
-            _MIDIHEAD head{};
-            head.nFormat = static_cast<int32_t>(Number(f, 3, 0, 2, "format"));
-            head.nTracks = static_cast<int32_t>(Number(f, 4, 0, 65535, "track count"));
-            head.nDivision = static_cast<int32_t>(Number(f, 5, 1, 32767, "division"));
-            declaredTracks_ = head.nTracks;
-            song_.SetMidiHeaderinfo(&head);
+            song_.format = static_cast<int32_t>(Number(f, 3, 0, 2, "format"));
+            declaredTracks_ = static_cast<int>(Number(f, 4, 0, 65535, "track count"));
+            song_.division.word = static_cast<uint16_t>(Number(f, 5, 1, 32767, "division"));
             headed_ = true;
             return;
         }
         const int number = static_cast<int>(Number(f, 0, 0, 65535, "track"));
-        const auto time = static_cast<int32_t>(Number(f, 1, 0, 0x7FFFFFFF, "time"));
+        const int64_t time = Number(f, 1, 0, int64_t{1} << 53, "time");
         if (type == "END_OF_FILE") {
-            if (track_ != nullptr) Fail(Format("track %d has no End_track", tracks_));
+            if (track_) Fail(Format("track %d has no End_track", tracks_));
             Count(f, 3);
             ended_ = true;
             return;
         }
         if (type == "START_TRACK") {
             Count(f, 3);
-            if (track_ != nullptr) Fail(Format("track %d has no End_track", tracks_));
+            if (track_) Fail(Format("track %d has no End_track", tracks_));
             if (number != tracks_ + 1) {
                 Fail(Format("Start_track of track %d where track %d comes next", number,
                             tracks_ + 1));
             }
-            track_ = song_.CreateTrack();
-            if (track_ == nullptr || song_.AddTrack(track_) < 0) Fail("no memory left for a track");
+            if (song_.format == 0 && tracks_ == 1) Fail("format 0 holds one track: a second Start_track");
+            song_.tracks.emplace_back();
+            track_ = true;
             ++tracks_;
-            last_ = nullptr;
             lastTime_ = 0;
             return;
         }
-        if (track_ == nullptr) Fail(type_ + " outside a track (after its End_track?)");
+        if (!track_) Fail(type_ + " outside a track (after its End_track?)");
         if (number != tracks_) Fail(Format("a record of track %d in track %d", number, tracks_));
         if (time < lastTime_) {
-            Fail(
-                Format("time %d is before the time of the record before it (%d)", time, lastTime_));
+            Fail(Format("time %lld is before the time of the record before it (%lld)",
+                        static_cast<long long>(time), static_cast<long long>(lastTime_)));
         }
         if (type == "END_TRACK") {
             Count(f, 3);
-            MIDIEvent ev{};
-            ev.byChannel = 255;
-            ev.dwType = EVT_META;
-            ev.dwSubType = META_END_OF_TRACK;
-            Add(ev, time);
-            track_ = nullptr;
+            AddMeta(META_END_OF_TRACK, {}, time);
+            track_ = false;
             return;
         }
         if (ChannelRecord(type, f, time) || MetaRecord(type, f, time)) return;
         if (type == "SYSTEM_EXCLUSIVE" || type == "SYSTEM_EXCLUSIVE_PACKET") {
-            const std::vector<uint8_t> data = Data(f, 3);
-            MIDIEvent ev{};
-            ev.byChannel = 255;
-            ev.dwType = type == "SYSTEM_EXCLUSIVE" ? EVT_SYSEX : EVT_SYSEXESC;
-            ev.dwLength = static_cast<uint32_t>(data.size());
-            ev.pData = const_cast<uint8_t*>(data.data());  // copied by the track
-            Add(ev, time);
+            // A packet (F7) carries its bytes as they are: split sysex, or raw messages.
+            Add(type == "SYSTEM_EXCLUSIVE" ? 0xF0 : 0xF7, 0, 0, time, Data(f, 3));
             return;
         }
         Fail("unknown record type '" + Shown(type_) + "'");
     }
 
-    bool ChannelRecord(const std::string& type, const std::vector<Field>& f, int32_t time) {
+    bool ChannelRecord(const std::string& type, const std::vector<Field>& f, int64_t time) {
         struct Kind {
             const char* name;
             uint32_t code;
@@ -288,30 +271,31 @@ class CsvReader {
         for (const Kind& kind : kKinds) {
             if (type != kind.name) continue;
             Count(f, 4 + static_cast<size_t>(kind.data));
-            MIDIEvent ev{};
-            ev.dwType = kind.code;
-            ev.byChannel = static_cast<uint8_t>(Number(f, 3, 0, 15, "channel"));
+            const uint8_t channel = static_cast<uint8_t>(Number(f, 3, 0, 15, "channel"));
+            const uint8_t status = static_cast<uint8_t>(smf::StatusOfTypeCode(kind.code, channel));
             if (kind.code == EVT_PITCHBEND) {
-                ev.wBend = static_cast<uint16_t>(Number(f, 4, 0, 16383, "value"));
-            } else {
-                const char* first = kind.code == EVT_PROGRAM        ? "program"
-                                    : kind.code == EVT_CONTROL      ? "controller"
-                                    : kind.code == EVT_CHANPRESSURE ? "value"
-                                                                    : "note";
-                ev.byData1 = static_cast<uint8_t>(Number(f, 4, 0, 255, first));
-                if (kind.data == 2) {
-                    const char* second =
-                        kind.code == EVT_NOTEON || kind.code == EVT_NOTEOFF ? "velocity" : "value";
-                    ev.byData2 = static_cast<uint8_t>(Number(f, 5, 0, 255, second));
-                }
+                const long long bend = Number(f, 4, 0, 16383, "value");
+                Add(status, static_cast<uint8_t>(bend & 127), static_cast<uint8_t>(bend >> 7), time);
+                return true;
             }
-            Add(ev, time);
+            const char* first = kind.code == EVT_PROGRAM        ? "program"
+                                : kind.code == EVT_CONTROL      ? "controller"
+                                : kind.code == EVT_CHANPRESSURE ? "value"
+                                                                : "note";
+            const uint8_t data1 = static_cast<uint8_t>(Number(f, 4, 0, 127, first));
+            uint8_t data2 = 0;
+            if (kind.data == 2) {
+                const char* second =
+                    kind.code == EVT_NOTEON || kind.code == EVT_NOTEOFF ? "velocity" : "value";
+                data2 = static_cast<uint8_t>(Number(f, 5, 0, 127, second));
+            }
+            Add(status, data1, data2, time);
             return true;
         }
         return false;
     }
 
-    bool MetaRecord(const std::string& type, const std::vector<Field>& f, int32_t time) {
+    bool MetaRecord(const std::string& type, const std::vector<Field>& f, int64_t time) {
         static const std::pair<const char*, uint32_t> kTexts[] = {
             {"TEXT_T", META_TEXT},           {"COPYRIGHT_T", META_COPYRIGHT},
             {"TITLE_T", META_TRACK_NAME},    {"INSTRUMENT_NAME_T", META_INSTRUMENT_NAME},
@@ -356,7 +340,7 @@ class CsvReader {
             AddMeta(META_TIME_SIGNATURE, bytes(3, 4, 255), time);
         } else if (type == "KEY_SIGNATURE") {
             Count(f, 5);
-            const long long key = Number(f, 3, -128, 127, "key");
+            const long long key = Number(f, 3, -7, 7, "key");
             const std::string mode = Upper(f[4].text);
             if (mode != "MAJOR" && mode != "MINOR") {
                 Fail("Key_signature: the mode must be \"major\" or \"minor\", not '" +
@@ -378,7 +362,7 @@ class CsvReader {
     }
 
     std::string name_;
-    CMidiFolio& song_;
+    score::Sequence& song_;
     FILE* file_ = nullptr;
     char* line_ = nullptr;
     size_t capacity_ = 0;
@@ -388,66 +372,38 @@ class CsvReader {
     bool ended_ = false;
     int declaredTracks_ = 0;
     int tracks_ = 0;
-    CMidiTrack* track_ = nullptr;  // the open track, null between tracks
-    POSITION last_ = nullptr;
-    int32_t lastTime_ = 0;
+    bool track_ = false;  // a track is open (the last of song_.tracks)
+    int64_t lastTime_ = 0;
     long events_ = 0;
 };
 
 }  // namespace
 
 int RunFromCsv(const FromCsvOptions& o) {
-    CMidiFolio song;
-    song.SetMessageSink([](const std::string&) {});
+    score::Sequence song;
     CsvReader reader(o.in, song);
     reader.Read();
-    const int tracks = static_cast<int>(song.GetTrackNum());
+    const int tracks = static_cast<int>(song.tracks.size());
     if (reader.DeclaredTracks() != tracks) {
         std::fprintf(stderr, "midifolio: %s: the Header record counts %s; the file gets %d\n",
-                     InputName(o.in).c_str(), Plural(reader.DeclaredTracks(), "track").c_str(),
-                     tracks);
+                     InputName(o.in).c_str(), Plural(reader.DeclaredTracks(), "track").c_str(), tracks);
     }
-
-    // For standard output the song is stored in a file first, then copied.
-    const bool toStdout = IsStdio(o.out);
-    const std::string outName = toStdout ? "standard output" : o.out;
-    std::unique_ptr<TempFile> temp;
-    if (toStdout) temp = std::make_unique<TempFile>();
-    const std::string path = toStdout ? temp->Path() : o.out;
-    {
-        TerminalProgress progress("writing", outName, !o.common.noProgress);
-        errno = 0;
-        const int stored = song.StoreMidiFile(path, &progress);
-        progress.Clear();
-        if (stored != 1) {
-            const int err = errno;
-            throw Failure(outName + ": could not be written" +
-                          (err ? std::string(": ") + std::strerror(err) : ""));
-        }
-    }
-    if (toStdout) {
-        const std::vector<uint8_t> bytes = ReadAll(path);
-        Stdout() << std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        return kExitOk;
-    }
-    struct stat st {};
-    const long long bytes = ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-    const _MIDIHEAD head = song.GetMidiHeaderInfo();
+    std::string error;
+    const std::vector<uint8_t> bytes = score::Encode(song, &error);
+    if (!error.empty()) throw Failure(InputName(o.in) + ": cannot be written as a valid file: " + error);
+    OutputTarget target(o.out);
+    target.Out() << std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    target.Commit();
+    if (target.IsStdout()) return kExitOk;
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);
-        j.BeginObject();
-        j.Field("input", InputName(o.in));
-        j.Field("output", o.out);
-        j.Field("format", head.nFormat);
-        j.Field("tracks", tracks);
-        j.Field("division", head.nDivision);
-        j.Field("events", reader.Events());
-        j.Field("bytes", bytes);
-        j.EndObject();
+        j.BeginObject().Field("input", InputName(o.in)).Field("output", EscapeControls(o.out));
+        j.Field("format", song.format).Field("tracks", tracks).Field("division", song.division.word);
+        j.Field("events", reader.Events()).Field("bytes", bytes.size()).EndObject();
     } else {
-        Stdout() << "Wrote " << o.out << ": format " << head.nFormat << ", "
+        Stdout() << "Wrote " << EscapeControls(o.out) << ": format " << song.format << ", "
                  << Plural(tracks, "track") << ", " << Plural(reader.Events(), "event") << ", "
-                 << Plural(bytes, "byte") << "\n";
+                 << Plural(static_cast<long long>(bytes.size()), "byte") << "\n";
     }
     return kExitOk;
 }

@@ -1,4 +1,5 @@
-// `midifolio names program|drum|controller [N]`: the General MIDI names the library knows.
+// `midifolio names program|drum|controller [N]`: the General MIDI names of programs, drums and
+// controllers (with JSON, beside each controller the library's own type code).
 #include <cstdio>
 
 #include "commands.h"
@@ -10,8 +11,8 @@ namespace mfcli {
 
 namespace {
 
-// The notes the library names as drums: the General MIDI key map (35..81) and the notes of
-// some sound sets around it.
+// The notes named as drums: the General MIDI key map (35..81) and the notes later General MIDI
+// levels name around it.
 constexpr int kNamedDrumFirst = 27;
 constexpr int kNamedDrumLast = 87;
 
@@ -54,13 +55,13 @@ int RunNames(const NamesOptions& o) {
         const std::string shown = Shown(text);
         Row row{n, {}, 0};
         if (program) {
-            row.name = n < 0 ? std::string() : CMidiFolio::GetInstName(n);
+            row.name = n < 0 ? "" : names::ProgramName(n);
             if (row.name.empty()) {
                 refuse("no General MIDI program " + shown + " (programs are 0..127)");
                 continue;
             }
         } else if (drum) {
-            row.name = n < 0 ? std::string() : CMidiFolio::GetDrumName(n);
+            row.name = n < 0 ? "" : names::DrumName(n);
             if (row.name.empty()) {
                 refuse("no General MIDI drum on note " + shown +
                        Format(" (drums are notes %d..%d)", kNamedDrumFirst, kNamedDrumLast));
@@ -71,9 +72,8 @@ int RunNames(const NamesOptions& o) {
                 refuse("no controller " + shown + " (controllers are 0..127)");
                 continue;
             }
-            const _MIDI_CONTROL_MSG msg = CMidiFolio::GetContrlMsg(static_cast<uint8_t>(n));
-            row.name = msg.lpszName ? msg.lpszName : "";
-            row.type = msg.nType;
+            row.name = names::ControllerName(n);
+            row.type = CMidiFolio::GetContrlMsg(static_cast<uint8_t>(n)).nType;
         }
         rows.push_back(row);
     }
@@ -96,8 +96,7 @@ int RunNames(const NamesOptions& o) {
         if (drum) {
             out << Format("%3d  %-4s  %s\n", r.number, NoteName(r.number).c_str(), r.name.c_str());
         } else if (controller) {
-            out << Format("%3d  %s  (type %d)\n", r.number, ControllerName(r.number).c_str(),
-                          r.type);
+            out << Format("%3d  %s\n", r.number, r.name.c_str());
         } else {
             out << Format("%3d  %s\n", r.number, r.name.c_str());
         }

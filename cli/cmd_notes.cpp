@@ -1,10 +1,12 @@
 // `midifolio notes FILE`: every note of the song, one per line, with its times in ticks and in
-// exact seconds (the exact view, midifolio::score).
+// exact seconds (the exact view, midifolio::score); with --sustain as the pedal holds them.
 #include <cmath>
-#include <memory>
+#include <cstdio>
+#include <vector>
 
 #include "commands.h"
 #include "describe.h"
+#include "times.h"
 
 using namespace midifolio;
 
@@ -27,21 +29,19 @@ int RunNotes(const NotesOptions& o) {
     std::pair<int, int> tracks{1, INT32_MAX};
     if (!o.tracks.empty()) tracks = ParseRange(o.tracks, "--tracks");
 
-    LoadedSong loaded = LoadSongOrFail(o.file, o.common);
-    std::unique_ptr<score::Score> exact;
-    {
-        Analysing busy(InputName(o.file), o.common);
-        exact = std::make_unique<score::Score>(*loaded.song);
-    }
-    const int32_t ticksPerQuarter = loaded.song->GetMidiTempo().GetTicksPerQuarterNote();
-    const score::MeterMap& meter = exact->meter_map();
+    InputSong song = ReadSong(o.file, o.common);
+    const score::Score& exact = song.Score();
+    const int32_t ticksPerQuarter = exact.time_map().ticks_per_quarter();
+    std::vector<score::Note> sustained;
+    if (o.sustain) sustained = exact.sustained_notes();
+    const std::vector<score::Note>& notes = o.sustain ? sustained : exact.notes();
 
     Output& out = Stdout();
     JsonWriter json(out, 2);
     if (o.csv) out << kCsvHeader << "\n";
     if (o.common.json) json.BeginArray();
     long long printed = 0;
-    for (const score::Note& n : exact->notes()) {
+    for (const score::Note& n : notes) {
         const int track = n.track + 1, channel = n.channel + 1;
         if (track < tracks.first || track > tracks.second) continue;
         if (o.channel != 0 && channel != o.channel) continue;
@@ -62,12 +62,11 @@ int RunNotes(const NotesOptions& o) {
                               "bar:beat:tick", "length s", "track", "ch", "pitch", "vel", "sound");
             }
             const bool drum = n.channel == PERCUSSION_CHANNEL;
-            const std::string sound =
-                drum ? CMidiFolio::GetDrumName(n.pitch)
-                     : std::to_string(n.program) + " " + Trim(CMidiFolio::GetInstName(n.program));
+            const std::string sound = drum ? std::string(names::DrumName(n.pitch))
+                                           : std::to_string(n.program) + " " + names::ProgramName(n.program);
             out << Format("%12s  %13s  %10s  %5d  %3d  %-9s  %3d  %s\n",
                           SecondsText(n.start, 3).c_str(),
-                          BarText(meter.at(n.start_tick), ticksPerQuarter).c_str(),
+                          BarText(exact.meter_map(n.track).at(static_cast<double>(n.start_tick)), ticksPerQuarter).c_str(),
                           SecondsText(n.end - n.start, 3).c_str(), track, channel,
                           Format("%s (%d)", NoteName(n.pitch).c_str(), n.pitch).c_str(), n.velocity,
                           sound.c_str());
@@ -78,7 +77,7 @@ int RunNotes(const NotesOptions& o) {
     if (printed == 0 && !o.common.json && !o.csv) {
         out.Flush();
         std::fprintf(stderr, "midifolio: no notes selected (the song has %s)\n",
-                     Plural(static_cast<long long>(exact->notes().size()), "note").c_str());
+                     Plural(static_cast<long long>(notes.size()), "note").c_str());
     }
     return kExitOk;
 }

@@ -19,19 +19,14 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 int RunRoll(const RollOptions& o) {
-    LoadedSong loaded = LoadSongOrFail(o.file, o.common);
-    const std::string name = InputName(o.file);
-    std::unique_ptr<score::Score> exact;
-    {
-        Analysing busy(name, o.common);
-        exact = std::make_unique<score::Score>(*loaded.song);
-    }
+    InputSong input = ReadSong(o.file, o.common);
+    const std::string name = input.Name();
     RollModel model;
     model.title = BaseName(name);
-    model.score = exact.get();
-    model.ticksPerQuarter = loaded.song->GetMidiTempo().GetTicksPerQuarterNote();
+    model.score = &input.Score();
+    model.ticksPerQuarter = input.Score().time_map().ticks_per_quarter();
     for (int note = 0; note < 128; ++note) {
-        const std::string drum = CMidiFolio::GetDrumName(note);
+        const std::string drum = names::DrumName(note);
         if (!drum.empty()) model.drumNames.emplace_back(note, drum);
     }
 
@@ -42,7 +37,7 @@ int RunRoll(const RollOptions& o) {
         return kExitOk;
     }
     {
-        AtomicFile file(o.out);
+        OutputTarget file(o.out);
         Analysing busy(name, o.common);
         stats = RenderRollSvg(model, o.width, file.Out());
         bytes = file.Out().Written();

@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "describe.h"
+#include "times.h"
 
 using namespace midifolio;
 namespace fs = std::filesystem;
@@ -21,28 +22,24 @@ namespace mfcli {
 
 namespace {
 
-// One summary row per file: the library's answers (its milliseconds, its last time signature,
-// its analyses) and the exact view's (midifolio::score). A value that cannot be found (the
-// pitch range of a song without notes, seconds without ticks per quarter note) is left empty.
+// One summary row per file, from the exact view (midifolio::score). A value that cannot be
+// found (the pitch range of a song without notes) is left empty.
 struct ScanRow {
     std::string path;
     bool ok = false;
-    std::string message;  // the library's messages, joined with "; "
-    std::string cause;    // why it was refused, in plain words
+    std::string message;  // why it was refused ("damaged", "not a MIDI file", ...)
+    std::string cause;    // in plain words
     std::string refusal;  // message and cause, as one line
     std::vector<std::string> warnings;
     int format = 0;
-    int tracks = 0;
+    size_t tracks = 0;
     int division = 0;
-    int32_t endTicks = 0;
-    double durationMs = 0;
-    long events = 0;  // the file's own: the loader's tempo event not counted
-    int tempos = 0;   // the file's own tempo events
-    std::string timeSignature;
+    int64_t endTicks = 0;
+    uint64_t events = 0;
+    size_t tempos = 0;  // the file's tempo events
     int channels = 0;
-    int instruments = 0;
-    int drums = 0;
-    bool percussionInRange = true;
+    std::vector<score::Instrument> instruments;
+    int drums = 0;  // drum notes struck
     score::Summary summary;
 };
 
@@ -63,7 +60,7 @@ void CollectFolder(const fs::path& root, std::vector<std::string>& files,
         std::error_code ec;
         fs::directory_iterator it(dir, ec);
         if (ec) {
-            problems.push_back(dir.string() + ": " + ec.message());
+            problems.push_back(EscapeControls(dir.string()) + ": " + ec.message());
             continue;
         }
         for (const fs::directory_iterator end; it != end; it.increment(ec)) {
@@ -75,7 +72,7 @@ void CollectFolder(const fs::path& root, std::vector<std::string>& files,
                 files.push_back(it->path().string());
             }
         }
-        if (ec) problems.push_back(dir.string() + ": " + ec.message());
+        if (ec) problems.push_back(EscapeControls(dir.string()) + ": " + ec.message());
     }
 }
 
@@ -90,7 +87,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
         const fs::file_status st =
             IsStdio(arg) ? fs::file_status(fs::file_type::fifo) : fs::status(arg, ec);
         if (ec || !fs::exists(st)) {
-            problems.push_back(arg + ": no such file or folder");
+            problems.push_back(EscapeControls(arg) + ": no such file or folder");
         } else if (fs::is_directory(st)) {
             CollectFolder(arg, files, problems);
         } else {
@@ -102,54 +99,62 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
     return files;
 }
 
-ScanRow Analyse(const std::string& path, bool strict) {
+void Refuse(ScanRow& row, const std::string& message, const std::string& cause) {
+    row.ok = false;
+    row.message = message;
+    row.cause = cause;
+    row.refusal = cause.empty() || cause == message ? message : message + ": " + cause;
+}
+
+ScanRow Analyse(const std::string& path, const CommonOptions& options, uint64_t budget) {
     ScanRow row;
     row.path = InputName(path);
-    LoadedSong loaded = LoadSong(path, nullptr);
-    for (const auto& m : loaded.messages) row.message += (row.message.empty() ? "" : "; ") + m;
-    for (const LoadNote& w : loaded.report.warnings) row.warnings.push_back(w.text);
-    row.ok = loaded.ok;
-    if (!loaded.ok) {
-        if (row.message.empty()) row.message = "the file could not be loaded";
-        if (loaded.report.stop != LoadStop::kCannotOpen) row.cause = loaded.report.cause;
-        row.refusal = RefusalText(loaded);
+    score::ReadOptions read;
+    read.recover = options.recover;
+    read.max_memory = budget;
+    score::ReadReport report;
+    const score::Song song = score::Song::Load(IsStdio(path) ? "/dev/stdin" : path, read, report);
+    for (const score::ReadIssue& w : report.warnings) row.warnings.push_back(w.text);
+    for (const score::ReadIssue& d : report.dropped) row.warnings.push_back("left out: " + d.text);
+    if (!report.ok()) {
+        Refuse(row, report.message, report.status == score::ReadStatus::kCannotOpen ? "" : report.cause);
         return row;
     }
-    if (strict && !row.warnings.empty()) {
-        row.ok = false;
-        row.message = "refused under --strict: " +
-                      Plural(static_cast<long long>(row.warnings.size()), "warning");
-        row.cause = row.warnings.front();
-        row.refusal = row.message + " (" + row.cause + ")";
+    if (options.strict && !row.warnings.empty()) {
+        Refuse(row, "refused under --strict: " + Plural(static_cast<long long>(row.warnings.size()), "warning"),
+               row.warnings.front());
         return row;
     }
-    CMidiFolio& song = *loaded.song;
-    const _MIDIHEAD head = song.GetMidiHeaderInfo();
-    row.format = head.nFormat;
-    row.tracks = head.nTracks;
-    row.division = head.nDivision;
+    row.ok = true;
     const score::Score exact(song);
+    row.format = song.format();
+    row.tracks = song.tracks().size();
+    row.division = song.division().word;
     row.endTicks = exact.end_tick();
-    row.durationMs = TicksToMs(song, row.endTicks);
-    row.events = static_cast<long>(exact.events());
-    row.tempos = static_cast<int>(exact.tempos().size());
+    row.events = exact.event_count();
+    row.tempos = exact.tempos().size();
     row.summary = exact.summary();
-    const _BAR bar = song.GetMidiTempo().GetBar();
-    row.timeSignature = Format("%u/%u", bar.dwBaseBarNum, bar.dwBaseNoteNum);
-    const ChannelSurvey survey = song.GetChannelSurvey();
-    row.channels = survey.nChannels;
-    row.instruments = static_cast<int>(survey.instruments.size());
-    row.drums = static_cast<int>(survey.drums.size());
-    row.percussionInRange = survey.bPercussionInRange == 1;
+    row.instruments = exact.instruments();
+    bool channels[16] = {}, drums[128] = {};
+    for (const score::Note& n : exact.notes()) {
+        channels[n.channel] = true;
+        if (n.channel == PERCUSSION_CHANNEL) drums[n.pitch] = true;
+    }
+    row.channels = static_cast<int>(std::count(std::begin(channels), std::end(channels), true));
+    row.drums = static_cast<int>(std::count(std::begin(drums), std::end(drums), true));
     return row;
 }
 
 std::string KeyText(const score::KeySignature& k) {
-    return KeyName(static_cast<uint8_t>(k.sharps), k.minor ? 1 : 0);
+    const std::string key = names::KeyName(k.sharps, k.minor);
+    return key.empty() ? Format("unknown key (%d sharps)", k.sharps) : key;
 }
 
-std::string CsvField(const std::string& s) {
-    if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
+// A field of a CSV row: quoted when it holds a comma or a quote; control characters escaped
+// (\n, \xNN) so that a row is one line and no field moves a terminal's cursor.
+std::string CsvField(const std::string& text) {
+    const std::string s = EscapeControls(text);
+    if (s.find_first_of(",\"") == std::string::npos) return s;
     std::string out = "\"";
     for (char c : s) {
         if (c == '"') out += '"';
@@ -158,33 +163,25 @@ std::string CsvField(const std::string& s) {
     return out + "\"";
 }
 
-// The columns of the library's answers first, then those of the load report and the exact
-// view.
 const char* kCsvHeader =
-    "file,status,message,format,tracks,division,ticks,duration_ms,events,tempo_changes,"
-    "time_signature,channels,instruments,drums,percussion_in_gm_range,cause,warnings,notes,"
-    "lowest_pitch,highest_pitch,duration_s,bars,programs,key_signatures,peak_polyphony";
+    "file,status,message,cause,warnings,format,tracks,division,ticks,events,tempo_changes,"
+    "channels,instruments,drums,notes,lowest_pitch,highest_pitch,duration_s,bars,programs,"
+    "key_signatures,peak_polyphony";
 
 std::string CsvRow(const ScanRow& r) {
-    std::string row = CsvField(r.path) + (r.ok ? ",ok," : ",refused,") + CsvField(r.message);
-    if (r.ok) {
-        // The library gives -1 for milliseconds it cannot find (no ticks per quarter note).
-        row += Format(",%d,%d,%d,%d,%s,%ld,%d,%s,%d,%d,%d,%s", r.format, r.tracks, r.division,
-                      r.endTicks, r.durationMs < 0 ? "" : Format("%.0f", r.durationMs).c_str(),
-                      r.events, r.tempos, r.timeSignature.c_str(), r.channels, r.instruments,
-                      r.drums, r.percussionInRange ? "yes" : "no");
-    } else {
-        row += ",,,,,,,,,,,,";
-    }
-    row += "," + CsvField(r.cause) + "," + std::to_string(r.warnings.size());
-    if (!r.ok) return row + ",,,,,,,,";
+    std::string row = CsvField(r.path) + (r.ok ? ",ok," : ",refused,") + CsvField(r.message) + "," +
+                      CsvField(r.cause) + "," + std::to_string(r.warnings.size());
+    if (!r.ok) return row + ",,,,,,,,,,,,,,,,,";
     const score::Summary& s = r.summary;
     std::string programs, keys;
     for (uint8_t p : s.programs) programs += (programs.empty() ? "" : " ") + std::to_string(p);
     for (const auto& k : s.keys) keys += (keys.empty() ? "" : ";") + KeyText(k);
     const bool notes = s.notes > 0;
     return row +
-           Format(",%zu,%s,%s,%s,%d,", s.notes, notes ? std::to_string(s.lowest_pitch).c_str() : "",
+           Format(",%d,%zu,%d,%lld,%llu,%zu,%d,%zu,%d,%zu,%s,%s,%s,%d,", r.format, r.tracks, r.division,
+                  static_cast<long long>(r.endTicks), static_cast<unsigned long long>(r.events), r.tempos,
+                  r.channels, r.instruments.size(), r.drums, s.notes,
+                  notes ? std::to_string(s.lowest_pitch).c_str() : "",
                   notes ? std::to_string(s.highest_pitch).c_str() : "",
                   std::isnan(s.duration) ? "" : SecondsText(s.duration).c_str(), s.bars) +
            CsvField(programs) + "," + CsvField(keys) + "," + std::to_string(s.peak_polyphony);
@@ -197,13 +194,13 @@ std::string TextRow(const ScanRow& r) {
     if (!r.ok) {
         return Format("refused  %-12s  %3s  %3s  %7s  %7s  %5s  %2s  %4s  %5s  %4s  %4zu  %s: %s",
                       "-", "-", "-", "-", "-", "-", "-", "-", "-", "-", r.warnings.size(),
-                      r.path.c_str(), r.refusal.c_str());
+                      r.path.c_str(), EscapeControls(r.refusal).c_str());
     }
     const score::Summary& s = r.summary;
-    return Format("ok       %-12s  %3d  %3d  %7ld  %7zu  %5d  %2d  %4d  %5d  %4u  %4zu  %s",
-                  ClockSeconds(s.duration).c_str(), r.format, r.tracks, r.events, s.notes, s.bars,
-                  r.channels, r.instruments, r.drums, s.peak_polyphony, r.warnings.size(),
-                  r.path.c_str());
+    return Format("ok       %-12s  %3d  %3zu  %7llu  %7zu  %5d  %2d  %4zu  %5d  %4u  %4zu  %s",
+                  ClockSeconds(s.duration).c_str(), r.format, r.tracks,
+                  static_cast<unsigned long long>(r.events), s.notes, s.bars, r.channels,
+                  r.instruments.size(), r.drums, s.peak_polyphony, r.warnings.size(), r.path.c_str());
 }
 
 void WriteRowJson(JsonWriter& j, const ScanRow& r) {
@@ -227,19 +224,28 @@ void WriteRowJson(JsonWriter& j, const ScanRow& r) {
         known ? j.Int(value) : j.Null();
     };
     whole("format", r.ok, r.format);
-    whole("tracks", r.ok, r.tracks);
+    whole("tracks", r.ok, static_cast<long long>(r.tracks));
     whole("division", r.ok, r.division);
     whole("ticks", r.ok, r.endTicks);
-    number("duration_ms", r.ok && r.durationMs >= 0, r.durationMs);
-    whole("events", r.ok, r.events);
-    whole("tempo_changes", r.ok, r.tempos);
-    j.Key("time_signature");
-    r.ok ? j.String(r.timeSignature) : j.Null();
+    whole("events", r.ok, static_cast<long long>(r.events));
+    whole("tempo_changes", r.ok, static_cast<long long>(r.tempos));
     whole("channels", r.ok, r.channels);
-    whole("instruments", r.ok, r.instruments);
+    j.Key("instruments");
+    if (r.ok) {
+        j.BeginArray();
+        for (const score::Instrument& in : r.instruments) {
+            j.BeginObject().Field("channel", in.channel + 1).Field("program", in.program);
+            j.Field("bank_msb", in.bank_msb).Field("bank_lsb", in.bank_lsb).Field("name", in.name);
+            std::vector<int> tracks;
+            for (uint16_t t : in.tracks) tracks.push_back(t + 1);
+            j.Field("tracks", tracks).Field("notes", in.notes);
+            j.Field("lowest", in.lowest).Field("highest", in.highest).EndObject();
+        }
+        j.EndArray();
+    } else {
+        j.Null();
+    }
     whole("drums", r.ok, r.drums);
-    j.Key("percussion_in_gm_range");
-    r.ok ? j.Bool(r.percussionInRange) : j.Null();
     whole("notes", r.ok, static_cast<long long>(s.notes));
     whole("lowest_pitch", r.ok && s.notes > 0, s.lowest_pitch);
     whole("highest_pitch", r.ok && s.notes > 0, s.highest_pitch);
@@ -271,12 +277,14 @@ void WriteRowJson(JsonWriter& j, const ScanRow& r) {
 // for the rest.
 class Workers {
   public:
-    Workers(const std::vector<std::string>& files, int jobs, bool strict)
+    Workers(const std::vector<std::string>& files, int jobs, const CommonOptions& options)
         : files_(files), rows_(files.size()), done_(files.size(), 0) {
+        // The budget is shared by the songs read at once.
+        const uint64_t budget = MemoryBudget(options) / static_cast<uint64_t>(std::max(jobs, 1));
         for (int w = 0; w < jobs; ++w) {
-            threads_.emplace_back([this, strict]() {
+            threads_.emplace_back([this, options, budget]() {
                 for (size_t i = next_++; i < files_.size(); i = next_++) {
-                    ScanRow row = Analyse(files_[i], strict);
+                    ScanRow row = Analyse(files_[i], options, budget);
                     std::lock_guard<std::mutex> lock(mutex_);
                     rows_[i] = std::move(row);
                     done_[i] = 1;
@@ -330,7 +338,7 @@ int RunScan(const ScanOptions& o) {
     std::vector<std::pair<std::string, std::string>> refusedFiles, warnedFiles;
     size_t loaded = 0, warned = 0;
     {
-        Workers workers(files, jobs, o.common.strict);
+        Workers workers(files, jobs, o.common);
         progress.SetRange(0, static_cast<int>(n));
         for (size_t i = 0; i < n; ++i) {
             // The bar names the file whose row comes next.
@@ -375,10 +383,10 @@ int RunScan(const ScanOptions& o) {
                 << " scanned with " << Plural(jobs, "job") << ": " << loaded << " loaded, "
                 << refused << " refused, " << warned << " with warnings\n";
         for (const auto& [path, message] : refusedFiles) {
-            summary << "  refused " << path << ": " << message << "\n";
+            summary << "  refused " << path << ": " << EscapeControls(message) << "\n";
         }
         for (const auto& [path, warning] : warnedFiles) {
-            summary << "  warning " << path << ": " << warning << "\n";
+            summary << "  warning " << path << ": " << EscapeControls(warning) << "\n";
         }
         summary.Flush();
     }

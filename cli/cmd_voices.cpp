@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "describe.h"
+#include "times.h"
 
 using namespace midifolio;
 
@@ -20,14 +21,15 @@ struct Moment {
 }  // namespace
 
 int RunVoices(const VoicesOptions& o) {
-    LoadedSong loaded = LoadSongOrFail(o.file, o.common);
-    CMidiFolio& song = *loaded.song;
-    const int32_t ticksPerQuarter = song.GetMidiTempo().GetTicksPerQuarterNote();
+    InputSong input = ReadSong(o.file, o.common, false);
+    const int32_t ticksPerQuarter = input.Score().time_map().ticks_per_quarter();
     int peak = 0;
     std::vector<Moment> moments;
     {
-        Analysing busy(InputName(o.file), o.common);
-        const score::MeterMap meter(song);
+        Analysing busy(input.Name(), o.common);
+        // The check is the library's own (whole milliseconds, its pairing of notes).
+        CMidiFolio& song = input.Core();
+        const score::MeterMap& meter = input.Score().meter_map();
         // A moment is the library's: the whole millisecond of a note-on. Its bar comes from
         // that note-on's own tick, placed in the bars the time signatures lay out: converting
         // the truncated milliseconds back would land a tick or so early.
@@ -56,7 +58,7 @@ int RunVoices(const VoicesOptions& o) {
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);
         j.BeginObject();
-        j.Field("file", InputName(o.file));
+        j.Field("file", input.Name());
         j.Field("limit", o.limit);
         j.Field("conflicts", moments.size());
         j.Field("peak", peak);

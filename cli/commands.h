@@ -34,6 +34,7 @@ int RunEvents(const EventsOptions& o);
 struct NotesOptions {
     CommonOptions common;
     bool csv = false;
+    bool sustain = false;  // notes as the sustain pedal holds them
     std::string file;
     std::string tracks;
     int channel = 0;  // 1..16, 0 = any
@@ -52,7 +53,6 @@ struct CopyOptions {
     CommonOptions common;
     std::string in;
     std::string out;
-    bool sort = false;
 };
 int RunCopy(const CopyOptions& o);
 

@@ -20,16 +20,43 @@ namespace {
 // What the chosen subcommand does, set by its callback while the command line is parsed.
 using Action = std::function<int()>;
 
+// The octave number of middle C in the pitch names read and shown (--middle-c): one value for
+// the one subcommand that runs.
+int g_middleC = midifolio::names::kMiddleC;
+
+// --max-memory SIZE: bytes, or with K, M, G, T (powers of 1024).
+void AddMemoryOption(CLI::App& sub, CommonOptions& options) {
+    sub.add_option_function<std::string>(
+           "--max-memory",
+           [&options](const std::string& text) {
+               if (!ParseSize(text, options.maxMemory))
+                   throw CLI::ValidationError("--max-memory must be a size such as 512M or 2G, not '" +
+                                              Shown(text) + "'");
+           },
+           "Refuse a song whose reading would take more memory than this (512M, 2G; default: "
+           "half the machine's memory)")
+        ->type_name("SIZE");
+}
+
 // The options of every subcommand; `loads` for those that read a MIDI file.
 void AddCommonOptions(CLI::App& sub, CommonOptions& options, bool json = true, bool loads = true) {
     if (json) sub.add_flag("--json", options.json, "Print machine-readable JSON instead of text");
     sub.add_flag("--no-progress", options.noProgress,
                  "Never draw a progress bar (none is drawn anyway when stderr is not a terminal)");
+    sub.add_option("--middle-c", g_middleC,
+                   "Octave number of middle C (note 60) in pitch names: 4 (scientific, the "
+                   "default), 3 or 5")
+        ->check(CLI::Range(3, 5))
+        ->type_name("3|4|5");
     if (loads) {
         sub.add_flag("--strict", options.strict,
-                     "Refuse a file the library reads with warnings (bytes after an end of "
-                     "track, undeclared tracks, F7 packets, data bytes above 127 or without "
-                     "status)");
+                     "Refuse a file read with warnings (bytes after an end of track, more "
+                     "tracks than declared, unknown chunks, data bytes above 127, a missing "
+                     "end of track)");
+        sub.add_flag("--recover", options.recover,
+                     "Read what a damaged file holds before the damage in each track, and say "
+                     "on stderr what was left out");
+        AddMemoryOption(sub, options);
     }
 }
 
@@ -148,6 +175,9 @@ void AddNotes(CLI::App& app, Action& run) {
     AddCommonOptions(*sub, o->common);
     AddCsvFlag(*sub, o->csv,
                "Print CSV: track,channel,program,pitch,velocity,start_tick,end_tick,start_s,end_s");
+    sub->add_flag("--sustain", o->sustain,
+                  "Lengthen the notes the sustain pedal (controller 64) holds, as a synthesiser "
+                  "plays them");
     sub->footer(
         "A note is a sounding note-on and the note-off (or note-on of velocity 0) that ends it:\n"
         "within a track, the oldest sounding note of its channel and pitch ends first; a note\n"
@@ -187,27 +217,25 @@ void AddVoices(CLI::App& app, Action& run) {
 void AddCopy(CLI::App& app, Action& run) {
     auto o = std::make_shared<CopyOptions>();
     CLI::App* sub = app.add_subcommand("copy",
-                                       "Load a song and store it again, optionally sorting every "
-                                       "track, and report what changed");
+                                       "Read a song and write it again as a valid Standard MIDI "
+                                       "File, and report what changed");
     sub->add_option("IN", o->in, "MIDI file to read ('-' for standard input)")->required();
     sub->add_option("OUT", o->out,
                     "MIDI file to write (replaced if it exists; '-' for standard output, the "
                     "report then goes to stderr)")
         ->required();
-    sub->add_flag("--sort", o->sort,
-                  "Sort every track's events by time (and rebuild delta times) first");
     AddCommonOptions(*sub, o->common);
     sub->footer(
-        "The copy is written by the library's encoder: running status only between neighbours of "
-        "the\n"
-        "same kind and channel, minimal delta times, nothing after an end-of-track event.\n"
-        "Event counts leave out the default tempo event the loader puts in front of the first "
-        "track.\n"
+        "A file that is already valid is copied byte for byte. Any other is written anew: the\n"
+        "header counts the tracks that follow, every track ends with one end-of-track event,\n"
+        "data bytes stay within 0..127, running status only between channel messages that\n"
+        "follow each other; what comes after an end of track and unknown chunks are left out.\n"
+        "With --recover a damaged file is copied as far as it can be read.\n"
         "\n"
         "Examples:\n"
         "  midifolio copy song.mid copy.mid\n"
-        "  midifolio copy edited.mid fixed.mid --sort --json\n"
-        "  midifolio copy - - --sort < in.mid > out.mid");
+        "  midifolio copy broken.mid fixed.mid --recover --json\n"
+        "  midifolio copy - - < in.mid > out.mid");
     sub->callback([o, &run]() { run = [o]() { return RunCopy(*o); }; });
 }
 
@@ -217,18 +245,16 @@ void AddPitch(CLI::App& app, Action& run) {
                                        "Turn a note name, note number or frequency into the "
                                        "others and into numbered notation");
     sub->add_option("VALUE", o->value,
-                    "A note name (C#4, Db4), a note number (0..127) or a frequency (440hz)")
+                    "A note name (C#4, Db4, E#4), a note number (0..127) or a frequency (440hz)")
         ->required();
     AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
-        "Names are read in the library's octaves: note 60 (middle C) is C5 and A5 (note 69) is "
-        "440 Hz.\n"
-        "The answer also gives the scientific name, in which middle C is C4. Sharps (C#4) and "
-        "flats\n"
-        "(Db4, in any case) are both understood. A frequency is named by the nearest table "
-        "pitch;\n"
-        "the frequency shown is that pitch's own. Numbered notation writes the scale degree 1..7\n"
-        "with an octave mark (none for notes 60..71).\n"
+        "Names are scientific: note 60 (middle C) is C4 and A4 (note 69) is 440 Hz; --middle-c\n"
+        "3 or 5 reads and writes them as other programs number middle C. Sharps (C#4), flats\n"
+        "(Db4, Cb4, in any case) and doubled ones (C##4) are understood. A frequency is named by\n"
+        "the nearest equal-tempered note, with its distance in cents. Numbered notation writes\n"
+        "the scale degree 1..7 with an octave mark (none for notes 60..71). The last line is the\n"
+        "library's own pitch record (CMidiFolio::GetPitchInfo), whose octaves put middle C at 5.\n"
         "\n"
         "Examples:\n"
         "  midifolio pitch C#4\n"
@@ -247,8 +273,8 @@ void AddNames(CLI::App& app, Action& run) {
     AddCommonOptions(*sub, o->common, true, false);
     sub->footer(
         "Programs are numbered 0..127 as in the file (General MIDI lists often count 1..128).\n"
-        "Drums are note numbers 27..87 on channel 10; controllers 0..127 with the library's type "
-        "code.\n"
+        "Drums are note numbers 27..87 on channel 10; controllers 0..127 (with --json, the\n"
+        "library's type code of each).\n"
         "A number without a name is reported on stderr (exit status 1); the others are still "
         "printed.\n"
         "\n"
@@ -303,8 +329,8 @@ void AddScan(CLI::App& app, Action& run) {
         "be read is reported on stderr and skipped. A refused file gets the library's message "
         "and its\n"
         "cause, and the scan goes on; the exit status is 0 unless a path is missing, a folder\n"
-        "unreadable, or --strict met a file with warnings. Durations, notes, bars and polyphony\n"
-        "are exact; duration_ms and time_signature are the library's answers.\n"
+        "unreadable, or --strict met a file with warnings. Durations are exact seconds, bars\n"
+        "follow every time signature; instruments are channel, program and bank in use.\n"
         "\n"
         "Examples:\n"
         "  midifolio scan ~/music\n"
@@ -324,9 +350,7 @@ void AddCsv(CLI::App& app, Action& run) {
     sub->footer(
         "The records are those of midicsv(1) and midicsv(5): csvmidi and `midifolio from-csv` "
         "turn\n"
-        "them back into a MIDI file. The default tempo the loader puts in front of the first "
-        "track\n"
-        "is not in the file and is left out.\n"
+        "them back into a MIDI file. F7 packets are System_exclusive_packet records.\n"
         "\n"
         "Examples:\n"
         "  midifolio csv song.mid > song.csv\n"
@@ -337,7 +361,7 @@ void AddCsv(CLI::App& app, Action& run) {
 void AddFromCsv(CLI::App& app, Action& run) {
     auto o = std::make_shared<FromCsvOptions>();
     CLI::App* sub = app.add_subcommand(
-        "from-csv", "Build a MIDI file from midicsv's CSV (as csvmidi does) through the library");
+        "from-csv", "Build a valid MIDI file from midicsv's CSV (as csvmidi does)");
     sub->add_option("IN", o->in, "CSV file to read ('-' for standard input)")->required();
     sub->add_option("OUT", o->out, "MIDI file to write ('-' for standard output)")->required();
     AddCommonOptions(*sub, o->common, true, false);
@@ -346,7 +370,8 @@ void AddFromCsv(CLI::App& app, Action& run) {
         "then\n"
         "End_of_file; lines starting with # or ; are comments. A record that cannot be read "
         "stops\n"
-        "the tool with its line number, and nothing is written.\n"
+        "the tool with its line number and field, and nothing is written; so does what csvmidi\n"
+        "refuses (data bytes above 127, keys outside -7..7, a second track in format 0).\n"
         "\n"
         "Examples:\n"
         "  midifolio csv song.mid | sed 's/Program_c, 0, 0/Program_c, 0, 40/' | "
@@ -372,15 +397,16 @@ int ReportFailure(const std::string& what) {
 int main(int argc, char** argv) {
     // A reader that goes away shows up as EPIPE on the next write, where the tool stops.
     std::signal(SIGPIPE, SIG_IGN);
+    InstallSignalCleanup();
 
     CLI::App app{
-        "midifolio: read, analyse, draw and rewrite Standard MIDI Files (formats 0 and 1).",
+        "midifolio: read, analyse, draw, edit and write Standard MIDI Files.",
         "midifolio"};
     app.set_version_flag("--version", std::string("midifolio ") + midifolio::GetVersion());
     app.require_subcommand(1);
     app.footer(
         "Numbering: tracks, channels (1..16, drums on 10), bars and beats count from 1;\n"
-        "ticks, programs (0..127) and notes (0..127, middle C = 60 = C5) from 0.\n"
+        "ticks, programs (0..127) and notes (0..127, middle C = 60 = C4) from 0.\n"
         "A FILE of '-' is standard input; an output file of '-' is standard output.\n"
         "\n"
         "Examples:\n"
@@ -436,6 +462,7 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
         if (!run) return kExitUsage;
+        SetMiddleC(g_middleC);
         const int status = run();
         Stdout().Flush();
         return status;

@@ -1,7 +1,6 @@
 #include "output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +28,9 @@ std::string ErrnoText(int err) {
 
 Output::Output(int fd, std::string name)
     : fd_(fd), name_(std::move(name)), lineBuffered_(isatty(fd) == 1) {}
+
+Output::Output(midifolio::OutputFile& file, std::string name)
+    : fd_(-1), file_(&file), name_(std::move(name)), lineBuffered_(false) {}
 
 Output& Output::operator<<(std::string_view text) {
     if (failed_) return *this;
@@ -73,6 +75,13 @@ void Output::Flush() {
 }
 
 void Output::WriteOut(const char* data, size_t size) {
+    if (file_ != nullptr) {
+        if (!file_->Write(data, size)) {
+            failed_ = true;
+            throw Failure(name_ + ": could not be written: " + ErrnoText(file_->Error()));
+        }
+        return;
+    }
     while (size > 0 && !failed_) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0 && errno == EINTR) continue;
@@ -95,79 +104,77 @@ Output& Stdout() {
     return out;
 }
 
-// ------------------------------------------------------------------ AtomicFile
+// ------------------------------------------------------------------ OutputTarget
 
-AtomicFile::AtomicFile(const std::string& path) : path_(path), target_(path) {
-    if (path.empty()) Fail(ENOENT);
-    // Write through a symbolic link to the file it names, so that the link stays a link.
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            target_ = resolved;
-            std::free(resolved);
-        }
+namespace {
+
+// The name of the temporary file of the output being written, for the signal handler: set
+// before the handler can need it, read only there.
+char g_temporary[4096];
+volatile sig_atomic_t g_hasTemporary = 0;
+
+void CleanUpAndStop(int sig) {
+    if (g_hasTemporary) ::unlink(g_temporary);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+// SIGINT and SIGTERM wait while this lives.
+class HoldSignals {
+  public:
+    HoldSignals() {
+        sigset_t hold;
+        sigemptyset(&hold);
+        sigaddset(&hold, SIGINT);
+        sigaddset(&hold, SIGTERM);
+        ::sigprocmask(SIG_BLOCK, &hold, &saved_);
     }
-    mode_t mode;
-    if (::stat(target_.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) Fail(EISDIR);
-        if (!S_ISREG(st.st_mode)) {
-            // A device or a pipe cannot be replaced by a rename: it is written directly.
-            do {
-                fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            } while (fd_ < 0 && errno == EINTR);
-            if (fd_ < 0) Fail(errno);
-            out_ = std::make_unique<Output>(fd_, path_);
-            return;
-        }
-        if (::access(target_.c_str(), W_OK) != 0) Fail(errno);
-        mode = st.st_mode & 07777;
-    } else {
-        // A new file gets the bits the process's umask leaves of 0666.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+    ~HoldSignals() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+
+  private:
+    sigset_t saved_;
+};
+
+}  // namespace
+
+void InstallSignalCleanup() {
+    struct sigaction action {};
+    action.sa_handler = CleanUpAndStop;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        // A signal the shell told the tool to ignore stays ignored.
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &action, nullptr);
     }
-    // The temporary file lives beside the target, so that the rename stays within one file
-    // system and replaces the target in one step.
-    const size_t slash = target_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
-    fd_ = ::mkostemp(&temp[0], O_CLOEXEC);
-    if (fd_ < 0) Fail(errno);
-    temp_ = temp;
-    if (::fchmod(fd_, mode) != 0) Fail(errno);
-    out_ = std::make_unique<Output>(fd_, path_);
 }
 
-AtomicFile::~AtomicFile() {
-    Discard();
+OutputTarget::OutputTarget(const std::string& path) : name_(EscapeControls(path)) {
+    if (path == "-") return;
+    file_ = std::make_unique<midifolio::OutputFile>();
+    if (!file_->Open(path)) throw Failure(name_ + ": could not be written: " + file_->ErrorText());
+    const std::string& temp = file_->TemporaryName();
+    if (!temp.empty() && temp.size() < sizeof g_temporary) {
+        std::memcpy(g_temporary, temp.c_str(), temp.size() + 1);
+        g_hasTemporary = 1;
+    }
+    out_ = std::make_unique<Output>(*file_, name_);
 }
 
-void AtomicFile::Fail(int err) {
-    Discard();
-    throw Failure(path_ + ": could not be written: " + ErrnoText(err));
+OutputTarget::~OutputTarget() {
+    g_hasTemporary = 0;
 }
 
-void AtomicFile::Discard() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!temp_.empty()) ::unlink(temp_.c_str());
-    temp_.clear();
-}
-
-void AtomicFile::Commit() {
+void OutputTarget::Commit() {
+    if (!file_) {
+        Stdout().Flush();
+        return;
+    }
     out_->Flush();
-    // The new content reaches the disk before the rename, so that a crash right after it
-    // cannot leave an empty file where the old one was.
-    if (!temp_.empty() && ::fsync(fd_) != 0) Fail(errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) Fail(errno);
-    if (!temp_.empty()) {
-        if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail(errno);
-        temp_.clear();
-    }
+    HoldSignals hold;
+    const bool done = file_->Commit();
+    g_hasTemporary = 0;
+    if (!done) throw Failure(name_ + ": could not be written: " + file_->ErrorText());
 }
 
 }  // namespace mfcli

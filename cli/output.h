@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "midifolio/file_output.h"
+
 namespace mfcli {
 
 // Thrown when the reader of standard output has gone (EPIPE): the tool stops at once, with
@@ -22,6 +24,8 @@ class Output {
   public:
     // `name` is used in messages: "standard output" or the path of a file.
     Output(int fd, std::string name);
+    // Bytes for a file written whole or not at all.
+    Output(midifolio::OutputFile& file, std::string name);
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     // Never flushes: whatever is left unflushed when an Output goes away was not wanted.
@@ -50,6 +54,7 @@ class Output {
   private:
     void WriteOut(const char* data, size_t size);
     int fd_;
+    midifolio::OutputFile* file_ = nullptr;
     std::string name_;
     std::string buffer_;
     bool lineBuffered_;  // a terminal sees each line as soon as it is complete
@@ -60,31 +65,31 @@ class Output {
 // The tool's standard output.
 Output& Stdout();
 
-// A file written under a temporary name beside its target and renamed over it once it is
-// complete and synced, keeping an existing target's permission bits, as the library stores
-// songs; a device or a pipe (/dev/null, a FIFO) is written directly. A file that is not
-// committed leaves no trace: the target stays as it was and the temporary file goes.
-class AtomicFile {
+// Where a subcommand's result goes when it is given a path (-o, OUT): "-" is standard output;
+// any other path is a file written whole or not at all by the library (midifolio::OutputFile),
+// so that a failed or interrupted command leaves the target as it was. Throws Failure
+// ("PATH: could not be written: REASON").
+class OutputTarget {
   public:
-    // Opens the temporary file; throws Failure ("PATH: could not be written: REASON").
-    explicit AtomicFile(const std::string& path);
-    ~AtomicFile();
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
+    explicit OutputTarget(const std::string& path);
+    ~OutputTarget();
+    OutputTarget(const OutputTarget&) = delete;
+    OutputTarget& operator=(const OutputTarget&) = delete;
 
-    Output& Out() { return *out_; }
-    // Flushes, syncs and renames over the target; throws Failure.
+    Output& Out() { return file_ ? *out_ : Stdout(); }
+    bool IsStdout() const { return !file_; }
+    // Flushes; a file is put in its target's place (SIGINT and SIGTERM wait meanwhile).
     void Commit();
 
   private:
-    [[noreturn]] void Fail(int err);
-    void Discard();
-    std::string path_;    // as given, for messages
-    std::string target_;  // the file replaced (a symbolic link's destination)
-    std::string temp_;    // empty when writing straight to the target
-    int fd_ = -1;
+    std::string name_;
+    std::unique_ptr<midifolio::OutputFile> file_;
     std::unique_ptr<Output> out_;
 };
+
+// SIGINT and SIGTERM stop the tool as they would, but first remove the temporary file of the
+// output being written, when it has a name (most systems give it none). Installed by main.
+void InstallSignalCleanup();
 
 // JSON written as it is produced. With indent 2 the layout is the one of `jq .` (one member
 // or element per line); with indent -1 a value takes one line without blanks (JSON Lines).

@@ -1,5 +1,8 @@
 #include "roll_svg.h"
 
+#include "describe.h"
+#include "times.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -107,7 +110,7 @@ std::vector<LegendLine> LayOutLegend(const std::array<std::vector<uint8_t>, 16>&
         if (ch == PERCUSSION_CHANNEL) {
             names.push_back("drums");
         } else {
-            for (uint8_t p : programs[c]) names.push_back(Trim(CMidiFolio::GetInstName(p)));
+            for (uint8_t p : programs[c]) names.push_back(midifolio::names::ProgramName(p));
         }
         std::string text = "ch " + std::to_string(ch + 1) + " ";
         std::vector<std::string> wrapped;
@@ -178,9 +181,9 @@ RollStats RenderRollSvg(const RollModel& m, int width, Output& s) {
 
     width = std::max(width, kLeft + kRight + 100);
     const double plotWidth = width - kLeft - kRight;
-    int32_t endTicks = score.end_tick();
+    int64_t endTicks = score.end_tick();
     for (const score::Note& n : notes) endTicks = std::max(endTicks, n.end_tick);
-    endTicks = std::max<int32_t>(endTicks, 1);
+    endTicks = std::max<int64_t>(endTicks, 1);
     const double xScale = plotWidth / endTicks;
     auto X = [&](double tick) { return kLeft + std::clamp<double>(tick, 0, endTicks) * xScale; };
     const double duration = timeMap.seconds(endTicks);
@@ -469,10 +472,10 @@ RollStats RenderRollSvg(const RollModel& m, int width, Output& s) {
             const bool drum = n.channel == PERCUSSION_CHANNEL;
             std::string tip = Format(
                 "ch %d %s: %s (%d) vel %d, track %d, bar %s, %s s", n.channel + 1,
-                (drum ? CMidiFolio::GetDrumName(n.pitch) : Trim(CMidiFolio::GetInstName(n.program)))
+                (drum ? std::string(midifolio::names::DrumName(n.pitch)) : std::string(midifolio::names::ProgramName(n.program)))
                     .c_str(),
                 NoteName(n.pitch).c_str(), n.pitch, n.velocity, n.track + 1,
-                BarText(meter.at(n.start_tick), m.ticksPerQuarter).c_str(),
+                BarText(meter.at(static_cast<double>(n.start_tick)), m.ticksPerQuarter).c_str(),
                 SecondsText(n.start, 3).c_str());
             if (!drum) tip += " to " + SecondsText(n.end, 3) + " s";
             if (drum) {

@@ -1,5 +1,7 @@
 #include "platform/file_io.h"
 
+#include "midifolio/file_output.h"
+
 #include <fcntl.h>
 #include <linux/falloc.h>
 #include <sys/stat.h>
@@ -157,17 +159,16 @@ bool FileReader::ReadAppend(std::vector<uint8_t>& out, uint64_t n) {
     return true;
 }
 
-bool FileReader::ReadAll(std::vector<uint8_t>& out, uint64_t limit) {
+bool FileReader::ReadAll(std::vector<uint8_t>& out, uint64_t limit, ProgressObserver* progress) {
     out.clear();
     uint64_t size = 0;
-    if (Remaining(size)) {
+    const bool sized = Remaining(size);
+    if (sized) {
         // A regular file: one buffer of its size (it may still grow or shrink meanwhile).
         if (size > limit) return false;
-        out.resize(static_cast<size_t>(size));
-        out.resize(Read(out.data(), out.size()));
-        if (Failed()) return false;
+        out.reserve(static_cast<size_t>(size) + 1);
     }
-    // Whatever else arrives, in steps, never past the limit.
+    // In steps of a megabyte, never past the limit: a pipe grows the buffer as bytes arrive.
     for (;;) {
         const size_t old = out.size();
         const size_t step = static_cast<size_t>(std::min<uint64_t>(kIoStep, limit + 1 - old));
@@ -176,6 +177,7 @@ bool FileReader::ReadAll(std::vector<uint8_t>& out, uint64_t limit) {
         out.resize(old + got);
         if (Failed()) return false;
         if (out.size() > limit) return false;
+        if (progress != nullptr) progress->SetBytes(out.size(), sized ? size : 0);
         if (got < step) return true;
     }
 }
@@ -301,13 +303,18 @@ bool FileWriter::Open(const std::string& path) {
     }
 
     // Write through a symbolic link to the file it names, so the link stays a link.
+    // A link that leads nowhere (dangling, or a loop) is refused rather than replaced.
     m_target = path;
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            m_target = resolved;
-            std::free(resolved);
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) {
+            // realpath names a missing last component of a dangling link ENOENT, a loop ELOOP.
+            Fail(errno == ENOENT || errno == ELOOP ? errno : ENOENT);
+            return false;
         }
+        m_target = resolved;
+        std::free(resolved);
     }
     SplitPath(m_target, m_dir, m_base);
 
@@ -532,4 +539,34 @@ void FileWriter::Discard() {
 }
 
 }  // namespace detail
+
+OutputFile::OutputFile() : m_writer(std::make_unique<detail::FileWriter>()) {}
+OutputFile::~OutputFile() = default;
+
+bool OutputFile::Open(const std::string& path) {
+    return m_writer->Open(path);
+}
+bool OutputFile::Write(const void* data, size_t n) {
+    m_writer->Write(data, n);
+    return !m_writer->Failed();
+}
+bool OutputFile::Commit() {
+    return m_writer->Commit();
+}
+int OutputFile::Error() const {
+    return m_writer->Error();
+}
+std::string OutputFile::ErrorText() const {
+    return m_writer->ErrorText();
+}
+const std::string& OutputFile::TemporaryName() const {
+    return m_writer->TemporaryName();
+}
+
+int WriteWholeFile(const std::string& path, const void* data, size_t n) {
+    OutputFile file;
+    if (file.Open(path) && file.Write(data, n) && file.Commit()) return 0;
+    return file.Error() != 0 ? file.Error() : EIO;
+}
+
 MIDIFOLIO_END_NAMESPACE

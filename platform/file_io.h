@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "midifolio/export.h"
+#include "midifolio/platform.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
@@ -45,7 +46,8 @@ class FileReader {
 
     // Reads every byte to the end of the file into out. False when more than `limit` bytes
     // come (out then holds the first of them) or a read fails (Failed()).
-    bool ReadAll(std::vector<uint8_t>& out, uint64_t limit);
+    // A progress observer hears of the bytes read, a megabyte at a time.
+    bool ReadAll(std::vector<uint8_t>& out, uint64_t limit, ProgressObserver* progress = nullptr);
 
     // Passes over n bytes (seeking where the file allows it). False when the file ends first.
     bool Skip(uint64_t n);
@@ -97,6 +99,8 @@ class FileWriter {
     bool Failed() const { return m_failed; }
     int Error() const { return m_errno; }  // errno value of the first failure, 0 for none
     std::string ErrorText() const { return m_error; }
+    // The temporary file holding the new content while it has a name, else "".
+    const std::string& TemporaryName() const { return m_temp; }
     // Marks the output as unusable (for instance a track that could not be encoded), so
     // Commit() keeps the target unchanged.
     void Fail(int err);

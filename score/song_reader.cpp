@@ -519,7 +519,7 @@ Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport&
     }
     std::vector<uint8_t> bytes;
     try {
-        if (!file.ReadAll(bytes, limit)) {
+        if (!file.ReadAll(bytes, limit, options.progress)) {
             if (file.Failed()) return cannot(file.Error(), file.ErrorText());
             report.status = ReadStatus::kTooLarge;
             report.message = "too large";

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "midifolio/midi_event.h"
+
 #include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
 
@@ -74,96 +76,131 @@ inline uint8_t Data(uint8_t byte, bool& clamped) {
 
 }  // namespace walk
 
-// Walks the data [p, end): delta time, event, delta time, event... to an end-of-track event
-// or the end of the data. visit(const RawEvent&) sees every event, the end-of-track event
-// included. Running status: a channel message's status holds for the data bytes that follow
-// (also across meta and real-time events); sysex, packets and system-common messages end it.
+// The events of a track's data [p, end) one at a time: delta time, event, delta time, event...
+// to an end-of-track event or the end of the data. Running status: a channel message's status
+// holds for the data bytes that follow (also across meta and real-time events); sysex,
+// packets and system-common messages end it.
+class TrackCursor {
+  public:
+    TrackCursor(const uint8_t* p, const uint8_t* end) : m_p(p), m_end(end) {}
+
+    // The next event into ev: true. False at the end of the data, after the end-of-track
+    // event, or where the data stops making sense (damage() then says why, stop() where).
+    bool Next(RawEvent& ev) {
+        if (m_p >= m_end || m_ended || m_damage != Damage::kNone) return false;
+        m_start = m_p;
+        if (!Delta() || !Event(ev)) return false;
+        m_ended = ev.status == 0xFF && ev.data1 == META_END_OF_TRACK;
+        return true;
+    }
+    Damage damage() const { return m_damage; }
+    // Damage: the first byte of the delta time of the event that could not be read; else
+    // where reading ended.
+    const uint8_t* stop() const { return m_damage != Damage::kNone ? m_start : m_p; }
+    bool ended() const { return m_ended; }
+    int64_t tick() const { return m_tick; }
+
+  private:
+    bool Fail(Damage why) {
+        m_damage = why;
+        return false;
+    }
+    // The delta time: one byte in most events.
+    bool Delta() {
+        if (*m_p < 0x80) {
+            m_tick += *m_p++;
+            return true;
+        }
+        uint64_t delta = 0;
+        bool tooLong = false;
+        if (!walk::Number(m_p, m_end, delta, tooLong))
+            return Fail(tooLong ? Damage::kLongNumber : Damage::kEventCut);
+        if (delta > static_cast<uint64_t>(walk::kMaxTick - m_tick)) return Fail(Damage::kLongNumber);
+        m_tick += static_cast<int64_t>(delta);
+        return true;
+    }
+    bool Event(RawEvent& ev);
+    bool Payload(RawEvent& ev);
+    bool Short(RawEvent& ev, int n) {
+        if (m_end - m_p < n) return Fail(Damage::kEventCut);
+        ev.data1 = n >= 1 ? walk::Data(m_p[0], ev.clamped) : 0;
+        ev.data2 = n >= 2 ? walk::Data(m_p[1], ev.clamped) : 0;
+        ev.payload = nullptr;
+        ev.length = 0;
+        m_p += n;
+        return true;
+    }
+
+    const uint8_t* m_p;
+    const uint8_t* m_end;
+    const uint8_t* m_start = nullptr;
+    int64_t m_tick = 0;
+    uint8_t m_running = 0;
+    bool m_ended = false;
+    Damage m_damage = Damage::kNone;
+};
+
+inline bool TrackCursor::Event(RawEvent& ev) {
+    if (m_p >= m_end) return Fail(Damage::kEventCut);
+    ev.tick = m_tick;
+    ev.at = m_p;
+    ev.clamped = false;
+    uint8_t status = *m_p;
+    if (status < 0x80) {
+        if (m_running == 0) return Fail(Damage::kNoStatus);
+        status = m_running;
+    } else {
+        ++m_p;
+    }
+    ev.status = status;
+    if (status < 0xF0) {  // channel messages, the common case
+        m_running = status;
+        return Short(ev, smf::DataBytes(status));
+    }
+    if (status == 0xFF || status == 0xF0 || status == 0xF7) return Payload(ev);
+    // System common (ends running status) and real-time messages (leave it).
+    if (status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD)
+        return Fail(Damage::kUndefinedStatus);
+    if (status < 0xF8) m_running = 0;
+    return Short(ev, smf::DataBytes(status));
+}
+
+// Meta events (a type byte first), sysex and packets: a length, then the payload.
+inline bool TrackCursor::Payload(RawEvent& ev) {
+    if (ev.status == 0xFF) {
+        if (m_p >= m_end) return Fail(Damage::kEventCut);
+        ev.data1 = *m_p++;
+    } else {
+        m_running = 0;
+        ev.data1 = 0;
+    }
+    ev.data2 = 0;
+    uint64_t length = 0;
+    bool tooLong = false;
+    if (!walk::Number(m_p, m_end, length, tooLong))
+        return Fail(tooLong ? Damage::kLongNumber : Damage::kEventCut);
+    if (length > static_cast<uint64_t>(m_end - m_p)) return Fail(Damage::kEventCut);
+    ev.payload = m_p;
+    ev.length = static_cast<uint32_t>(length);
+    m_p += length;
+    return true;
+}
+
+// Walks the data [p, end), handing every event (the end-of-track event included) to
+// visit(const RawEvent&).
 template <class Visit>
 WalkEnd WalkTrack(const uint8_t* p, const uint8_t* end, Visit&& visit) {
+    TrackCursor cursor(p, end);
     WalkEnd out;
-    int64_t tick = 0;
-    uint8_t running = 0;
-    bool tooLong = false;
     RawEvent ev{};
-    while (p < end) {
-        const uint8_t* start = p;
-        auto fail = [&](Damage why) {
-            out.damage = why;
-            out.stop = start;
-            return out;
-        };
-        // The delta time: one byte in most events.
-        if (*p < 0x80) {
-            tick += *p++;
-        } else {
-            uint64_t delta = 0;
-            if (!walk::Number(p, end, delta, tooLong))
-                return fail(tooLong ? Damage::kLongNumber : Damage::kEventCut);
-            if (delta > static_cast<uint64_t>(walk::kMaxTick - tick))
-                return fail(Damage::kLongNumber);
-            tick += static_cast<int64_t>(delta);
-        }
-        if (p >= end) return fail(Damage::kEventCut);
-        ev.tick = tick;
-        ev.at = p;
-        ev.clamped = false;
-        uint8_t status = *p;
-        if (status < 0x80) {
-            if (running == 0) return fail(Damage::kNoStatus);
-            status = running;
-        } else {
-            ++p;
-        }
-        ev.status = status;
-        if (status < 0xF0) {
-            // Channel messages, the common case.
-            running = status;
-            const int n = smf::DataBytes(status);
-            if (end - p < n) return fail(Damage::kEventCut);
-            ev.data1 = walk::Data(p[0], ev.clamped);
-            ev.data2 = n == 2 ? walk::Data(p[1], ev.clamped) : 0;
-            ev.payload = nullptr;
-            ev.length = 0;
-            p += n;
-        } else if (status == 0xFF || status == 0xF0 || status == 0xF7) {
-            // Meta events (a type byte first), sysex and packets: a length, then the payload.
-            if (status == 0xFF) {
-                if (p >= end) return fail(Damage::kEventCut);
-                ev.data1 = *p++;
-            } else {
-                running = 0;
-                ev.data1 = 0;
-            }
-            ev.data2 = 0;
-            uint64_t length = 0;
-            if (!walk::Number(p, end, length, tooLong))
-                return fail(tooLong ? Damage::kLongNumber : Damage::kEventCut);
-            if (length > static_cast<uint64_t>(end - p)) return fail(Damage::kEventCut);
-            ev.payload = p;
-            ev.length = static_cast<uint32_t>(length);
-            p += length;
-        } else {
-            // System common (ends running status) and real-time messages (leave it).
-            if (status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD)
-                return fail(Damage::kUndefinedStatus);
-            if (status < 0xF8) running = 0;
-            const int n = smf::DataBytes(status);
-            if (end - p < n) return fail(Damage::kEventCut);
-            ev.data1 = n >= 1 ? walk::Data(p[0], ev.clamped) : 0;
-            ev.data2 = n >= 2 ? walk::Data(p[1], ev.clamped) : 0;
-            ev.payload = nullptr;
-            ev.length = 0;
-            p += n;
-        }
+    while (cursor.Next(ev)) {
         visit(static_cast<const RawEvent&>(ev));
-        out.tick = tick;
+        out.tick = ev.tick;
         ++out.events;
-        if (status == 0xFF && ev.data1 == META_END_OF_TRACK) {
-            out.ended = true;
-            break;
-        }
     }
-    out.stop = p;
+    out.damage = cursor.damage();
+    out.stop = cursor.stop();
+    out.ended = cursor.ended();
     return out;
 }
 

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "midifolio/analysis_types.h"
+#include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
+#include "midifolio/file_output.h"
 #include "midifolio/load_report.h"
 #include "midifolio/midi_event.h"
 #include "midifolio/midi_folio.h"
@@ -11,5 +13,6 @@
 #include "midifolio/names.h"
 #include "midifolio/platform.h"
 #include "midifolio/score.h"
+#include "midifolio/song.h"
 #include "midifolio/time_format.h"
 #include "midifolio/vocabulary_types.h"

@@ -237,7 +237,8 @@ struct TrackSummary {
     std::vector<uint8_t> channels;  // channels of its channel messages, ascending
     std::vector<uint8_t> programs;  // programs of its notes, ascending
     size_t notes;
-    bool is_drum;  // it has notes, all on the percussion channel
+    size_t lyrics;  // lyric events
+    bool is_drum;   // it has notes, all on the percussion channel
 };
 
 class MIDIFOLIO_API Score {
@@ -300,6 +301,27 @@ class MIDIFOLIO_API Score {
   private:
     const score_detail::SongData& Data() const { return *m_song.m_data; }
     Song m_song;
+};
+
+// A song's events in time order (by tick, then track, then file order), one at a time, each
+// with its seconds and, for a sounding note-on, the tick at which its note ends: a listing
+// that starts at once, whatever the song's size, in the memory of a few events per track.
+// The Score must outlive the stream.
+class MIDIFOLIO_API EventStream {
+  public:
+    // The events of tracks first..last (indices from 0, both included), from tick `from` on.
+    explicit EventStream(const Score& score, size_t first = 0, size_t last = SIZE_MAX,
+                         int64_t from = 0);
+    ~EventStream();
+    EventStream(const EventStream&) = delete;
+    EventStream& operator=(const EventStream&) = delete;
+    // The next event: true, with end_tick the tick at which a sounding note-on's note ends
+    // (by the pairing rule of Score::notes), -1 for every other event. False at the end.
+    bool Next(EventRecord& event, int64_t& end_tick);
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 // The text of a meta event's payload: kept when it is valid UTF-8, read as Latin-1 otherwise,

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "midifolio/export.h"
+#include "midifolio/platform.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 class CMidiFolio;
@@ -48,6 +49,8 @@ struct ReadOptions {
     // Pair the notes while reading, for the Score built from the song (false saves the
     // memory of the notes for a caller that wants the events only).
     bool notes = true;
+    // Told of the bytes of the file as Load reads them (SetBytes), a megabyte at a time.
+    ProgressObserver* progress = nullptr;
 };
 
 enum class ReadStatus : int32_t {
