@@ -36,7 +36,10 @@ void Report(const CopyOptions& o, const CopyFacts& f, Output& report) {
         JsonWriter j(report, 2);
         j.BeginObject();
         j.Key("input").BeginObject().Field("file", f.inName).Field("bytes", f.bytesIn);
-        j.Field("format", f.format).Field("tracks", f.tracks).Field("events", f.eventsIn).EndObject();
+        j.Field("format", f.format)
+            .Field("tracks", f.tracks)
+            .Field("events", f.eventsIn)
+            .EndObject();
         j.Key("output").BeginObject().Field("file", f.outName).Field("bytes", f.bytesOut);
         j.Field("loads", true).Field("events", f.eventsOut).EndObject();
         j.Field("identical", f.identical).Key("first_difference");
@@ -65,7 +68,8 @@ int RunCopy(const CopyOptions& o) {
     const score::Song& song = input.Song();
     std::string error;
     const std::vector<uint8_t> written = song.Save(&error);
-    if (!error.empty()) throw Failure(input.Name() + ": cannot be written as a valid file: " + error);
+    if (!error.empty())
+        throw Failure(input.Name() + ": cannot be written as a valid file: " + error);
 
     OutputTarget target(o.out);
     target.Out() << std::string_view(reinterpret_cast<const char*>(written.data()), written.size());
@@ -81,7 +85,8 @@ int RunCopy(const CopyOptions& o) {
     f.tracks = song.tracks().size();
     f.eventsIn = song.events();
     f.eventsOut = EventsOf(written);
-    const auto mismatch = std::mismatch(original.begin(), original.end(), written.begin(), written.end());
+    const auto mismatch =
+        std::mismatch(original.begin(), original.end(), written.begin(), written.end());
     f.identical = mismatch.first == original.end() && mismatch.second == written.end();
     f.firstDifference = f.identical ? -1 : mismatch.first - original.begin();
     // With the copy on standard output, the report goes to stderr.

@@ -83,7 +83,8 @@ void MetaRecord(Output& out, const score::EventRecord& ev, const uint8_t* d) {
             out << "Tempo, " << ((byte(0) << 16) | (byte(1) << 8) | byte(2));
             return;
         case META_SMPTE_OFFSET:
-            out << Format("SMPTE_offset, %u, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3), byte(4));
+            out << Format("SMPTE_offset, %u, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3),
+                          byte(4));
             return;
         case META_TIME_SIGNATURE:
             out << Format("Time_signature, %u, %u, %u, %u", byte(0), byte(1), byte(2), byte(3));
@@ -132,7 +133,8 @@ void EventRecord(Output& out, const score::EventRecord& ev, const uint8_t* paylo
             break;
     }
     if (ev.status == 0xF0 || ev.status == 0xF7) {
-        out << (ev.status == 0xF0 ? "System_exclusive, " : "System_exclusive_packet, ") << ev.length;
+        out << (ev.status == 0xF0 ? "System_exclusive, " : "System_exclusive_packet, ")
+            << ev.length;
         Bytes(out, payload, ev.length);
     } else if (ev.status == 0xFF) {
         MetaRecord(out, ev, payload);

@@ -19,7 +19,9 @@ class EventPrinter {
         : column_(column),
           song_(song),
           json_(Stdout(), o.jsonl ? -1 : 2),
-          mode_(o.jsonl ? kLines : o.common.json ? kArray : kText) {
+          mode_(o.jsonl         ? kLines
+                : o.common.json ? kArray
+                                : kText) {
         if (mode_ == kArray) json_.BeginArray();
     }
 
@@ -86,7 +88,9 @@ int RunEvents(const EventsOptions& o) {
         if (o.channel != 0 && ev.channel != o.channel - 1) continue;
         if (typeMask != 0 && (ev.kind & typeMask) == 0) continue;
         const double length =
-            end >= 0 ? song.Score().time_map(ev.track).seconds(static_cast<double>(end)) - ev.seconds : -1;
+            end >= 0
+                ? song.Score().time_map(ev.track).seconds(static_cast<double>(end)) - ev.seconds
+                : -1;
         printer.Print(ev, length);
     }
     printer.Finish();

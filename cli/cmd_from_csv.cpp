@@ -44,7 +44,8 @@ std::string Upper(std::string s) {
 // Reads a CSV file line by line, and turns its records into a song.
 class CsvReader {
   public:
-    CsvReader(const std::string& path, score::Sequence& song) : name_(InputName(path)), song_(song) {
+    CsvReader(const std::string& path, score::Sequence& song)
+        : name_(InputName(path)), song_(song) {
         if (IsStdio(path)) {
             file_ = stdin;
             return;
@@ -225,7 +226,8 @@ class CsvReader {
                 Fail(Format("Start_track of track %d where track %d comes next", number,
                             tracks_ + 1));
             }
-            if (song_.format == 0 && tracks_ == 1) Fail("format 0 holds one track: a second Start_track");
+            if (song_.format == 0 && tracks_ == 1)
+                Fail("format 0 holds one track: a second Start_track");
             song_.tracks.emplace_back();
             track_ = true;
             ++tracks_;
@@ -275,7 +277,8 @@ class CsvReader {
             const uint8_t status = static_cast<uint8_t>(smf::StatusOfTypeCode(kind.code, channel));
             if (kind.code == EVT_PITCHBEND) {
                 const long long bend = Number(f, 4, 0, 16383, "value");
-                Add(status, static_cast<uint8_t>(bend & 127), static_cast<uint8_t>(bend >> 7), time);
+                Add(status, static_cast<uint8_t>(bend & 127), static_cast<uint8_t>(bend >> 7),
+                    time);
                 return true;
             }
             const char* first = kind.code == EVT_PROGRAM        ? "program"
@@ -386,11 +389,13 @@ int RunFromCsv(const FromCsvOptions& o) {
     const int tracks = static_cast<int>(song.tracks.size());
     if (reader.DeclaredTracks() != tracks) {
         std::fprintf(stderr, "midifolio: %s: the Header record counts %s; the file gets %d\n",
-                     InputName(o.in).c_str(), Plural(reader.DeclaredTracks(), "track").c_str(), tracks);
+                     InputName(o.in).c_str(), Plural(reader.DeclaredTracks(), "track").c_str(),
+                     tracks);
     }
     std::string error;
     const std::vector<uint8_t> bytes = score::Encode(song, &error);
-    if (!error.empty()) throw Failure(InputName(o.in) + ": cannot be written as a valid file: " + error);
+    if (!error.empty())
+        throw Failure(InputName(o.in) + ": cannot be written as a valid file: " + error);
     OutputTarget target(o.out);
     target.Out() << std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     target.Commit();
@@ -398,7 +403,9 @@ int RunFromCsv(const FromCsvOptions& o) {
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);
         j.BeginObject().Field("input", InputName(o.in)).Field("output", EscapeControls(o.out));
-        j.Field("format", song.format).Field("tracks", tracks).Field("division", song.division.word);
+        j.Field("format", song.format)
+            .Field("tracks", tracks)
+            .Field("division", song.division.word);
         j.Field("events", reader.Events()).Field("bytes", bytes.size()).EndObject();
     } else {
         Stdout() << "Wrote " << EscapeControls(o.out) << ": format " << song.format << ", "

@@ -66,9 +66,10 @@ std::string KeyText(const score::KeySignature& ks) {
 
 std::string DivisionText(const score::Division& d) {
     if (!d.smpte()) return Format("%d ticks per quarter note", d.ticks_per_quarter());
-    return Format("SMPTE time: %s frames per second, %d ticks per frame",
-                  d.frames_per_second() == 29 ? "29.97" : std::to_string(d.frames_per_second()).c_str(),
-                  d.ticks_per_frame());
+    return Format(
+        "SMPTE time: %s frames per second, %d ticks per frame",
+        d.frames_per_second() == 29 ? "29.97" : std::to_string(d.frames_per_second()).c_str(),
+        d.ticks_per_frame());
 }
 
 std::optional<LibraryFacts> Library(InputSong& input, int64_t endTicks, std::string& refusal) {
@@ -115,7 +116,8 @@ SongFacts Describe(InputSong& input) {
     f.endTicks = exact.end_tick();
     f.duration = exact.duration();
     f.bars = exact.bars();
-    f.endBar = BarText(exact.meter_map().at(static_cast<double>(f.endTicks)), f.division.ticks_per_quarter());
+    f.endBar = BarText(exact.meter_map().at(static_cast<double>(f.endTicks)),
+                       f.division.ticks_per_quarter());
     f.events = exact.event_count();
     f.summary = exact.summary();
     f.tempos = exact.tempos();
@@ -135,7 +137,8 @@ void PrintLibraryJson(JsonWriter& j, const SongFacts& f) {
     // signatures it read and its tempo map (two entries of the loader's 120 bpm first); null
     // when its classes cannot hold the song.
     if (!f.library) {
-        for (const char* key : {"duration_ms", "duration", "end", "time_signature", "key_signature", "tempo_map"})
+        for (const char* key :
+             {"duration_ms", "duration", "end", "time_signature", "key_signature", "tempo_map"})
             j.Key(key).Null();
         return;
     }
@@ -178,8 +181,13 @@ void PrintMapsJson(JsonWriter& j, const SongFacts& f) {
     j.Key("tempos").BeginArray();
     for (size_t i = 0; i < f.tempos.size(); ++i) {
         const score::TempoChange& tc = f.tempos[i];
-        j.BeginObject().Field("tick", tc.tick).Field("bar", f.tempoBars[i]).Field("seconds", tc.seconds);
-        j.Field("bpm", tc.bpm()).Field("us_per_quarter", tc.us_per_quarter).Field("track", tc.track + 1);
+        j.BeginObject()
+            .Field("tick", tc.tick)
+            .Field("bar", f.tempoBars[i])
+            .Field("seconds", tc.seconds);
+        j.Field("bpm", tc.bpm())
+            .Field("us_per_quarter", tc.us_per_quarter)
+            .Field("track", tc.track + 1);
         j.EndObject();
     }
     j.EndArray();
@@ -228,7 +236,9 @@ void PrintJson(const SongFacts& f) {
     if (f.summary.notes == 0) {
         j.Null();
     } else {
-        j.BeginObject().Field("lowest", f.summary.lowest_pitch).Field("highest", f.summary.highest_pitch);
+        j.BeginObject()
+            .Field("lowest", f.summary.lowest_pitch)
+            .Field("highest", f.summary.highest_pitch);
         j.EndObject();
     }
     PrintMapsJson(j, f);
@@ -242,13 +252,15 @@ void More(Output& o, size_t shown, size_t total) {
 }
 
 std::string When(int64_t tick, int32_t bar, double seconds) {
-    return Format("  %10lld  %6d  %12s", static_cast<long long>(tick), bar, ClockSeconds(seconds).c_str());
+    return Format("  %10lld  %6d  %12s", static_cast<long long>(tick), bar,
+                  ClockSeconds(seconds).c_str());
 }
 
 void PrintHeadText(Output& o, const SongFacts& f) {
     o << "File        " << f.file << "\n";
-    o << "Format      " << f.format << ", " << Plural(static_cast<long long>(f.tracks.size()), "track")
-      << ", " << DivisionText(f.division) << "\n";
+    o << "Format      " << f.format << ", "
+      << Plural(static_cast<long long>(f.tracks.size()), "track") << ", "
+      << DivisionText(f.division) << "\n";
     o << "Duration    " << ClockSeconds(f.duration) << " (" << f.endTicks << " ticks, "
       << Plural(f.bars, "bar") << ", ends at bar:beat:tick " << f.endBar << ")\n";
     if (f.library && ClockMs(f.library->endMs) != ClockSeconds(f.duration))
@@ -295,7 +307,8 @@ std::string List(const std::vector<int>& numbers, const char* separator) {
 }
 
 void PrintContentsText(Output& o, const SongFacts& f) {
-    o << "\nTracks\n" << Format("  %3s  %7s  %6s  %-12s  %s\n", "#", "events", "notes", "channels", "name");
+    o << "\nTracks\n"
+      << Format("  %3s  %7s  %6s  %-12s  %s\n", "#", "events", "notes", "channels", "name");
     for (const score::TrackSummary& t : f.tracks) {
         std::vector<int> channels;
         for (uint8_t c : t.channels) channels.push_back(c + 1);
@@ -306,15 +319,21 @@ void PrintContentsText(Output& o, const SongFacts& f) {
     }
     o << "\nChannels    " << (f.channels.empty() ? "none" : List(f.channels, ", ")) << "\n";
     o << "\nInstruments\n";
-    if (f.instruments.empty()) o << "  none\n";
-    else o << Format("  %2s  %7s  %4s  %-26s  %6s  %s\n", "ch", "bank", "prog", "name", "notes", "range");
+    if (f.instruments.empty())
+        o << "  none\n";
+    else
+        o << Format("  %2s  %7s  %4s  %-26s  %6s  %s\n", "ch", "bank", "prog", "name", "notes",
+                    "range");
     for (const score::Instrument& in : f.instruments)
-        o << Format("  %2d  %3d/%-3d  %4d  %-26s  %6zu  %s (%d) .. %s (%d)\n", in.channel + 1, in.bank_msb,
-                    in.bank_lsb, in.program, in.name.c_str(), in.notes, NoteName(in.lowest).c_str(),
-                    in.lowest, NoteName(in.highest).c_str(), in.highest);
+        o << Format("  %2d  %3d/%-3d  %4d  %-26s  %6zu  %s (%d) .. %s (%d)\n", in.channel + 1,
+                    in.bank_msb, in.bank_lsb, in.program, in.name.c_str(), in.notes,
+                    NoteName(in.lowest).c_str(), in.lowest, NoteName(in.highest).c_str(),
+                    in.highest);
     o << "\nDrums (channel 10)\n";
-    if (f.drums.empty()) o << "  none\n";
-    else o << Format("  %4s  %-5s  %7s  %s\n", "note", "pitch", "strokes", "name");
+    if (f.drums.empty())
+        o << "  none\n";
+    else
+        o << Format("  %4s  %-5s  %7s  %s\n", "note", "pitch", "strokes", "name");
     for (const DrumFacts& d : f.drums)
         o << Format("  %4d  %-5s  %7zu  %s\n", d.note, NoteName(d.note).c_str(), d.strokes,
                     *names::DrumName(d.note) ? names::DrumName(d.note) : "(no General MIDI drum)");

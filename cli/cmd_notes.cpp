@@ -62,11 +62,14 @@ int RunNotes(const NotesOptions& o) {
                               "bar:beat:tick", "length s", "track", "ch", "pitch", "vel", "sound");
             }
             const bool drum = n.channel == PERCUSSION_CHANNEL;
-            const std::string sound = drum ? std::string(names::DrumName(n.pitch))
-                                           : std::to_string(n.program) + " " + names::ProgramName(n.program);
+            const std::string sound =
+                drum ? std::string(names::DrumName(n.pitch))
+                     : std::to_string(n.program) + " " + names::ProgramName(n.program);
             out << Format("%12s  %13s  %10s  %5d  %3d  %-9s  %3d  %s\n",
                           SecondsText(n.start, 3).c_str(),
-                          BarText(exact.meter_map(n.track).at(static_cast<double>(n.start_tick)), ticksPerQuarter).c_str(),
+                          BarText(exact.meter_map(n.track).at(static_cast<double>(n.start_tick)),
+                                  ticksPerQuarter)
+                              .c_str(),
                           SecondsText(n.end - n.start, 3).c_str(), track, channel,
                           Format("%s (%d)", NoteName(n.pitch).c_str(), n.pitch).c_str(), n.velocity,
                           sound.c_str());

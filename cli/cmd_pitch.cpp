@@ -48,23 +48,26 @@ Reading Read(const std::string& value, int middleC) {
         r.note = static_cast<int>(std::lround(note));
         r.cents = 100 * (note - r.note);
         if (r.note < 0 || r.note > 127)
-            throw Failure("'" + Shown(value) + "' lies outside the MIDI notes 0..127 (8.18 Hz .. 12543.85 Hz)");
+            throw Failure("'" + Shown(value) +
+                          "' lies outside the MIDI notes 0..127 (8.18 Hz .. 12543.85 Hz)");
         return r;
     }
     if (ParseInteger(value, number, true)) {
         r.kind = "number";
         if (number < 0 || number > 127)
-            throw Failure("'" + Shown(value) + "' is not a note number: notes are 0..127" +
-                          (number > 127 && number < 100000 ? "; did you mean " + value + "hz?" : ""));
+            throw Failure(
+                "'" + Shown(value) + "' is not a note number: notes are 0..127" +
+                (number > 127 && number < 100000 ? "; did you mean " + value + "hz?" : ""));
         r.note = static_cast<int>(number);
         return r;
     }
     r.kind = "name";
     r.note = names::ParsePitchName(value, middleC);
     if (r.note < 0)
-        throw Failure("'" + Shown(value) + "' is not a pitch: give a note name with its octave (C4 is " +
-                      "middle C" + (middleC != names::kMiddleC ? " unless --middle-c says otherwise" : "") +
-                      "; C#4, Db4, E#4, Cb5), a note number from 0 to 127 (60) or a frequency (440hz)");
+        throw Failure(
+            "'" + Shown(value) + "' is not a pitch: give a note name with its octave (C4 is " +
+            "middle C" + (middleC != names::kMiddleC ? " unless --middle-c says otherwise" : "") +
+            "; C#4, Db4, E#4, Cb5), a note number from 0 to 127 (60) or a frequency (440hz)");
     return r;
 }
 
@@ -103,7 +106,8 @@ int RunPitch(const PitchOptions& o) {
     out << "\n";
     out << "Numbered    " << (symbol.empty() ? "-" : symbol) << "\n";
     out << "Library     " << libraryName << ", " << Format("%.3f", library.dFrequency)
-        << " Hz (CMidiFolio::GetPitchInfo: octaves from middle C = C5, a table of 12 rounded pitches)\n";
+        << " Hz (CMidiFolio::GetPitchInfo: octaves from middle C = C5, a table of 12 rounded "
+           "pitches)\n";
     return kExitOk;
 }
 

@@ -117,11 +117,14 @@ ScanRow Analyse(const std::string& path, const CommonOptions& options, uint64_t 
     for (const score::ReadIssue& w : report.warnings) row.warnings.push_back(w.text);
     for (const score::ReadIssue& d : report.dropped) row.warnings.push_back("left out: " + d.text);
     if (!report.ok()) {
-        Refuse(row, report.message, report.status == score::ReadStatus::kCannotOpen ? "" : report.cause);
+        Refuse(row, report.message,
+               report.status == score::ReadStatus::kCannotOpen ? "" : report.cause);
         return row;
     }
     if (options.strict && !row.warnings.empty()) {
-        Refuse(row, "refused under --strict: " + Plural(static_cast<long long>(row.warnings.size()), "warning"),
+        Refuse(row,
+               "refused under --strict: " +
+                   Plural(static_cast<long long>(row.warnings.size()), "warning"),
                row.warnings.front());
         return row;
     }
@@ -178,9 +181,10 @@ std::string CsvRow(const ScanRow& r) {
     for (const auto& k : s.keys) keys += (keys.empty() ? "" : ";") + KeyText(k);
     const bool notes = s.notes > 0;
     return row +
-           Format(",%d,%zu,%d,%lld,%llu,%zu,%d,%zu,%d,%zu,%s,%s,%s,%d,", r.format, r.tracks, r.division,
-                  static_cast<long long>(r.endTicks), static_cast<unsigned long long>(r.events), r.tempos,
-                  r.channels, r.instruments.size(), r.drums, s.notes,
+           Format(",%d,%zu,%d,%lld,%llu,%zu,%d,%zu,%d,%zu,%s,%s,%s,%d,", r.format, r.tracks,
+                  r.division, static_cast<long long>(r.endTicks),
+                  static_cast<unsigned long long>(r.events), r.tempos, r.channels,
+                  r.instruments.size(), r.drums, s.notes,
                   notes ? std::to_string(s.lowest_pitch).c_str() : "",
                   notes ? std::to_string(s.highest_pitch).c_str() : "",
                   std::isnan(s.duration) ? "" : SecondsText(s.duration).c_str(), s.bars) +
@@ -200,7 +204,8 @@ std::string TextRow(const ScanRow& r) {
     return Format("ok       %-12s  %3d  %3zu  %7llu  %7zu  %5d  %2d  %4zu  %5d  %4u  %4zu  %s",
                   ClockSeconds(s.duration).c_str(), r.format, r.tracks,
                   static_cast<unsigned long long>(r.events), s.notes, s.bars, r.channels,
-                  r.instruments.size(), r.drums, s.peak_polyphony, r.warnings.size(), r.path.c_str());
+                  r.instruments.size(), r.drums, s.peak_polyphony, r.warnings.size(),
+                  r.path.c_str());
 }
 
 void WriteRowJson(JsonWriter& j, const ScanRow& r) {

@@ -99,4 +99,35 @@ struct FromCsvOptions {
 };
 int RunFromCsv(const FromCsvOptions& o);
 
+struct EditOptions {
+    CommonOptions common;
+    std::string in;
+    std::string out;
+    std::string tracks;              // "1,3-5": keep these tracks' channel events
+    std::string channels;            // "10" or "1-9": keep these channels
+    std::string from, to, measures;  // the crop
+    int transpose = 0;
+    bool drums = false;     // transpose the percussion channel too
+    double tempoScale = 0;  // 0: unchanged
+    std::string quantize;   // ticks or a note value ("1/16")
+    int resample = 0;       // new ticks per quarter note, 0: unchanged
+    int format = -1;        // 0 or 1, -1: unchanged
+};
+int RunEdit(const EditOptions& o);
+
+struct MergeOptions {
+    CommonOptions common;
+    std::vector<std::string> in;
+    std::string out;
+};
+int RunMerge(const MergeOptions& o);
+
+struct SplitOptions {
+    CommonOptions common;
+    std::string in;
+    std::string dir;
+    std::string by = "track";
+};
+int RunSplit(const SplitOptions& o);
+
 }  // namespace mfcli

@@ -45,7 +45,8 @@ std::string MetaDetail(int type, const uint8_t* d, uint32_t n) {
             }
             break;
         case META_SMPTE_OFFSET:
-            if (n >= 5) return Format("%02d:%02d:%02d frame %d.%02d", d[0] & 0x1F, d[1], d[2], d[3], d[4]);
+            if (n >= 5)
+                return Format("%02d:%02d:%02d frame %d.%02d", d[0] & 0x1F, d[1], d[2], d[3], d[4]);
             break;
         case META_TIME_SIGNATURE:
             if (n >= 4)
@@ -68,7 +69,8 @@ std::string ProgramText(const score::EventRecord& ev) {
 
 std::string NoteText(const score::EventRecord& ev, double length) {
     std::string s;
-    if (ev.channel == PERCUSSION_CHANNEL && *names::DrumName(ev.data1)) s = names::DrumName(ev.data1) + std::string(" ");
+    if (ev.channel == PERCUSSION_CHANNEL && *names::DrumName(ev.data1))
+        s = names::DrumName(ev.data1) + std::string(" ");
     s += Format("%s (%d) vel %d", NoteName(ev.data1).c_str(), ev.data1, ev.data2);
     if (length >= 0) s += Format(", %.3f s", length);
     return s;
@@ -105,7 +107,8 @@ uint32_t ParseTypeList(const std::string& list) {
     size_t start = 0;
     for (;;) {
         const size_t comma = list.find(',', start);
-        const std::string raw = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        const std::string raw =
+            list.substr(start, comma == std::string::npos ? comma : comma - start);
         const std::string name = Lower(raw);
         bool found = name == "note" || name == "notes";
         if (found) mask |= EVT_NOTEON | EVT_NOTEOFF;
@@ -115,7 +118,9 @@ uint32_t ParseTypeList(const std::string& list) {
                 found = true;
             }
         }
-        if (!found) throw Failure("--type: unknown event type '" + Shown(raw) + "' (known: " + TypeNamesHelp() + ")");
+        if (!found)
+            throw Failure("--type: unknown event type '" + Shown(raw) +
+                          "' (known: " + TypeNamesHelp() + ")");
         if (comma == std::string::npos) return mask;
         start = comma + 1;
     }
@@ -159,18 +164,23 @@ std::string DescribeEvent(const score::EventRecord& ev, const uint8_t* payload, 
     return Format("status %02x", ev.status);
 }
 
-void WriteEventFields(JsonWriter& j, const score::EventRecord& ev, const uint8_t* payload, double length) {
+void WriteEventFields(JsonWriter& j, const score::EventRecord& ev, const uint8_t* payload,
+                      double length) {
     j.Field("type", TypeName(ev.status));
     if (ev.channel < 16) j.Field("channel", ev.channel + 1);
     switch (ev.status >> 4) {
         case 0x8:
         case 0x9:
-            j.Field("note", ev.data1).Field("pitch", NoteName(ev.data1)).Field("velocity", ev.data2);
+            j.Field("note", ev.data1)
+                .Field("pitch", NoteName(ev.data1))
+                .Field("velocity", ev.data2);
             if (ev.channel == PERCUSSION_CHANNEL) j.Field("drum", names::DrumName(ev.data1));
             if (length >= 0) j.Field("length_s", length);
             return;
         case 0xA:
-            j.Field("note", ev.data1).Field("pitch", NoteName(ev.data1)).Field("pressure", ev.data2);
+            j.Field("note", ev.data1)
+                .Field("pitch", NoteName(ev.data1))
+                .Field("pressure", ev.data2);
             return;
         case 0xB:
             j.Field("controller", ev.data1).Field("name", names::ControllerName(ev.data1));

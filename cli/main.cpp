@@ -30,8 +30,8 @@ void AddMemoryOption(CLI::App& sub, CommonOptions& options) {
            "--max-memory",
            [&options](const std::string& text) {
                if (!ParseSize(text, options.maxMemory))
-                   throw CLI::ValidationError("--max-memory must be a size such as 512M or 2G, not '" +
-                                              Shown(text) + "'");
+                   throw CLI::ValidationError(
+                       "--max-memory must be a size such as 512M or 2G, not '" + Shown(text) + "'");
            },
            "Refuse a song whose reading would take more memory than this (512M, 2G; default: "
            "half the machine's memory)")
@@ -380,6 +380,83 @@ void AddFromCsv(CLI::App& app, Action& run) {
     sub->callback([o, &run]() { run = [o]() { return RunFromCsv(*o); }; });
 }
 
+void AddEdit(CLI::App& app, Action& run) {
+    auto o = std::make_shared<EditOptions>();
+    CLI::App* sub = app.add_subcommand("edit",
+                                       "Change a song: keep tracks or channels, crop, transpose, "
+                                       "quantize, change tempo, resolution or format");
+    sub->add_option("IN", o->in, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("OUT", o->out,
+                    "MIDI file to write ('-' for standard output, the report then goes to stderr)")
+        ->required();
+    sub->add_option("--tracks", o->tracks,
+                    "Keep the channel events of these tracks only (1,3-5; from 1)");
+    sub->add_option("--channels", o->channels, "Keep these channels only (10, 1-9; from 1)");
+    sub->add_option("--from", o->from,
+                    "Crop: from this time on (ticks, 1500ms, 2.5s, bar:beat[:tick])");
+    sub->add_option("--to", o->to, "Crop: up to and including this time");
+    sub->add_option("--measures", o->measures, "Crop: bars A to B (A-B, or A), counted from 1")
+        ->excludes("--from")
+        ->excludes("--to");
+    AddInteger(*sub, "--transpose", o->transpose, -127, 127,
+               "Move every note by N semitones (not the drums)");
+    sub->add_flag("--drums", o->drums, "Transpose the drums (channel 10) too");
+    sub->add_option("--quantize", o->quantize,
+                    "Move starts and ends to a grid: ticks or a note value (1/16, 1/8.)");
+    sub->add_option("--tempo-scale", o->tempoScale, "Multiply every tempo (2 plays twice as fast)")
+        ->check(CLI::PositiveNumber);
+    AddInteger(*sub, "--resample", o->resample, 1, 32767, "New ticks per quarter note");
+    AddInteger(*sub, "--format", o->format, 0, 1, "Write format 0 (one track) or 1");
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "The edits apply in this order: --tracks/--channels, the crop (--from/--to or "
+        "--measures),\n"
+        "--transpose, --quantize, --tempo-scale, --resample, --format. A crop keeps the notes\n"
+        "that start in it, cut at its end, and states again at its start the programs,\n"
+        "controllers, pitch bends, tempo and signatures in force there. A note transposed out\n"
+        "of 0..127 stops the edit, and nothing is written. The file written is always valid.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio edit song.mid higher.mid --transpose 2\n"
+        "  midifolio edit song.mid chorus.mid --measures 9-16 --tempo-scale 0.9\n"
+        "  midifolio edit song.mid drums.mid --channels 10\n"
+        "  midifolio edit song.mid tidy.mid --quantize 1/16 --format 0");
+    sub->callback([o, &run]() { run = [o]() { return RunEdit(*o); }; });
+}
+
+void AddMerge(CLI::App& app, Action& run) {
+    auto o = std::make_shared<MergeOptions>();
+    CLI::App* sub = app.add_subcommand("merge", "Put the tracks of several songs into one");
+    sub->add_option("IN", o->in, "MIDI files to read, in order")->required();
+    sub->add_option("-o,--output", o->out, "MIDI file to write ('-' for standard output)")
+        ->required();
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "The song holds every track of each, in order, at the first song's resolution (the\n"
+        "others are resampled) and with the first song's tempo map.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio merge melody.mid drums.mid -o both.mid");
+    sub->callback([o, &run]() { run = [o]() { return RunMerge(*o); }; });
+}
+
+void AddSplit(CLI::App& app, Action& run) {
+    auto o = std::make_shared<SplitOptions>();
+    CLI::App* sub =
+        app.add_subcommand("split", "Write one file per track or per channel of a song");
+    sub->add_option("IN", o->in, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("-o,--output", o->dir, "Folder the files go to")->required();
+    sub->add_option("--by", o->by, "track or channel")->capture_default_str();
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Each file (NAME-track-3.mid, NAME-channel-10.mid) is a valid song of format 1 whose\n"
+        "first track holds every tempo, time- and key-signature event of the song.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio split song.mid -o parts/ --by channel");
+    sub->callback([o, &run]() { run = [o]() { return RunSplit(*o); }; });
+}
+
 // Reports a failure, and what standard output still owes (which may fail in its turn).
 int ReportFailure(const std::string& what) {
     std::fprintf(stderr, "midifolio: %s\n", what.c_str());
@@ -399,9 +476,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     InstallSignalCleanup();
 
-    CLI::App app{
-        "midifolio: read, analyse, draw, edit and write Standard MIDI Files.",
-        "midifolio"};
+    CLI::App app{"midifolio: read, analyse, draw, edit and write Standard MIDI Files.",
+                 "midifolio"};
     app.set_version_flag("--version", std::string("midifolio ") + midifolio::GetVersion());
     app.require_subcommand(1);
     app.footer(
@@ -430,6 +506,9 @@ int main(int argc, char** argv) {
     AddScan(app, run);
     AddCsv(app, run);
     AddFromCsv(app, run);
+    AddEdit(app, run);
+    AddMerge(app, run);
+    AddSplit(app, run);
 
     // The first word that is not an option names the subcommand.
     const auto named = [&](const CLI::App* sub) { return sub->check_name(argv[1]); };

@@ -1,8 +1,5 @@
 #include "roll_svg.h"
 
-#include "describe.h"
-#include "times.h"
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -13,6 +10,7 @@
 
 #include "common.h"
 #include "describe.h"
+#include "times.h"
 
 using namespace midifolio;
 
@@ -472,7 +470,8 @@ RollStats RenderRollSvg(const RollModel& m, int width, Output& s) {
             const bool drum = n.channel == PERCUSSION_CHANNEL;
             std::string tip = Format(
                 "ch %d %s: %s (%d) vel %d, track %d, bar %s, %s s", n.channel + 1,
-                (drum ? std::string(midifolio::names::DrumName(n.pitch)) : std::string(midifolio::names::ProgramName(n.program)))
+                (drum ? std::string(midifolio::names::DrumName(n.pitch))
+                      : std::string(midifolio::names::ProgramName(n.program)))
                     .c_str(),
                 NoteName(n.pitch).c_str(), n.pitch, n.velocity, n.track + 1,
                 BarText(meter.at(static_cast<double>(n.start_tick)), m.ticksPerQuarter).c_str(),

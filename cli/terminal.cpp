@@ -15,8 +15,6 @@
 #include "common.h"
 #include "text.h"
 
-#include "common.h"
-
 namespace mfcli {
 
 bool StderrIsTerminal() {

@@ -163,14 +163,17 @@ std::pair<int, int> ParseRange(const std::string& text, const std::string& optio
 
 bool ParseSize(std::string_view text, uint64_t& bytes) {
     size_t i = 0;
-    while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.')) ++i;
+    while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
+        ++i;
     if (i == 0 || i > 20) return false;
     const std::string number(text.substr(0, i));
     if (std::count(number.begin(), number.end(), '.') > 1 || number == ".") return false;
     std::string unit(text.substr(i));
     for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (unit.size() >= 2 && unit.compare(unit.size() - 2, 2, "IB") == 0) unit.resize(unit.size() - 2);
-    else if (!unit.empty() && unit.back() == 'B') unit.pop_back();
+    if (unit.size() >= 2 && unit.compare(unit.size() - 2, 2, "IB") == 0)
+        unit.resize(unit.size() - 2);
+    else if (!unit.empty() && unit.back() == 'B')
+        unit.pop_back();
     const std::string units = "KMGT";
     double scale = 1;
     if (unit.size() == 1 && units.find(unit[0]) != std::string::npos)

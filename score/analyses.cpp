@@ -93,7 +93,7 @@ std::vector<TrackSummary> Score::track_summaries() const {
         score_detail::WalkTrack(
             base + span.begin, base + span.end, [&](const score_detail::RawEvent& ev) {
                 if (ev.status < 0xF0) channels[ev.status & 15] = true;
-            if (ev.status == 0xFF && ev.data1 == META_LYRIC) ++s.lyrics;
+                if (ev.status == 0xFF && ev.data1 == META_LYRIC) ++s.lyrics;
                 if (!named && ev.status == 0xFF && ev.data1 == META_TRACK_NAME) {
                     s.name = Text(ev.payload, ev.length);
                     named = true;

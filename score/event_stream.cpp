@@ -74,8 +74,8 @@ struct TrackStream {
     score_detail::RawEvent current{};
     uint8_t port = 0;
     int64_t endTick = -1;
-    uint64_t given = 0;     // sounding note-ons given so far
-    uint64_t numbered = 0;  // sounding note-ons the ahead cursor met
+    uint64_t given = 0;        // sounding note-ons given so far
+    uint64_t numbered = 0;     // sounding note-ons the ahead cursor met
     std::deque<Pending> ends;  // of note-ons given .. numbered - 1
     track_detail::NotePairing pairing;
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "midifolio/analysis_types.h"
+#include "midifolio/edit.h"
 #include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
 #include "midifolio/file_output.h"

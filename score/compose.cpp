@@ -1,0 +1,307 @@
+// Songs made of other songs and of notes: formats, merging, splitting, and a song from notes.
+#include <algorithm>
+#include <cmath>
+#include <queue>
+
+#include "midifolio/edit.h"
+#include "midifolio/event_kinds.h"
+#include "midifolio/names.h"
+#include "platform/text.h"
+#include "track/smf_bytes.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score {
+
+namespace {
+
+using Track = std::vector<Event>;
+
+Song Failed(std::string* error, const std::string& why) {
+    if (error != nullptr) *error = why;
+    return Song();
+}
+
+Song Finish(const Sequence& s, std::string* error) {
+    if (error != nullptr) error->clear();
+    ReadReport report;
+    Song song = Song::FromSequence(s, report);
+    if (!report.ok()) return Failed(error, report.Text());
+    return song;
+}
+
+bool IsEnd(const Event& e) {
+    return e.status == 0xFF && e.data1 == META_END_OF_TRACK;
+}
+
+// Every track's events in one, by tick, then track, then file order (ends of track left out).
+Track MergeTracks(const std::vector<Track>& tracks) {
+    Track out;
+    using Key = std::tuple<int64_t, size_t, size_t>;  // tick, track, index
+    std::priority_queue<Key, std::vector<Key>, std::greater<Key>> heads;
+    for (size_t t = 0; t < tracks.size(); ++t)
+        if (!tracks[t].empty()) heads.push({tracks[t][0].tick, t, 0});
+    while (!heads.empty()) {
+        const auto [tick, t, i] = heads.top();
+        heads.pop();
+        if (!IsEnd(tracks[t][i])) out.push_back(tracks[t][i]);
+        if (i + 1 < tracks[t].size()) heads.push({tracks[t][i + 1].tick, t, i + 1});
+    }
+    return out;
+}
+
+bool IsMap(const Event& e) {
+    return e.status == 0xFF && (e.data1 == META_TEMPO || e.data1 == META_TIME_SIGNATURE ||
+                                e.data1 == META_KEY_SIGNATURE);
+}
+
+}  // namespace
+
+Song SetFormat(const Song& song, int format, std::string* error) {
+    if (format != 0 && format != 1) return Failed(error, "the format must be 0 or 1");
+    Sequence s = song.ToSequence();
+    if (s.format == format) return Finish(s, error);
+    if (s.format == 2)
+        return Failed(error,
+                      "a song of format 2 holds sequences of their own: they cannot be merged");
+    const Track all = MergeTracks(s.tracks);
+    s.tracks.clear();
+    if (format == 0) {
+        s.tracks.push_back(all);
+    } else {
+        // Format 1: what has no channel in the first track, each channel in a track of its own.
+        s.tracks.emplace_back();
+        std::vector<int> trackOf(16, -1);
+        for (const Event& e : all) {
+            if (e.status >= 0xF0) {
+                s.tracks[0].push_back(e);
+                continue;
+            }
+            int& t = trackOf[e.status & 15];
+            if (t < 0) {
+                t = static_cast<int>(s.tracks.size());
+                s.tracks.emplace_back();
+            }
+            s.tracks[static_cast<size_t>(t)].push_back(e);
+        }
+    }
+    s.format = format;
+    return Finish(s, error);
+}
+
+Song Merge(const std::vector<Song>& songs, std::string* error) {
+    if (songs.empty()) return Failed(error, "nothing to merge");
+    Sequence out;
+    out.format = 1;
+    out.division = songs[0].division();
+    for (size_t k = 0; k < songs.size(); ++k) {
+        Song song = songs[k];
+        if (k > 0 && song.division().word != out.division.word) {
+            if (out.division.smpte() || song.division().smpte())
+                return Failed(error, "song " + std::to_string(k + 1) +
+                                         ": songs in SMPTE time merge only at the same division");
+            song = Resample(song, out.division.ticks_per_quarter(), error);
+            if (error != nullptr && !error->empty()) return Song();
+        }
+        if (song.format() == 2) out.format = 2;
+        Sequence s = song.ToSequence();
+        for (Track& t : s.tracks) {
+            Track kept;
+            for (Event e : t) {
+                if (k > 0 && e.status == 0xFF && e.data1 == META_TEMPO)
+                    continue;  // the first song's tempo map holds
+                if (e.length != 0) e.offset += static_cast<uint32_t>(out.payloads.size());
+                kept.push_back(e);
+            }
+            out.tracks.push_back(std::move(kept));
+        }
+        out.payloads.insert(out.payloads.end(), s.payloads.begin(), s.payloads.end());
+    }
+    if (out.tracks.size() > 65535) return Failed(error, "a file holds at most 65,535 tracks");
+    return Finish(out, error);
+}
+
+std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* labels,
+                        std::string* error) {
+    const Sequence s = song.ToSequence();
+    // The maps of the whole song, for the first track of every part.
+    Track maps;
+    for (const Track& t : s.tracks)
+        for (const Event& e : t)
+            if (IsMap(e)) maps.push_back(e);
+    std::stable_sort(maps.begin(), maps.end(),
+                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
+    std::vector<Track> parts;
+    std::vector<std::string> names;
+    if (by == SplitBy::kTrack) {
+        for (size_t t = 0; t < s.tracks.size(); ++t) {
+            Track part;
+            bool channel = false;
+            for (const Event& e : s.tracks[t]) {
+                channel = channel || e.status < 0xF0;
+                if (!IsMap(e)) part.push_back(e);
+            }
+            if (!channel) continue;
+            parts.push_back(std::move(part));
+            names.push_back("track " + std::to_string(t + 1));
+        }
+    } else {
+        const Track all = MergeTracks(s.tracks);
+        for (int c = 0; c < 16; ++c) {
+            Track part;
+            for (const Event& e : all)
+                if (e.status < 0xF0 && (e.status & 15) == c) part.push_back(e);
+            if (part.empty()) continue;
+            parts.push_back(std::move(part));
+            names.push_back("channel " + std::to_string(c + 1));
+        }
+    }
+    std::vector<Song> out;
+    for (Track& part : parts) {
+        Sequence one;
+        one.format = 1;
+        one.division = s.division;
+        one.payloads = s.payloads;
+        one.tracks = {maps, std::move(part)};
+        out.push_back(Finish(one, error));
+        if (error != nullptr && !error->empty()) return {};
+    }
+    if (labels != nullptr) *labels = names;
+    if (error != nullptr) error->clear();
+    return out;
+}
+
+namespace {
+
+void PutMeta(Sequence& s, Track& track, int64_t tick, uint32_t type, std::vector<uint8_t> payload) {
+    track.push_back({tick, static_cast<uint32_t>(s.payloads.size()),
+                     static_cast<uint32_t>(payload.size()), 0xFF, static_cast<uint8_t>(type), 0,
+                     0});
+    s.payloads.insert(s.payloads.end(), payload.begin(), payload.end());
+}
+
+std::string CheckNote(const NoteInput& n, size_t index) {
+    const std::string which = "note " + detail::Thousands(index) + " (pitch " +
+                              std::to_string(n.pitch) + " at tick " + std::to_string(n.start_tick) +
+                              ")";
+    if (n.channel > 15)
+        return which + ": channel " + std::to_string(n.channel) + " is outside 0..15";
+    if (n.pitch > 127) return which + ": the pitch is outside 0..127";
+    if (n.velocity < 1 || n.velocity > 127)
+        return which + ": velocity " + std::to_string(n.velocity) + " is outside 1..127";
+    if (n.program > 127)
+        return which + ": program " + std::to_string(n.program) + " is outside 0..127";
+    if (n.start_tick < 0 || n.end_tick < n.start_tick)
+        return which + ": it ends before it starts, or starts before 0";
+    return "";
+}
+
+// The conductor's events: tempos, meters, keys and the first track's name.
+void PutMaps(Sequence& s, const SongPlan& plan) {
+    Track& first = s.tracks[0];
+    for (const auto& [tick, us] : plan.tempos)
+        PutMeta(s, first, tick, META_TEMPO,
+                {static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
+                 static_cast<uint8_t>(us)});
+    for (const TimeSignature& ts : plan.time_signatures)
+        PutMeta(s, first, ts.tick, META_TIME_SIGNATURE,
+                {ts.numerator, ts.denominator_power, 24, 8});
+    for (const KeySignature& ks : plan.key_signatures)
+        PutMeta(s, first, ks.tick, META_KEY_SIGNATURE,
+                {static_cast<uint8_t>(ks.sharps), static_cast<uint8_t>(ks.minor)});
+    for (size_t t = 0; t < plan.track_names.size() && t < s.tracks.size(); ++t)
+        if (!plan.track_names[t].empty()) {
+            const std::string& name = plan.track_names[t];
+            PutMeta(s, s.tracks[t], 0, META_TRACK_NAME,
+                    std::vector<uint8_t>(name.begin(), name.end()));
+        }
+    for (Track& t : s.tracks)
+        std::stable_sort(t.begin(), t.end(),
+                         [](const Event& a, const Event& b) { return a.tick < b.tick; });
+}
+
+// A track's note events in time order: the ends due before a start go first (ends at one tick
+// before starts at it), each end after its own start.
+class TrackWriter {
+  public:
+    explicit TrackWriter(Track& out) : m_out(out) {}
+    void Start(const NoteInput& n, uint64_t order, bool program) {
+        Flush(n.start_tick, true);
+        const uint8_t ch = n.channel;
+        if (program)
+            m_out.push_back({n.start_tick, 0, 0, static_cast<uint8_t>(0xC0 | ch), n.program, 0, 0});
+        m_out.push_back(
+            {n.start_tick, 0, 0, static_cast<uint8_t>(0x90 | ch), n.pitch, n.velocity, 0});
+        if (n.end_tick == n.start_tick) {
+            m_out.push_back({n.end_tick, 0, 0, static_cast<uint8_t>(0x80 | ch), n.pitch, 0, 0});
+            return;
+        }
+        m_ends.push({n.end_tick, order, static_cast<uint8_t>(0x80 | ch), n.pitch});
+    }
+    // The ends before `tick` (and at it with `atTick`).
+    void Flush(int64_t tick, bool atTick) {
+        while (!m_ends.empty() &&
+               (m_ends.top().tick < tick || (atTick && m_ends.top().tick == tick))) {
+            const Pending& p = m_ends.top();
+            m_out.push_back({p.tick, 0, 0, p.status, p.pitch, 0, 0});
+            m_ends.pop();
+        }
+    }
+    void FlushAll() { Flush(INT64_MAX, true); }
+
+  private:
+    struct Pending {
+        int64_t tick;
+        uint64_t order;
+        uint8_t status;
+        uint8_t pitch;
+        bool operator>(const Pending& o) const {
+            return tick != o.tick ? tick > o.tick : order > o.order;
+        }
+    };
+    Track& m_out;
+    std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> m_ends;
+};
+
+}  // namespace
+
+Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::string* error) {
+    if (plan.ticks_per_quarter <= 0 || plan.ticks_per_quarter > 32767)
+        return Failed(error, "ticks per quarter note must be 1..32767");
+    size_t tracks = std::max<size_t>(1, plan.track_names.size());
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const std::string bad = CheckNote(notes[i], i);
+        if (!bad.empty()) return Failed(error, bad);
+        tracks = std::max<size_t>(tracks, size_t{notes[i].track} + 1);
+    }
+    Sequence s;
+    s.format = tracks == 1 ? 0 : 1;
+    s.division.word = static_cast<uint16_t>(plan.ticks_per_quarter);
+    s.tracks.resize(tracks);
+    // The notes in start order (stably): each channel's program as it changes from 0.
+    std::vector<uint32_t> order(notes.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    if (!std::is_sorted(notes.begin(), notes.end(), [](const NoteInput& a, const NoteInput& b) {
+            return a.start_tick < b.start_tick;
+        }))
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            return notes[a].start_tick < notes[b].start_tick;
+        });
+    std::vector<TrackWriter> writers;
+    for (Track& t : s.tracks) {
+        t.reserve(2 * notes.size() / tracks + 4);
+        writers.emplace_back(t);
+    }
+    uint8_t program[16] = {};
+    for (uint32_t i : order) {
+        const NoteInput& n = notes[i];
+        const bool change = program[n.channel] != n.program;
+        program[n.channel] = n.program;
+        writers[n.track].Start(n, i, change);
+    }
+    for (TrackWriter& w : writers) w.FlushAll();
+    PutMaps(s, plan);
+    return Finish(s, error);
+}
+
+}  // namespace score
+MIDIFOLIO_END_NAMESPACE

@@ -1,0 +1,349 @@
+// The edits of a song, each a change of its editable sequence, written anew and read again.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+
+#include "midifolio/edit.h"
+#include "midifolio/event_kinds.h"
+#include "midifolio/names.h"
+#include "platform/text.h"
+#include "score/song_data.h"
+#include "track/note_pairing.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score {
+
+namespace {
+
+using Track = std::vector<Event>;
+
+Song Failed(std::string* error, const std::string& why) {
+    if (error != nullptr) *error = why;
+    return Song();
+}
+
+// The sequence written and read again: the edit's result.
+Song Finish(const Sequence& s, std::string* error) {
+    if (error != nullptr) error->clear();
+    ReadReport report;
+    Song song = Song::FromSequence(s, report);
+    if (!report.ok()) return Failed(error, report.Text());
+    return song;
+}
+
+bool IsNoteOn(const Event& e) {
+    return (e.status >> 4) == 0x9 && e.data2 != 0;
+}
+bool IsNoteEnd(const Event& e) {
+    return (e.status >> 4) == 0x8 || ((e.status >> 4) == 0x9 && e.data2 == 0);
+}
+bool IsMeta(const Event& e, uint32_t type) {
+    return e.status == 0xFF && e.data1 == type;
+}
+
+// Which end ends which note-on in a track, by the pairing rule of the notes: for each event
+// the index of its partner, -1 for none.
+std::vector<int64_t> Partners(const Track& track) {
+    std::vector<int64_t> partner(track.size(), -1);
+    track_detail::NotePairing pairing;
+    for (size_t i = 0; i < track.size(); ++i) {
+        const Event& e = track[i];
+        if (IsNoteOn(e)) {
+            pairing.OpenKey(e.status & 15, e.data1, static_cast<uint32_t>(i));
+        } else if (IsNoteEnd(e)) {
+            const int64_t on = pairing.CloseKey(e.status & 15, e.data1);
+            if (on >= 0) {
+                partner[static_cast<size_t>(on)] = static_cast<int64_t>(i);
+                partner[i] = on;
+            }
+        }
+    }
+    return partner;
+}
+
+void SortByTick(Track& track) {
+    std::stable_sort(track.begin(), track.end(),
+                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
+}
+
+// The program in force on a channel at a tick: the last change at or before it, in any track
+// (one track's in format 2), 0 without one.
+class Programs {
+  public:
+    explicit Programs(const Sequence& s) : m_perTrack(s.format == 2) {
+        for (size_t t = 0; t < s.tracks.size(); ++t)
+            for (const Event& e : s.tracks[t])
+                if ((e.status >> 4) == 0xC)
+                    m_changes[{List(t), e.status & 15}].push_back({e.tick, e.data1});
+        for (auto& entry : m_changes)
+            std::stable_sort(entry.second.begin(), entry.second.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    uint8_t At(size_t track, int channel, int64_t tick) const {
+        auto it = m_changes.find({List(track), channel});
+        if (it == m_changes.end()) return 0;
+        auto after = std::upper_bound(it->second.begin(), it->second.end(), tick,
+                                      [](int64_t t, const auto& c) { return t < c.first; });
+        return after == it->second.begin() ? 0 : (after - 1)->second;
+    }
+
+  private:
+    size_t List(size_t track) const { return m_perTrack ? track : 0; }
+    bool m_perTrack;
+    std::map<std::pair<size_t, int>, std::vector<std::pair<int64_t, uint8_t>>> m_changes;
+};
+
+std::string NoteAt(const Event& e, size_t track) {
+    return "note " + std::to_string(e.data1) + " (" + names::PitchName(e.data1) + ") of track " +
+           std::to_string(track + 1) + " at tick " +
+           detail::Thousands(static_cast<uint64_t>(e.tick));
+}
+
+}  // namespace
+
+Song Transpose(const Song& song, int semitones, bool drums, std::string* error) {
+    Sequence s = song.ToSequence();
+    for (size_t t = 0; t < s.tracks.size(); ++t) {
+        for (Event& e : s.tracks[t]) {
+            const int kind = e.status >> 4;
+            if ((kind != 0x8 && kind != 0x9 && kind != 0xA) ||
+                (!drums && (e.status & 15) == PERCUSSION_CHANNEL))
+                continue;
+            const int note = e.data1 + semitones;
+            if (note < 0 || note > 127)
+                return Failed(error, NoteAt(e, t) + " would move to " + std::to_string(note) +
+                                         ", outside 0..127");
+            e.data1 = static_cast<uint8_t>(note);
+        }
+    }
+    return Finish(s, error);
+}
+
+Song ScaleTempo(const Song& song, double factor, std::string* error) {
+    if (!(factor > 0) || !std::isfinite(factor))
+        return Failed(error, "the tempo factor must be a positive number");
+    if (song.division().smpte())
+        return Failed(error, "the ticks of a song in SMPTE time do not follow its tempo");
+    Sequence s = song.ToSequence();
+    auto scaled = [factor](uint32_t us) {
+        return std::clamp<double>(std::round(us / factor), 1, 0xFFFFFF);
+    };
+    const size_t conductors =
+        s.format == 2 ? s.tracks.size() : std::min<size_t>(1, s.tracks.size());
+    std::vector<bool> atZero(s.tracks.size(), false);
+    for (size_t t = 0; t < s.tracks.size(); ++t) {
+        for (Event& e : s.tracks[t]) {
+            if (!IsMeta(e, META_TEMPO) || e.length < 3) continue;
+            uint8_t* p = s.payloads.data() + e.offset;
+            const uint32_t us = static_cast<uint32_t>(scaled((p[0] << 16) | (p[1] << 8) | p[2]));
+            p[0] = static_cast<uint8_t>(us >> 16), p[1] = static_cast<uint8_t>(us >> 8),
+            p[2] = static_cast<uint8_t>(us);
+            if (e.tick == 0) atZero[s.format == 2 ? t : 0] = true;
+        }
+    }
+    // The default tempo before the first tempo event is scaled too: it is stated at tick 0.
+    for (size_t t = 0; t < conductors; ++t) {
+        if (atZero[t]) continue;
+        const uint32_t us = static_cast<uint32_t>(scaled(smf::kDefaultUsPerQuarter));
+        const uint32_t offset = static_cast<uint32_t>(s.payloads.size());
+        s.payloads.insert(s.payloads.end(),
+                          {static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
+                           static_cast<uint8_t>(us)});
+        s.tracks[t].insert(s.tracks[t].begin(),
+                           Event{0, offset, 3, 0xFF, static_cast<uint8_t>(META_TEMPO), 0, 0});
+    }
+    return Finish(s, error);
+}
+
+namespace {
+
+// What is in force at the start of a crop, per track: the last of each kind before it.
+struct InForce {
+    std::map<std::pair<int, int>, Event> controls;  // channel, controller
+    std::map<int, Event> programs, bends, pressures;
+    std::map<uint32_t, Event> metas;  // tempo, meters, keys; names and instruments
+    Track sysex;                      // the system-exclusive set-up, in order
+    void Note(const Event& e) {
+        switch (e.status >> 4) {
+            case 0xB:
+                if (e.data1 < 120) controls[{e.status & 15, e.data1}] = e;  // not the mode messages
+                return;
+            case 0xC:
+                programs[e.status & 15] = e;
+                return;
+            case 0xD:
+                pressures[e.status & 15] = e;
+                return;
+            case 0xE:
+                bends[e.status & 15] = e;
+                return;
+            default:
+                break;
+        }
+        static constexpr uint32_t kStated[] = {
+            META_TEMPO,           META_TIME_SIGNATURE, META_KEY_SIGNATURE, META_TRACK_NAME,
+            META_INSTRUMENT_NAME, META_COPYRIGHT,      META_PORT};
+        if (e.status == 0xFF &&
+            std::find(std::begin(kStated), std::end(kStated), e.data1) != std::end(kStated))
+            metas[e.data1] = e;
+        if (e.status == 0xF0) sysex.push_back(e);
+    }
+    // At tick 0, metas first, then each channel's program, controllers, pressure and bend.
+    void State(Track& out) const {
+        for (const auto& m : metas) out.push_back(m.second);
+        out.insert(out.end(), sysex.begin(), sysex.end());
+        for (const auto& p : programs) out.push_back(p.second);
+        for (const auto& c : controls) out.push_back(c.second);
+        for (const auto& p : pressures) out.push_back(p.second);
+        for (const auto& b : bends) out.push_back(b.second);
+        for (Event& e : out) e.tick = 0;
+    }
+};
+
+Track CropTrack(const Track& in, int64_t start, int64_t end) {
+    const std::vector<int64_t> partner = Partners(in);
+    std::vector<bool> kept(in.size(), false);
+    InForce state;
+    Track out;
+    for (size_t i = 0; i < in.size(); ++i) {
+        const Event& e = in[i];
+        if (IsNoteOn(e)) {
+            kept[i] = e.tick >= start && e.tick < end;
+            if (kept[i]) out.push_back(e);
+        } else if (IsNoteEnd(e)) {
+            // The end of a kept note, cut at the end of the stretch.
+            if (partner[i] >= 0 && kept[static_cast<size_t>(partner[i])]) {
+                out.push_back(e);
+                out.back().tick = std::min(e.tick, end);
+            }
+        } else if (e.tick < start) {
+            state.Note(e);
+        } else if (e.tick < end && !IsMeta(e, META_END_OF_TRACK)) {
+            out.push_back(e);
+        }
+    }
+    Track result;
+    state.State(result);
+    for (Event& e : out) e.tick -= start;
+    SortByTick(out);
+    result.insert(result.end(), out.begin(), out.end());
+    return result;
+}
+
+}  // namespace
+
+Song Crop(const Song& song, int64_t start, int64_t end, std::string* error) {
+    if (start < 0 || end <= start)
+        return Failed(error, "a crop needs a start at or after 0 before its end");
+    Sequence s = song.ToSequence();
+    for (Track& t : s.tracks) t = CropTrack(t, start, end);
+    return Finish(s, error);
+}
+
+Song Crop(const Song& song, double start, double end, CropUnit unit, std::string* error) {
+    if (!std::isfinite(start) || !std::isfinite(end))
+        return Failed(error, "a crop needs finite times");
+    double from = start, to = end;
+    const Score score(song);
+    if (unit == CropUnit::kSeconds) {
+        from = score.time_map().ticks(start);
+        to = score.time_map().ticks(end);
+    } else if (unit == CropUnit::kBars) {
+        if (start < 1 || end < start)
+            return Failed(error, "bars count from 1, and the last comes at or after the first");
+        from = score.meter_map().bar_start(static_cast<int32_t>(start));
+        to = score.meter_map().bar_start(static_cast<int32_t>(end) + 1);
+    }
+    if (!(from >= 0) || !(to > from) || to > 4.6e18)
+        return Failed(error, "the crop is empty or outside the song");
+    return Crop(song, static_cast<int64_t>(std::ceil(from - 1e-9)),
+                static_cast<int64_t>(std::ceil(to - 1e-9)), error);
+}
+
+Song Select(const Song& song, const Selection& sel, std::string* error) {
+    Sequence s = song.ToSequence();
+    const Programs programs(s);
+    auto in = [](const std::vector<int>& list, int v) {
+        return list.empty() || std::find(list.begin(), list.end(), v) != list.end();
+    };
+    for (size_t t = 0; t < s.tracks.size(); ++t) {
+        Track& track = s.tracks[t];
+        const std::vector<int64_t> partner = Partners(track);
+        std::vector<bool> keep(track.size(), true);
+        for (size_t i = 0; i < track.size(); ++i) {
+            const Event& e = track[i];
+            if (e.status >= 0xF0) continue;  // meta and system events stay
+            const int channel = e.status & 15;
+            const bool drum = channel == PERCUSSION_CHANNEL;
+            keep[i] = in(sel.tracks, static_cast<int>(t)) && in(sel.channels, channel) &&
+                      (sel.drums < 0 || (sel.drums == 1) == drum);
+            if (keep[i] && IsNoteOn(e) && !sel.programs.empty())
+                keep[i] = !drum && in(sel.programs, programs.At(t, channel, e.tick));
+        }
+        // A note's end goes with its start.
+        for (size_t i = 0; i < track.size(); ++i)
+            if (IsNoteEnd(track[i]) && partner[i] >= 0)
+                keep[i] = keep[static_cast<size_t>(partner[i])];
+        Track out;
+        for (size_t i = 0; i < track.size(); ++i)
+            if (keep[i]) out.push_back(track[i]);
+        track.swap(out);
+    }
+    return Finish(s, error);
+}
+
+int64_t GridTicks(const std::string& value, int32_t tpq) {
+    // "1/N", optionally dotted ("1/8.").
+    if (tpq <= 0 || value.size() < 3 || value.compare(0, 2, "1/") != 0) {
+        char* end = nullptr;
+        const long long ticks = std::strtoll(value.c_str(), &end, 10);
+        return !value.empty() && end != nullptr && *end == '\0' && ticks > 0 ? ticks : 0;
+    }
+    std::string d = value.substr(2);
+    const bool dotted = !d.empty() && d.back() == '.';
+    if (dotted) d.pop_back();
+    char* end = nullptr;
+    const long long n = std::strtoll(d.c_str(), &end, 10);
+    if (d.empty() || end == nullptr || *end != '\0' || n <= 0 || n > 1024) return 0;
+    const double ticks = 4.0 * tpq / static_cast<double>(n) * (dotted ? 1.5 : 1.0);
+    return ticks >= 1 && std::fabs(ticks - std::round(ticks)) < 1e-9
+               ? static_cast<int64_t>(std::round(ticks))
+               : 0;
+}
+
+Song Quantize(const Song& song, int64_t grid, bool ends, std::string* error) {
+    if (grid <= 0) return Failed(error, "the grid must be at least one tick");
+    auto nearest = [grid](int64_t tick) { return (tick + grid / 2) / grid * grid; };
+    Sequence s = song.ToSequence();
+    for (Track& track : s.tracks) {
+        const std::vector<int64_t> partner = Partners(track);
+        for (size_t i = 0; i < track.size(); ++i) {
+            if (!IsNoteOn(track[i])) continue;
+            const int64_t start = nearest(track[i].tick);
+            if (partner[i] >= 0) {
+                Event& off = track[static_cast<size_t>(partner[i])];
+                const int64_t end = ends ? nearest(off.tick) : off.tick;
+                off.tick = end <= start ? start + grid : end;
+            }
+            track[i].tick = start;
+        }
+        SortByTick(track);
+    }
+    return Finish(s, error);
+}
+
+Song Resample(const Song& song, int32_t tpq, std::string* error) {
+    if (tpq <= 0 || tpq > 32767) return Failed(error, "ticks per quarter note must be 1..32767");
+    if (song.division().smpte())
+        return Failed(error, "a song in SMPTE time has no ticks per quarter note");
+    Sequence s = song.ToSequence();
+    const double scale = static_cast<double>(tpq) / s.division.ticks_per_quarter();
+    for (Track& track : s.tracks)
+        for (Event& e : track) e.tick = static_cast<int64_t>(std::floor(e.tick * scale + 0.5));
+    s.division.word = static_cast<uint16_t>(tpq);
+    return Finish(s, error);
+}
+
+}  // namespace score
+MIDIFOLIO_END_NAMESPACE
