@@ -22,6 +22,20 @@ TimeMap::TimeMap()
 
 TimeMap::TimeMap(const CMidiFolio& song) : TimeMap(Score(song).time_map()) {}
 
+TimeMap::TimeMap(int32_t tpq, const std::vector<std::pair<int64_t, uint32_t>>& tempos)
+    : TimeMap(
+          tpq, 0,
+          [&tempos] {
+              std::vector<score_detail::MapEvent> events;
+              uint32_t order = 0;
+              for (const auto& [tick, us] : tempos) events.push_back({tick, 0, order++, us});
+              std::stable_sort(events.begin(), events.end(),
+                               [](const score_detail::MapEvent& a,
+                                  const score_detail::MapEvent& b) { return a.tick < b.tick; });
+              return events;
+          }(),
+          -1) {}
+
 TimeMap::TimeMap(int32_t tpq, double ticksPerSecond,
                  const std::vector<score_detail::MapEvent>& tempos, int track)
     : TimeMap() {

@@ -65,6 +65,13 @@ void CMidiFolio::RemoveTrkAll() {
     m_LoaderTempos.clear();  // their tracks are gone
 }
 
+std::vector<std::unique_ptr<CMidiTrack>> CMidiFolio::TakeTracks() {
+    std::vector<std::unique_ptr<CMidiTrack>> tracks;
+    tracks.swap(m_TrackList);
+    m_LoaderTempos.clear();
+    return tracks;
+}
+
 int CMidiFolio::SetMidiHeaderinfo(const _MIDIHEAD* pHead) {
     if (pHead == nullptr) return 0;
     m_MidiHead = *pHead;
@@ -116,7 +123,6 @@ void CMidiFolio::SetMessageSink(MessageSink sink) {
     m_sink = std::move(sink);
     m_MidiTempo.SetMessageSink(m_sink);
 }
-
 
 CMidiTrack* CMidiFolio::TrackForQuery(int nIndex) const {
     if (nIndex < 0 || nIndex >= m_MidiHead.nTracks) return nullptr;

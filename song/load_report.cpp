@@ -10,7 +10,6 @@
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace detail {
 
-
 namespace {
 
 std::string Where(int32_t track, int64_t offset) {

@@ -47,6 +47,9 @@ class MIDIFOLIO_API CMidiFolio {
     int AddTrack(CMidiTrack* pTrack);        // takes ownership; index, or -1 for null
     int InsertTrack(CMidiTrack* pTrack, int nIndex, int bBefore);  // index or -1
     void RemoveTrkAll();
+    // Empties the track list as RemoveTrkAll does, but hands the tracks to the caller instead
+    // of destroying them (for a host that still holds on to some of them).
+    std::vector<std::unique_ptr<CMidiTrack>> TakeTracks();
     int SetMidiHeaderinfo(const _MIDIHEAD* pHead);  // 1, or 0 for null
     _MIDIHEAD GetMidiHeaderInfo() const;
     int IsModified() const;

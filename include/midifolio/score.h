@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "midifolio/export.h"
@@ -76,6 +77,9 @@ class MIDIFOLIO_API TimeMap {
     TimeMap();
     // The map of a song of the library's own classes (its loader's tempo event left out).
     explicit TimeMap(const CMidiFolio& song);
+    // The map of tempo changes given as (tick, microseconds per quarter note), in any order
+    // (of several at one tick the last given holds), at ticks_per_quarter ticks per quarter.
+    TimeMap(int32_t ticks_per_quarter, const std::vector<std::pair<int64_t, uint32_t>>& tempos);
 
     // Ticks per quarter note (the header's division); 0 for a song in SMPTE time.
     int32_t ticks_per_quarter() const { return m_tpq; }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "bindings.h"
@@ -406,6 +407,32 @@ class TrackIterator {
     POSITION m_pos;
 };
 
+// Tracks a song removed while Python still held them: kept alive (so that no handle points
+// into freed memory) and marked, so that every use of their handles raises. An entry goes when
+// the track's last handle does.
+std::unordered_map<const CMidiTrack*, std::unique_ptr<CMidiTrack>>& RemovedTracks() {
+    static auto* removed = new std::unordered_map<const CMidiTrack*, std::unique_ptr<CMidiTrack>>();
+    return *removed;
+}
+
+// RemoveTrkAll for Python: a track whose Python object still lives is kept as a removed track.
+void RemoveAllTracks(CMidiFolio& song) {
+    std::vector<std::unique_ptr<CMidiTrack>> tracks = song.TakeTracks();
+    const py::detail::type_info* type = py::detail::get_type_info(typeid(CMidiTrack));
+    for (std::unique_ptr<CMidiTrack>& t : tracks) {
+        py::handle live = py::detail::get_object_handle(t.get(), type);
+        if (!live) continue;  // destroyed with the vector
+        const CMidiTrack* key = t.get();
+        RemovedTracks()[key] = std::move(t);
+        // When the handle goes, so does the track.
+        py::weakref(live, py::cpp_function([key](py::handle ref) {
+                        RemovedTracks().erase(key);
+                        ref.dec_ref();
+                    }))
+            .release();
+    }
+}
+
 void BindTrack(py::module_& core) {
     py::class_<TrackIterator>(core, "_TrackIterator")
         .def("__iter__", [](py::object self) { return self; })
@@ -414,6 +441,15 @@ void BindTrack(py::module_& core) {
     py::class_<CMidiTrack>(core, "CMidiTrack",
                            "One track: a list of decoded events walked with a POSITION.")
         .def(py::init<>())
+        .def(
+            "__getattribute__",
+            [](py::handle self, py::str name) {
+                if (RemovedTracks().count(self.cast<const CMidiTrack*>()) != 0)
+                    throw std::runtime_error("this track was removed from its song (RemoveTrkAll)");
+                PyObject* found = PyObject_GenericGetAttr(self.ptr(), name.ptr());
+                if (found == nullptr) throw py::error_already_set();
+                return py::reinterpret_steal<py::object>(found);
+            })
         .def(py::init<const CMidiTrack&>(), py::arg("other"), "A copy with its own events.")
         .def("GetTrackNum", &CMidiTrack::GetTrackNum)
         .def("SetTrackNum", &CMidiTrack::SetTrackNum, py::arg("nTrackNum"))
@@ -604,7 +640,8 @@ void BindFolio(py::module_& core) {
             },
             py::arg("track"), py::arg("nIndex"), py::arg("bBefore"),
             "Inserts a copy of the track before or after an index; its index, or -1.")
-        .def("RemoveTrkAll", &Song::RemoveTrkAll)
+        .def("RemoveTrkAll", &RemoveAllTracks,
+             "Removes every track; handles of them still held raise from then on.")
         .def(
             "SetMidiHeaderinfo",
             [](Song& s, const _MIDIHEAD& h) { return s.SetMidiHeaderinfo(&h); }, py::arg("head"))

@@ -1,10 +1,21 @@
 """The small records that midifolio's functions return."""
 from __future__ import annotations
 
-from typing import NamedTuple, Optional
+from typing import List, NamedTuple
 
-_MAJOR = ["Cb", "Gb", "Db", "Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#"]
-_MINOR = ["Ab", "Eb", "Bb", "F", "C", "G", "D", "A", "E", "B", "F#", "C#", "G#", "D#", "A#"]
+from . import _midifolio
+
+__all__ = [
+    "TempoChange",
+    "TimeSignature",
+    "KeySignature",
+    "BarBeat",
+    "Instrument",
+    "Track",
+    "Drum",
+    "VoiceConflict",
+    "Pitch",
+]
 
 
 class TempoChange(NamedTuple):
@@ -51,10 +62,7 @@ class KeySignature(NamedTuple):
     @property
     def name(self) -> str:
         """The key, e.g. 'Bb major' or 'E minor' ('?' for a count beyond seven)."""
-        if not -7 <= self.sharps <= 7:
-            return "?"
-        names = _MINOR if self.minor else _MAJOR
-        return "%s %s" % (names[self.sharps + 7], "minor" if self.minor else "major")
+        return str(_midifolio.key_name(self.sharps, self.minor)) or "?"
 
 
 class BarBeat(NamedTuple):
@@ -67,31 +75,56 @@ class BarBeat(NamedTuple):
 
 
 class Instrument(NamedTuple):
-    """A melodic instrument in use (the library's GetInstrument)."""
+    """An instrument in use: the notes of one channel under one program and bank."""
 
+    channel: int
+    """0..15, as in notes() (9 is the percussion channel)."""
     program: int
-    """0..127, 255 for notes before any program change."""
-    bank: int
-    """Bank Select LSB in force."""
+    """The program in force at the notes' starts, 0..127."""
+    bank_msb: int
+    """Bank Select (controller 0) in force."""
+    bank_lsb: int
+    """Bank Select LSB (controller 32) in force."""
     name: str
-    """The library's General MIDI name."""
-    low_note: int
-    high_note: int
+    """The General MIDI name of the program ('Drums' on channel 9)."""
+    tracks: List[int]
+    """The tracks its notes are in, from 0."""
+    notes: int
+    lowest: int
+    """Lowest note played."""
+    highest: int
+    """Highest note played."""
+
+
+class Track(NamedTuple):
+    """What a track holds."""
+
+    index: int
+    """From 0, as in notes()."""
+    name: str
+    """Its first track-name event ('' without one)."""
+    channels: List[int]
+    """The channels of its channel messages, from 0."""
+    programs: List[int]
+    """The programs of its notes off the percussion channel."""
+    notes: int
+    is_drum: bool
+    """It has notes, all on the percussion channel."""
 
 
 class Drum(NamedTuple):
-    """A drum in use (the library's GetDrums)."""
+    """A drum struck on the percussion channel."""
 
     note: int
-    bank: int
-    name: Optional[str]
-    """The library's General MIDI drum name, None for a note without one."""
+    name: str
+    """Its General MIDI name ('' for a note without one)."""
     pitch: str
-    """The library's pitch name of the note, e.g. 'C3' for 36."""
+    """The note's scientific pitch name, e.g. 'C2' for 36."""
+    strokes: int
 
 
 class VoiceConflict(NamedTuple):
-    """A moment at which more notes sound than there are voices (CheckMidiByVoice)."""
+    """A moment at which more notes sound than there are voices (the library's check)."""
 
     msecs: int
     """Time of the note-on in the library's whole milliseconds."""
@@ -100,19 +133,19 @@ class VoiceConflict(NamedTuple):
 
 
 class Pitch(NamedTuple):
-    """A pitch named every way the library can."""
+    """A pitch named every way."""
 
     note: int
     """MIDI note number, 60 for middle C."""
     name: str
-    """The library's name: middle C is 'C5' (octave = note // 12)."""
-    scientific: str
-    """Scientific pitch notation: middle C is 'C4'."""
+    """Scientific pitch name: middle C is 'C4' (or as middle_c= says)."""
     frequency: float
-    """The library's table pitch in Hz (A5, note 69, is 440.0)."""
+    """Equal-tempered frequency in Hz, A4 = 440."""
     pitch_class: str
     """'C', 'C#', ... 'B'."""
     octave: int
-    """The library's octave (note // 12)."""
+    """The octave of name."""
     numbered: str
     """Numbered notation (scale degree and octave mark), '' when it has none."""
+    library_name: str
+    """The library's own name (CMidiFolio.GetPitchInfo): middle C is 'C5'."""
