@@ -89,7 +89,11 @@ class TrackCursor {
     bool Next(RawEvent& ev) {
         if (m_p >= m_end || m_ended || m_damage != Damage::kNone) return false;
         m_start = m_p;
-        if (!Delta() || !Event(ev)) return false;
+        if (!Delta()) return false;
+        // A delta time at the very end of the data, with no event after it, ends the track
+        // (a file without its end-of-track event).
+        if (m_p >= m_end) return false;
+        if (!Event(ev)) return false;
         m_ended = ev.status == 0xFF && ev.data1 == META_END_OF_TRACK;
         return true;
     }

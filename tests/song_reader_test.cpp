@@ -270,7 +270,7 @@ TEST(SongReader, RecoversEveryEventBeforeTheDamageOfEachTrack) {
     const Bytes cut = B({0x00, 0x90, 0x40, 0x40, 0x10, 0x91, 0x41, 0x40, 0x10, 0xF5, 0x00});
     const Bytes file =
         Cat({Header(1, 3, 96), Track(good), Track(cut), B({'M', 'T', 'r', 'k', 0, 0, 0, 40}),
-             B({0x00, 0x92, 0x30, 0x40, 0x20})});
+             B({0x00, 0x92, 0x30, 0x40, 0x20, 0x92})});
     score::ReadReport report;
     Read(file, report);
     ASSERT_EQ(report.status, score::ReadStatus::kDamaged);
