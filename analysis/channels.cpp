@@ -13,7 +13,7 @@ MIDIFOLIO_BEGIN_NAMESPACE
 
 int CMidiFolio::GetTotalChannels() {
     std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
-    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) continue;
         // Meta, sysex and system events carry channel 255 and never count.
@@ -47,8 +47,8 @@ void CMidiFolio::GetInstIndexArrayByChannel(int nChannel, WordArray& array) {
     uint8_t program = 0;
     // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
     const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
-    detail::VisitInQueryOrder(
-        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+    queries_detail::VisitInQueryOrder(
+        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
         [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
         [&](const MIDIEvent& ev) {
             bool pending = false;

@@ -9,7 +9,7 @@
 #include "midifolio/midi_folio.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace analysis_detail {
 
 class DrumList {
   public:
@@ -46,5 +46,5 @@ class DrumList {
     uint8_t m_bank = 0;
 };
 
-}  // namespace detail
+}  // namespace analysis_detail
 MIDIFOLIO_END_NAMESPACE

@@ -146,7 +146,7 @@ _INSTRUMENT CMidiFolio::GetInstrumentByTrack(int nTrack, InstrumentArray& array,
 void CMidiFolio::GetInstruments(InstrumentArray& array, int bClear) {
     if (bClear != 0) array.clear();
     InstrumentArray trackInstruments;
-    for (int t = 0, n = detail::TracksToWalk(*this); t < n; ++t) {
+    for (int t = 0, n = analysis_detail::TracksToWalk(*this); t < n; ++t) {
         GetInstrumentByTrack(t, trackInstruments, 0);
         for (_INSTRUMENT e : trackInstruments) {
             if (e.byHighNote < e.byLowNote) e.byLowNote = e.byHighNote;
@@ -236,8 +236,8 @@ void CMidiFolio::GetInstrumentByChannel(int nChannel, InstrumentArray& array) {
     // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
     const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
     ChannelInstruments instruments;
-    detail::VisitInQueryOrder(
-        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+    queries_detail::VisitInQueryOrder(
+        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
         [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
         [&](const MIDIEvent& ev) { instruments.Add(ev); });
     array = instruments.Take();
@@ -262,8 +262,8 @@ void MergeChannels(const int32_t (&used)[16], std::array<ChannelInstruments, 16>
 void CMidiFolio::GetInstrument(InstrumentArray& array) {
     std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
     std::array<ChannelInstruments, 16> channels;
-    detail::VisitInQueryOrder(
-        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+    queries_detail::VisitInQueryOrder(
+        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
         [](const MIDIEvent& ev) { return ev.byChannel < 16; },
         [&](const MIDIEvent& ev) {
             m_nChannelUsed[ev.byChannel] = 1;  // as GetTotalChannels marks them
@@ -276,7 +276,7 @@ ChannelSurvey CMidiFolio::GetChannelSurvey() {
     ChannelSurvey survey;
     std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
     std::array<ChannelInstruments, 16> channels;
-    std::optional<detail::DrumList> drums(std::in_place, survey.drums);
+    std::optional<analysis_detail::DrumList> drums(std::in_place, survey.drums);
     auto feed = [&](const MIDIEvent& ev) {
         m_nChannelUsed[ev.byChannel] = 1;
         if (ev.byChannel != PERCUSSION_CHANNEL)
@@ -291,7 +291,7 @@ ChannelSurvey CMidiFolio::GetChannelSurvey() {
     // all channels' events, so one merged walk serves every channel).
     bool ordered = true, shared = false;
     uint32_t seen = 0;
-    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* track = TrackForQuery(i);
         if (track == nullptr) continue;
         uint32_t mask = 0;
@@ -311,8 +311,8 @@ ChannelSurvey CMidiFolio::GetChannelSurvey() {
         channels = std::array<ChannelInstruments, 16>();
         survey.drums.clear();
         drums.emplace(survey.drums);
-        detail::VisitInQueryOrder(
-            detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+        queries_detail::VisitInQueryOrder(
+            analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
             [](const MIDIEvent& ev) { return ev.byChannel < 16; }, feed);
     }
     survey.nChannels =

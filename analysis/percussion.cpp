@@ -9,10 +9,10 @@ MIDIFOLIO_BEGIN_NAMESPACE
 
 void CMidiFolio::GetDrums(DrumArray& array, int bClear) {
     if (bClear != 0) array.clear();
-    detail::DrumList drums(array);
+    analysis_detail::DrumList drums(array);
     // The percussion channel's events as GetMIDIByChannel lists them.
-    detail::VisitInQueryOrder(
-        detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+    queries_detail::VisitInQueryOrder(
+        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
         [](const MIDIEvent& ev) { return ev.byChannel == PERCUSSION_CHANNEL; },
         [&](const MIDIEvent& ev) { drums.Add(ev); });
 }
@@ -27,7 +27,7 @@ void CMidiFolio::SetIsValidatePercussion() {
 
 // 1 when every track 0..nTracks-1 carries the validation request (also for no tracks).
 int CMidiFolio::GetIsValidatePercussion() const {
-    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) break;  // the track list ran out
         if (pTrack->GetISValidatePercuss() == 0) return 0;
@@ -37,7 +37,7 @@ int CMidiFolio::GetIsValidatePercussion() const {
 
 // 1 when no track 0..nTracks-1 decoded a percussion note-on outside notes 35..81.
 int CMidiFolio::GetIsPercussionInRange() const {
-    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         if (pTrack == nullptr) break;
         if (pTrack->GetPercussValid() == 0) return 0;

@@ -7,7 +7,7 @@
 #include "midifolio/midi_folio.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace analysis_detail {
 
 // Tracks 0..n-1 are analysed, n being the header's track count (not the list's length);
 // positions the list does not have are skipped. Beyond the list's end every position is
@@ -17,5 +17,5 @@ inline int TracksToWalk(const CMidiFolio& song) {
     return static_cast<int>(std::max<long>(count, 0));
 }
 
-}  // namespace detail
+}  // namespace analysis_detail
 MIDIFOLIO_END_NAMESPACE

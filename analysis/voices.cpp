@@ -81,7 +81,7 @@ void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
 
     std::vector<TrackNotes> tracks;
     track_detail::NotePairing pairing;
-    for (int i = 0, n = detail::TracksToWalk(*this); i < n; ++i) {
+    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
         const CMidiTrack* pTrack = TrackForQuery(i);
         tracks.push_back(pTrack != nullptr ? PairTrack(pairing, *pTrack) : TrackNotes{});
     }
@@ -108,7 +108,7 @@ void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
         const double length = paired ? static_cast<double>(ev.dwLength) : 0.0;
         const double start = record.time.dMsecs;
         if (!std::isfinite(start)) continue;  // a time that names no moment is passed over
-        const int32_t now = detail::TruncSaturating(start);
+        const int32_t now = platform_detail::TruncSaturating(start);
         active.push(length + start);
         while (!active.empty() && active.top() - now < 1.0) active.pop();
 

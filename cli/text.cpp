@@ -98,7 +98,7 @@ std::string SizeText(uint64_t bytes) {
 
 std::string BpmText(int32_t usPerQuarter) {
     if (usPerQuarter <= 0) return "-";
-    return Format("%.2f", 60000000.0 / usPerQuarter);
+    return Format("%.2f", midifolio::smf::BpmOfTempo(static_cast<uint32_t>(usPerQuarter)));
 }
 
 std::string ChannelText(int channel) {

@@ -16,7 +16,7 @@
 #include <cstring>
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace platform_detail {
 
 namespace {
 
@@ -538,9 +538,9 @@ void FileWriter::Discard() {
     m_buffer.clear();
 }
 
-}  // namespace detail
+}  // namespace platform_detail
 
-OutputFile::OutputFile() : m_writer(std::make_unique<detail::FileWriter>()) {}
+OutputFile::OutputFile() : m_writer(std::make_unique<platform_detail::FileWriter>()) {}
 OutputFile::~OutputFile() = default;
 
 bool OutputFile::Open(const std::string& path) {

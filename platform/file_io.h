@@ -20,7 +20,7 @@
 #include "midifolio/platform.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace platform_detail {
 
 class FileReader {
   public:
@@ -137,5 +137,5 @@ class FileWriter {
     std::string m_error;
 };
 
-}  // namespace detail
+}  // namespace platform_detail
 MIDIFOLIO_END_NAMESPACE

@@ -9,7 +9,7 @@
 #include "midifolio/export.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace platform_detail {
 
 // Values beyond the range saturate to INT32_MIN / INT32_MAX; NaN gives -1. For positions
 // computed from the tempo map, which must stay ordered.
@@ -26,5 +26,5 @@ inline int32_t TruncOrMinusOne(double v) {
     return static_cast<int32_t>(v);
 }
 
-}  // namespace detail
+}  // namespace platform_detail
 MIDIFOLIO_END_NAMESPACE

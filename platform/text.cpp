@@ -4,7 +4,7 @@
 #include <cstdio>
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace platform_detail {
 
 std::string Thousands(uint64_t n) {
     std::string digits = std::to_string(n);
@@ -82,5 +82,5 @@ std::string DecodeText(const uint8_t* data, size_t length) {
     return out;
 }
 
-}  // namespace detail
+}  // namespace platform_detail
 MIDIFOLIO_END_NAMESPACE

@@ -9,7 +9,7 @@
 #include "midifolio/export.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace platform_detail {
 
 // "2,147,483,647"
 std::string Thousands(uint64_t n);
@@ -20,5 +20,5 @@ size_t Utf8Sequence(const uint8_t* p, size_t n);
 // The bytes as valid UTF-8: kept when they are UTF-8, read as Latin-1 otherwise.
 std::string DecodeText(const uint8_t* data, size_t length);
 
-}  // namespace detail
+}  // namespace platform_detail
 MIDIFOLIO_END_NAMESPACE

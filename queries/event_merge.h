@@ -15,7 +15,7 @@
 #include "track/event_range.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace queries_detail {
 
 // The selected events of one track a query visits: the track's index in the song, its first
 // selected node and the number of selected nodes.
@@ -153,7 +153,7 @@ void VisitSelected(const std::vector<Run>& runs, bool bOrdered, Select select, V
         if (--remaining == 0) return nullptr;
         // A track's nodes mostly lie one after another in its blocks; with many runs merged,
         // each run's next nodes are asked for before the walk needs them.
-        PrefetchAhead(p, 16 * sizeof(MIDIEventPtr));
+        platform_detail::PrefetchAhead(p, 16 * sizeof(MIDIEventPtr));
         for (p = track_detail::Next(p); p && !select(*p);) p = track_detail::Next(p);
         return p;
     };
@@ -222,5 +222,5 @@ void VisitInQueryOrder(int nTracks, GetTrack getTrack, Select select, Visit visi
     for (const MIDIEventPtr* p : events) visit(*p);
 }
 
-}  // namespace detail
+}  // namespace queries_detail
 MIDIFOLIO_END_NAMESPACE

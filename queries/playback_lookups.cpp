@@ -57,7 +57,7 @@ MIDI_Event* CMidiFolio::FindPlayNoteOff(int nEventIndex, int& bSustain) {
     if (pEnd) {
         // The note's length in milliseconds, negated (start minus end), truncated toward
         // zero; a difference that does not fit 32 bits is stored as -1.
-        const int32_t lLength = detail::TruncOrMinusOne(dStartMsecs - pEnd->time.dMsecs);
+        const int32_t lLength = platform_detail::TruncOrMinusOne(dStartMsecs - pEnd->time.dMsecs);
         pEnd->event.dwLength = static_cast<uint32_t>(lLength);
     }
     return pEnd;

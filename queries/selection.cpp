@@ -20,10 +20,10 @@
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
-using detail::CollectRuns;
-using detail::Run;
-using detail::RunBuilder;
-using detail::VisitSelected;
+using queries_detail::CollectRuns;
+using queries_detail::Run;
+using queries_detail::RunBuilder;
+using queries_detail::VisitSelected;
 
 namespace {
 
@@ -54,7 +54,7 @@ int QueryTrackCount(int32_t nTracks, long nListed) {
 void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME to,
                                MidiEventList& list) {
     FreePtrList(list);
-    const detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
+    const queries_detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
     if (from.format != TF_TICK) conv.Convert(from, TF_TICK);
     if (to.format != TF_TICK) conv.Convert(to, TF_TICK);
     const int32_t lFrom = from.lTicks, lTo = to.lTicks;
@@ -114,7 +114,7 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
             const NoteLength& length = lengths[r][nextNote[r]++];
             // The run's lengths are read in order, amid every other run's events and lengths:
             // those a few notes on are asked for before they are needed.
-            detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
+            platform_detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
             if (length.bPaired) rec.event.dwLength = length.dwLength;
         }
         if (format == TF_MSEC) {
@@ -174,7 +174,7 @@ void CMidiFolio::GetMIDIByType(uint32_t dwMask, TIME_FORMAT format, MidiEventLis
     const uint32_t dwTypes = dwMask & 0xFFFFu;
     if (dwTypes == 0) return;
     auto selected = [dwTypes](const MIDIEvent& ev) { return (ev.dwType & dwTypes) == ev.dwType; };
-    const detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
+    const queries_detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
     std::vector<Run> runs;
     bool bOrdered = true;
     const size_t nCount = CollectRuns(

@@ -12,7 +12,7 @@
 #include "tempo/tempo_cursor.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace queries_detail {
 
 // Measure length in ticks from a time signature b/n and ticks per quarter q: the whole
 // quarter notes of one measure (b / n in single precision, divided by 1/4, truncated) times
@@ -50,5 +50,5 @@ class TimeConverter {
     int32_t m_lMeasure;  // measure length in ticks (0: unknown)
 };
 
-}  // namespace detail
+}  // namespace queries_detail
 MIDIFOLIO_END_NAMESPACE

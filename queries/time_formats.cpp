@@ -19,7 +19,7 @@
 #include "queries/time_convert.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace queries_detail {
 
 namespace {
 
@@ -63,7 +63,7 @@ void TimeConverter::ClockToMsecs(_MIDI_TIME& t) const {
 }
 
 void TimeConverter::MsecsToClock(_MIDI_TIME& t) const {
-    const int32_t v = TruncOrMinusOne(t.dMsecs);
+    const int32_t v = platform_detail::TruncOrMinusOne(t.dMsecs);
     const int32_t s = v / 1000;
     t.lHour = s / 3600;
     t.lMinute = (s % 3600) / 60;
@@ -73,7 +73,7 @@ void TimeConverter::MsecsToClock(_MIDI_TIME& t) const {
 }
 
 void TimeConverter::MsecsToTicks(_MIDI_TIME& t) const {
-    const int32_t lMsecs = TruncOrMinusOne(t.dMsecs);
+    const int32_t lMsecs = platform_detail::TruncOrMinusOne(t.dMsecs);
     t.lTicks = m_pTempo ? m_pTempo->MsecsToTicks(lMsecs) : -1;
     t.format = TF_TICK;
 }
@@ -149,14 +149,14 @@ void TimeConverter::Convert(_MIDI_TIME& t, TIME_FORMAT target) const {
     }
 }
 
-}  // namespace detail
+}  // namespace queries_detail
 
 uint32_t CMidiFolio::GetAMeasureTicks() const {
     const CMidiTrack* pFirst = GetTrack(0);
     const CMidiTempo* pTempo = pFirst ? pFirst->GetTempoObject() : nullptr;
     if (!pTempo) return 0;
     const _BAR bar = pTempo->GetBar();
-    return detail::MeasureTicks(static_cast<int32_t>(bar.dwBaseBarNum),
+    return queries_detail::MeasureTicks(static_cast<int32_t>(bar.dwBaseBarNum),
                                 static_cast<int32_t>(bar.dwBaseNoteNum),
                                 pTempo->GetTicksPerQuarterNote());
 }
@@ -175,7 +175,7 @@ uint32_t CMidiFolio::GetBaseNoteNum() const {
 
 void CMidiFolio::ConvertMIDITime(_MIDI_TIME* pTime, TIME_FORMAT target) {
     if (!pTime) return;
-    detail::TimeConverter(&m_MidiTempo, GetAMeasureTicks()).Convert(*pTime, target);
+    queries_detail::TimeConverter(&m_MidiTempo, GetAMeasureTicks()).Convert(*pTime, target);
 }
 
 int CMidiFolio::ConvertTime2MS() {

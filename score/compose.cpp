@@ -180,7 +180,7 @@ void PutMeta(Sequence& s, Track& track, int64_t tick, uint32_t type, std::vector
 }
 
 std::string CheckNote(const NoteInput& n, size_t index) {
-    const std::string which = "note " + detail::Thousands(index) + " (pitch " +
+    const std::string which = "note " + platform_detail::Thousands(index) + " (pitch " +
                               std::to_string(n.pitch) + " at tick " + std::to_string(n.start_tick) +
                               ")";
     if (n.channel > 15)

@@ -97,7 +97,7 @@ class Programs {
 std::string NoteAt(const Event& e, size_t track) {
     return "note " + std::to_string(e.data1) + " (" + names::PitchName(e.data1) + ") of track " +
            std::to_string(track + 1) + " at tick " +
-           detail::Thousands(static_cast<uint64_t>(e.tick));
+           platform_detail::Thousands(static_cast<uint64_t>(e.tick));
 }
 
 }  // namespace

@@ -49,8 +49,8 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
             continue;
         const uint64_t delta = static_cast<uint64_t>(tick - previous);
         if (delta > smf::kMaxDelta)
-            return fail("the " + detail::Thousands(delta) + " ticks before tick " +
-                        detail::Thousands(static_cast<uint64_t>(tick)) +
+            return fail("the " + platform_detail::Thousands(delta) + " ticks before tick " +
+                        platform_detail::Thousands(static_cast<uint64_t>(tick)) +
                         " are more than a delta time holds (268,435,455)");
         PutVlq(out, static_cast<uint32_t>(delta));
         previous = tick;

@@ -177,7 +177,7 @@ PianoRoll Score::piano_roll(double fs, bool drums) const {
 }
 
 std::string Text(const uint8_t* data, size_t length) {
-    return detail::DecodeText(data, length);
+    return platform_detail::DecodeText(data, length);
 }
 
 }  // namespace score

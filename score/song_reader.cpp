@@ -40,7 +40,7 @@ uint32_t LittleEndian32(const uint8_t* p) {
 std::string At(int track, uint64_t offset) {
     return (track >= 0 ? "track " + std::to_string(track + 1) + " at byte "
                        : std::string("at byte ")) +
-           detail::Thousands(offset);
+           platform_detail::Thousands(offset);
 }
 
 std::string DamageText(Damage why) {
@@ -114,7 +114,7 @@ bool SongReader::Container() {
     end = size;
     if (size >= kMaxFile)
         return Fail(ReadStatus::kUnsupported, "too large", -1,
-                    "files of 4 GiB or more are not read (" + detail::Thousands(size) + " bytes)");
+                    "files of 4 GiB or more are not read (" + platform_detail::Thousands(size) + " bytes)");
     if (size < 12 || std::memcmp(base, "RIFF", 4) != 0 || std::memcmp(base + 8, "RMID", 4) != 0)
         return true;
     // A RIFF MIDI file (.rmi): the Standard MIDI File is the "data" chunk.
@@ -143,7 +143,7 @@ bool SongReader::Header() {
         if (have == 0) return Fail(ReadStatus::kNotMidi, "not a MIDI file", 0, "the file is empty");
         return Fail(ReadStatus::kNotMidi, "not a MIDI file", static_cast<int64_t>(pos),
                     "the file starts with \"" +
-                        detail::Printable(reinterpret_cast<const char*>(base + pos),
+                        platform_detail::Printable(reinterpret_cast<const char*>(base + pos),
                                           static_cast<size_t>(std::min<uint64_t>(have, 4))) +
                         "\", not with a MIDI header (\"MThd\")");
     }
@@ -192,7 +192,7 @@ bool SongReader::Chunks() {
         const uint64_t length = smf::ReadBigEndian(id + 4, 4);
         const uint64_t begin = pos + 8;
         const bool track = std::memcmp(id, smf::kTrackChunkId, 4) == 0;
-        const std::string name = detail::Printable(reinterpret_cast<const char*>(id), 4);
+        const std::string name = platform_detail::Printable(reinterpret_cast<const char*>(id), 4);
         if (track && data->spans.size() >= declared) {
             canonical = false;
             Warn(-1, static_cast<int64_t>(pos),
@@ -203,14 +203,14 @@ bool SongReader::Chunks() {
         if (!track) {
             canonical = false;
             Warn(-1, static_cast<int64_t>(pos),
-                 "a chunk \"" + name + "\" of " + detail::Thousands(length) +
+                 "a chunk \"" + name + "\" of " + platform_detail::Thousands(length) +
                      " bytes is passed over");
         }
         if (length > end - begin) {
             if (!track) break;
             const std::string cause = At(static_cast<int>(data->spans.size()), pos + 4) +
-                                      ": the chunk claims " + detail::Thousands(length) +
-                                      " bytes but " + detail::Thousands(end - begin) + " remain";
+                                      ": the chunk claims " + platform_detail::Thousands(length) +
+                                      " bytes but " + platform_detail::Thousands(end - begin) + " remain";
             if (!options.recover)
                 return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(pos + 4), cause);
             report.dropped.push_back(
@@ -223,9 +223,9 @@ bool SongReader::Chunks() {
         pos = begin + length;
     }
     if (data->spans.size() < declared) {
-        const std::string cause = "the header declares " + detail::Thousands(declared) +
+        const std::string cause = "the header declares " + platform_detail::Thousands(declared) +
                                   " tracks but the file holds " +
-                                  detail::Thousands(data->spans.size());
+                                  platform_detail::Thousands(data->spans.size());
         if (!options.recover)
             return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(end), cause);
         report.dropped.push_back({-1, static_cast<int64_t>(end), cause});
@@ -372,9 +372,9 @@ bool SongReader::FitsBudget() {
     }
     if (options.max_memory != 0 && need(bound) > options.max_memory)
         return Fail(ReadStatus::kTooLarge, "too large", -1,
-                    "reading it would take about " + detail::Thousands(need(bound) >> 20) +
+                    "reading it would take about " + platform_detail::Thousands(need(bound) >> 20) +
                         " MiB, more than the memory budget of " +
-                        detail::Thousands(options.max_memory >> 20) + " MiB");
+                        platform_detail::Thousands(options.max_memory >> 20) + " MiB");
     if (options.notes) data->notes.reserve(static_cast<size_t>(bound));
     return true;
 }
@@ -393,7 +393,7 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
         if (!options.recover)
             return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(stop), cause);
         report.dropped.push_back({track, static_cast<int64_t>(stop),
-                                  cause + "; the " + detail::Thousands(span.end - stop) +
+                                  cause + "; the " + platform_detail::Thousands(span.end - stop) +
                                       " bytes from there on are left out"});
         canonical = false;
     } else if (!w.ended) {
@@ -403,14 +403,14 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
     } else if (stop < span.end) {
         canonical = false;
         Warn(track, static_cast<int64_t>(stop),
-             At(track, stop) + ": " + detail::Thousands(span.end - stop) +
+             At(track, stop) + ": " + platform_detail::Thousands(span.end - stop) +
                  " bytes after the end-of-track event are not read");
     }
     if (pass.clamped != 0) {
         canonical = false;
         Warn(track, pass.firstClamp,
              At(track, static_cast<uint64_t>(pass.firstClamp)) + ": " +
-                 detail::Thousands(pass.clamped) +
+                 platform_detail::Thousands(pass.clamped) +
                  (pass.clamped == 1 ? " message has" : " messages have") +
                  " a data byte above 127, read as 127");
     }
@@ -493,7 +493,7 @@ Song Song::FromBytes(std::vector<uint8_t> bytes, const ReadOptions& options, Rea
 
 Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport& report) {
     report = ReadReport{};
-    detail::FileReader file;
+    platform_detail::FileReader file;
     auto cannot = [&](int err, const std::string& text) {
         report.status = ReadStatus::kCannotOpen;
         report.error = err;
@@ -513,7 +513,7 @@ Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport&
             size >= score_detail::kMaxFile ? ReadStatus::kUnsupported : ReadStatus::kTooLarge;
         report.message = "too large";
         report.cause =
-            "the file holds " + detail::Thousands(size) + " bytes, more than " +
+            "the file holds " + platform_detail::Thousands(size) + " bytes, more than " +
             (size >= score_detail::kMaxFile ? std::string("4 GiB") : "the memory budget allows");
         return Song();
     }
@@ -523,7 +523,7 @@ Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport&
             if (file.Failed()) return cannot(file.Error(), file.ErrorText());
             report.status = ReadStatus::kTooLarge;
             report.message = "too large";
-            report.cause = "the input holds more than " + detail::Thousands(limit) +
+            report.cause = "the input holds more than " + platform_detail::Thousands(limit) +
                            " bytes, more than the memory budget allows";
             return Song();
         }

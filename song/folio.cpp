@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <new>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/midi_folio.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -112,7 +113,7 @@ void CMidiFolio::SetMidiTempo(CMidiTempo* pTempo) {
 
 void CMidiFolio::BpmToUsPB(int nValue, int* pResult) {
     if (nValue == 0 || pResult == nullptr) return;
-    *pResult = 60000000 / nValue;
+    *pResult = static_cast<int>(smf::kMicrosecondsPerMinute) / nValue;
 }
 
 void CMidiFolio::UsPBToBpm(int nValue, int* pResult) {

@@ -8,12 +8,12 @@
 #include "track/smf_bytes.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace song_detail {
 
 namespace {
 
 std::string Where(int32_t track, int64_t offset) {
-    std::string at = offset >= 0 ? "at byte " + Thousands(static_cast<uint64_t>(offset)) : "";
+    std::string at = offset >= 0 ? "at byte " + platform_detail::Thousands(static_cast<uint64_t>(offset)) : "";
     if (track < 0) return at.empty() ? "" : at + ": ";
     return "track " + std::to_string(track + 1) + (at.empty() ? "" : " " + at) + ": ";
 }
@@ -66,7 +66,7 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
     uint64_t size = 1;  // the bytes the event takes
     auto needs = [&](const std::string& what) {
         return cut(
-            size, what + " needs " + Thousands(size) + " bytes but " + Thousands(left) + " remain");
+            size, what + " needs " + platform_detail::Thousands(size) + " bytes but " + platform_detail::Thousands(left) + " remain");
     };
     if (status == 0xFF || status == 0xF0) {
         std::string kind = "a sysex message";
@@ -88,8 +88,8 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
             return cut(left + 1, "the length of " + kind + " runs past the end of the chunk");
         size = static_cast<uint64_t>(q - p) + length;
         if (left < size)
-            return cut(size, kind + " claims " + Thousands(length) + " bytes but " +
-                                 Thousands(static_cast<uint64_t>(end - q)) + " remain");
+            return cut(size, kind + " claims " + platform_detail::Thousands(length) + " bytes but " +
+                                 platform_detail::Thousands(static_cast<uint64_t>(end - q)) + " remain");
     } else if (status >= 0xF0) {
         // System common (F7 among them, one byte here) and real-time messages.
         size = status == 0xF2 ? 3 : status == 0xF1 || status == 0xF3 ? 2 : 1;
@@ -113,14 +113,14 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
 
 void ReportBytesAfterEnd(LoadReport& report, int32_t track, int64_t offset, uint64_t count) {
     report.warnings.push_back({LoadWarning::kBytesAfterEnd, track, offset, count,
-                               Where(track, -1) + Thousands(count) +
+                               Where(track, -1) + platform_detail::Thousands(count) +
                                    (count == 1 ? " byte" : " bytes") +
                                    " after the end-of-track event (from byte " +
-                                   Thousands(static_cast<uint64_t>(offset)) + ") " +
+                                   platform_detail::Thousands(static_cast<uint64_t>(offset)) + ") " +
                                    (count == 1 ? "is" : "are") + " not read"});
 }
 
-void ReportExtraChunks(LoadReport& report, FileReader& file, int32_t declared) {
+void ReportExtraChunks(LoadReport& report, platform_detail::FileReader& file, int32_t declared) {
     uint64_t tracks = 0;
     int64_t first = -1;
     for (;;) {
@@ -136,13 +136,13 @@ void ReportExtraChunks(LoadReport& report, FileReader& file, int32_t declared) {
     if (tracks == 0) return;
     report.warnings.push_back(
         {LoadWarning::kMoreTracks, -1, first, tracks,
-         "the header declares " + Thousands(static_cast<uint64_t>(declared)) +
-             (declared == 1 ? " track" : " tracks") + " but " + Thousands(tracks) +
+         "the header declares " + platform_detail::Thousands(static_cast<uint64_t>(declared)) +
+             (declared == 1 ? " track" : " tracks") + " but " + platform_detail::Thousands(tracks) +
              (tracks == 1 ? " more track chunk follows" : " more track chunks follow") +
-             " (from byte " + Thousands(static_cast<uint64_t>(first)) + "), not read"});
+             " (from byte " + platform_detail::Thousands(static_cast<uint64_t>(first)) + "), not read"});
 }
 
-}  // namespace detail
+}  // namespace song_detail
 
 LoadReport CMidiFolio::GetLoadReport() const {
     LoadReport report = m_LoadReport;
@@ -182,7 +182,7 @@ LoadReport CMidiFolio::GetLoadReport() const {
             if (count == 0) return;
             report.warnings.push_back({kind, index, -1, count,
                                        "track " + std::to_string(t + 1) + ": " +
-                                           detail::Thousands(count) + (count == 1 ? one : many) +
+                                           platform_detail::Thousands(count) + (count == 1 ? one : many) +
                                            rest});
         };
         note(LoadWarning::kEscapedSysex, escaped, " F7 packet is", " F7 packets are",

@@ -11,7 +11,7 @@
 #include "platform/text.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace song_detail {
 
 // Why the load stopped: the kind, the track (-1 for the header) and the byte of the file, and
 // what happened in plain words (the cause gets "track T at byte B: " in front).
@@ -25,7 +25,7 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
 // count bytes of a track after its end-of-track event, from the byte offset of the file.
 void ReportBytesAfterEnd(LoadReport& report, int32_t track, int64_t offset, uint64_t count);
 // After the declared tracks: notes the track chunks that follow them (reading past them).
-void ReportExtraChunks(LoadReport& report, FileReader& file, int32_t declared);
+void ReportExtraChunks(LoadReport& report, platform_detail::FileReader& file, int32_t declared);
 
-}  // namespace detail
+}  // namespace song_detail
 MIDIFOLIO_END_NAMESPACE

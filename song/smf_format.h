@@ -7,7 +7,7 @@
 #include "midifolio/export.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace song_detail {
 
 // Put in front of the first track chunk's data by the loader: delta 0, Set Tempo of
 // 500000 microseconds per quarter note (120 beats per minute).
@@ -40,5 +40,5 @@ inline const char* LoadMessage(int code) {
     }
 }
 
-}  // namespace detail
+}  // namespace song_detail
 MIDIFOLIO_END_NAMESPACE

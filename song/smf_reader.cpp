@@ -19,7 +19,7 @@ namespace {
 
 // Reads a big-endian unsigned integer of nCount (2 or 4) bytes. False when the file ends
 // first (or a read fails).
-bool ReadWord(detail::FileReader& file, int nCount, uint32_t& value) {
+bool ReadWord(platform_detail::FileReader& file, int nCount, uint32_t& value) {
     uint8_t bytes[4];
     if (file.Read(bytes, static_cast<size_t>(nCount)) < static_cast<size_t>(nCount)) return false;
     value = smf::ReadBigEndian(bytes, nCount);
@@ -30,7 +30,7 @@ bool ReadWord(detail::FileReader& file, int nCount, uint32_t& value) {
 
 int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
     m_LoadReport = LoadReport{};
-    detail::FileReader file;
+    platform_detail::FileReader file;
     bool opened = file.Open(strPath);
     if (!opened) {
         ShowMessage(file.ErrorText());
@@ -46,50 +46,50 @@ int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
 
 int CMidiFolio::LoadMidiBytes(const uint8_t* pData, size_t nSize, ProgressObserver* pProgress) {
     m_LoadReport = LoadReport{};
-    detail::FileReader bytes;
+    platform_detail::FileReader bytes;
     bytes.OpenMemory(pData, nSize);
     m_strMidiPath.clear();
     return LoadFrom(bytes, pProgress);
 }
 
-int CMidiFolio::LoadFrom(detail::FileReader& file, ProgressObserver* pProgress) {
+int CMidiFolio::LoadFrom(platform_detail::FileReader& file, ProgressObserver* pProgress) {
     int code;
     try {
         code = DecodeHead(file);
-        if (code == detail::kReadOk) code = DecodeTracks(file, pProgress);
+        if (code == song_detail::kReadOk) code = DecodeTracks(file, pProgress);
     } catch (const std::bad_alloc&) {
         // Memory ran out for a track or a chunk buffer: the file could not be read.
-        code = detail::kReadError;
-        detail::ReportStop(m_LoadReport, LoadStop::kNoMemory, -1, -1, "no memory left");
+        code = song_detail::kReadError;
+        song_detail::ReportStop(m_LoadReport, LoadStop::kNoMemory, -1, -1, "no memory left");
     }
-    if (code == detail::kReadOk) detail::ReportExtraChunks(m_LoadReport, file, m_MidiHead.nTracks);
+    if (code == song_detail::kReadOk) song_detail::ReportExtraChunks(m_LoadReport, file, m_MidiHead.nTracks);
     file.Close();
-    if (code != detail::kReadOk) {
-        ShowMessage(detail::LoadMessage(code));
-        m_LoadReport.message = detail::LoadMessage(code);
+    if (code != song_detail::kReadOk) {
+        ShowMessage(song_detail::LoadMessage(code));
+        m_LoadReport.message = song_detail::LoadMessage(code);
         return 0;
     }
     m_LoadReport.result = 1;
     return 1;
 }
 
-int CMidiFolio::DecodeHead(detail::FileReader& file) {
+int CMidiFolio::DecodeHead(platform_detail::FileReader& file) {
     LoadReport& report = m_LoadReport;
     auto cut = [&]() {
         const uint64_t at = file.Position();
-        detail::ReportStop(report, LoadStop::kHeaderCut, -1, static_cast<int64_t>(at),
+        song_detail::ReportStop(report, LoadStop::kHeaderCut, -1, static_cast<int64_t>(at),
                            at == 0 ? std::string("the file is empty")
                                    : "the file ends inside its 14-byte header (after " +
                                          std::to_string(at) + " bytes)");
-        return detail::kReadError;
+        return song_detail::kReadError;
     };
     char id[4];
     if (file.Read(id, 4) < 4) return cut();
     if (std::memcmp(id, smf::kHeaderChunkId, 4) != 0) {
-        detail::ReportStop(report, LoadStop::kNotMidi, -1, 0,
-                           "the file starts with \"" + detail::Printable(id, 4) +
+        song_detail::ReportStop(report, LoadStop::kNotMidi, -1, 0,
+                           "the file starts with \"" + platform_detail::Printable(id, 4) +
                                "\", not with a MIDI header (\"MThd\")");
-        return detail::kNotMidi;
+        return song_detail::kNotMidi;
     }
 
     // The header length is not examined: the three words always follow it directly.
@@ -101,9 +101,9 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
     if (format > 1) {
         if (format == 2) m_MidiHead.nFormat = 2;
         report.claimed = format;
-        detail::ReportStop(report, LoadStop::kFormatUnsupported, -1, 8,
+        song_detail::ReportStop(report, LoadStop::kFormatUnsupported, -1, 8,
                            "format " + std::to_string(format) + "; only formats 0 and 1 are read");
-        return detail::kFormatUnsupported;
+        return song_detail::kFormatUnsupported;
     }
     m_MidiHead.nFormat = static_cast<int32_t>(format);
 
@@ -112,10 +112,10 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
     m_MidiHead.nTracks = static_cast<int32_t>(tracks);
     if (format == 0 && tracks > 1) {
         report.claimed = tracks;
-        detail::ReportStop(
+        song_detail::ReportStop(
             report, LoadStop::kFormat0Tracks, -1, 10,
-            "format 0 holds one track, but the header declares " + detail::Thousands(tracks));
-        return detail::kReadError;
+            "format 0 holds one track, but the header declares " + platform_detail::Thousands(tracks));
+        return song_detail::kReadError;
     }
 
     uint32_t division = 0;
@@ -128,13 +128,13 @@ int CMidiFolio::DecodeHead(detail::FileReader& file) {
                       "the division 0x%04X counts SMPTE time (%d frames per second, %u ticks "
                       "per frame), not ticks per quarter note",
                       division, 256 - static_cast<int>(division >> 8), division & 0xFFu);
-        detail::ReportStop(report, LoadStop::kTimeUnsupported, -1, 12, what);
-        return detail::kTimeUnsupported;
+        song_detail::ReportStop(report, LoadStop::kTimeUnsupported, -1, 12, what);
+        return song_detail::kTimeUnsupported;
     }
-    return detail::kReadOk;
+    return song_detail::kReadOk;
 }
 
-int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgress) {
+int CMidiFolio::DecodeTracks(platform_detail::FileReader& file, ProgressObserver* pProgress) {
     LoadReport& report = m_LoadReport;
     const int n = m_MidiHead.nTracks;
     if (pProgress) pProgress->SetRange(0, n);
@@ -145,8 +145,8 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
     for (int i = 0; i < n; ++i) {
         const int64_t chunkStart = static_cast<int64_t>(file.Position());
         auto stop = [&](LoadStop why, int64_t offset, const std::string& what) {
-            detail::ReportStop(report, why, i, offset, what);
-            return why == LoadStop::kNotATrack ? detail::kTrackError : detail::kReadError;
+            song_detail::ReportStop(report, why, i, offset, what);
+            return why == LoadStop::kNotATrack ? song_detail::kTrackError : song_detail::kReadError;
         };
         std::unique_ptr<CMidiTrack> track(CreateTrack());
         if (!track) return stop(LoadStop::kNoMemory, chunkStart, "no memory for a track");
@@ -163,13 +163,13 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
             report.claimed = static_cast<uint64_t>(n);
             report.available = static_cast<uint64_t>(i);
             return stop(LoadStop::kChunkCut, chunkStart,
-                        idBytes == 0 ? "the header declares " + detail::Thousands(n) +
-                                           " tracks but the file ends after " + detail::Thousands(i)
+                        idBytes == 0 ? "the header declares " + platform_detail::Thousands(n) +
+                                           " tracks but the file ends after " + platform_detail::Thousands(i)
                                      : std::string("the file ends inside a chunk's id"));
         }
         if (std::memcmp(id, smf::kTrackChunkId, 4) != 0)
             return stop(LoadStop::kNotATrack, chunkStart,
-                        "a chunk \"" + detail::Printable(id, 4) +
+                        "a chunk \"" + platform_detail::Printable(id, 4) +
                             "\" stands where a track chunk (\"MTrk\") belongs");
         track->SetTrackNum(i);
 
@@ -181,7 +181,7 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         // A chunk that claims more bytes than the file still holds, or more than a track
         // can take (its length is a signed 32-bit count, the prefix included), is refused
         // before anything of that size is allocated.
-        const uint64_t prefix = i == 0 ? sizeof detail::kTempoPrefix : 0;
+        const uint64_t prefix = i == 0 ? sizeof song_detail::kTempoPrefix : 0;
         const uint64_t total = uint64_t{length} + prefix;
         uint64_t remaining = 0;
         const bool sizeKnown = file.Remaining(remaining);
@@ -190,13 +190,13 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
             sizeKnown ? std::min<uint64_t>(remaining, INT32_MAX - prefix) : INT32_MAX - prefix;
         if (total > static_cast<uint64_t>(INT32_MAX))
             return stop(LoadStop::kChunkTooLong, chunkStart + 4,
-                        "the chunk claims " + detail::Thousands(length) +
+                        "the chunk claims " + platform_detail::Thousands(length) +
                             " bytes, more than a track can hold (" +
-                            detail::Thousands(INT32_MAX - prefix) + ")");
+                            platform_detail::Thousands(INT32_MAX - prefix) + ")");
         if (sizeKnown && length > remaining)
             return stop(LoadStop::kChunkTooLong, chunkStart + 4,
-                        "the chunk claims " + detail::Thousands(length) + " bytes but " +
-                            detail::Thousands(remaining) + " remain");
+                        "the chunk claims " + platform_detail::Thousands(length) + " bytes but " +
+                            platform_detail::Thousands(remaining) + " remain");
         const int64_t dataStart = chunkStart + 8;
 
         const uint8_t* data = nullptr;
@@ -209,9 +209,9 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
                 chunkCapacity = chunk ? total : 0;
                 if (!chunk) return stop(LoadStop::kNoMemory, dataStart, "no memory for the chunk");
             }
-            if (i == 0) std::memcpy(chunk.get(), detail::kTempoPrefix, prefix);
+            if (i == 0) std::memcpy(chunk.get(), song_detail::kTempoPrefix, prefix);
             for (uint64_t done = 0; done < length;) {
-                const uint64_t step = std::min<uint64_t>(length - done, detail::kProgressStep);
+                const uint64_t step = std::min<uint64_t>(length - done, song_detail::kProgressStep);
                 if (file.Read(chunk.get() + prefix + done, step) < step) {
                     report.available = done;
                     return stop(LoadStop::kChunkCut, dataStart + static_cast<int64_t>(done),
@@ -225,13 +225,13 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
             // Without a known file size the buffer grows only as the bytes really arrive.
             buffer.clear();
             if (i == 0)
-                buffer.assign(std::begin(detail::kTempoPrefix), std::end(detail::kTempoPrefix));
+                buffer.assign(std::begin(song_detail::kTempoPrefix), std::end(song_detail::kTempoPrefix));
             if (!file.ReadAppend(buffer, length)) {
                 report.available = buffer.size() - prefix;
                 return stop(LoadStop::kChunkCut, dataStart + static_cast<int64_t>(report.available),
-                            "the chunk claims " + detail::Thousands(length) +
+                            "the chunk claims " + platform_detail::Thousands(length) +
                                 " bytes but the file ends after " +
-                                detail::Thousands(report.available));
+                                platform_detail::Thousands(report.available));
             }
             data = buffer.data();
             if (pProgress) pProgress->SetBytes(file.Position(), 0);
@@ -240,12 +240,12 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         if (total == 0)
             return stop(LoadStop::kEmptyTrack, chunkStart + 4, "the track chunk holds no byte");
         if (track->SetMidiTrackRawData(data, static_cast<int32_t>(total)) == 0) {
-            detail::ReportEventCut(report, i, data, total, prefix, dataStart,
+            song_detail::ReportEventCut(report, i, data, total, prefix, dataStart,
                                    track->GetDecodeStop());
-            return detail::kReadError;
+            return song_detail::kReadError;
         }
         if (track->GetReadCount() < static_cast<int64_t>(total))
-            detail::ReportBytesAfterEnd(
+            song_detail::ReportBytesAfterEnd(
                 report, i, dataStart + track->GetReadCount() - static_cast<int64_t>(prefix),
                 total - static_cast<uint64_t>(track->GetReadCount()));
         report.claimed = report.available = 0;
@@ -255,7 +255,7 @@ int CMidiFolio::DecodeTracks(detail::FileReader& file, ProgressObserver* pProgre
         m_TrackList.push_back(std::move(track));
     }
     m_MidiTempo.ReCalculateTempolst();
-    return detail::kReadOk;
+    return song_detail::kReadOk;
 }
 
 MIDIFOLIO_END_NAMESPACE

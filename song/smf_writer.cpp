@@ -22,7 +22,7 @@ constexpr size_t kMaxTracks = 0xFFFF;
 constexpr size_t kMinScratch = 4096;
 
 // Writes the low nCount (2 or 4) bytes of value, big-endian.
-void WriteWord(detail::FileWriter& file, uint32_t value, int nCount) {
+void WriteWord(platform_detail::FileWriter& file, uint32_t value, int nCount) {
     uint8_t bytes[4];
     smf::WriteBigEndian(bytes, value, nCount);
     file.Write(bytes, static_cast<size_t>(nCount));
@@ -83,7 +83,7 @@ int CMidiFolio::StoreMidiFile(std::string strPath, ProgressObserver* pProgress) 
         return 0;
     }
     try {
-        detail::FileWriter file;
+        platform_detail::FileWriter file;
         if (!file.Open(strPath)) {
             m_nStoreError = file.Error();
             return 0;
@@ -105,7 +105,7 @@ int CMidiFolio::GetStoreError() const {
     return m_nStoreError;
 }
 
-void CMidiFolio::StoreHead(detail::FileWriter& file) {
+void CMidiFolio::StoreHead(platform_detail::FileWriter& file) {
     _MIDIHEAD head = GetMidiHeaderInfo();
     if (static_cast<size_t>(head.nTracks) != m_TrackList.size() || head.nTracks < 0) {
         head.nTracks = static_cast<int32_t>(m_TrackList.size());
@@ -117,7 +117,7 @@ void CMidiFolio::StoreHead(detail::FileWriter& file) {
     WriteWord(file, static_cast<uint32_t>(head.nDivision) & 0xFFFF, 2);
 }
 
-int CMidiFolio::StoreTracks(detail::FileWriter& file, ProgressObserver* pProgress) {
+int CMidiFolio::StoreTracks(platform_detail::FileWriter& file, ProgressObserver* pProgress) {
     int result = 0;
     const int n = std::min(m_MidiHead.nTracks, static_cast<int>(m_TrackList.size()));
     if (pProgress) pProgress->SetRange(0, m_MidiHead.nTracks);

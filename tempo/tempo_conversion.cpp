@@ -6,7 +6,7 @@
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
-using detail::TruncSaturating;
+using platform_detail::TruncSaturating;
 using tempo_detail::Mul32;
 using tempo_detail::Sub32;
 

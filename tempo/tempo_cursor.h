@@ -36,7 +36,7 @@ class TickCursor {
         m_answered = true;
         if (m_entry == nullptr) return m_answer = -1;
         const int32_t diff = Sub32(lTicks, m_entry->lTicks);
-        m_answer = detail::TruncSaturating(
+        m_answer = platform_detail::TruncSaturating(
             m_entry->lMsecs +
             static_cast<double>(diff) * static_cast<double>(m_entry->lUsPerQuarter) / m_divisor);
         return m_answer;

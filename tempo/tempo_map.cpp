@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/midi_tempo.h"
 #include "tempo/tempo_internal.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
-using detail::TruncSaturating;
+using platform_detail::TruncSaturating;
 using tempo_detail::Mul32;
 using tempo_detail::Sub32;
 
@@ -89,7 +90,10 @@ void CMidiTempo::SetTempo(_TEMPO& tempo) {
     // 60,000,000 / 0 has no finite value: a tempo of 0 microseconds per quarter reports 0 BPM.
     // For every other value the quotient lies within +-60,000,001 and fits.
     tempo.nBPM =
-        tempo.lUsPerQuarter == 0 ? 0 : static_cast<int32_t>(60000000.0 / tempo.lUsPerQuarter + 0.5);
+        tempo.lUsPerQuarter == 0
+            ? 0
+            : static_cast<int32_t>(
+                  smf::kMicrosecondsPerMinute / static_cast<double>(tempo.lUsPerQuarter) + 0.5);
 
     const bool sorted = ListAscends();
     const size_t count = m_tempoList.size();

@@ -95,12 +95,16 @@ int CMidiTrack::SetMidiTrackRawData(const uint8_t* pData, int32_t lLength) {
     return result;
 }
 
-// The byte budget: the store's dataEnd marks the end of the bytes that may be read while a
-// decoding pass runs (null otherwise: nothing can be read); every read first checks that the
-// bytes it takes lie before it (a pointer difference, so no counter can wrap). m_lReadCount
-// tells how many bytes were consumed when the pass ended.
+// A variable-length quantity within the byte budget: the track's length less the bytes read
+// so far (m_lReadCount), which grows by the bytes it takes. On failure nothing is taken.
 uint32_t CMidiTrack::ReadVarLen(const uint8_t*& p) {
-    return ReadVlq(p, m_pStore->dataEnd);
+    const int64_t left = std::max<int64_t>(int64_t{m_lTrkLen} - m_lReadCount, 0);
+    const uint8_t* q = p;
+    const uint32_t value = ReadVlq(q, p + left);
+    if (value == kVlqFailure) return value;
+    m_lReadCount += q - p;
+    p = q;
+    return value;
 }
 
 // The decoding pass over the track's members (a friend of CMidiTrack).
@@ -307,7 +311,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     // Never read beyond either the bytes given or the track's budget.
     const int64_t budget = std::min<int64_t>(dwLength, std::max<int32_t>(m_lTrkLen, 0));
     track_detail::EventStore& store = *m_pStore;
-    store.dataEnd = pData + budget;
+    const uint8_t* const dataEnd = pData + budget;
     store.ExpectPayloadBytes(static_cast<size_t>(budget));
     store.InvalidateIndex();
     store.decodeStop = -1;
@@ -317,7 +321,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
 
     DecodeState s{};
     s.p = pData;
-    s.end = store.dataEnd;
+    s.end = dataEnd;
     s.runningType = 0;
     s.runningChannel = m_nRunningChannel;
     s.port = m_byPort;
@@ -325,7 +329,6 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     if (first == kVlqFailure) {
         store.decodeStop = 0;
         m_lReadCount = s.p - pData;
-        store.dataEnd = nullptr;
         return 0;
     }
     s.time = first;
@@ -392,8 +395,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     m_dwRunningType = s.runningType;
     m_nRunningChannel = s.runningChannel;
     m_byPort = static_cast<uint8_t>(s.port);
-    m_lReadCount = s.p - pData;
-    store.dataEnd = nullptr;  // the bytes stay the caller's: no reference to them is kept
+    m_lReadCount = s.p - pData;  // the bytes stay the caller's: no reference to them is kept
     return result;
 }
 

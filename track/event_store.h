@@ -67,8 +67,6 @@ class EventStore {
     // Drops the index after a change of the list.
     void InvalidateIndex();
 
-    // End of the bytes being decoded, for the track's ReadVarLen; null outside decoding.
-    const uint8_t* dataEnd = nullptr;
     // Offset in the data of the event the last decoding pass could not decode, or -1.
     int64_t decodeStop = -1;
 

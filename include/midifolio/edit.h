@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
 #include "midifolio/score.h"
 #include "midifolio/song.h"
@@ -83,7 +84,7 @@ struct NoteInput {
     uint8_t velocity;
 };
 struct SongPlan {
-    int32_t ticks_per_quarter = 480;
+    int32_t ticks_per_quarter = smf::kDefaultTicksPerQuarter;
     std::vector<std::pair<int64_t, uint32_t>> tempos;  // tick, microseconds per quarter note
     std::vector<TimeSignature> time_signatures;        // tick, numerator, denominator_power
     std::vector<KeySignature> key_signatures;          // tick, sharps, minor

@@ -27,6 +27,8 @@ constexpr uint32_t kSmpteDivisionBit = 0x8000;
 constexpr uint32_t kMaxDelta = 0x0FFFFFFFu;
 
 // ------------------------------------------------------------------ timing
+// A tempo of n beats per minute lasts 60,000,000 / n microseconds per quarter note.
+constexpr uint32_t kMicrosecondsPerMinute = 60000000;
 // Before its first tempo event a song plays at 120 quarter notes per minute.
 constexpr uint32_t kDefaultUsPerQuarter = 500000;
 constexpr int32_t kDefaultBpm = 120;
@@ -35,14 +37,14 @@ constexpr int32_t kDefaultTicksPerQuarter = 480;
 
 // Beats (quarter notes) per minute of a tempo in microseconds per quarter note; 0 for 0.
 constexpr double BpmOfTempo(uint32_t usPerQuarter) {
-    return usPerQuarter != 0 ? 60000000.0 / usPerQuarter : 0.0;
+    return usPerQuarter != 0 ? static_cast<double>(kMicrosecondsPerMinute) / usPerQuarter : 0.0;
 }
 // Microseconds per quarter note of a tempo in beats per minute, rounded to the nearest
 // microsecond and kept within the three bytes a tempo event holds (1..0xFFFFFF); 0 for a
 // tempo that is not positive or not a number.
 constexpr uint32_t TempoOfBpm(double bpm) {
     if (!(bpm > 0)) return 0;
-    const double us = 60000000.0 / bpm + 0.5;
+    const double us = kMicrosecondsPerMinute / bpm + 0.5;
     return us >= 16777215.0 ? 16777215u : us < 1.0 ? 1u : static_cast<uint32_t>(us);
 }
 

@@ -18,9 +18,9 @@
 #include "midifolio/export.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
-namespace detail {
+namespace platform_detail {
 class FileWriter;
-}  // namespace detail
+}  // namespace platform_detail
 
 class MIDIFOLIO_API OutputFile {
   public:
@@ -43,7 +43,7 @@ class MIDIFOLIO_API OutputFile {
     const std::string& TemporaryName() const;
 
   private:
-    std::unique_ptr<detail::FileWriter> m_writer;
+    std::unique_ptr<platform_detail::FileWriter> m_writer;
 };
 
 // Writes n bytes as the whole content of a file, as OutputFile does: 0, or the errno value of

@@ -20,10 +20,10 @@
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
-namespace detail {
+namespace platform_detail {
 class FileReader;
 class FileWriter;
-}  // namespace detail
+}  // namespace platform_detail
 
 // Header information of a Standard MIDI File (each field a 16-bit value of the header).
 struct _MIDIHEAD {
@@ -178,13 +178,13 @@ class MIDIFOLIO_API CMidiFolio {
     int GetNoteUsage(int nRow, int nNote) const;
 
   protected:
-    int DecodeHead(detail::FileReader& file);
-    int DecodeTracks(detail::FileReader& file, ProgressObserver* pProgress);
-    void StoreHead(detail::FileWriter& file);
-    int StoreTracks(detail::FileWriter& file, ProgressObserver* pProgress);
+    int DecodeHead(platform_detail::FileReader& file);
+    int DecodeTracks(platform_detail::FileReader& file, ProgressObserver* pProgress);
+    void StoreHead(platform_detail::FileWriter& file);
+    int StoreTracks(platform_detail::FileWriter& file, ProgressObserver* pProgress);
 
   private:
-    int LoadFrom(detail::FileReader& file, ProgressObserver* pProgress);
+    int LoadFrom(platform_detail::FileReader& file, ProgressObserver* pProgress);
     uint32_t GetAMeasureTicks() const;
     CMidiTrack* TrackForQuery(int nIndex) const;  // track i of 0..nTracks-1, or null
     void ShowMessage(const std::string& text) const;

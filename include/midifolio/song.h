@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
 #include "midifolio/platform.h"
 
@@ -89,8 +90,8 @@ struct ReadReport {
 
 // The header's division word: ticks per quarter note, or SMPTE frames.
 struct Division {
-    uint16_t word = 480;
-    bool smpte() const { return (word & 0x8000) != 0; }
+    uint16_t word = smf::kDefaultTicksPerQuarter;
+    bool smpte() const { return (word & smf::kSmpteDivisionBit) != 0; }
     // Ticks per quarter note (0 for SMPTE time).
     int32_t ticks_per_quarter() const { return smpte() ? 0 : word; }
     // SMPTE time: frames per second as the file writes it (24, 25, 29 for 29.97, 30) and

@@ -138,7 +138,7 @@ void BindRecords(py::module_& core) {
                  return _TEMPO{ticks, msecs, bpm, us};
              }),
              py::arg("lTicks") = 0, py::arg("lMsecs") = 0, py::arg("nBPM") = 0,
-             py::arg("lUsPerQuarter") = 500000)
+             py::arg("lUsPerQuarter") = smf::kDefaultUsPerQuarter)
         .def_readwrite("lTicks", &_TEMPO::lTicks, "Position in ticks.")
         .def_readwrite("lMsecs", &_TEMPO::lMsecs,
                        "Position in whole milliseconds (set by ReCalculateTempolst).")
