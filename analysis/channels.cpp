@@ -6,6 +6,7 @@
 
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "platform/no_memory.h"
 #include "queries/event_merge.h"
 #include "track/event_range.h"
 
@@ -39,35 +40,41 @@ void CMidiFolio::GetChannels(uint8_t* pChannels) {
 void CMidiFolio::GetChAndInstrument(_CH_INSTR* /*pChInstr*/) {}
 
 void CMidiFolio::GetInstIndexArrayByChannel(int nChannel, WordArray& array) {
-    // Words the array already holds (from earlier calls) suppress equal words.
-    std::vector<bool> present(65536, false);
-    for (uint16_t word : array) present[word] = true;
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            // Words the array already holds (from earlier calls) suppress equal words.
+            std::vector<bool> present(65536, false);
+            for (uint16_t word : array) present[word] = true;
 
-    uint8_t bank = 0;
-    uint8_t program = 0;
-    // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
-    const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
-    queries_detail::VisitInQueryOrder(
-        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
-        [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
-        [&](const MIDIEvent& ev) {
-            bool pending = false;
-            if (ev.dwType == EVT_PROGRAM) {
-                program = ev.byData1;
-                pending = true;
-            } else if (ev.dwType == EVT_CONTROL && ev.byData1 == CONTROL_BANK_SELECT_LSB) {
-                bank = ev.byData2;  // Bank Select LSB
-            }
-            if (nChannel == PERCUSSION_CHANNEL && ev.dwType == EVT_NOTEON && ev.byData2 != 0) {
-                program = ev.byData1;  // on the percussion channel a struck note is the "program"
-                pending = true;
-            }
-            const uint16_t word = static_cast<uint16_t>(bank * 256 + program);
-            if (pending && !present[word]) {
-                array.push_back(word);
-                present[word] = true;
-            }
-        });
+            uint8_t bank = 0;
+            uint8_t program = 0;
+            // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
+            const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
+            queries_detail::VisitInQueryOrder(
+                analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+                [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
+                [&](const MIDIEvent& ev) {
+                    bool pending = false;
+                    if (ev.dwType == EVT_PROGRAM) {
+                        program = ev.byData1;
+                        pending = true;
+                    } else if (ev.dwType == EVT_CONTROL && ev.byData1 == CONTROL_BANK_SELECT_LSB) {
+                        bank = ev.byData2;  // Bank Select LSB
+                    }
+                    if (nChannel == PERCUSSION_CHANNEL && ev.dwType == EVT_NOTEON &&
+                        ev.byData2 != 0) {
+                        program =
+                            ev.byData1;  // on the percussion channel a struck note is the "program"
+                        pending = true;
+                    }
+                    const uint16_t word = static_cast<uint16_t>(bank * 256 + program);
+                    if (pending && !present[word]) {
+                        array.push_back(word);
+                        present[word] = true;
+                    }
+                });
+        },
+        [&] { array.clear(); });
 }
 
 MIDIFOLIO_END_NAMESPACE

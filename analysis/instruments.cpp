@@ -11,6 +11,7 @@
 #include "analysis/drum_list.h"
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "platform/no_memory.h"
 #include "queries/event_merge.h"
 #include "track/event_range.h"
 
@@ -144,33 +145,37 @@ _INSTRUMENT CMidiFolio::GetInstrumentByTrack(int nTrack, InstrumentArray& array,
 }
 
 void CMidiFolio::GetInstruments(InstrumentArray& array, int bClear) {
-    if (bClear != 0) array.clear();
-    InstrumentArray trackInstruments;
-    for (int t = 0, n = analysis_detail::TracksToWalk(*this); t < n; ++t) {
-        GetInstrumentByTrack(t, trackInstruments, 0);
-        for (_INSTRUMENT e : trackInstruments) {
-            if (e.byHighNote < e.byLowNote) e.byLowNote = e.byHighNote;
-            MergeInstrument(array, e, e.byProgram != kNoProgram);
-        }
-    }
-    // Ranges from the song's note-usage table (per program, whatever the bank; pitch bend
-    // plays no part). Row 128 is the percussion row.
-    for (_INSTRUMENT& e : array) {
-        if (e.byProgram > 128) continue;
-        const int row = e.byProgram;
-        for (int note = 0; note < 128; ++note) {
-            if (GetNoteUsage(row, note) != 0) {
-                e.byLowNote = static_cast<uint8_t>(note);
-                break;
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            if (bClear != 0) array.clear();
+            InstrumentArray trackInstruments;
+            for (int t = 0, n = analysis_detail::TracksToWalk(*this); t < n; ++t) {
+                GetInstrumentByTrack(t, trackInstruments, 0);
+                for (_INSTRUMENT e : trackInstruments) {
+                    if (e.byHighNote < e.byLowNote) e.byLowNote = e.byHighNote;
+                    MergeInstrument(array, e, e.byProgram != kNoProgram);
+                }
             }
-        }
-        for (int note = 127; note >= 0; --note) {
-            if (GetNoteUsage(row, note) != 0) {
-                e.byHighNote = static_cast<uint8_t>(note);
-                break;
+            // Ranges from the song's note-usage table (per program, whatever the bank; pitch bend
+            // plays no part). Row 128 is the percussion row.
+            for (_INSTRUMENT& e : array) {
+                if (e.byProgram > 128) continue;
+                const int row = e.byProgram;
+                for (int note = 0; note < 128; ++note) {
+                    if (GetNoteUsage(row, note) != 0) {
+                        e.byLowNote = static_cast<uint8_t>(note);
+                        break;
+                    }
+                }
+                for (int note = 127; note >= 0; --note) {
+                    if (GetNoteUsage(row, note) != 0) {
+                        e.byHighNote = static_cast<uint8_t>(note);
+                        break;
+                    }
+                }
             }
-        }
-    }
+        },
+        [&] { array.clear(); });
 }
 
 namespace {
@@ -233,14 +238,18 @@ class ChannelInstruments {
 }  // namespace
 
 void CMidiFolio::GetInstrumentByChannel(int nChannel, InstrumentArray& array) {
-    // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
-    const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
-    ChannelInstruments instruments;
-    queries_detail::VisitInQueryOrder(
-        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
-        [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
-        [&](const MIDIEvent& ev) { instruments.Add(ev); });
-    array = instruments.Take();
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            // The channel's events as GetMIDIByChannel lists them (the low byte of the argument).
+            const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
+            ChannelInstruments instruments;
+            queries_detail::VisitInQueryOrder(
+                analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+                [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; },
+                [&](const MIDIEvent& ev) { instruments.Add(ev); });
+            array = instruments.Take();
+        },
+        [&] { array.clear(); });
 }
 
 namespace {
@@ -260,66 +269,72 @@ void MergeChannels(const int32_t (&used)[16], std::array<ChannelInstruments, 16>
 
 // All of them from one walk over the song.
 void CMidiFolio::GetInstrument(InstrumentArray& array) {
-    std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
-    std::array<ChannelInstruments, 16> channels;
-    queries_detail::VisitInQueryOrder(
-        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
-        [](const MIDIEvent& ev) { return ev.byChannel < 16; },
-        [&](const MIDIEvent& ev) {
-            m_nChannelUsed[ev.byChannel] = 1;  // as GetTotalChannels marks them
-            if (ev.byChannel != PERCUSSION_CHANNEL) channels[ev.byChannel].Add(ev);
-        });
-    MergeChannels(m_nChannelUsed, channels, array);
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
+            std::array<ChannelInstruments, 16> channels;
+            queries_detail::VisitInQueryOrder(
+                analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+                [](const MIDIEvent& ev) { return ev.byChannel < 16; },
+                [&](const MIDIEvent& ev) {
+                    m_nChannelUsed[ev.byChannel] = 1;  // as GetTotalChannels marks them
+                    if (ev.byChannel != PERCUSSION_CHANNEL) channels[ev.byChannel].Add(ev);
+                });
+            MergeChannels(m_nChannelUsed, channels, array);
+        },
+        [&] { array.clear(); });
 }
 
 ChannelSurvey CMidiFolio::GetChannelSurvey() {
-    ChannelSurvey survey;
-    std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
-    std::array<ChannelInstruments, 16> channels;
-    std::optional<analysis_detail::DrumList> drums(std::in_place, survey.drums);
-    auto feed = [&](const MIDIEvent& ev) {
-        m_nChannelUsed[ev.byChannel] = 1;
-        if (ev.byChannel != PERCUSSION_CHANNEL)
-            channels[ev.byChannel].Add(ev);
-        else
-            drums->Add(ev);
-    };
-    // The calls take a channel's events in the order of the song's queries. When every
-    // track is in time order and no channel has events in two tracks, that is each
-    // channel's list order, and one walk of the tracks serves; otherwise the answers are
-    // made again from the events in query order (a channel's events keep their order among
-    // all channels' events, so one merged walk serves every channel).
-    bool ordered = true, shared = false;
-    uint32_t seen = 0;
-    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
-        const CMidiTrack* track = TrackForQuery(i);
-        if (track == nullptr) continue;
-        uint32_t mask = 0;
-        int32_t previous = INT32_MIN;
-        for (const MIDIEventPtr& ev : track_detail::Events(*track)) {
-            ordered = ordered && previous <= ev.lTime;
-            previous = ev.lTime;
-            if (ev.byChannel >= 16) continue;
-            mask |= 1u << ev.byChannel;
-            feed(ev);
-        }
-        shared = shared || (seen & mask) != 0;
-        seen |= mask;
-    }
-    if (!ordered || shared) {
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        ChannelSurvey survey;
         std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
-        channels = std::array<ChannelInstruments, 16>();
-        survey.drums.clear();
-        drums.emplace(survey.drums);
-        queries_detail::VisitInQueryOrder(
-            analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
-            [](const MIDIEvent& ev) { return ev.byChannel < 16; }, feed);
-    }
-    survey.nChannels =
-        static_cast<int>(std::count(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 1));
-    MergeChannels(m_nChannelUsed, channels, survey.instruments);
-    survey.bPercussionInRange = GetIsPercussionInRange();
-    return survey;
+        std::array<ChannelInstruments, 16> channels;
+        std::optional<analysis_detail::DrumList> drums(std::in_place, survey.drums);
+        auto feed = [&](const MIDIEvent& ev) {
+            m_nChannelUsed[ev.byChannel] = 1;
+            if (ev.byChannel != PERCUSSION_CHANNEL)
+                channels[ev.byChannel].Add(ev);
+            else
+                drums->Add(ev);
+        };
+        // The calls take a channel's events in the order of the song's queries. When every
+        // track is in time order and no channel has events in two tracks, that is each
+        // channel's list order, and one walk of the tracks serves; otherwise the answers are
+        // made again from the events in query order (a channel's events keep their order among
+        // all channels' events, so one merged walk serves every channel).
+        bool ordered = true, shared = false;
+        uint32_t seen = 0;
+        for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
+            const CMidiTrack* track = TrackForQuery(i);
+            if (track == nullptr) continue;
+            uint32_t mask = 0;
+            int32_t previous = INT32_MIN;
+            for (const MIDIEventPtr& ev : track_detail::Events(*track)) {
+                ordered = ordered && previous <= ev.lTime;
+                previous = ev.lTime;
+                if (ev.byChannel >= 16) continue;
+                mask |= 1u << ev.byChannel;
+                feed(ev);
+            }
+            shared = shared || (seen & mask) != 0;
+            seen |= mask;
+        }
+        if (!ordered || shared) {
+            std::fill(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 0);
+            channels = std::array<ChannelInstruments, 16>();
+            survey.drums.clear();
+            drums.emplace(survey.drums);
+            queries_detail::VisitInQueryOrder(
+                analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+                [](const MIDIEvent& ev) { return ev.byChannel < 16; }, feed);
+        }
+        survey.nChannels =
+            static_cast<int>(std::count(std::begin(m_nChannelUsed), std::end(m_nChannelUsed), 1));
+        MergeChannels(m_nChannelUsed, channels, survey.instruments);
+        survey.bPercussionInRange = GetIsPercussionInRange();
+        return survey;
+    });
 }
 
 MIDIFOLIO_END_NAMESPACE

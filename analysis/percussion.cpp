@@ -3,18 +3,23 @@
 #include "analysis/drum_list.h"
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "platform/no_memory.h"
 #include "queries/event_merge.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 
 void CMidiFolio::GetDrums(DrumArray& array, int bClear) {
-    if (bClear != 0) array.clear();
-    analysis_detail::DrumList drums(array);
-    // The percussion channel's events as GetMIDIByChannel lists them.
-    queries_detail::VisitInQueryOrder(
-        analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
-        [](const MIDIEvent& ev) { return ev.byChannel == PERCUSSION_CHANNEL; },
-        [&](const MIDIEvent& ev) { drums.Add(ev); });
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            if (bClear != 0) array.clear();
+            analysis_detail::DrumList drums(array);
+            // The percussion channel's events as GetMIDIByChannel lists them.
+            queries_detail::VisitInQueryOrder(
+                analysis_detail::TracksToWalk(*this), [this](int i) { return TrackForQuery(i); },
+                [](const MIDIEvent& ev) { return ev.byChannel == PERCUSSION_CHANNEL; },
+                [&](const MIDIEvent& ev) { drums.Add(ev); });
+        },
+        [&] { array.clear(); });
 }
 
 uint8_t CMidiFolio::GetDrumPitch() const {

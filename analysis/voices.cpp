@@ -10,6 +10,7 @@
 
 #include "analysis/track_walk.h"
 #include "midifolio/midi_folio.h"
+#include "platform/no_memory.h"
 #include "platform/numeric.h"
 #include "track/note_pairing.h"
 
@@ -73,56 +74,63 @@ TrackNotes PairTrack(track_detail::NotePairing& pairing, const CMidiTrack& track
 // A note-on without a partner note-off counts with length 0, so it never sounds, whatever
 // length its track record happens to hold.
 void CMidiFolio::CheckMidiByVoice(int nVoices, ConflictVoiceArray* pArray) {
-    if (pArray == nullptr) return;
-    MidiEventList list;
-    _MIDI_TIME from = MakeTicks(0);
-    _MIDI_TIME to = MakeTicks(static_cast<int32_t>(0xFFFFFFFFu));  // no upper bound
-    GetMIDIByTime(TF_MSEC, from, to, list);
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            if (pArray == nullptr) return;
+            MidiEventList list;
+            _MIDI_TIME from = MakeTicks(0);
+            _MIDI_TIME to = MakeTicks(static_cast<int32_t>(0xFFFFFFFFu));  // no upper bound
+            GetMIDIByTime(TF_MSEC, from, to, list);
 
-    std::vector<TrackNotes> tracks;
-    track_detail::NotePairing pairing;
-    for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
-        const CMidiTrack* pTrack = TrackForQuery(i);
-        tracks.push_back(pTrack != nullptr ? PairTrack(pairing, *pTrack) : TrackNotes{});
-    }
+            std::vector<TrackNotes> tracks;
+            track_detail::NotePairing pairing;
+            for (int i = 0, n = analysis_detail::TracksToWalk(*this); i < n; ++i) {
+                const CMidiTrack* pTrack = TrackForQuery(i);
+                tracks.push_back(pTrack != nullptr ? PairTrack(pairing, *pTrack) : TrackNotes{});
+            }
 
-    std::priority_queue<double, std::vector<double>, std::greater<double>> active;
-    for (const MIDI_Event& record : list) {
-        const MIDIEvent& ev = record.event;
-        if (!track_detail::IsSoundingNoteOn(ev)) continue;
-        // Whether the query found a partner for this note-on: its place among the track's
-        // note-ons in the query's order. Should the list not match that order, the length
-        // the query reports is taken as it is.
-        bool paired = true;
-        if (record.wTrack < tracks.size()) {
-            TrackNotes& notes = tracks[record.wTrack];
-            if (notes.next < notes.keys.size()) {
-                const NoteOnKey& key = notes.keys[notes.next];
-                if (key.lTime == ev.lTime && key.byChannel == ev.byChannel &&
-                    key.byNote == ev.byData1) {
-                    paired = notes.paired[notes.next];
-                    ++notes.next;
+            std::priority_queue<double, std::vector<double>, std::greater<double>> active;
+            for (const MIDI_Event& record : list) {
+                const MIDIEvent& ev = record.event;
+                if (!track_detail::IsSoundingNoteOn(ev)) continue;
+                // Whether the query found a partner for this note-on: its place among the track's
+                // note-ons in the query's order. Should the list not match that order, the length
+                // the query reports is taken as it is.
+                bool paired = true;
+                if (record.wTrack < tracks.size()) {
+                    TrackNotes& notes = tracks[record.wTrack];
+                    if (notes.next < notes.keys.size()) {
+                        const NoteOnKey& key = notes.keys[notes.next];
+                        if (key.lTime == ev.lTime && key.byChannel == ev.byChannel &&
+                            key.byNote == ev.byData1) {
+                            paired = notes.paired[notes.next];
+                            ++notes.next;
+                        }
+                    }
+                }
+                const double length = paired ? static_cast<double>(ev.dwLength) : 0.0;
+                const double start = record.time.dMsecs;
+                if (!std::isfinite(start)) continue;  // a time that names no moment is passed over
+                const int32_t now = platform_detail::TruncSaturating(start);
+                active.push(length + start);
+                while (!active.empty() && active.top() - now < 1.0) active.pop();
+
+                const int32_t count =
+                    static_cast<int32_t>(std::min<size_t>(active.size(), INT32_MAX));
+                if (count > nVoices) {
+                    const _CONFLICTVOICE conflict{now, count};
+                    if (!pArray->empty() && pArray->back().lMsecs == now) {
+                        pArray->back() = conflict;
+                    } else {
+                        pArray->push_back(conflict);
+                    }
                 }
             }
-        }
-        const double length = paired ? static_cast<double>(ev.dwLength) : 0.0;
-        const double start = record.time.dMsecs;
-        if (!std::isfinite(start)) continue;  // a time that names no moment is passed over
-        const int32_t now = platform_detail::TruncSaturating(start);
-        active.push(length + start);
-        while (!active.empty() && active.top() - now < 1.0) active.pop();
-
-        const int32_t count = static_cast<int32_t>(std::min<size_t>(active.size(), INT32_MAX));
-        if (count > nVoices) {
-            const _CONFLICTVOICE conflict{now, count};
-            if (!pArray->empty() && pArray->back().lMsecs == now) {
-                pArray->back() = conflict;
-            } else {
-                pArray->push_back(conflict);
-            }
-        }
-    }
-    FreePtrList(list);
+            FreePtrList(list);
+        },
+        [&] {
+            if (pArray != nullptr) pArray->clear();
+        });
 }
 
 MIDIFOLIO_END_NAMESPACE

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "midifolio/midi_folio.h"
+#include "platform/no_memory.h"
 #include "platform/prefetch.h"
 #include "queries/event_merge.h"
 #include "queries/time_convert.h"
@@ -53,150 +54,175 @@ int QueryTrackCount(int32_t nTracks, long nListed) {
 
 void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME to,
                                MidiEventList& list) {
-    FreePtrList(list);
-    const queries_detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
-    if (from.format != TF_TICK) conv.Convert(from, TF_TICK);
-    if (to.format != TF_TICK) conv.Convert(to, TF_TICK);
-    const int32_t lFrom = from.lTicks, lTo = to.lTicks;
-    auto selected = [lFrom, lTo](const MIDIEvent& ev) {
-        return lFrom <= ev.lTime && (lTo == -1 || ev.lTime <= lTo);
-    };
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            FreePtrList(list);
+            const queries_detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
+            if (from.format != TF_TICK) conv.Convert(from, TF_TICK);
+            if (to.format != TF_TICK) conv.Convert(to, TF_TICK);
+            const int32_t lFrom = from.lTicks, lTo = to.lTicks;
+            auto selected = [lFrom, lTo](const MIDIEvent& ev) {
+                return lFrom <= ev.lTime && (lTo == -1 || ev.lTime <= lTo);
+            };
 
-    // First pass, per track: count the selection, check the time order, and pair every
-    // sounding note-on (selected or not) with its note end, marking the partners. Marks left
-    // by earlier queries (or by the host) would leave notes unpaired: every query pairs
-    // afresh, so repeated queries give the same note lengths.
-    const int nTracks = QueryTrackCount(m_MidiHead.nTracks, GetTrackNum());
-    std::vector<Run> runs;
-    std::vector<std::vector<NoteLength>> lengths;  // per run, per selected sounding note-on
-    std::vector<NoteLength> notes;
-    std::vector<int32_t> slots;  // per sounding note-on of the track: its place in notes, or -1
-    track_detail::NotePairing pairing;
-    size_t nCount = 0;
-    bool bOrdered = true;
-    for (int i = 0; i < nTracks; ++i) {
-        CMidiTrack* pTrack = TrackForQuery(i);
-        if (!pTrack) continue;
-        notes.clear();
-        slots.clear();
-        RunBuilder<decltype(selected)> run(i, selected);
-        // The ends come in list order, and so nearly do the starts they close.
-        tempo_detail::TickCursor ends(m_MidiTempo), starts(m_MidiTempo);
-        pairing.Run(
-            pTrack->GetEventHeadPosition(), track_detail::PairingMarks::kRewrite,
-            [&](MIDIEventPtr* p) { run.Add(p); },
-            [&](const MIDIEventPtr* on, uint32_t) {
-                slots.push_back(selected(*on) ? static_cast<int32_t>(notes.size()) : -1);
-                if (selected(*on)) notes.push_back({0, false});
-            },
-            [&](const MIDIEventPtr* end, const MIDIEventPtr* on, uint32_t ordinal) {
-                const int32_t slot = slots[ordinal];
-                if (slot < 0) return;
-                const int64_t lLength =
-                    int64_t{ends.TicksToMsecs(end->lTime)} - starts.TicksToMsecs(on->lTime);
-                notes[static_cast<size_t>(slot)] = {
-                    static_cast<uint32_t>(static_cast<uint64_t>(lLength)), true};
+            // First pass, per track: count the selection, check the time order, and pair every
+            // sounding note-on (selected or not) with its note end, marking the partners. Marks
+            // left by earlier queries (or by the host) would leave notes unpaired: every query
+            // pairs afresh, so repeated queries give the same note lengths.
+            const int nTracks = QueryTrackCount(m_MidiHead.nTracks, GetTrackNum());
+            std::vector<Run> runs;
+            std::vector<std::vector<NoteLength>> lengths;  // per run, per selected sounding note-on
+            std::vector<NoteLength> notes;
+            std::vector<int32_t>
+                slots;  // per sounding note-on of the track: its place in notes, or -1
+            track_detail::NotePairing pairing;
+            size_t nCount = 0;
+            bool bOrdered = true;
+            for (int i = 0; i < nTracks; ++i) {
+                CMidiTrack* pTrack = TrackForQuery(i);
+                if (!pTrack) continue;
+                notes.clear();
+                slots.clear();
+                RunBuilder<decltype(selected)> run(i, selected);
+                // The ends come in list order, and so nearly do the starts they close.
+                tempo_detail::TickCursor ends(m_MidiTempo), starts(m_MidiTempo);
+                pairing.Run(
+                    pTrack->GetEventHeadPosition(), track_detail::PairingMarks::kRewrite,
+                    [&](MIDIEventPtr* p) { run.Add(p); },
+                    [&](const MIDIEventPtr* on, uint32_t) {
+                        slots.push_back(selected(*on) ? static_cast<int32_t>(notes.size()) : -1);
+                        if (selected(*on)) notes.push_back({0, false});
+                    },
+                    [&](const MIDIEventPtr* end, const MIDIEventPtr* on, uint32_t ordinal) {
+                        const int32_t slot = slots[ordinal];
+                        if (slot < 0) return;
+                        const int64_t lLength =
+                            int64_t{ends.TicksToMsecs(end->lTime)} - starts.TicksToMsecs(on->lTime);
+                        notes[static_cast<size_t>(slot)] = {
+                            static_cast<uint32_t>(static_cast<uint64_t>(lLength)), true};
+                    });
+                const size_t nRuns = runs.size();
+                nCount += run.Finish(runs, bOrdered);
+                if (runs.size() > nRuns) lengths.push_back(std::move(notes));
+                notes = std::vector<NoteLength>();
+            }
+
+            // Second pass: copy the selection, in time order when the tracks allow it. Note ends
+            // were marked in the first pass, before they are copied, as a forward search from their
+            // note-on would have marked them.
+            list.reserve(nCount);
+            std::vector<size_t> nextNote(runs.size(), 0);
+            VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
+                MIDI_Event& rec = AppendRecord(list, runs[r].nTrack, *p);
+                if (track_detail::IsSoundingNoteOn(*p)) {
+                    const NoteLength& length = lengths[r][nextNote[r]++];
+                    // The run's lengths are read in order, amid every other run's events and
+                    // lengths: those a few notes on are asked for before they are needed.
+                    platform_detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
+                    if (length.bPaired) rec.event.dwLength = length.dwLength;
+                }
+                if (format == TF_MSEC) {
+                    // Ticks straight to milliseconds (what Convert does for this pair), walking the
+                    // tempo map along with the times.
+                    rec.time.dMsecs = static_cast<double>(conv.TicksToMsecs(rec.time.lTicks));
+                    rec.time.format = TF_MSEC;
+                } else if (format != TF_TICK) {
+                    conv.Convert(rec.time, format);
+                }
             });
-        const size_t nRuns = runs.size();
-        nCount += run.Finish(runs, bOrdered);
-        if (runs.size() > nRuns) lengths.push_back(std::move(notes));
-        notes = std::vector<NoteLength>();
-    }
-
-    // Second pass: copy the selection, in time order when the tracks allow it. Note ends
-    // were marked in the first pass, before they are copied, as a forward search from their
-    // note-on would have marked them.
-    list.reserve(nCount);
-    std::vector<size_t> nextNote(runs.size(), 0);
-    VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
-        MIDI_Event& rec = AppendRecord(list, runs[r].nTrack, *p);
-        if (track_detail::IsSoundingNoteOn(*p)) {
-            const NoteLength& length = lengths[r][nextNote[r]++];
-            // The run's lengths are read in order, amid every other run's events and lengths:
-            // those a few notes on are asked for before they are needed.
-            platform_detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
-            if (length.bPaired) rec.event.dwLength = length.dwLength;
-        }
-        if (format == TF_MSEC) {
-            // Ticks straight to milliseconds (what Convert does for this pair), walking the
-            // tempo map along with the times.
-            rec.time.dMsecs = static_cast<double>(conv.TicksToMsecs(rec.time.lTicks));
-            rec.time.format = TF_MSEC;
-        } else if (format != TF_TICK) {
-            conv.Convert(rec.time, format);
-        }
-    });
-    if (!bOrdered) SortEventList(list);
+            if (!bOrdered) SortEventList(list);
+        },
+        [&] { list.clear(); });
 }
 
 void CMidiFolio::GetMIDIByMeasure(int nFirst, int nLast, MidiEventList& list) {
-    FreePtrList(list);
-    // Events from the first tick of the first measure up to and including the first tick of
-    // the last measure.
-    GetMIDIByTime(TF_MEASURE, MakeMeasure(nFirst, 0, 0), MakeMeasure(nLast, 0, 0), list);
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            FreePtrList(list);
+            // Events from the first tick of the first measure up to and including the first tick of
+            // the last measure.
+            GetMIDIByTime(TF_MEASURE, MakeMeasure(nFirst, 0, 0), MakeMeasure(nLast, 0, 0), list);
+        },
+        [&] { list.clear(); });
 }
 
 void CMidiFolio::GetMIDIByTrack(int nFirst, int nLast, MidiEventList& list) {
-    FreePtrList(list);
-    // Tracks of the list itself, not bounded by the header's track count.
-    const long nFrom = std::max<long>(nFirst, 0);
-    const long nTo = std::min<long>(nLast, GetTrackNum() - 1);
-    auto all = [](const MIDIEvent&) { return true; };
-    std::vector<Run> runs;
-    bool bOrdered = true;
-    const size_t nCount = CollectRuns(
-        nFrom, nTo, [this](int i) { return GetTrack(i); }, all, runs, bOrdered);
-    list.reserve(nCount);
-    VisitSelected(runs, bOrdered, all,
-                  [&](size_t r, const MIDIEventPtr* p) { AppendRecord(list, runs[r].nTrack, *p); });
-    if (!bOrdered) SortEventList(list);
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            FreePtrList(list);
+            // Tracks of the list itself, not bounded by the header's track count.
+            const long nFrom = std::max<long>(nFirst, 0);
+            const long nTo = std::min<long>(nLast, GetTrackNum() - 1);
+            auto all = [](const MIDIEvent&) { return true; };
+            std::vector<Run> runs;
+            bool bOrdered = true;
+            const size_t nCount = CollectRuns(
+                nFrom, nTo, [this](int i) { return GetTrack(i); }, all, runs, bOrdered);
+            list.reserve(nCount);
+            VisitSelected(runs, bOrdered, all, [&](size_t r, const MIDIEventPtr* p) {
+                AppendRecord(list, runs[r].nTrack, *p);
+            });
+            if (!bOrdered) SortEventList(list);
+        },
+        [&] { list.clear(); });
 }
 
 void CMidiFolio::GetMIDIByChannel(int nChannel, MidiEventList& list) {
-    FreePtrList(list);
-    // The low byte of the argument: 255 selects the meta, sysex and system events.
-    const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
-    auto selected = [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; };
-    std::vector<Run> runs;
-    bool bOrdered = true;
-    const size_t nCount = CollectRuns(
-        0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
-        [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
-    list.reserve(nCount);
-    VisitSelected(runs, bOrdered, selected,
-                  [&](size_t r, const MIDIEventPtr* p) { AppendRecord(list, runs[r].nTrack, *p); });
-    if (!bOrdered) SortEventList(list);
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            FreePtrList(list);
+            // The low byte of the argument: 255 selects the meta, sysex and system events.
+            const uint8_t byChannel = static_cast<uint8_t>(static_cast<unsigned>(nChannel) & 0xFFu);
+            auto selected = [byChannel](const MIDIEvent& ev) { return ev.byChannel == byChannel; };
+            std::vector<Run> runs;
+            bool bOrdered = true;
+            const size_t nCount = CollectRuns(
+                0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
+                [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
+            list.reserve(nCount);
+            VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
+                AppendRecord(list, runs[r].nTrack, *p);
+            });
+            if (!bOrdered) SortEventList(list);
+        },
+        [&] { list.clear(); });
 }
 
 void CMidiFolio::GetMIDIByType(uint32_t dwMask, TIME_FORMAT format, MidiEventList& list) {
-    // The mask is 16 bits wide. An empty mask leaves the list exactly as it is; otherwise
-    // the new records are appended to what the list holds and the whole list is sorted.
-    const uint32_t dwTypes = dwMask & 0xFFFFu;
-    if (dwTypes == 0) return;
-    auto selected = [dwTypes](const MIDIEvent& ev) { return (ev.dwType & dwTypes) == ev.dwType; };
-    const queries_detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
-    std::vector<Run> runs;
-    bool bOrdered = true;
-    const size_t nCount = CollectRuns(
-        0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
-        [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
-    const size_t nOld = list.size();
-    list.reserve(nOld + nCount);
-    VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
-        AppendRecord(list, runs[r].nTrack, *p);
-        if (format != TF_TICK) conv.Convert(list.back().time, format);
-    });
-    // Two ordered parts merge stably (the records held before first at equal times), which is
-    // what sorting the whole list gives.
-    auto earlier = [](const MIDI_Event& a, const MIDI_Event& b) {
-        return a.event.lTime < b.event.lTime;
-    };
-    const auto middle = list.begin() + static_cast<std::ptrdiff_t>(nOld);
-    if (bOrdered && std::is_sorted(list.begin(), middle, earlier)) {
-        std::inplace_merge(list.begin(), middle, list.end(), earlier);
-    } else {
-        SortEventList(list);
-    }
+    platform_detail::OrWhenNoMemory(
+        [&] {
+            // The mask is 16 bits wide. An empty mask leaves the list exactly as it is; otherwise
+            // the new records are appended to what the list holds and the whole list is sorted.
+            const uint32_t dwTypes = dwMask & 0xFFFFu;
+            if (dwTypes == 0) return;
+            auto selected = [dwTypes](const MIDIEvent& ev) {
+                return (ev.dwType & dwTypes) == ev.dwType;
+            };
+            const queries_detail::TimeConverter conv(&m_MidiTempo, GetAMeasureTicks());
+            std::vector<Run> runs;
+            bool bOrdered = true;
+            const size_t nCount = CollectRuns(
+                0, QueryTrackCount(m_MidiHead.nTracks, GetTrackNum()) - 1,
+                [this](int i) { return TrackForQuery(i); }, selected, runs, bOrdered);
+            const size_t nOld = list.size();
+            list.reserve(nOld + nCount);
+            VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
+                AppendRecord(list, runs[r].nTrack, *p);
+                if (format != TF_TICK) conv.Convert(list.back().time, format);
+            });
+            // Two ordered parts merge stably (the records held before first at equal times), which
+            // is what sorting the whole list gives.
+            auto earlier = [](const MIDI_Event& a, const MIDI_Event& b) {
+                return a.event.lTime < b.event.lTime;
+            };
+            const auto middle = list.begin() + static_cast<std::ptrdiff_t>(nOld);
+            if (bOrdered && std::is_sorted(list.begin(), middle, earlier)) {
+                std::inplace_merge(list.begin(), middle, list.end(), earlier);
+            } else {
+                SortEventList(list);
+            }
+        },
+        [&] { list.clear(); });
 }
 
 MidiEventList& CMidiFolio::MakeEventList() {

@@ -9,6 +9,7 @@
 #include "midifolio/midi_event.h"
 #include "midifolio/names.h"
 #include "midifolio/score.h"
+#include "platform/no_memory.h"
 #include "score/song_data.h"
 #include "score/track_reader.h"
 
@@ -36,86 +37,90 @@ class ValueAt {
 }  // namespace
 
 std::vector<Instrument> Score::instruments() const {
-    const score_detail::SongData& d = Data();
-    const bool perTrack = d.format == 2;
-    // Bank select of each channel (of each track's channels in format 2): 0 MSB, 32 LSB.
-    std::map<std::tuple<size_t, int, int>, ValueAt> banks;
-    for (const score_detail::MapEvent& e : d.banks)
-        banks[{perTrack ? e.track : 0, (e.value >> 16) & 15, (e.value >> 8) & 0xFF}].Add(
-            e.tick, static_cast<uint8_t>(e.value));
-    std::map<std::tuple<int, int, int, int>, Instrument> found;
-    for (const Note& n : d.notes) {
-        const size_t list = perTrack ? n.track : 0;
-        auto bank = [&](int controller) {
-            auto it = banks.find({list, n.channel, controller});
-            return it == banks.end() ? uint8_t{0} : it->second.At(n.start_tick, 0);
-        };
-        const uint8_t msb = bank(0), lsb = bank(32);
-        auto [it, fresh] = found.try_emplace({n.channel, n.program, msb, lsb});
-        Instrument& in = it->second;
-        if (fresh) {
-            in = Instrument{
-                n.channel,
-                n.program,
-                msb,
-                lsb,
-                n.channel == PERCUSSION_CHANNEL ? "Drums" : names::ProgramName(n.program),
-                {},
-                0,
-                n.pitch,
-                n.pitch};
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        const score_detail::SongData& d = Data();
+        const bool perTrack = d.format == 2;
+        // Bank select of each channel (of each track's channels in format 2): 0 MSB, 32 LSB.
+        std::map<std::tuple<size_t, int, int>, ValueAt> banks;
+        for (const score_detail::MapEvent& e : d.banks)
+            banks[{perTrack ? e.track : 0, (e.value >> 16) & 15, (e.value >> 8) & 0xFF}].Add(
+                e.tick, static_cast<uint8_t>(e.value));
+        std::map<std::tuple<int, int, int, int>, Instrument> found;
+        for (const Note& n : d.notes) {
+            const size_t list = perTrack ? n.track : 0;
+            auto bank = [&](int controller) {
+                auto it = banks.find({list, n.channel, controller});
+                return it == banks.end() ? uint8_t{0} : it->second.At(n.start_tick, 0);
+            };
+            const uint8_t msb = bank(0), lsb = bank(32);
+            auto [it, fresh] = found.try_emplace({n.channel, n.program, msb, lsb});
+            Instrument& in = it->second;
+            if (fresh) {
+                in = Instrument{
+                    n.channel,
+                    n.program,
+                    msb,
+                    lsb,
+                    n.channel == PERCUSSION_CHANNEL ? "Drums" : names::ProgramName(n.program),
+                    {},
+                    0,
+                    n.pitch,
+                    n.pitch};
+            }
+            if (std::find(in.tracks.begin(), in.tracks.end(), n.track) == in.tracks.end())
+                in.tracks.insert(std::upper_bound(in.tracks.begin(), in.tracks.end(), n.track),
+                                 n.track);
+            ++in.notes;
+            in.lowest = std::min(in.lowest, n.pitch);
+            in.highest = std::max(in.highest, n.pitch);
         }
-        if (std::find(in.tracks.begin(), in.tracks.end(), n.track) == in.tracks.end())
-            in.tracks.insert(std::upper_bound(in.tracks.begin(), in.tracks.end(), n.track),
-                             n.track);
-        ++in.notes;
-        in.lowest = std::min(in.lowest, n.pitch);
-        in.highest = std::max(in.highest, n.pitch);
-    }
-    std::vector<Instrument> out;
-    for (auto& entry : found) out.push_back(std::move(entry.second));
-    return out;
+        std::vector<Instrument> out;
+        for (auto& entry : found) out.push_back(std::move(entry.second));
+        return out;
+    });
 }
 
 std::vector<TrackSummary> Score::track_summaries() const {
-    const score_detail::SongData& d = Data();
-    std::vector<TrackSummary> out(d.tracks.size());
-    const uint8_t* base = d.bytes->data();
-    for (size_t t = 0; t < out.size(); ++t) {
-        TrackSummary& s = out[t];
-        s.index = static_cast<uint16_t>(t);
-        s.notes = 0;
-        s.lyrics = 0;
-        s.is_drum = false;
-        std::array<bool, 16> channels{};
-        bool named = false;
-        const score_detail::TrackSpan& span = d.spans[t];
-        score_detail::WalkTrack(
-            base + span.begin, base + span.end, [&](const score_detail::RawEvent& ev) {
-                if (ev.status < 0xF0) channels[ev.status & 15] = true;
-                if (ev.status == 0xFF && ev.data1 == META_LYRIC) ++s.lyrics;
-                if (!named && ev.status == 0xFF && ev.data1 == META_TRACK_NAME) {
-                    s.name = Text(ev.payload, ev.length);
-                    named = true;
-                }
-            });
-        for (uint8_t c = 0; c < 16; ++c)
-            if (channels[c]) s.channels.push_back(c);
-    }
-    std::vector<std::array<bool, 128>> programs(out.size(), std::array<bool, 128>{});
-    std::vector<bool> melodic(out.size(), false);
-    for (const Note& n : d.notes) {
-        ++out[n.track].notes;
-        if (n.channel == PERCUSSION_CHANNEL) continue;
-        melodic[n.track] = true;
-        programs[n.track][n.program & 127] = true;
-    }
-    for (size_t t = 0; t < out.size(); ++t) {
-        for (uint8_t p = 0; p < 128; ++p)
-            if (programs[t][p]) out[t].programs.push_back(p);
-        out[t].is_drum = out[t].notes > 0 && !melodic[t];
-    }
-    return out;
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        const score_detail::SongData& d = Data();
+        std::vector<TrackSummary> out(d.tracks.size());
+        const uint8_t* base = d.bytes->data();
+        for (size_t t = 0; t < out.size(); ++t) {
+            TrackSummary& s = out[t];
+            s.index = static_cast<uint16_t>(t);
+            s.notes = 0;
+            s.lyrics = 0;
+            s.is_drum = false;
+            std::array<bool, 16> channels{};
+            bool named = false;
+            const score_detail::TrackSpan& span = d.spans[t];
+            score_detail::WalkTrack(
+                base + span.begin, base + span.end, [&](const score_detail::RawEvent& ev) {
+                    if (ev.status < 0xF0) channels[ev.status & 15] = true;
+                    if (ev.status == 0xFF && ev.data1 == META_LYRIC) ++s.lyrics;
+                    if (!named && ev.status == 0xFF && ev.data1 == META_TRACK_NAME) {
+                        s.name = Text(ev.payload, ev.length);
+                        named = true;
+                    }
+                });
+            for (uint8_t c = 0; c < 16; ++c)
+                if (channels[c]) s.channels.push_back(c);
+        }
+        std::vector<std::array<bool, 128>> programs(out.size(), std::array<bool, 128>{});
+        std::vector<bool> melodic(out.size(), false);
+        for (const Note& n : d.notes) {
+            ++out[n.track].notes;
+            if (n.channel == PERCUSSION_CHANNEL) continue;
+            melodic[n.track] = true;
+            programs[n.track][n.program & 127] = true;
+        }
+        for (size_t t = 0; t < out.size(); ++t) {
+            for (uint8_t p = 0; p < 128; ++p)
+                if (programs[t][p]) out[t].programs.push_back(p);
+            out[t].is_drum = out[t].notes > 0 && !melodic[t];
+        }
+        return out;
+    });
 }
 
 namespace {
@@ -137,35 +142,37 @@ struct Pedal {
 }  // namespace
 
 std::vector<Note> Score::sustained_notes() const {
-    const score_detail::SongData& d = Data();
-    const bool perTrack = d.format == 2;
-    std::map<std::pair<size_t, int>, Pedal> pedals;
-    for (const score_detail::MapEvent& e : d.pedals) {
-        Pedal& p = pedals[{perTrack ? e.track : 0, (e.value >> 8) & 15}];
-        const bool down = (e.value & 0xFF) >= 64;
-        if (p.changes.empty() ? down : p.changes.back().second != down)
-            p.changes.push_back({e.tick, down});
-    }
-    std::vector<Note> out = d.notes;
-    if (pedals.empty()) return out;
-    // The starts of each channel's pitches, to stop a held note where its pitch starts again.
-    std::map<std::tuple<size_t, int, int>, std::vector<int64_t>> starts;
-    for (const Note& n : out)
-        starts[{perTrack ? n.track : 0, n.channel, n.pitch}].push_back(n.start_tick);
-    for (Note& n : out) {
-        const size_t list = perTrack ? n.track : 0;
-        auto p = pedals.find({list, n.channel});
-        if (p == pedals.end()) continue;
-        int64_t release = p->second.Release(n.end_tick, std::max(d.endTick, n.end_tick));
-        const std::vector<int64_t>& again = starts[{list, n.channel, n.pitch}];
-        auto next = std::upper_bound(again.begin(), again.end(), n.start_tick);
-        next = std::lower_bound(next, again.end(), n.end_tick);
-        if (next != again.end()) release = std::min(release, *next);
-        if (release <= n.end_tick) continue;
-        n.end_tick = release;
-        n.end = time_map(n.track).seconds(static_cast<double>(release));
-    }
-    return out;
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        const score_detail::SongData& d = Data();
+        const bool perTrack = d.format == 2;
+        std::map<std::pair<size_t, int>, Pedal> pedals;
+        for (const score_detail::MapEvent& e : d.pedals) {
+            Pedal& p = pedals[{perTrack ? e.track : 0, (e.value >> 8) & 15}];
+            const bool down = (e.value & 0xFF) >= 64;
+            if (p.changes.empty() ? down : p.changes.back().second != down)
+                p.changes.push_back({e.tick, down});
+        }
+        std::vector<Note> out = d.notes;
+        if (pedals.empty()) return out;
+        // The starts of each channel's pitches, to stop a held note where its pitch starts again.
+        std::map<std::tuple<size_t, int, int>, std::vector<int64_t>> starts;
+        for (const Note& n : out)
+            starts[{perTrack ? n.track : 0, n.channel, n.pitch}].push_back(n.start_tick);
+        for (Note& n : out) {
+            const size_t list = perTrack ? n.track : 0;
+            auto p = pedals.find({list, n.channel});
+            if (p == pedals.end()) continue;
+            int64_t release = p->second.Release(n.end_tick, std::max(d.endTick, n.end_tick));
+            const std::vector<int64_t>& again = starts[{list, n.channel, n.pitch}];
+            auto next = std::upper_bound(again.begin(), again.end(), n.start_tick);
+            next = std::lower_bound(next, again.end(), n.end_tick);
+            if (next != again.end()) release = std::min(release, *next);
+            if (release <= n.end_tick) continue;
+            n.end_tick = release;
+            n.end = time_map(n.track).seconds(static_cast<double>(release));
+        }
+        return out;
+    });
 }
 
 }  // namespace score

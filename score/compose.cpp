@@ -7,6 +7,7 @@
 #include "midifolio/event_kinds.h"
 #include "midifolio/names.h"
 #include "platform/text.h"
+#include "score/edit_support.h"
 #include "track/smf_bytes.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -14,20 +15,12 @@ namespace score {
 
 namespace {
 
-using Track = std::vector<Event>;
-
-Song Failed(std::string* error, const std::string& why) {
-    if (error != nullptr) *error = why;
-    return Song();
-}
-
-Song Finish(const Sequence& s, std::string* error) {
-    if (error != nullptr) error->clear();
-    ReadReport report;
-    Song song = Song::FromSequence(s, report);
-    if (!report.ok()) return Failed(error, report.Text());
-    return song;
-}
+using score_detail::Failed;
+using score_detail::Finish;
+using score_detail::Guarded;
+using score_detail::SortByTick;
+using score_detail::Track;
+using score_detail::WholeSequence;
 
 bool IsEnd(const Event& e) {
     return e.status == 0xFF && e.data1 == META_END_OF_TRACK;
@@ -57,117 +50,127 @@ bool IsMap(const Event& e) {
 }  // namespace
 
 Song SetFormat(const Song& song, int format, std::string* error) {
-    if (format != 0 && format != 1) return Failed(error, "the format must be 0 or 1");
-    Sequence s = song.ToSequence();
-    if (s.format == format) return Finish(s, error);
-    if (s.format == 2)
-        return Failed(error,
-                      "a song of format 2 holds sequences of their own: they cannot be merged");
-    const Track all = MergeTracks(s.tracks);
-    s.tracks.clear();
-    if (format == 0) {
-        s.tracks.push_back(all);
-    } else {
-        // Format 1: what has no channel in the first track, each channel in a track of its own.
-        s.tracks.emplace_back();
-        std::vector<int> trackOf(16, -1);
-        for (const Event& e : all) {
-            if (e.status >= 0xF0) {
-                s.tracks[0].push_back(e);
-                continue;
+    return Guarded(error, [&]() -> Song {
+        if (format != 0 && format != 1) return Failed(error, "the format must be 0 or 1");
+        Sequence s = WholeSequence(song);
+        if (s.format == format) return Finish(s, error);
+        if (s.format == 2)
+            return Failed(error,
+                          "a song of format 2 holds sequences of their own: they cannot be merged");
+        const Track all = MergeTracks(s.tracks);
+        s.tracks.clear();
+        if (format == 0) {
+            s.tracks.push_back(all);
+        } else {
+            // Format 1: what has no channel in the first track, each channel in a track of its own.
+            s.tracks.emplace_back();
+            std::vector<int> trackOf(16, -1);
+            for (const Event& e : all) {
+                if (e.status >= 0xF0) {
+                    s.tracks[0].push_back(e);
+                    continue;
+                }
+                int& t = trackOf[e.status & 15];
+                if (t < 0) {
+                    t = static_cast<int>(s.tracks.size());
+                    s.tracks.emplace_back();
+                }
+                s.tracks[static_cast<size_t>(t)].push_back(e);
             }
-            int& t = trackOf[e.status & 15];
-            if (t < 0) {
-                t = static_cast<int>(s.tracks.size());
-                s.tracks.emplace_back();
-            }
-            s.tracks[static_cast<size_t>(t)].push_back(e);
         }
-    }
-    s.format = format;
-    return Finish(s, error);
+        s.format = format;
+        return Finish(s, error);
+    });
 }
 
 Song Merge(const std::vector<Song>& songs, std::string* error) {
-    if (songs.empty()) return Failed(error, "nothing to merge");
-    Sequence out;
-    out.format = 1;
-    out.division = songs[0].division();
-    for (size_t k = 0; k < songs.size(); ++k) {
-        Song song = songs[k];
-        if (k > 0 && song.division().word != out.division.word) {
-            if (out.division.smpte() || song.division().smpte())
-                return Failed(error, "song " + std::to_string(k + 1) +
-                                         ": songs in SMPTE time merge only at the same division");
-            song = Resample(song, out.division.ticks_per_quarter(), error);
-            if (error != nullptr && !error->empty()) return Song();
-        }
-        if (song.format() == 2) out.format = 2;
-        Sequence s = song.ToSequence();
-        for (Track& t : s.tracks) {
-            Track kept;
-            for (Event e : t) {
-                if (k > 0 && e.status == 0xFF && e.data1 == META_TEMPO)
-                    continue;  // the first song's tempo map holds
-                if (e.length != 0) e.offset += static_cast<uint32_t>(out.payloads.size());
-                kept.push_back(e);
+    return Guarded(error, [&]() -> Song {
+        if (songs.empty()) return Failed(error, "nothing to merge");
+        Sequence out;
+        out.format = 1;
+        out.division = songs[0].division();
+        for (size_t k = 0; k < songs.size(); ++k) {
+            Song song = songs[k];
+            if (k > 0 && song.division().word != out.division.word) {
+                if (out.division.smpte() || song.division().smpte())
+                    return Failed(error,
+                                  "song " + std::to_string(k + 1) +
+                                      ": songs in SMPTE time merge only at the same division");
+                song = Resample(song, out.division.ticks_per_quarter(), error);
+                if (error != nullptr && !error->empty()) return Song();
             }
-            out.tracks.push_back(std::move(kept));
+            if (song.format() == 2) out.format = 2;
+            Sequence s = WholeSequence(song);
+            for (Track& t : s.tracks) {
+                Track kept;
+                for (Event e : t) {
+                    if (k > 0 && e.status == 0xFF && e.data1 == META_TEMPO)
+                        continue;  // the first song's tempo map holds
+                    if (e.length != 0) e.offset += static_cast<uint32_t>(out.payloads.size());
+                    kept.push_back(e);
+                }
+                out.tracks.push_back(std::move(kept));
+            }
+            out.payloads.insert(out.payloads.end(), s.payloads.begin(), s.payloads.end());
         }
-        out.payloads.insert(out.payloads.end(), s.payloads.begin(), s.payloads.end());
-    }
-    if (out.tracks.size() > 65535) return Failed(error, "a file holds at most 65,535 tracks");
-    return Finish(out, error);
+        if (out.tracks.size() > 65535) return Failed(error, "a file holds at most 65,535 tracks");
+        return Finish(out, error);
+    });
 }
 
 std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* labels,
                         std::string* error) {
-    const Sequence s = song.ToSequence();
-    // The maps of the whole song, for the first track of every part.
-    Track maps;
-    for (const Track& t : s.tracks)
-        for (const Event& e : t)
-            if (IsMap(e)) maps.push_back(e);
-    std::stable_sort(maps.begin(), maps.end(),
-                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
-    std::vector<Track> parts;
-    std::vector<std::string> names;
-    if (by == SplitBy::kTrack) {
-        for (size_t t = 0; t < s.tracks.size(); ++t) {
-            Track part;
-            bool channel = false;
-            for (const Event& e : s.tracks[t]) {
-                channel = channel || e.status < 0xF0;
-                if (!IsMap(e)) part.push_back(e);
+    try {
+        const Sequence s = WholeSequence(song);
+        // The maps of the whole song, for the first track of every part.
+        Track maps;
+        for (const Track& t : s.tracks)
+            for (const Event& e : t)
+                if (IsMap(e)) maps.push_back(e);
+        std::stable_sort(maps.begin(), maps.end(),
+                         [](const Event& a, const Event& b) { return a.tick < b.tick; });
+        std::vector<Track> parts;
+        std::vector<std::string> names;
+        if (by == SplitBy::kTrack) {
+            for (size_t t = 0; t < s.tracks.size(); ++t) {
+                Track part;
+                bool channel = false;
+                for (const Event& e : s.tracks[t]) {
+                    channel = channel || e.status < 0xF0;
+                    if (!IsMap(e)) part.push_back(e);
+                }
+                if (!channel) continue;
+                parts.push_back(std::move(part));
+                names.push_back("track " + std::to_string(t + 1));
             }
-            if (!channel) continue;
-            parts.push_back(std::move(part));
-            names.push_back("track " + std::to_string(t + 1));
+        } else {
+            const Track all = MergeTracks(s.tracks);
+            for (int c = 0; c < 16; ++c) {
+                Track part;
+                for (const Event& e : all)
+                    if (e.status < 0xF0 && (e.status & 15) == c) part.push_back(e);
+                if (part.empty()) continue;
+                parts.push_back(std::move(part));
+                names.push_back("channel " + std::to_string(c + 1));
+            }
         }
-    } else {
-        const Track all = MergeTracks(s.tracks);
-        for (int c = 0; c < 16; ++c) {
-            Track part;
-            for (const Event& e : all)
-                if (e.status < 0xF0 && (e.status & 15) == c) part.push_back(e);
-            if (part.empty()) continue;
-            parts.push_back(std::move(part));
-            names.push_back("channel " + std::to_string(c + 1));
+        std::vector<Song> out;
+        for (Track& part : parts) {
+            Sequence one;
+            one.format = 1;
+            one.division = s.division;
+            one.payloads = s.payloads;
+            one.tracks = {maps, std::move(part)};
+            out.push_back(Finish(one, error));
+            if (error != nullptr && !error->empty()) return {};
         }
+        if (labels != nullptr) *labels = names;
+        if (error != nullptr) error->clear();
+        return out;
+    } catch (const std::bad_alloc&) {
+        Failed(error, "out of memory");
+        return {};
     }
-    std::vector<Song> out;
-    for (Track& part : parts) {
-        Sequence one;
-        one.format = 1;
-        one.division = s.division;
-        one.payloads = s.payloads;
-        one.tracks = {maps, std::move(part)};
-        out.push_back(Finish(one, error));
-        if (error != nullptr && !error->empty()) return {};
-    }
-    if (labels != nullptr) *labels = names;
-    if (error != nullptr) error->clear();
-    return out;
 }
 
 namespace {
@@ -265,42 +268,44 @@ class TrackWriter {
 }  // namespace
 
 Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::string* error) {
-    if (plan.ticks_per_quarter <= 0 || plan.ticks_per_quarter > 32767)
-        return Failed(error, "ticks per quarter note must be 1..32767");
-    size_t tracks = std::max<size_t>(1, plan.track_names.size());
-    for (size_t i = 0; i < notes.size(); ++i) {
-        const std::string bad = CheckNote(notes[i], i);
-        if (!bad.empty()) return Failed(error, bad);
-        tracks = std::max<size_t>(tracks, size_t{notes[i].track} + 1);
-    }
-    Sequence s;
-    s.format = tracks == 1 ? 0 : 1;
-    s.division.word = static_cast<uint16_t>(plan.ticks_per_quarter);
-    s.tracks.resize(tracks);
-    // The notes in start order (stably): each channel's program as it changes from 0.
-    std::vector<uint32_t> order(notes.size());
-    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    if (!std::is_sorted(notes.begin(), notes.end(), [](const NoteInput& a, const NoteInput& b) {
-            return a.start_tick < b.start_tick;
-        }))
-        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            return notes[a].start_tick < notes[b].start_tick;
-        });
-    std::vector<TrackWriter> writers;
-    for (Track& t : s.tracks) {
-        t.reserve(2 * notes.size() / tracks + 4);
-        writers.emplace_back(t);
-    }
-    uint8_t program[16] = {};
-    for (uint32_t i : order) {
-        const NoteInput& n = notes[i];
-        const bool change = program[n.channel] != n.program;
-        program[n.channel] = n.program;
-        writers[n.track].Start(n, i, change);
-    }
-    for (TrackWriter& w : writers) w.FlushAll();
-    PutMaps(s, plan);
-    return Finish(s, error);
+    return Guarded(error, [&]() -> Song {
+        if (plan.ticks_per_quarter <= 0 || plan.ticks_per_quarter > 32767)
+            return Failed(error, "ticks per quarter note must be 1..32767");
+        size_t tracks = std::max<size_t>(1, plan.track_names.size());
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const std::string bad = CheckNote(notes[i], i);
+            if (!bad.empty()) return Failed(error, bad);
+            tracks = std::max<size_t>(tracks, size_t{notes[i].track} + 1);
+        }
+        Sequence s;
+        s.format = tracks == 1 ? 0 : 1;
+        s.division.word = static_cast<uint16_t>(plan.ticks_per_quarter);
+        s.tracks.resize(tracks);
+        // The notes in start order (stably): each channel's program as it changes from 0.
+        std::vector<uint32_t> order(notes.size());
+        for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+        if (!std::is_sorted(notes.begin(), notes.end(), [](const NoteInput& a, const NoteInput& b) {
+                return a.start_tick < b.start_tick;
+            }))
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return notes[a].start_tick < notes[b].start_tick;
+            });
+        std::vector<TrackWriter> writers;
+        for (Track& t : s.tracks) {
+            t.reserve(2 * notes.size() / tracks + 4);
+            writers.emplace_back(t);
+        }
+        uint8_t program[16] = {};
+        for (uint32_t i : order) {
+            const NoteInput& n = notes[i];
+            const bool change = program[n.channel] != n.program;
+            program[n.channel] = n.program;
+            writers[n.track].Start(n, i, change);
+        }
+        for (TrackWriter& w : writers) w.FlushAll();
+        PutMaps(s, plan);
+        return Finish(s, error);
+    });
 }
 
 }  // namespace score

@@ -7,6 +7,7 @@
 #include "midifolio/midi_folio.h"
 #include "midifolio/midi_track.h"
 #include "midifolio/score.h"
+#include "platform/no_memory.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace score {
@@ -59,7 +60,9 @@ bool EventOf(const MIDIEvent& ev, Sequence& s, Event& e) {
 
 }  // namespace
 
-Sequence SequenceOf(const CMidiFolio& song) {
+namespace {
+
+Sequence SequenceOfCore(const CMidiFolio& song) {
     Sequence s;
     const _MIDIHEAD head = song.GetMidiHeaderInfo();
     s.format = head.nFormat;
@@ -78,11 +81,18 @@ Sequence SequenceOf(const CMidiFolio& song) {
     return s;
 }
 
+}  // namespace
+
+Sequence SequenceOf(const CMidiFolio& song) {
+    return platform_detail::OrEmptyWhenNoMemory([&song] { return SequenceOfCore(song); });
+}
+
+// (When memory runs out on the way, the view is that of an empty song.)
 Score::Score(const CMidiFolio& song)
-    : Score([&song] {
+    : Score(platform_detail::OrEmptyWhenNoMemory([&song] {
           ReadReport report;
-          return Song::FromSequence(SequenceOf(song), report);
-      }()) {}
+          return Song::FromSequence(SequenceOfCore(song), report);
+      })) {}
 
 }  // namespace score
 MIDIFOLIO_END_NAMESPACE

@@ -8,6 +8,7 @@
 #include "midifolio/event_kinds.h"
 #include "midifolio/names.h"
 #include "platform/text.h"
+#include "score/edit_support.h"
 #include "score/song_data.h"
 #include "track/note_pairing.h"
 
@@ -16,21 +17,12 @@ namespace score {
 
 namespace {
 
-using Track = std::vector<Event>;
-
-Song Failed(std::string* error, const std::string& why) {
-    if (error != nullptr) *error = why;
-    return Song();
-}
-
-// The sequence written and read again: the edit's result.
-Song Finish(const Sequence& s, std::string* error) {
-    if (error != nullptr) error->clear();
-    ReadReport report;
-    Song song = Song::FromSequence(s, report);
-    if (!report.ok()) return Failed(error, report.Text());
-    return song;
-}
+using score_detail::Failed;
+using score_detail::Finish;
+using score_detail::Guarded;
+using score_detail::SortByTick;
+using score_detail::Track;
+using score_detail::WholeSequence;
 
 bool IsNoteOn(const Event& e) {
     return (e.status >> 4) == 0x9 && e.data2 != 0;
@@ -60,11 +52,6 @@ std::vector<int64_t> Partners(const Track& track) {
         }
     }
     return partner;
-}
-
-void SortByTick(Track& track) {
-    std::stable_sort(track.begin(), track.end(),
-                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
 }
 
 // The program in force on a channel at a tick: the last change at or before it, in any track
@@ -103,57 +90,62 @@ std::string NoteAt(const Event& e, size_t track) {
 }  // namespace
 
 Song Transpose(const Song& song, int semitones, bool drums, std::string* error) {
-    Sequence s = song.ToSequence();
-    for (size_t t = 0; t < s.tracks.size(); ++t) {
-        for (Event& e : s.tracks[t]) {
-            const int kind = e.status >> 4;
-            if ((kind != 0x8 && kind != 0x9 && kind != 0xA) ||
-                (!drums && (e.status & 15) == PERCUSSION_CHANNEL))
-                continue;
-            const int note = e.data1 + semitones;
-            if (note < 0 || note > 127)
-                return Failed(error, NoteAt(e, t) + " would move to " + std::to_string(note) +
-                                         ", outside 0..127");
-            e.data1 = static_cast<uint8_t>(note);
+    return Guarded(error, [&]() -> Song {
+        Sequence s = WholeSequence(song);
+        for (size_t t = 0; t < s.tracks.size(); ++t) {
+            for (Event& e : s.tracks[t]) {
+                const int kind = e.status >> 4;
+                if ((kind != 0x8 && kind != 0x9 && kind != 0xA) ||
+                    (!drums && (e.status & 15) == PERCUSSION_CHANNEL))
+                    continue;
+                const int note = e.data1 + semitones;
+                if (note < 0 || note > 127)
+                    return Failed(error, NoteAt(e, t) + " would move to " + std::to_string(note) +
+                                             ", outside 0..127");
+                e.data1 = static_cast<uint8_t>(note);
+            }
         }
-    }
-    return Finish(s, error);
+        return Finish(s, error);
+    });
 }
 
 Song ScaleTempo(const Song& song, double factor, std::string* error) {
-    if (!(factor > 0) || !std::isfinite(factor))
-        return Failed(error, "the tempo factor must be a positive number");
-    if (song.division().smpte())
-        return Failed(error, "the ticks of a song in SMPTE time do not follow its tempo");
-    Sequence s = song.ToSequence();
-    auto scaled = [factor](uint32_t us) {
-        return std::clamp<double>(std::round(us / factor), 1, 0xFFFFFF);
-    };
-    const size_t conductors =
-        s.format == 2 ? s.tracks.size() : std::min<size_t>(1, s.tracks.size());
-    std::vector<bool> atZero(s.tracks.size(), false);
-    for (size_t t = 0; t < s.tracks.size(); ++t) {
-        for (Event& e : s.tracks[t]) {
-            if (!IsMeta(e, META_TEMPO) || e.length < 3) continue;
-            uint8_t* p = s.payloads.data() + e.offset;
-            const uint32_t us = static_cast<uint32_t>(scaled((p[0] << 16) | (p[1] << 8) | p[2]));
-            p[0] = static_cast<uint8_t>(us >> 16), p[1] = static_cast<uint8_t>(us >> 8),
-            p[2] = static_cast<uint8_t>(us);
-            if (e.tick == 0) atZero[s.format == 2 ? t : 0] = true;
+    return Guarded(error, [&]() -> Song {
+        if (!(factor > 0) || !std::isfinite(factor))
+            return Failed(error, "the tempo factor must be a positive number");
+        if (song.division().smpte())
+            return Failed(error, "the ticks of a song in SMPTE time do not follow its tempo");
+        Sequence s = WholeSequence(song);
+        auto scaled = [factor](uint32_t us) {
+            return std::clamp<double>(std::round(us / factor), 1, 0xFFFFFF);
+        };
+        const size_t conductors =
+            s.format == 2 ? s.tracks.size() : std::min<size_t>(1, s.tracks.size());
+        std::vector<bool> atZero(s.tracks.size(), false);
+        for (size_t t = 0; t < s.tracks.size(); ++t) {
+            for (Event& e : s.tracks[t]) {
+                if (!IsMeta(e, META_TEMPO) || e.length < 3) continue;
+                uint8_t* p = s.payloads.data() + e.offset;
+                const uint32_t us =
+                    static_cast<uint32_t>(scaled((p[0] << 16) | (p[1] << 8) | p[2]));
+                p[0] = static_cast<uint8_t>(us >> 16), p[1] = static_cast<uint8_t>(us >> 8),
+                p[2] = static_cast<uint8_t>(us);
+                if (e.tick == 0) atZero[s.format == 2 ? t : 0] = true;
+            }
         }
-    }
-    // The default tempo before the first tempo event is scaled too: it is stated at tick 0.
-    for (size_t t = 0; t < conductors; ++t) {
-        if (atZero[t]) continue;
-        const uint32_t us = static_cast<uint32_t>(scaled(smf::kDefaultUsPerQuarter));
-        const uint32_t offset = static_cast<uint32_t>(s.payloads.size());
-        s.payloads.insert(s.payloads.end(),
-                          {static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
-                           static_cast<uint8_t>(us)});
-        s.tracks[t].insert(s.tracks[t].begin(),
-                           Event{0, offset, 3, 0xFF, static_cast<uint8_t>(META_TEMPO), 0, 0});
-    }
-    return Finish(s, error);
+        // The default tempo before the first tempo event is scaled too: it is stated at tick 0.
+        for (size_t t = 0; t < conductors; ++t) {
+            if (atZero[t]) continue;
+            const uint32_t us = static_cast<uint32_t>(scaled(smf::kDefaultUsPerQuarter));
+            const uint32_t offset = static_cast<uint32_t>(s.payloads.size());
+            s.payloads.insert(s.payloads.end(),
+                              {static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
+                               static_cast<uint8_t>(us)});
+            s.tracks[t].insert(s.tracks[t].begin(),
+                               Event{0, offset, 3, 0xFF, static_cast<uint8_t>(META_TEMPO), 0, 0});
+        }
+        return Finish(s, error);
+    });
 }
 
 namespace {
@@ -234,63 +226,69 @@ Track CropTrack(const Track& in, int64_t start, int64_t end) {
 }  // namespace
 
 Song Crop(const Song& song, int64_t start, int64_t end, std::string* error) {
-    if (start < 0 || end <= start)
-        return Failed(error, "a crop needs a start at or after 0 before its end");
-    Sequence s = song.ToSequence();
-    for (Track& t : s.tracks) t = CropTrack(t, start, end);
-    return Finish(s, error);
+    return Guarded(error, [&]() -> Song {
+        if (start < 0 || end <= start)
+            return Failed(error, "a crop needs a start at or after 0 before its end");
+        Sequence s = WholeSequence(song);
+        for (Track& t : s.tracks) t = CropTrack(t, start, end);
+        return Finish(s, error);
+    });
 }
 
 Song Crop(const Song& song, double start, double end, CropUnit unit, std::string* error) {
-    if (!std::isfinite(start) || !std::isfinite(end))
-        return Failed(error, "a crop needs finite times");
-    double from = start, to = end;
-    const Score score(song);
-    if (unit == CropUnit::kSeconds) {
-        from = score.time_map().ticks(start);
-        to = score.time_map().ticks(end);
-    } else if (unit == CropUnit::kBars) {
-        if (start < 1 || end < start)
-            return Failed(error, "bars count from 1, and the last comes at or after the first");
-        from = score.meter_map().bar_start(static_cast<int32_t>(start));
-        to = score.meter_map().bar_start(static_cast<int32_t>(end) + 1);
-    }
-    if (!(from >= 0) || !(to > from) || to > 4.6e18)
-        return Failed(error, "the crop is empty or outside the song");
-    return Crop(song, static_cast<int64_t>(std::ceil(from - 1e-9)),
-                static_cast<int64_t>(std::ceil(to - 1e-9)), error);
+    return Guarded(error, [&]() -> Song {
+        if (!std::isfinite(start) || !std::isfinite(end))
+            return Failed(error, "a crop needs finite times");
+        double from = start, to = end;
+        const Score score(song);
+        if (unit == CropUnit::kSeconds) {
+            from = score.time_map().ticks(start);
+            to = score.time_map().ticks(end);
+        } else if (unit == CropUnit::kBars) {
+            if (start < 1 || end < start)
+                return Failed(error, "bars count from 1, and the last comes at or after the first");
+            from = score.meter_map().bar_start(static_cast<int32_t>(start));
+            to = score.meter_map().bar_start(static_cast<int32_t>(end) + 1);
+        }
+        if (!(from >= 0) || !(to > from) || to > 4.6e18)
+            return Failed(error, "the crop is empty or outside the song");
+        return Crop(song, static_cast<int64_t>(std::ceil(from - 1e-9)),
+                    static_cast<int64_t>(std::ceil(to - 1e-9)), error);
+    });
 }
 
 Song Select(const Song& song, const Selection& sel, std::string* error) {
-    Sequence s = song.ToSequence();
-    const Programs programs(s);
-    auto in = [](const std::vector<int>& list, int v) {
-        return list.empty() || std::find(list.begin(), list.end(), v) != list.end();
-    };
-    for (size_t t = 0; t < s.tracks.size(); ++t) {
-        Track& track = s.tracks[t];
-        const std::vector<int64_t> partner = Partners(track);
-        std::vector<bool> keep(track.size(), true);
-        for (size_t i = 0; i < track.size(); ++i) {
-            const Event& e = track[i];
-            if (e.status >= 0xF0) continue;  // meta and system events stay
-            const int channel = e.status & 15;
-            const bool drum = channel == PERCUSSION_CHANNEL;
-            keep[i] = in(sel.tracks, static_cast<int>(t)) && in(sel.channels, channel) &&
-                      (sel.drums < 0 || (sel.drums == 1) == drum);
-            if (keep[i] && IsNoteOn(e) && !sel.programs.empty())
-                keep[i] = !drum && in(sel.programs, programs.At(t, channel, e.tick));
+    return Guarded(error, [&]() -> Song {
+        Sequence s = WholeSequence(song);
+        const Programs programs(s);
+        auto in = [](const std::vector<int>& list, int v) {
+            return list.empty() || std::find(list.begin(), list.end(), v) != list.end();
+        };
+        for (size_t t = 0; t < s.tracks.size(); ++t) {
+            Track& track = s.tracks[t];
+            const std::vector<int64_t> partner = Partners(track);
+            std::vector<bool> keep(track.size(), true);
+            for (size_t i = 0; i < track.size(); ++i) {
+                const Event& e = track[i];
+                if (e.status >= 0xF0) continue;  // meta and system events stay
+                const int channel = e.status & 15;
+                const bool drum = channel == PERCUSSION_CHANNEL;
+                keep[i] = in(sel.tracks, static_cast<int>(t)) && in(sel.channels, channel) &&
+                          (sel.drums < 0 || (sel.drums == 1) == drum);
+                if (keep[i] && IsNoteOn(e) && !sel.programs.empty())
+                    keep[i] = !drum && in(sel.programs, programs.At(t, channel, e.tick));
+            }
+            // A note's end goes with its start.
+            for (size_t i = 0; i < track.size(); ++i)
+                if (IsNoteEnd(track[i]) && partner[i] >= 0)
+                    keep[i] = keep[static_cast<size_t>(partner[i])];
+            Track out;
+            for (size_t i = 0; i < track.size(); ++i)
+                if (keep[i]) out.push_back(track[i]);
+            track.swap(out);
         }
-        // A note's end goes with its start.
-        for (size_t i = 0; i < track.size(); ++i)
-            if (IsNoteEnd(track[i]) && partner[i] >= 0)
-                keep[i] = keep[static_cast<size_t>(partner[i])];
-        Track out;
-        for (size_t i = 0; i < track.size(); ++i)
-            if (keep[i]) out.push_back(track[i]);
-        track.swap(out);
-    }
-    return Finish(s, error);
+        return Finish(s, error);
+    });
 }
 
 int64_t GridTicks(const std::string& value, int32_t tpq) {
@@ -313,36 +311,41 @@ int64_t GridTicks(const std::string& value, int32_t tpq) {
 }
 
 Song Quantize(const Song& song, int64_t grid, bool ends, std::string* error) {
-    if (grid <= 0) return Failed(error, "the grid must be at least one tick");
-    auto nearest = [grid](int64_t tick) { return (tick + grid / 2) / grid * grid; };
-    Sequence s = song.ToSequence();
-    for (Track& track : s.tracks) {
-        const std::vector<int64_t> partner = Partners(track);
-        for (size_t i = 0; i < track.size(); ++i) {
-            if (!IsNoteOn(track[i])) continue;
-            const int64_t start = nearest(track[i].tick);
-            if (partner[i] >= 0) {
-                Event& off = track[static_cast<size_t>(partner[i])];
-                const int64_t end = ends ? nearest(off.tick) : off.tick;
-                off.tick = end <= start ? start + grid : end;
+    return Guarded(error, [&]() -> Song {
+        if (grid <= 0) return Failed(error, "the grid must be at least one tick");
+        auto nearest = [grid](int64_t tick) { return (tick + grid / 2) / grid * grid; };
+        Sequence s = WholeSequence(song);
+        for (Track& track : s.tracks) {
+            const std::vector<int64_t> partner = Partners(track);
+            for (size_t i = 0; i < track.size(); ++i) {
+                if (!IsNoteOn(track[i])) continue;
+                const int64_t start = nearest(track[i].tick);
+                if (partner[i] >= 0) {
+                    Event& off = track[static_cast<size_t>(partner[i])];
+                    const int64_t end = ends ? nearest(off.tick) : off.tick;
+                    off.tick = end <= start ? start + grid : end;
+                }
+                track[i].tick = start;
             }
-            track[i].tick = start;
+            SortByTick(track);
         }
-        SortByTick(track);
-    }
-    return Finish(s, error);
+        return Finish(s, error);
+    });
 }
 
 Song Resample(const Song& song, int32_t tpq, std::string* error) {
-    if (tpq <= 0 || tpq > 32767) return Failed(error, "ticks per quarter note must be 1..32767");
-    if (song.division().smpte())
-        return Failed(error, "a song in SMPTE time has no ticks per quarter note");
-    Sequence s = song.ToSequence();
-    const double scale = static_cast<double>(tpq) / s.division.ticks_per_quarter();
-    for (Track& track : s.tracks)
-        for (Event& e : track) e.tick = static_cast<int64_t>(std::floor(e.tick * scale + 0.5));
-    s.division.word = static_cast<uint16_t>(tpq);
-    return Finish(s, error);
+    return Guarded(error, [&]() -> Song {
+        if (tpq <= 0 || tpq > 32767)
+            return Failed(error, "ticks per quarter note must be 1..32767");
+        if (song.division().smpte())
+            return Failed(error, "a song in SMPTE time has no ticks per quarter note");
+        Sequence s = WholeSequence(song);
+        const double scale = static_cast<double>(tpq) / s.division.ticks_per_quarter();
+        for (Track& track : s.tracks)
+            for (Event& e : track) e.tick = static_cast<int64_t>(std::floor(e.tick * scale + 0.5));
+        s.division.word = static_cast<uint16_t>(tpq);
+        return Finish(s, error);
+    });
 }
 
 }  // namespace score

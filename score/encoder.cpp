@@ -84,7 +84,9 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
 
 }  // namespace
 
-std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
+namespace {
+
+std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error) {
     if (error != nullptr) error->clear();
     auto fail = [&](const std::string& what) {
         if (error != nullptr) *error = what;
@@ -123,6 +125,17 @@ std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
         smf::WriteBigEndian(out.data() + lengthAt, static_cast<uint32_t>(length), 4);
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
+    try {
+        return EncodeSequence(s, error);
+    } catch (const std::bad_alloc&) {
+        if (error != nullptr) *error = "out of memory";
+        return {};
+    }
 }
 
 }  // namespace score

@@ -3,6 +3,7 @@
 // note-on being given with its note end.
 #include <deque>
 #include <functional>
+#include <new>
 #include <queue>
 
 #include "midifolio/event_kinds.h"
@@ -90,10 +91,27 @@ struct EventStream::State {
     using Key = std::pair<int64_t, size_t>;
     std::priority_queue<Key, std::vector<Key>, std::greater<Key>> heads;
     int64_t from = 0;
+    bool whole = true;
 };
 
-EventStream::EventStream(const Score& score, size_t first, size_t last, int64_t from)
-    : m_state(std::make_unique<State>()) {
+EventStream::EventStream(const Score& score, size_t first, size_t last, int64_t from) {
+    try {
+        m_state = std::make_unique<State>();
+        Begin(score, first, last, from);
+    } catch (const std::bad_alloc&) {
+        // The stream ends at once, and says it is not whole.
+        if (m_state) {
+            m_state->heads = {};
+            m_state->whole = false;
+        }
+    }
+}
+
+bool EventStream::whole() const {
+    return m_state != nullptr && m_state->whole;
+}
+
+void EventStream::Begin(const Score& score, size_t first, size_t last, int64_t from) {
     State& s = *m_state;
     s.score = &score;
     s.from = from;
@@ -113,6 +131,17 @@ EventStream::EventStream(const Score& score, size_t first, size_t last, int64_t 
 EventStream::~EventStream() = default;
 
 bool EventStream::Next(EventRecord& r, int64_t& end_tick) {
+    if (!m_state) return false;
+    try {
+        return Step(r, end_tick);
+    } catch (const std::bad_alloc&) {
+        m_state->heads = {};
+        m_state->whole = false;
+        return false;
+    }
+}
+
+bool EventStream::Step(EventRecord& r, int64_t& end_tick) {
     State& s = *m_state;
     if (s.heads.empty()) return false;
     TrackStream& t = s.tracks[s.heads.top().second];

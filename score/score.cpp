@@ -8,6 +8,7 @@
 
 #include "midifolio/midi_event.h"
 #include "midifolio/names.h"
+#include "platform/no_memory.h"
 #include "platform/text.h"
 #include "score/song_data.h"
 
@@ -112,68 +113,78 @@ std::vector<double> BeatSeconds(const MeterMap& meter, const TimeMap& time, doub
 }  // namespace
 
 std::vector<double> Score::beats() const {
-    return BeatSeconds(meter_map(), time_map(), static_cast<double>(Data().endTick), false);
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        return BeatSeconds(meter_map(), time_map(), static_cast<double>(Data().endTick), false);
+    });
 }
 
 std::vector<double> Score::downbeats() const {
-    return BeatSeconds(meter_map(), time_map(), static_cast<double>(Data().endTick), true);
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        return BeatSeconds(meter_map(), time_map(), static_cast<double>(Data().endTick), true);
+    });
 }
 
 Summary Score::summary() const {
-    const std::vector<Note>& notes = Data().notes;
-    Summary s;
-    s.notes = notes.size();
-    s.duration = duration();
-    s.bars = bars();
-    s.keys = Data().keyList;
-    std::array<bool, 256> programs{};
-    // Starts and ends of the notes, in tick order with ends before starts at one tick: the
-    // most notes sounding at once. A note of no length never sounds.
-    std::vector<std::pair<int64_t, int>> edges;
-    edges.reserve(2 * notes.size());
-    for (const Note& n : notes) {
-        if (s.lowest_pitch < 0 || n.pitch < s.lowest_pitch) s.lowest_pitch = n.pitch;
-        s.highest_pitch = std::max<int>(s.highest_pitch, n.pitch);
-        if (n.channel == PERCUSSION_CHANNEL)
-            s.drums = true;
-        else
-            programs[n.program] = true;
-        if (n.end_tick > n.start_tick) {
-            edges.push_back({n.start_tick, 1});
-            edges.push_back({n.end_tick, -1});
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        const std::vector<Note>& notes = Data().notes;
+        Summary s;
+        s.notes = notes.size();
+        s.duration = duration();
+        s.bars = bars();
+        s.keys = Data().keyList;
+        std::array<bool, 256> programs{};
+        // Starts and ends of the notes, in tick order with ends before starts at one tick: the
+        // most notes sounding at once. A note of no length never sounds.
+        std::vector<std::pair<int64_t, int>> edges;
+        edges.reserve(2 * notes.size());
+        for (const Note& n : notes) {
+            if (s.lowest_pitch < 0 || n.pitch < s.lowest_pitch) s.lowest_pitch = n.pitch;
+            s.highest_pitch = std::max<int>(s.highest_pitch, n.pitch);
+            if (n.channel == PERCUSSION_CHANNEL)
+                s.drums = true;
+            else
+                programs[n.program] = true;
+            if (n.end_tick > n.start_tick) {
+                edges.push_back({n.start_tick, 1});
+                edges.push_back({n.end_tick, -1});
+            }
         }
-    }
-    for (int p = 0; p < 256; ++p)
-        if (programs[static_cast<size_t>(p)]) s.programs.push_back(static_cast<uint8_t>(p));
-    std::sort(edges.begin(), edges.end());
-    int64_t sounding = 0;
-    for (const auto& edge : edges) {
-        sounding += edge.second;
-        s.peak_polyphony =
-            std::max(s.peak_polyphony, static_cast<uint32_t>(std::max<int64_t>(sounding, 0)));
-    }
-    return s;
+        for (int p = 0; p < 256; ++p)
+            if (programs[static_cast<size_t>(p)]) s.programs.push_back(static_cast<uint8_t>(p));
+        std::sort(edges.begin(), edges.end());
+        int64_t sounding = 0;
+        for (const auto& edge : edges) {
+            sounding += edge.second;
+            s.peak_polyphony =
+                std::max(s.peak_polyphony, static_cast<uint32_t>(std::max<int64_t>(sounding, 0)));
+        }
+        return s;
+    });
 }
 
 PianoRoll Score::piano_roll(double fs, bool drums) const {
-    PianoRoll roll;
-    const double length = duration() * fs;
-    // A roll of more than 2^31 cells (an hour at 4,000 frames per second) is not made.
-    if (!(fs > 0) || !std::isfinite(length) || length * 128 > 2147483648.0) return roll;
-    roll.fs = fs;
-    roll.frames = static_cast<size_t>(std::ceil(length));
-    if (roll.frames == 0) return roll;  // a song of no length has no frame to fill
-    roll.cells.assign(128 * roll.frames, 0);
-    for (const Note& n : Data().notes) {
-        if (n.pitch > 127 || (n.channel == PERCUSSION_CHANNEL && !drums)) continue;
-        // Frames from the one the note starts in up to the one it ends in, not included.
-        const double first = std::min<double>(roll.frames, std::max(0.0, std::floor(n.start * fs)));
-        const double last = std::min<double>(roll.frames, std::max(0.0, std::floor(n.end * fs)));
-        uint8_t* row = &roll.cells[n.pitch * roll.frames];
-        for (size_t f = static_cast<size_t>(first); f < static_cast<size_t>(last); ++f)
-            row[f] = std::max(row[f], n.velocity);
-    }
-    return roll;
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        PianoRoll roll;
+        const double length = duration() * fs;
+        // A roll of more than 2^31 cells (an hour at 4,000 frames per second) is not made.
+        if (!(fs > 0) || !std::isfinite(length) || length * 128 > 2147483648.0) return roll;
+        roll.fs = fs;
+        roll.frames = static_cast<size_t>(std::ceil(length));
+        if (roll.frames == 0) return roll;  // a song of no length has no frame to fill
+        roll.cells.assign(128 * roll.frames, 0);
+        for (const Note& n : Data().notes) {
+            if (n.pitch > 127 || (n.channel == PERCUSSION_CHANNEL && !drums)) continue;
+            // Frames from the one the note starts in up to the one it ends in, not included.
+            const double first =
+                std::min<double>(roll.frames, std::max(0.0, std::floor(n.start * fs)));
+            const double last =
+                std::min<double>(roll.frames, std::max(0.0, std::floor(n.end * fs)));
+            uint8_t* row = &roll.cells[n.pitch * roll.frames];
+            for (size_t f = static_cast<size_t>(first); f < static_cast<size_t>(last); ++f)
+                row[f] = std::max(row[f], n.velocity);
+        }
+        return roll;
+    });
 }
 
 std::string Text(const uint8_t* data, size_t length) {

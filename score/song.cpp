@@ -4,6 +4,7 @@
 
 #include "midifolio/event_kinds.h"
 #include "midifolio/midi_folio.h"
+#include "platform/no_memory.h"
 #include "score/song_data.h"
 #include "score/track_reader.h"
 
@@ -82,31 +83,44 @@ void Song::Events(EventRecord* out) const {
 }
 
 std::vector<EventRecord> Song::Events() const {
-    std::vector<EventRecord> out(static_cast<size_t>(m_data->events));
-    Events(out.data());
-    return out;
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        std::vector<EventRecord> out(static_cast<size_t>(m_data->events));
+        Events(out.data());
+        return out;
+    });
 }
 
 Sequence Song::ToSequence() const {
-    Sequence s;
-    s.format = m_data->format;
-    s.division = m_data->division;
-    s.tracks.resize(m_data->spans.size());
-    for (size_t t = 0; t < s.tracks.size(); ++t) s.tracks[t].reserve(m_data->tracks[t].events);
-    ForEachEvent(*m_data, [&](size_t t, const score_detail::RawEvent& ev) {
-        Event e{ev.tick, 0, ev.length, ev.status, ev.data1, ev.data2, 0};
-        if (ev.payload != nullptr) {
-            e.offset = static_cast<uint32_t>(s.payloads.size());
-            s.payloads.insert(s.payloads.end(), ev.payload, ev.payload + ev.length);
-        }
-        s.tracks[t].push_back(e);
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        Sequence s;
+        s.format = m_data->format;
+        s.division = m_data->division;
+        s.tracks.resize(m_data->spans.size());
+        for (size_t t = 0; t < s.tracks.size(); ++t) s.tracks[t].reserve(m_data->tracks[t].events);
+        ForEachEvent(*m_data, [&](size_t t, const score_detail::RawEvent& ev) {
+            Event e{ev.tick, 0, ev.length, ev.status, ev.data1, ev.data2, 0};
+            if (ev.payload != nullptr) {
+                e.offset = static_cast<uint32_t>(s.payloads.size());
+                s.payloads.insert(s.payloads.end(), ev.payload, ev.payload + ev.length);
+            }
+            s.tracks[t].push_back(e);
+        });
+        return s;
     });
-    return s;
 }
 
 std::vector<uint8_t> Song::Save(std::string* error) const {
-    if (m_data->canonical) return *m_data->bytes;
-    return Encode(ToSequence(), error);
+    try {
+        if (m_data->canonical) return *m_data->bytes;
+        std::string why;
+        Sequence sequence = ToSequence();
+        if (sequence.tracks.size() != m_data->spans.size())
+            throw std::bad_alloc();  // ToSequence ran out
+        return Encode(sequence, error);
+    } catch (const std::bad_alloc&) {
+        if (error != nullptr) *error = "out of memory";
+        return {};
+    }
 }
 
 int Song::BuildCore(CMidiFolio& core) const {

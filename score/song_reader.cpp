@@ -113,8 +113,9 @@ bool SongReader::Container() {
     const uint64_t size = data->bytes->size();
     end = size;
     if (size >= kMaxFile)
-        return Fail(ReadStatus::kUnsupported, "too large", -1,
-                    "files of 4 GiB or more are not read (" + platform_detail::Thousands(size) + " bytes)");
+        return Fail(
+            ReadStatus::kUnsupported, "too large", -1,
+            "files of 4 GiB or more are not read (" + platform_detail::Thousands(size) + " bytes)");
     if (size < 12 || std::memcmp(base, "RIFF", 4) != 0 || std::memcmp(base + 8, "RMID", 4) != 0)
         return true;
     // A RIFF MIDI file (.rmi): the Standard MIDI File is the "data" chunk.
@@ -141,11 +142,12 @@ bool SongReader::Header() {
     const uint64_t have = end - pos;
     if (have < 4 || std::memcmp(base + pos, smf::kHeaderChunkId, 4) != 0) {
         if (have == 0) return Fail(ReadStatus::kNotMidi, "not a MIDI file", 0, "the file is empty");
-        return Fail(ReadStatus::kNotMidi, "not a MIDI file", static_cast<int64_t>(pos),
-                    "the file starts with \"" +
-                        platform_detail::Printable(reinterpret_cast<const char*>(base + pos),
-                                          static_cast<size_t>(std::min<uint64_t>(have, 4))) +
-                        "\", not with a MIDI header (\"MThd\")");
+        return Fail(
+            ReadStatus::kNotMidi, "not a MIDI file", static_cast<int64_t>(pos),
+            "the file starts with \"" +
+                platform_detail::Printable(reinterpret_cast<const char*>(base + pos),
+                                           static_cast<size_t>(std::min<uint64_t>(have, 4))) +
+                "\", not with a MIDI header (\"MThd\")");
     }
     if (have < 14)
         return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(end),
@@ -210,7 +212,8 @@ bool SongReader::Chunks() {
             if (!track) break;
             const std::string cause = At(static_cast<int>(data->spans.size()), pos + 4) +
                                       ": the chunk claims " + platform_detail::Thousands(length) +
-                                      " bytes but " + platform_detail::Thousands(end - begin) + " remain";
+                                      " bytes but " + platform_detail::Thousands(end - begin) +
+                                      " remain";
             if (!options.recover)
                 return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(pos + 4), cause);
             report.dropped.push_back(

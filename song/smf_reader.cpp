@@ -29,27 +29,49 @@ bool ReadWord(platform_detail::FileReader& file, int nCount, uint32_t& value) {
 }  // namespace
 
 int CMidiFolio::LoadMidiFile(std::string strPath, ProgressObserver* pProgress) {
-    m_LoadReport = LoadReport{};
-    platform_detail::FileReader file;
-    bool opened = file.Open(strPath);
-    if (!opened) {
-        ShowMessage(file.ErrorText());
-        m_LoadReport.stop = LoadStop::kCannotOpen;
-        m_LoadReport.error = file.Error();
-        m_LoadReport.message = file.ErrorText();
-        m_LoadReport.cause = file.ErrorText();
+    try {
+        m_LoadReport = LoadReport{};
+        platform_detail::FileReader file;
+        bool opened = file.Open(strPath);
+        if (!opened) {
+            ShowMessage(file.ErrorText());
+            m_LoadReport.stop = LoadStop::kCannotOpen;
+            m_LoadReport.error = file.Error();
+            m_LoadReport.message = file.ErrorText();
+            m_LoadReport.cause = file.ErrorText();
+        }
+        m_strMidiPath = strPath;
+        if (!opened) return 0;
+        return LoadFrom(file, pProgress);
+    } catch (const std::bad_alloc&) {
+        return NoMemoryToLoad();
     }
-    m_strMidiPath = strPath;
-    if (!opened) return 0;
-    return LoadFrom(file, pProgress);
 }
 
 int CMidiFolio::LoadMidiBytes(const uint8_t* pData, size_t nSize, ProgressObserver* pProgress) {
-    m_LoadReport = LoadReport{};
-    platform_detail::FileReader bytes;
-    bytes.OpenMemory(pData, nSize);
-    m_strMidiPath.clear();
-    return LoadFrom(bytes, pProgress);
+    try {
+        m_LoadReport = LoadReport{};
+        platform_detail::FileReader bytes;
+        bytes.OpenMemory(pData, nSize);
+        m_strMidiPath.clear();
+        return LoadFrom(bytes, pProgress);
+    } catch (const std::bad_alloc&) {
+        return NoMemoryToLoad();
+    }
+}
+
+// A load that ran out of memory where it could not say so otherwise: the report says it
+// (what of it can still be made), and the message is shown if there is memory to show it.
+int CMidiFolio::NoMemoryToLoad() noexcept {
+    m_LoadReport.result = 0;
+    m_LoadReport.stop = LoadStop::kNoMemory;
+    try {
+        m_LoadReport.message = song_detail::LoadMessage(song_detail::kReadError);
+        m_LoadReport.cause = "no memory left";
+        ShowMessage(m_LoadReport.message);
+    } catch (...) {
+    }
+    return 0;
 }
 
 int CMidiFolio::LoadFrom(platform_detail::FileReader& file, ProgressObserver* pProgress) {
@@ -240,6 +262,8 @@ int CMidiFolio::DecodeTracks(platform_detail::FileReader& file, ProgressObserver
         if (total == 0)
             return stop(LoadStop::kEmptyTrack, chunkStart + 4, "the track chunk holds no byte");
         if (track->SetMidiTrackRawData(data, static_cast<int32_t>(total)) == 0) {
+            if (track->GetDecodeNoMemory())
+                return stop(LoadStop::kNoMemory, dataStart, "no memory left for the track's events");
             song_detail::ReportEventCut(report, i, data, total, prefix, dataStart,
                                    track->GetDecodeStop());
             return song_detail::kReadError;

@@ -315,6 +315,7 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     store.ExpectPayloadBytes(static_cast<size_t>(budget));
     store.InvalidateIndex();
     store.decodeStop = -1;
+    store.outOfMemory = false;
     m_dwRunningType = 0;
     dwCount = 0;
     m_lReadCount = 0;

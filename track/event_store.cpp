@@ -30,11 +30,11 @@ void Fill(uint8_t* buf, uint32_t n, const uint8_t* src) {
 uint8_t* EventStore::OwnedPayload(uint32_t n, const uint8_t* src) {
     if (n == 0) return nullptr;
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[n]);
-    if (!buf) return nullptr;
+    if (!buf) return OutOfMemory();
     try {
         m_owned.insert(buf.get());
     } catch (const std::bad_alloc&) {
-        return nullptr;
+        return OutOfMemory();
     }
     Fill(buf.get(), n, src);
     return buf.release();
@@ -50,11 +50,11 @@ uint8_t* EventStore::ArenaPayload(uint32_t n, const uint8_t* src) {
                                                     ? std::min(m_arenaHint, kArenaBlock)
                                                     : kArenaBlock);
         std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
-        if (!block) return nullptr;
+        if (!block) return OutOfMemory();
         try {
             m_arena.push_back(std::move(block));
         } catch (const std::bad_alloc&) {
-            return nullptr;
+            return OutOfMemory();
         }
         m_arenaSize = size;
         m_arenaUsed = 0;
@@ -74,7 +74,7 @@ void EventStore::ReleasePayload(uint8_t* p) {
 }
 
 void EventStore::FreeBlock::operator()(MIDIEventPtr* p) const {
-    std::free(p);
+    ::operator delete(p, std::align_val_t{alignment});
 }
 
 EventStore::~EventStore() {
@@ -96,17 +96,18 @@ bool EventStore::Grow(size_t wanted) {
     const size_t bytes = size * sizeof(MIDIEventPtr);
     void* memory = nullptr;
     if (bytes >= kHugePage) {
-        memory = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+        memory = ::operator new(bytes, std::align_val_t{kHugePage}, std::nothrow);
         if (memory != nullptr) ::madvise(memory, bytes, MADV_HUGEPAGE);
     } else {
-        memory = std::malloc(bytes);
+        memory = ::operator new(bytes, std::align_val_t{alignof(MIDIEventPtr)}, std::nothrow);
     }
-    std::unique_ptr<MIDIEventPtr[], FreeBlock> block(static_cast<MIDIEventPtr*>(memory));
-    if (block == nullptr) return false;
+    std::unique_ptr<MIDIEventPtr[], FreeBlock> block(static_cast<MIDIEventPtr*>(memory),
+                                                     FreeBlock{bytes >= kHugePage ? kHugePage : alignof(MIDIEventPtr)});
+    if (block == nullptr) return OutOfMemory(), false;
     try {
         m_blocks.push_back(std::move(block));
     } catch (const std::bad_alloc&) {
-        return false;
+        return OutOfMemory(), false;
     }
     m_size = size;
     m_used = 0;

@@ -69,13 +69,20 @@ class EventStore {
 
     // Offset in the data of the event the last decoding pass could not decode, or -1.
     int64_t decodeStop = -1;
+    // A node or payload could not be made for lack of memory (since the decoding pass began).
+    bool outOfMemory = false;
 
   private:
     bool Grow(size_t wanted);
+    uint8_t* OutOfMemory() {
+        outOfMemory = true;
+        return nullptr;
+    }
     size_t BlockSize(size_t block) const;
 
     // Node blocks (malloc'd; the large ones aligned to huge pages, see Grow).
     struct FreeBlock {
+        size_t alignment;
         void operator()(MIDIEventPtr* p) const;
     };
     std::vector<std::unique_ptr<MIDIEventPtr[], FreeBlock>> m_blocks;

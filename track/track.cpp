@@ -127,6 +127,10 @@ int CMidiTrack::GetPercussValid() const {
 int64_t CMidiTrack::GetReadCount() const {
     return m_lReadCount;
 }
+int CMidiTrack::GetDecodeNoMemory() const {
+    return m_pStore->outOfMemory ? 1 : 0;
+}
+
 int64_t CMidiTrack::GetDecodeStop() const {
     return m_pStore->decodeStop;
 }

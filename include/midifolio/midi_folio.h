@@ -185,6 +185,7 @@ class MIDIFOLIO_API CMidiFolio {
 
   private:
     int LoadFrom(platform_detail::FileReader& file, ProgressObserver* pProgress);
+    int NoMemoryToLoad() noexcept;
     uint32_t GetAMeasureTicks() const;
     CMidiTrack* TrackForQuery(int nIndex) const;  // track i of 0..nTracks-1, or null
     void ShowMessage(const std::string& text) const;

@@ -81,6 +81,8 @@ class MIDIFOLIO_API CMidiTrack {
     // the data of the event's first byte (0 when the first delta time was cut); -1 when it
     // did not stop on one.
     int64_t GetDecodeStop() const;
+    // 1 when the last decoding pass stopped because no memory was left for an event.
+    int GetDecodeNoMemory() const;
 
     // --- encoding (events -> track chunk data bytes) ---
     // lLength carries the capacity of pBuffer in and the bytes written out. Never writes

@@ -322,9 +322,13 @@ class MIDIFOLIO_API EventStream {
     // The next event: true, with end_tick the tick at which a sounding note-on's note ends
     // (by the pairing rule of Score::notes), -1 for every other event. False at the end.
     bool Next(EventRecord& event, int64_t& end_tick);
+    // False when memory ran out: the stream ended before the song's last event.
+    bool whole() const;
 
   private:
     struct State;
+    void Begin(const Score& score, size_t first, size_t last, int64_t from);
+    bool Step(EventRecord& event, int64_t& end_tick);
     std::unique_ptr<State> m_state;
 };
 

@@ -182,7 +182,7 @@ class MIDIFOLIO_API Song {
     std::vector<EventRecord> Events() const;
     // The same into out, which has room for events() records.
     void Events(EventRecord* out) const;
-    // The song as an editable sequence.
+    // The song as an editable sequence (an empty one, no track, when memory runs out).
     Sequence ToSequence() const;
 
     // The song as a valid Standard MIDI File: the bytes as read when they already are one,
@@ -212,7 +212,8 @@ MIDIFOLIO_API std::vector<uint8_t> Encode(const Sequence& sequence, std::string*
 
 // A song of the library's own classes as an editable sequence: each track's events by tick
 // (stably), without the tempo event its loader put in front of the first track, the data
-// bytes that had no status, and the one-byte F7 events of the library's decoder.
+// bytes that had no status, and the one-byte F7 events of the library's decoder. (An empty
+// sequence when memory runs out, as ToSequence.)
 MIDIFOLIO_API Sequence SequenceOf(const CMidiFolio& song);
 
 }  // namespace score

@@ -1,0 +1,55 @@
+// What the edits share: the sequence of a song, a result written and read again, and a
+// failure with its reason. Private to score/.
+#pragma once
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "midifolio/song.h"
+
+MIDIFOLIO_BEGIN_NAMESPACE
+namespace score_detail {
+
+using Track = std::vector<score::Event>;
+
+inline score::Song Failed(std::string* error, const std::string& why) {
+    if (error != nullptr) *error = why;
+    return score::Song();
+}
+
+// The sequence written and read again: the edit's result.
+inline score::Song Finish(const score::Sequence& s, std::string* error) {
+    if (error != nullptr) error->clear();
+    score::ReadReport report;
+    score::Song song = score::Song::FromSequence(s, report);
+    if (!report.ok()) return Failed(error, report.Text());
+    return song;
+}
+
+// The song's sequence; std::bad_alloc when memory ran out making it (ToSequence then gives
+// an empty one).
+inline score::Sequence WholeSequence(const score::Song& song) {
+    score::Sequence s = song.ToSequence();
+    if (s.tracks.size() != song.tracks().size()) throw std::bad_alloc();
+    return s;
+}
+
+// An edit, with running out of memory as its failure.
+template <class Edit>
+score::Song Guarded(std::string* error, Edit edit) noexcept {
+    try {
+        return edit();
+    } catch (const std::bad_alloc&) {
+        return Failed(error, "out of memory");
+    }
+}
+
+inline void SortByTick(Track& track) {
+    std::stable_sort(track.begin(), track.end(),
+                     [](const score::Event& a, const score::Event& b) { return a.tick < b.tick; });
+}
+
+}  // namespace score_detail
+MIDIFOLIO_END_NAMESPACE
