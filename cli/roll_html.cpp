@@ -63,10 +63,11 @@ void PutVarint(std::string& out, uint64_t value) {
     out += static_cast<char>(value);
 }
 
-// A part's notes packed: start since the last start, length, pitch, velocity.
+// A part's notes packed: start since the last start, length, pitch, velocity, and the note's
+// stripe in unison (stripes - 1 in the high four bits, the stripe in the low four; 0 alone).
 std::string Pack(const RollSong& song, const Part& part) {
     std::string out;
-    out.reserve(part.notes.size() * 6);
+    out.reserve(part.notes.size() * 7);
     int64_t last = part.base;
     for (uint32_t i : part.notes) {
         const RollNote& n = song.notes[i];
@@ -74,6 +75,7 @@ std::string Pack(const RollSong& song, const Part& part) {
         PutVarint(out, static_cast<uint64_t>(std::max<int64_t>(n.endTick - n.startTick, 0)));
         out += static_cast<char>(n.pitch);
         out += static_cast<char>(n.velocity);
+        out += static_cast<char>(n.stripes > 1 ? (n.stripes - 1) << 4 | n.stripe : 0);
         last = n.startTick;
     }
     return out;

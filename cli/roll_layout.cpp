@@ -119,6 +119,14 @@ Frame MakeFrame(const RollSong& song, int width) {
 
 // ------------------------------------------------------------------ header and legend
 
+// Notes in unison share their row in stripes of whole pixels, one per key, as long as each
+// stripe keeps two pixels; more are drawn grey, as the legend says.
+constexpr int kMostStripes = (kNoteRow - 1) / 2;
+
+bool SeveralInUnison(const RollNote& n) {
+    return !n.drum() && n.stripes > kMostStripes;
+}
+
 struct LegendEntry {
     enum Kind { kBox, kDiamond, kMark, kText } kind = kBox;
     std::string colour;
@@ -135,7 +143,11 @@ std::vector<LegendEntry> LegendEntries(const RollSong& song, bool density) {
         entries.push_back(
             {diamond ? LegendEntry::kDiamond : LegendEntry::kBox, key.colour, key.label, 0});
     }
-    if (!density) return entries;
+    if (!density) {
+        if (std::any_of(song.notes.begin(), song.notes.end(), SeveralInUnison))
+            entries.push_back({LegendEntry::kBox, kMixedColour, "several in unison", 0});
+        return entries;
+    }
     entries.push_back({LegendEntry::kBox, kMixedColour, "none leads", 0});
     entries.push_back({LegendEntry::kText, "", "notes per pixel:", 0});
     for (int level = 1; level <= kDensityLevels; ++level)
@@ -432,8 +444,8 @@ Layer SecondsLayer(const RollSong& song, const Frame& f) {
 
 // ------------------------------------------------------------------ notes
 
-// A box per melodic note, a diamond per drum stroke, in the key's colour, opaque and outlined
-// so that notes in unison stay apart and every colour drawn is one of the legend's.
+// A box per melodic note, a diamond per drum stroke, in the key's colour and opaque, so that
+// every colour drawn is one of the legend's; a note wide enough for it is outlined.
 void DetailedNotes(const RollSong& song, const Frame& f, Layer& layer, RollStats& stats) {
     const double r = kDrumRow / 2.0 - 0.5;
     for (const RollNote& n : song.notes) {
@@ -441,15 +453,18 @@ void DetailedNotes(const RollSong& song, const Frame& f, Layer& layer, RollStats
         const double x = f.X(static_cast<double>(n.startTick));
         if (n.drum()) {
             const double cy = f.DrumTop(n.pitch) + kDrumRow / 2.0;
-            layer.shapes.push_back(
-                DiamondShape{x, cy, r, colour, "#ffffff", 0.5, NoteDescription(song, n)});
+            layer.shapes.push_back(DiamondShape{x, cy, r, colour, "", 0, NoteDescription(song, n)});
         } else {
-            BoxShape b =
-                Box(x, f.RowTop(n.pitch) + 0.5,
-                    std::max(1.5, f.X(static_cast<double>(n.endTick)) - x), kNoteRow - 1, colour);
-            b.stroke = kOutline;
-            b.strokeWidth = 0.5;
-            b.rx = 1.5;
+            const double w = std::max(1.5, f.X(static_cast<double>(n.endTick)) - x);
+            const bool striped = n.stripes > 1 && !SeveralInUnison(n);
+            const double h = striped ? (kNoteRow - 1.0) / n.stripes : kNoteRow - 1.0;
+            const double y = f.RowTop(n.pitch) + (striped ? 1 + h * n.stripe : 0.5);
+            BoxShape b = Box(x, y, w, h, SeveralInUnison(n) ? kMixedColour : colour);
+            if (w >= 4) {
+                b.stroke = kOutline;
+                b.strokeWidth = 0.5;
+                b.rx = std::min(1.5, h / 3);
+            }
             b.tip = NoteDescription(song, n);
             layer.shapes.push_back(std::move(b));
         }

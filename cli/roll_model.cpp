@@ -153,6 +153,38 @@ void AssignKeys(RollSong& song) {
     }
 }
 
+// The stripes of notes in unison: per pitch, the keys of the notes that overlap each note in
+// time, as bits of a mask (key modulo 64), swept in start order.
+void MarkUnisons(std::vector<RollNote>& notes) {
+    std::vector<std::vector<uint32_t>> byPitch(128);
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (!notes[i].drum()) byPitch[notes[i].pitch].push_back(static_cast<uint32_t>(i));
+    }
+    const auto bit = [](uint32_t key) { return uint64_t{1} << (key % 64); };
+    std::vector<uint64_t> keys(notes.size());
+    std::vector<uint32_t> sounding;
+    for (const std::vector<uint32_t>& row : byPitch) {
+        sounding.clear();
+        for (uint32_t i : row) {
+            RollNote& n = notes[i];
+            keys[i] |= bit(n.key);
+            const auto ended = [&](uint32_t j) { return notes[j].endTick <= n.startTick; };
+            sounding.erase(std::remove_if(sounding.begin(), sounding.end(), ended), sounding.end());
+            for (uint32_t j : sounding) {
+                keys[i] |= bit(notes[j].key);
+                keys[j] |= bit(n.key);
+            }
+            if (n.endTick > n.startTick) sounding.push_back(i);
+        }
+    }
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const uint64_t below = keys[i] & (bit(notes[i].key) - 1);
+        notes[i].stripes = static_cast<uint8_t>(std::min(15, __builtin_popcountll(keys[i])));
+        notes[i].stripe =
+            static_cast<uint8_t>(std::min(notes[i].stripes - 1, __builtin_popcountll(below)));
+    }
+}
+
 void ReadClocks(RollSong& song) {
     for (const score::TempoChange& t : song.time.segments())
         song.tempos.push_back({t.tick, t.seconds, t.us_per_quarter});
@@ -208,6 +240,7 @@ RollSong BuildRollSong(const score::Score& score, const RollSelection& selection
     song.notes = SelectNotes(score, selection, song.fromTick, song.toTick);
     for (const RollNote& n : song.notes) ++(n.drum() ? song.drums : song.melodic);
     AssignKeys(song);
+    MarkUnisons(song.notes);
     ReadClocks(song);
     return song;
 }

@@ -42,6 +42,11 @@ struct RollNote {
     uint8_t program = 0;
     uint8_t pitch = 0;
     uint8_t velocity = 0;
+    // Notes in unison: a melodic note that sounds together with notes of other keys on its
+    // pitch takes stripe `stripe` of `stripes` of its row (in the order of the keys), so that
+    // every key shows; 0 of 1 otherwise. At most 15 stripes.
+    uint8_t stripe = 0;
+    uint8_t stripes = 1;
     bool drum() const { return channel == 9; }
 };
 

@@ -378,15 +378,23 @@ void ExpectNoteColoursInLegend(const std::string& svg, const std::string& what) 
 }
 
 TEST(Roll, NotesInUnisonAreOutlinedAndEveryColourDrawnIsInTheLegend) {
-    // Channels 1 and 2 in unison on C4, channel 3 a fifth above.
-    const std::string unison = WriteFile(
-        "unison.mid", Smf(0, 96,
-                          {Cat({B({0, 0xC1, 40}), Note(0, 0, 60, 100, 96), Note(0, 1, 60, 70, 96),
-                                Note(0, 2, 67, 50, 96), End()})}));
+    // Channels 1 and 2 in unison on C4, channel 3 a fifth above, for a quarter note.
+    const std::string unison =
+        WriteFile("unison.mid",
+                  Smf(0, 96,
+                      {Cat({B({0,  0xC1, 40,   0,  0x90, 60, 100,  0,  0x91, 60, 70,   0,  0x92, 67,
+                               50, 96,   0x80, 60, 0,    0,  0x81, 60, 0,    0,  0x82, 67, 0}),
+                            End()})}));
     const std::string svg = Sh(kCli + " roll " + Quote(unison) + " -o -");
     ExpectNoteColoursInLegend(svg, "unison");
     const std::string notes = Group(svg, "notes");
     EXPECT_EQ(Values(notes, "stroke").size(), 3u);  // every note outlined
+    // The two in unison share their row in stripes of 3 pixels, the fifth has its 6.
+    const std::vector<std::string> heights = Values(notes, "height"), ys = Values(notes, "y");
+    ASSERT_EQ(heights.size(), 3u);
+    EXPECT_EQ(std::multiset<std::string>(heights.begin(), heights.end()),
+              (std::multiset<std::string>{"3", "3", "6"}));
+    EXPECT_EQ(std::set<std::string>(ys.begin(), ys.end()).size(), 3u);
     EXPECT_TRUE(Contains(svg, ">ch 2 Violin</text>"));
 
     // Many channels over each other's notes, drawn as density: the pixels no channel leads
