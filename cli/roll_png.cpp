@@ -11,6 +11,26 @@
 #include <memory>
 #endif
 
+#ifdef MIDIFOLIO_HAVE_RSVG
+#if defined(__SANITIZE_ADDRESS__)
+#define MIDIFOLIO_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MIDIFOLIO_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef MIDIFOLIO_LEAK_CHECKED
+// fontconfig, through which librsvg draws text, keeps its caches for the life of the process
+// and frees them at no exit: the leak checker of a sanitizer build is told to pass over them.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
+#endif
+#endif
+
 namespace mfcli {
 
 #ifdef MIDIFOLIO_HAVE_RSVG

@@ -645,6 +645,88 @@ TEST(RollHtml, HoverTellsPitchVelocityTrackInstrumentAndTimesInBarsAndSeconds) {
     EXPECT_EQ(BodyData(other.out, "data-hits"), "1");
 }
 
+// A page that holds the roll's page in a frame and, once both are loaded, drives it as a
+// hand would (wheel, drag, keys, boxes), noting the view after each step in its body's
+// data-steps: "start T0,T1,TOP,ROWPX | zoom ...".
+std::string Harness(const std::string& page) {
+    const std::string path = page + ".harness.html";
+    std::ofstream(path) << R"(<!DOCTYPE html><html><body>
+<iframe id="f" src=")" << page.substr(page.rfind('/') + 1)
+                        << R"(" style="width:1000px;height:700px"></iframe>
+<script>
+window.addEventListener("load", () => {
+  const out = [];
+  try {
+    const f = document.getElementById("f"), d = f.contentDocument, w = f.contentWindow;
+    const c = d.getElementById("roll"), r = c.getBoundingClientRect();
+    const note = (what) => {
+      const v = w.roll.view;
+      out.push(what + " " + [v.t0, v.t1, v.top, v.rowPx].map((x) => x.toFixed(1)).join(","));
+    };
+    const at = {clientX: r.left + 500, clientY: r.top + 300, bubbles: true, cancelable: true};
+    const wheel = (more) => c.dispatchEvent(new w.WheelEvent("wheel", {...at, ...more}));
+    note("start");
+    wheel({deltaY: -300, ctrlKey: true}); note("zoom");
+    wheel({deltaY: 200, shiftKey: true}); note("along");
+    wheel({deltaY: -300, altKey: true}); note("taller");
+    wheel({deltaY: 100}); note("down");
+    c.dispatchEvent(new w.MouseEvent("mousedown", {...at, buttons: 1}));
+    c.dispatchEvent(new w.MouseEvent("mousemove", {...at, clientX: at.clientX + 100, buttons: 1}));
+    w.dispatchEvent(new w.MouseEvent("mouseup", {}));
+    note("drag");
+    c.dispatchEvent(new w.KeyboardEvent("keydown", {key: "Home", bubbles: true})); note("home");
+    const before = d.body.dataset.inView;
+    d.querySelector('input[data-channel="10"]').click();
+    out.push("drums hidden " + before + " to " + d.body.dataset.inView);
+  } catch (e) {
+    out.push("error " + e);
+  }
+  document.body.setAttribute("data-steps", out.join(" | "));
+});
+</script></body></html>)";
+    return path;
+}
+
+TEST(RollHtml, WheelDragKeysAndBoxesMoveTheViewAndHideNotes) {
+    SKIP_WITHOUT_CHROMIUM();
+    const std::string page = TmpPath("drive.html");
+    ASSERT_EQ(Cli("roll " + Quote(DataPath("cli/sample.mid")) + " -o " + Quote(page)).status, 0);
+    const Result r =
+        Chromium("--allow-file-access-from-files --dump-dom", "file://" + Harness(page));
+    EXPECT_TRUE(ConsoleLines(r.err).empty()) << ConsoleLines(r.err).front();
+    std::map<std::string, std::vector<double> > views;
+    std::string hidden;
+    std::istringstream steps(BodyData(r.out, "data-steps"));
+    for (std::string step; std::getline(steps, step, '|');) {
+        std::istringstream words(step);
+        std::string what, numbers;
+        words >> what >> numbers;
+        if (what == "drums") {
+            hidden = step;
+            continue;
+        }
+        std::istringstream values(numbers);
+        for (std::string n; std::getline(values, n, ',');) views[what].push_back(std::stod(n));
+    }
+    ASSERT_EQ(views.size(), 7u) << BodyData(r.out, "data-steps");
+    const auto span = [&](const std::string& v) { return views[v][1] - views[v][0]; };
+    // The whole song (23,040 ticks) first; Ctrl+wheel zooms in time around the pointer.
+    EXPECT_EQ(views["start"][0], 0);
+    EXPECT_EQ(views["start"][1], 23040);
+    EXPECT_NEAR(span("zoom"), 23040 * std::exp(-0.6), 1);
+    EXPECT_GT(views["zoom"][0], 0);
+    // Shift+wheel moves along, Alt+wheel makes rows taller, the wheel moves down.
+    EXPECT_GT(views["along"][0], views["zoom"][0]);
+    EXPECT_NEAR(span("along"), span("zoom"), 1e-6);
+    EXPECT_GT(views["taller"][3], views["along"][3]);
+    EXPECT_GT(views["down"][2], views["taller"][2]);
+    // Dragging 100 pixels right goes back in time; Home shows everything again.
+    EXPECT_LT(views["drag"][0], views["down"][0]);
+    EXPECT_EQ(views["home"], views["start"]);
+    // The box of channel 10 takes the 144 drum strokes out of view.
+    EXPECT_EQ(hidden, " drums hidden 282 to 138") << hidden;
+}
+
 TEST(RollHtml, TheBigSongOpensAsDensityAndShowsNotesWhenZoomedIn) {
     SKIP_WITHOUT_CHROMIUM();
     const std::string page = TmpPath("big.html");
