@@ -117,9 +117,10 @@ std::vector<std::string> TrackNames(const CMidiFolio& song) {
     for (int i = 0; i < song.GetTrackNum(); ++i) {
         std::string name;
         if (const CMidiTrack* track = song.GetTrack(i)) {
-            for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr; pos = pos->pNext) {
-                if (pos->dwType != EVT_META || (pos->dwSubType & 0xFF) != META_TRACK_NAME) continue;
-                name = DecodeText(pos->pData, pos->pData ? pos->dwLength : 0);
+            for (POSITION pos = track->GetEventHeadPosition(); pos != nullptr;) {
+                const MIDIEvent& ev = *track->GetNextPtr(pos);
+                if (ev.dwType != EVT_META || (ev.dwSubType & 0xFF) != META_TRACK_NAME) continue;
+                name = DecodeText(ev.pData, ev.pData ? ev.dwLength : 0);
                 break;
             }
         }
@@ -129,17 +130,18 @@ std::vector<std::string> TrackNames(const CMidiFolio& song) {
 }
 
 // The song read, its exact view built, the request resolved against it and the roll's model
-// made; the song and its view go before the picture is drawn.
+// made. The song goes once its view and its tracks' names are taken, before the model is made.
 RollSong ReadRoll(const RollOptions& o, RollRequest& request) {
     LoadedSong loaded = LoadSongOrFail(o.file, o.common);
     const std::string name = InputName(o.file);
     Analysing busy(name, o.common);
-    auto exact = std::make_unique<score::Score>(*loaded.song);
+    const auto exact = std::make_unique<score::Score>(*loaded.song);
     CMidiFolio& song = *loaded.song;
-    const SongClock clock{song, exact->time_map(), exact->meter_map(),
-                          song.GetMidiTempo().GetTicksPerQuarterNote()};
-    ResolveStretch(request, clock);
-    return BuildRollSong(*exact, request.selection, BaseName(name), TrackNames(song));
+    ResolveStretch(request, SongClock{song, exact->time_map(), exact->meter_map(),
+                                      song.GetMidiTempo().GetTicksPerQuarterNote()});
+    std::vector<std::string> trackNames = TrackNames(song);
+    loaded.song.reset();
+    return BuildRollSong(*exact, request.selection, BaseName(name), std::move(trackNames));
 }
 
 struct Written {
