@@ -271,7 +271,7 @@ void AddRoll(CLI::App& app, Action& run) {
                     "svg, png or html (default: from the output's name, else svg)")
         ->check(CLI::IsMember({"svg", "png", "html"}));
     AddInteger(*sub, "--width", o->width, 300, 100000,
-               "Width of the picture in pixels (default 1600; a PNG at most 32767)");
+               "Width of an SVG or PNG picture in pixels (default 1600; a PNG at most 32767)");
     CLI::Option* from = sub->add_option(
         "--from", o->from,
         "From this time on: ticks (960), 1500ms, 2.5s, bar:beat[:tick] (3:1) or h:m:s:frame, "
@@ -293,12 +293,13 @@ void AddRoll(CLI::App& app, Action& run) {
     sub->footer(
         "Time runs across: bars as the time signatures lay them out (a bar of 3/8 is 3/8 long),\n"
         "exact seconds on an axis below, the tempo as a curve above. Pitch goes up; the drums\n"
-        "have a lane of their own. Notes are opaque and outlined, so every colour drawn is in the\n"
-        "legend. A picture too dense for its size (more than 20,000 notes, or more than a note\n"
-        "per four pixels of its rows) shows note density per pixel instead, and says so. An HTML\n"
-        "page is one file that needs no network: it draws what is in view, zooms and scrolls in\n"
-        "time and pitch, shows and hides tracks and channels, and tells what a note is on hover.\n"
-        "A file is replaced only once it is completely written.\n"
+        "have a lane of their own. Notes are opaque and notes in unison share their row in\n"
+        "stripes, so every colour drawn is in the legend. A picture too dense for its size\n"
+        "(more than 20,000 notes, or more than a note per four pixels of its rows) shows note\n"
+        "density per pixel instead, and says so. An HTML page is one file that needs no\n"
+        "network: it draws what is in view, zooms and scrolls in time and pitch, shows and\n"
+        "hides tracks and channels, and tells what a note is on hover. A file is replaced\n"
+        "only once it is completely written.\n"
         "\n"
         "Examples:\n"
         "  midifolio roll examples/sample.mid -o sample.svg\n"
