@@ -303,7 +303,7 @@ Layer BarsLayer(const RollSong& song, const Frame& f) {
     const int32_t step = BarStep(f.PlotWidth() / std::max(1, last - first + 1), labelWidth);
     const int32_t stride = last - first > 100000 ? step : 1;  // past that, the numbered ones
     double lastLine = -1e9, lastLabel = -1e9;
-    for (int64_t b = first; b <= int64_t{last} + 1; b += stride) {
+    for (int64_t b = first - (first - 1) % stride; b <= int64_t{last} + 1; b += stride) {
         const double tick = song.meter.bar_start(static_cast<int32_t>(b));
         if (tick > f.to + 1e-6) break;
         const double x = f.X(tick);
