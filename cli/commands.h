@@ -73,7 +73,14 @@ struct RollOptions {
     CommonOptions common;
     std::string file;
     std::string out;
+    std::string format;  // svg, png or html; empty: from the output's name (svg otherwise)
     int width = 1600;
+    std::string measures;  // A-B, bars counted from 1
+    std::string from;      // a time as `events --from` takes it
+    std::string to;
+    std::string tracks;    // 1,3-5
+    std::string channels;  // 1-9,11
+    std::string colourBy = "channel";
 };
 int RunRoll(const RollOptions& o);
 

@@ -287,27 +287,51 @@ void AddNames(CLI::App& app, Action& run) {
 
 void AddRoll(CLI::App& app, Action& run) {
     auto o = std::make_shared<RollOptions>();
-    CLI::App* sub = app.add_subcommand("roll",
-                                       "Draw a song as a piano roll (SVG): time across, pitch up, "
-                                       "one colour per channel, drums as diamonds");
+    CLI::App* sub = app.add_subcommand(
+        "roll", "Draw a song as a piano roll: an SVG or PNG picture, or an interactive HTML page");
     sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
-    sub->add_option("-o,--output", o->out, "SVG file to write ('-' for standard output)")
+    sub->add_option("-o,--output", o->out,
+                    "File to write: NAME.svg, NAME.png or NAME.html ('-' for standard output)")
         ->required();
+    sub->add_option("--format", o->format,
+                    "svg, png or html (default: from the output's name, else svg)")
+        ->check(CLI::IsMember({"svg", "png", "html"}));
     AddInteger(*sub, "--width", o->width, 300, 100000,
-               "Width of the picture in pixels (default 1600)");
+               "Width of an SVG or PNG picture in pixels (default 1600; a PNG at most 32767)");
+    CLI::Option* from = sub->add_option(
+        "--from", o->from,
+        "From this time on: ticks (960), 1500ms, 2.5s, bar:beat[:tick] (3:1) or h:m:s:frame, "
+        "as `events` takes it");
+    CLI::Option* to =
+        sub->add_option("--to", o->to, "Up to and including this time (same forms as --from)");
+    sub->add_option("--measures", o->measures, "Only bars A to B (A-B, or A), counted from 1")
+        ->excludes(from)
+        ->excludes(to);
+    sub->add_option("--tracks", o->tracks,
+                    "Only these tracks, counted from 1: a list of numbers and ranges (1,3-5)");
+    sub->add_option(
+        "--channels", o->channels,
+        "Only these channels 1..16 (10 = drums): a list of numbers and ranges (1-9,11)");
+    sub->add_option("--color-by", o->colourBy,
+                    "What gives a note its colour: channel, track or program (default channel)")
+        ->check(CLI::IsMember({"channel", "track", "program"}));
     AddCommonOptions(*sub, o->common);
     sub->footer(
-        "Time runs across in ticks: bars as the time signatures lay them out (a bar of 3/8 is\n"
-        "3/8 long), exact seconds on an axis below, the tempo as a curve above with as many\n"
-        "labels as have room. Hover over a note in a browser to see its channel, program,\n"
-        "pitch, velocity, track, bar and seconds. A song of more than 20,000 notes is drawn\n"
-        "simplified (notes of a channel that meet on a pitch row within a pixel as one run),\n"
-        "and the picture says so.\n"
-        "The picture replaces its file only once it is completely written.\n"
+        "Time runs across: bars as the time signatures lay them out (a bar of 3/8 is 3/8 long),\n"
+        "exact seconds on an axis below, the tempo as a curve above. Pitch goes up; the drums\n"
+        "have a lane of their own. Notes are opaque and notes in unison share their row in\n"
+        "stripes, so every colour drawn is in the legend. A picture too dense for its size\n"
+        "(more than 20,000 notes, or more than a note per four pixels of its rows) shows note\n"
+        "density per pixel instead, and says so. An HTML page is one file that needs no\n"
+        "network: it draws what is in view, zooms and scrolls in time and pitch, shows and\n"
+        "hides tracks and channels, and tells what a note is on hover. A file is replaced\n"
+        "only once it is completely written.\n"
         "\n"
         "Examples:\n"
         "  midifolio roll examples/sample.mid -o sample.svg\n"
-        "  midifolio roll song.mid -o - --width 3000 | rsvg-convert -o song.png");
+        "  midifolio roll song.mid -o song.png --width 2400 --measures 9-16\n"
+        "  midifolio roll song.mid -o song.html --color-by track\n"
+        "  midifolio roll song.mid -o - --format png --channels 10 | display");
     sub->callback([o, &run]() { run = [o]() { return RunRoll(*o); }; });
 }
 

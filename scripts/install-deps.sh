@@ -5,6 +5,8 @@ PKGS=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev libgmock-d
       libcli11-dev nlohmann-json3-dev python3 python3-mido midicsv valgrind libxml2-utils pkgconf libportsmf-dev
       strace time bsdutils util-linux  # strace, time, script, setpriv: tests trace syncs, measure memory, use a terminal, drop rights
       librsvg2-bin  # rsvg-convert: the piano rolls of docs/ rendered to PNG
+      librsvg2-dev libcairo2-dev fonts-dejavu-core  # roll -o x.png, drawn in the process; the font its labels are measured in
+      chromium  # the roll's HTML page opened headless by the tests and the benchmark
       pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-dask
       python3-distributed)  # the Python package, its tests (pytest, the pip route, the Dask recipe)
 missing=()

@@ -1,6 +1,6 @@
 // The tool's exact view, run as a real program: notes and durations against python3-mido on
 // the files of tests/data, bars and seconds of a song in 3/8 with a change of meter and tempo,
-// times that go back in as --from and --to, scan's summary, and pictures that hold up.
+// times that go back in as --from and --to, and scan's summary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -306,91 +306,6 @@ TEST(Scan, SummaryColumnsCausesAndWarnings) {
     EXPECT_NE(strict.out.find("2 loaded, 2 refused, 1 with warnings"), std::string::npos);
 }
 
-// ------------------------------------------------------------------ pictures
-
-TEST(Roll, ABigSongStaysUnderAMillionElementsAndFiftyMegabytes) {
-    const std::string song = WriteFile("big.mid", benchgen::FileA());  // 20 MB, ~6 M events
-    const std::string svg = TmpPath("big.svg");
-    const Result r = Cli("roll " + Quote(song) + " -o " + Quote(svg) + " --json");
-    ASSERT_EQ(r.status, 0) << r.out;
-    const Bytes picture = ReadFile(svg);
-    EXPECT_LT(picture.size(), 50000000u);
-    EXPECT_LT(std::count(picture.begin(), picture.end(), '<'), 1000000);
-    const std::string text(picture.begin(), picture.end());
-    EXPECT_NE(text.find("Simplified: the notes of a channel"), std::string::npos);
-    const Json j = Json::parse(r.out);
-    EXPECT_EQ(j["simplified"], true);
-    EXPECT_GT(j["notes"].get<long>(), 2000000);
-    std::remove(song.c_str());
-}
-
-TEST(Roll, BarsFollowTheMeterTempoLabelsDoNotOverlapColoursStandApart) {
-    // Labels of a group: the x of each text in it.
-    auto xs = [](const std::string& svg, const std::string& group) {
-        std::multimap<std::string, double> at;
-        const size_t from = svg.find("<g id=\"" + group + "\""), to = svg.find("</g>", from);
-        for (size_t p = svg.find("<text x=\"", from); p < to; p = svg.find("<text x=\"", p + 1)) {
-            const size_t label = svg.find('>', p) + 1;
-            at.emplace(svg.substr(label, svg.find('<', label) - label),
-                       std::stod(svg.substr(p + 9)));
-        }
-        return at;
-    };
-    const std::string meter =
-        Sh(std::string(MIDIFOLIO_CLI) + " roll " + Quote(ThreeEight()) + " -o -");
-    const auto bars = xs(meter, "bars");
-    auto x = [](const std::multimap<std::string, double>& at, const std::string& text) {
-        return at.count(text) ? at.find(text)->second : -1e9;
-    };
-    // Bars of 3/8 take 720 ticks, bars of 2/4 960: their widths are in that ratio.
-    EXPECT_NEAR((x(bars, "3") - x(bars, "2")) / (x(bars, "4") - x(bars, "3")), 0.75, 1e-3);
-    EXPECT_TRUE(bars.count("3/8") && bars.count("2/4"));
-    EXPECT_NE(meter.find(">ch 1 Violin, Flute</text>"), std::string::npos);
-    // The seconds axis: 2 s falls on the start of bar 4 (tick 2400), labels centred on marks.
-    EXPECT_NEAR(x(xs(meter, "seconds"), "2.0 s") + 0.58 * 9 * 5 / 2, x(bars, "4") - 2, 0.2);
-
-    const std::string tempo = WriteFile("tempo.mid", benchgen::TempoSong(2000, 20000, false));
-    const auto labels =
-        xs(Sh(std::string(MIDIFOLIO_CLI) + " roll " + Quote(tempo) + " -o -"), "tempo");
-    std::vector<double> left;
-    for (const auto& [text, at] : labels)
-        if (text.rfind("&#9833;=", 0) == 0) left.push_back(at);
-    std::sort(left.begin(), left.end());
-    ASSERT_GT(left.size(), 10u);
-    for (size_t i = 1; i < left.size(); ++i) EXPECT_GE(left[i] - left[i - 1], 26.0) << i;
-
-    // One note on each of the 16 channels: no two colours closer than 15 in CIE76 (Lab).
-    Bytes all;
-    for (int ch = 0; ch < 16; ++ch)
-        all = Cat({all, B({0, 0x90 | ch, 60, 100, 0, 0x80 | ch, 60, 0})});
-    const std::string svg = Sh(
-        std::string(MIDIFOLIO_CLI) + " roll " +
-        Quote(WriteFile("sixteen.mid", Smf(0, 96, {Cat({all, B({0, 0xFF, 0x2F, 0})})}))) + " -o -");
-    std::vector<std::array<double, 3> > lab;
-    const std::string swatch = "width=\"10\" height=\"10\" fill=\"#";
-    for (size_t p = svg.find(swatch); p != std::string::npos; p = svg.find(swatch, p + 1)) {
-        std::array<double, 3> xyz{}, rgb{};
-        for (int k = 0; k < 3; ++k) {
-            const double c =
-                std::stoi(svg.substr(p + swatch.size() + 2 * k, 2), nullptr, 16) / 255.0;
-            rgb[k] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-        }
-        const double m[3][3] = {{0.4124 / 0.95047, 0.3576 / 0.95047, 0.1805 / 0.95047},
-                                {0.2126, 0.7152, 0.0722},
-                                {0.0193 / 1.08883, 0.1192 / 1.08883, 0.9505 / 1.08883}};
-        for (int i = 0; i < 3; ++i) {
-            const double t = m[i][0] * rgb[0] + m[i][1] * rgb[1] + m[i][2] * rgb[2];
-            xyz[i] = t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116;
-        }
-        lab.push_back({116 * xyz[1] - 16, 500 * (xyz[0] - xyz[1]), 200 * (xyz[1] - xyz[2])});
-    }
-    ASSERT_EQ(lab.size(), 15u);  // the drums' swatch is a diamond
-    for (size_t a = 0; a < lab.size(); ++a)
-        for (size_t b = a + 1; b < lab.size(); ++b)
-            EXPECT_GE(
-                std::hypot(lab[a][0] - lab[b][0], lab[a][1] - lab[b][1], lab[a][2] - lab[b][2]),
-                15.0)
-                << a << " " << b;
-}
+// The roll's pictures are tested in cli_roll_test.cpp.
 
 #endif  // MIDIFOLIO_CLI

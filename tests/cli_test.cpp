@@ -577,47 +577,7 @@ TEST(Names, ProgramsDrumsAndControllersByNumberOrWholeTables) {
               "midifolio: 'x' is not a number\n");
 }
 
-// ------------------------------------------------------------------ roll
-
-TEST(Roll, DrawsAWellFormedSvgWithNotesAndDrums) {
-    const std::string svg = TmpPath("sample.svg");
-    const Result r = Cli("roll " + Data("sample.mid") + " -o " + Quote(svg));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(Contains(r.out, "Wrote " + svg + ": 138 notes and 144 drum strokes")) << r.out;
-    int lint = -1;
-    const std::string problems = testsupport::Run("xmllint --noout " + Quote(svg) + " 2>&1", &lint);
-    EXPECT_EQ(lint, 0) << problems;
-    const std::string text = Text(svg);
-    for (const char* part : {"<svg xmlns=\"http://www.w3.org/2000/svg\"", "ch 1 Flute",
-                             "ch 10 drums", ">Bass Drum1</text>", "&#9833;=100", ">30 s</text>"}) {
-        EXPECT_TRUE(Contains(text, part)) << part;
-    }
-    const Result bad = Cli("roll " + Data("small.mid") + " -o /nonexistent/folder/x.svg");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err,
-              "midifolio: /nonexistent/folder/x.svg: could not be written: No such file or "
-              "directory\n");
-}
-
-TEST(Roll, CorpusSongsGiveWellFormedSvg) {
-    // Every seventeenth song of the corpus: a spread of its sources that keeps the suite fast.
-    const std::string dir = MakeDir("rolls");
-    const std::vector<std::string> corpus = CorpusFiles();
-    int drawn = 0;
-    for (size_t i = 0; i < corpus.size(); i += 17) {
-        const std::string& name = corpus[i];
-        const std::string svg = dir + "/" + name + ".svg";
-        const Result r =
-            Cli("roll " + Quote(DataPath("corpus/" + name)) + " -o " + Quote(svg) + " --width 800");
-        if (r.status != 0) continue;  // refused files are the scan test's business
-        int lint = -1;
-        const std::string problems =
-            testsupport::Run("xmllint --noout " + Quote(svg) + " 2>&1", &lint);
-        EXPECT_EQ(lint, 0) << name << "\n" << problems;
-        ++drawn;
-    }
-    EXPECT_GT(drawn, 3);
-}
+// The roll's own tests are in cli_roll_test.cpp.
 
 // ------------------------------------------------------------------ scan
 
