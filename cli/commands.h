@@ -99,4 +99,17 @@ struct FromCsvOptions {
 };
 int RunFromCsv(const FromCsvOptions& o);
 
+struct RenderOptions {
+    CommonOptions common;
+    std::string file;
+    std::string out;
+    std::string soundfont;  // empty: the system's General MIDI SoundFont
+    int rate = 44100;       // frames per second
+    double gain = 0.2;      // FluidSynth's master gain
+    std::string from;
+    std::string to;
+    std::string measures;
+};
+int RunRender(const RenderOptions& o);
+
 }  // namespace mfcli
