@@ -9,4 +9,5 @@ PYBIND11_MODULE(_midifolio, m) {
     pybind11::module_ core = m.def_submodule("core", "The library's own interface.");
     mfpy::BindCore(core);
     mfpy::BindExact(m);
+    mfpy::BindAudio(m);
 }
