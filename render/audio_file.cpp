@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -108,6 +109,7 @@ struct AudioEncoder::State {
     SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, VioWrite, VioTell};
     SNDFILE* file = nullptr;
     AudioFormat format = AudioFormat::kWav;
+    std::vector<float> clipped;  // the frames being written, within full scale
 };
 
 AudioEncoder::AudioEncoder(AudioFormat format, int sampleRate) : state_(std::make_unique<State>()) {
@@ -122,7 +124,6 @@ AudioEncoder::AudioEncoder(AudioFormat format, int sampleRate) : state_(std::mak
                           std::string("libsndfile cannot write ") + FormatName(format) + " at " +
                               std::to_string(sampleRate) + " Hz: " + sf_strerror(nullptr));
     }
-    sf_command(state_->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
 AudioEncoder::~AudioEncoder() {
@@ -131,8 +132,12 @@ AudioEncoder::~AudioEncoder() {
 
 void AudioEncoder::Write(const float* interleaved, size_t frames) {
     if (state_->file == nullptr) throw RenderError(Problem::kEncoding, "the audio file is closed");
+    // Clipped here rather than by libsndfile, whose clipping conversion rounds every
+    // negative sample down (silence of -1e-8 would become -1 in 16 bits).
+    state_->clipped.assign(interleaved, interleaved + 2 * frames);
+    for (float& x : state_->clipped) x = std::isnan(x) ? 0.0f : std::clamp(x, -1.0f, 1.0f);
     const auto count = static_cast<sf_count_t>(frames);
-    if (sf_writef_float(state_->file, interleaved, count) != count) {
+    if (sf_writef_float(state_->file, state_->clipped.data(), count) != count) {
         throw RenderError(Problem::kEncoding, std::string("libsndfile failed to encode ") +
                                                   FormatName(state_->format) + ": " +
                                                   sf_strerror(state_->file));

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -94,11 +95,15 @@ Synth NewSynth(const RenderOptions& o, Settings& settings) {
     fluid_settings_t* s = settings.get();
     fluid_settings_setnum(s, "synth.sample-rate", o.sampleRate);
     fluid_settings_setnum(s, "synth.gain", o.gain);
-    // One caller, one thread: no locking of the interface, no memory pinned, and only the
-    // samples of the presets in use read from the SoundFont.
+    // System exclusive messages for device 16: Roland's and Yamaha's first device, to which
+    // files address their GS and XG messages (FluidSynth's own default, 0, takes none of
+    // them; General MIDI messages go to every device anyway).
+    fluid_settings_setint(s, "synth.device-id", 16);
+    // One caller, one thread: no locking of the interface, no memory pinned. (Samples are
+    // loaded with the SoundFont, as FluidSynth's player loads them: loading them only when a
+    // preset is chosen plays some presets differently.)
     fluid_settings_setint(s, "synth.threadsafe-api", 0);
     fluid_settings_setint(s, "synth.lock-memory", 0);
-    fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
     Synth synth(new_fluid_synth(s));
     if (!synth) throw RenderError(Problem::kEngine, "FluidSynth could not start: " + t_lastError);
     return synth;
@@ -110,6 +115,18 @@ void LoadSoundFont(fluid_synth_t* synth, const std::string& path) {
         throw RenderError(Problem::kNoSoundFont,
                           path + ": no SoundFont there (" + std::strerror(err) + ")");
     }
+    // FluidSynth would try every loader it has on any file, and some of them report on
+    // stderr themselves: a file that is not a RIFF SoundFont (or DLS set) is refused first.
+    char head[12] = {};
+    std::ifstream file(path, std::ios::binary);
+    file.read(head, sizeof head);
+    const bool riff =
+        file.gcount() == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+        (std::memcmp(head + 8, "sfbk", 4) == 0 || std::memcmp(head + 8, "DLS ", 4) == 0);
+    if (!riff)
+        throw RenderError(
+            Problem::kBadSoundFont,
+            path + ": not a SoundFont (an .sf2 or .sf3 file starts with RIFF and sfbk)");
     t_lastError.clear();
     if (fluid_synth_sfload(synth, path.c_str(), 1) == FLUID_FAILED) {
         throw RenderError(Problem::kBadSoundFont,
