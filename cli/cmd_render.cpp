@@ -140,7 +140,7 @@ int RenderSong(const RenderOptions& o) {
     options.gain = o.gain;
     std::tie(options.from, options.to) = Stretch(o, song, time, input.end);
 
-    TerminalProgress bar("rendering", "s of " + name, !o.common.noProgress);
+    TerminalProgress bar("rendering seconds", name, !o.common.noProgress);
     const mfrender::RenderStats stats = mfrender::Render(
         input, options, [&encoder](const float* f, size_t n) { encoder.Write(f, n); },
         [&bar](double done, double total) {

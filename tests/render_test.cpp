@@ -738,6 +738,8 @@ TEST_P(RenderReference, SoundsAsFluidSynthsOwnPlayerPlaysIt) {
     ASSERT_GT(reference.Frames(), 0u);
     const Audio ours = RenderWithCli(GetParam());
     EXPECT_NEAR(AudibleSeconds(ours), AudibleSeconds(reference), 0.5);
+    RecordProperty("audible_s", std::to_string(AudibleSeconds(ours)) + " " +
+                                    std::to_string(AudibleSeconds(reference)));
     const double exact = EnvelopeCorrelation(ours, reference);
     RecordProperty("envelope_correlation", std::to_string(exact));
     if (exact >= 0.98) return;
