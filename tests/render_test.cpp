@@ -153,27 +153,35 @@ double EnvelopeCorrelation(const Audio& a, const Audio& b) {
     return Correlation(Envelope(a), Envelope(b));
 }
 
+std::vector<double> Left(const Audio& a) {
+    std::vector<double> left(a.Frames());
+    for (size_t i = 0; i < left.size(); ++i) left[i] = a.samples[2 * i];
+    return left;
+}
+
 // The correlation of the two waveforms (left channels) at the offset, within 256 frames,
-// at which they agree best: for renders that should be the same samples, however the two
-// players' first blocks fall.
+// at which they agree best (found over 16,384 frames from the first sound): for renders that
+// should be the same samples, however the two players' first blocks fall.
 double WaveCorrelation(const Audio& a, const Audio& b) {
-    const long n = static_cast<long>(std::min(a.Frames(), b.Frames()));
-    auto at = [](const Audio& x, long i) { return static_cast<double>(x.samples[2 * i]); };
-    auto score = [&](long lag, long count) {
-        std::vector<double> x, y;
-        for (long i = 256; i < count - 256; ++i) {
-            x.push_back(at(a, i));
-            y.push_back(at(b, i + lag));
-        }
-        return Correlation(x, y);
+    const std::vector<double> x = Left(a), y = Left(b);
+    const auto n = static_cast<long>(x.size()), m = static_cast<long>(y.size());
+    const long start = static_cast<long>(FirstSound(a));
+    auto dot = [&](long lag) {
+        double sum = 0;
+        for (long i = std::max(start, -lag); i < std::min({start + 16384, n, m - lag}); ++i)
+            sum += x[i] * y[i + lag];
+        return sum;
     };
     long best = 0;
-    double bestScore = -2;
+    double bestDot = dot(0);
     for (long lag = -256; lag <= 256; ++lag) {
-        const double s = score(lag, std::min(n, 2L * a.rate));
-        if (s > bestScore) bestScore = s, best = lag;
+        const double d = dot(lag);
+        if (d > bestDot) best = lag, bestDot = d;
     }
-    return score(best, n);
+    const long from = std::max(0L, -best), to = std::min(n, m - best);
+    if (to <= from) return 0;
+    return Correlation(std::vector<double>(x.begin() + from, x.begin() + to),
+                       std::vector<double>(y.begin() + from + best, y.begin() + to + best));
 }
 
 // ------------------------------------------------------------------ messages and songs

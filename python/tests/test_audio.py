@@ -184,3 +184,21 @@ def test_python_runs_on_while_another_thread_renders():
     # A render that held the GIL would stop this loop for the whole render.
     assert len(gaps) > 1000
     assert max(gaps) < one / 2
+
+
+def test_songs_render_on_several_threads_at_once_as_they_render_alone():
+    songs = [midifolio.load(DATA / "corpus" / name) for name in
+             ("mma__twinkle.mid", "abc2midi__abcm2ps-sample8.mid", "freedink__love.mid")]
+    alone = [_audio.synthesize(song, soundfont=SMALL) for song in songs]
+    together = [None] * 6
+
+    def render(i):
+        together[i] = _audio.synthesize(songs[i % 3], soundfont=SMALL)
+
+    threads = [threading.Thread(target=render, args=(i,)) for i in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for i, audio in enumerate(together):
+        assert np.array_equal(audio, alone[i % 3])
