@@ -5,12 +5,12 @@
 #
 # MIDIFOLIO_BENCH_BUILD   build folder (default build/bench)
 # MIDIFOLIO_BENCH_DIR     where the generated inputs go (default /tmp/midifolio-bench)
-# MIDIFOLIO_BENCH_PARTS   which parts to run (default "bench cold memory callgrind compare")
+# MIDIFOLIO_BENCH_PARTS   which parts to run (default "bench cold memory callgrind compare render")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${MIDIFOLIO_BENCH_BUILD:-build/bench}
 export MIDIFOLIO_BENCH_DIR=${MIDIFOLIO_BENCH_DIR:-/tmp/midifolio-bench}
-PARTS=${MIDIFOLIO_BENCH_PARTS:-bench cold memory callgrind compare}
+PARTS=${MIDIFOLIO_BENCH_PARTS:-bench cold memory callgrind compare render}
 WARM="glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=1099511627776"
 DIR=$MIDIFOLIO_BENCH_DIR
 has() { [[ " $PARTS " == *" $1 "* ]]; }
@@ -19,6 +19,8 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIDIFOLIO_BUILD_BEN
     -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_EXAMPLES=OFF >/dev/null
 targets=(midifolio_bench midifolio_perf)
 ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^portsmf_load:' && targets+=(portsmf_load)
+ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^midifolio_render_bench:' &&
+    targets+=(midifolio_render_bench)
 cmake --build "$BUILD" -j 2 --target "${targets[@]}"
 PERF=$BUILD/bench/midifolio_perf
 
@@ -70,4 +72,13 @@ fi
 if has compare; then
     echo "== side-by-side with Debian's readers"
     /usr/bin/python3 bench/compare.py "$BUILD" "$DIR"
+fi
+if has render; then
+    echo "== audio: examples/sample.mid rendered, seconds of audio per second of CPU (x_realtime)"
+    if [ -x "$BUILD/bench/midifolio_render_bench" ]; then
+        "$BUILD/bench/midifolio_render_bench" --benchmark_repetitions=5 \
+            --benchmark_report_aggregates_only=true
+    else
+        echo "  not built: the build found no FluidSynth or libsndfile"
+    fi
 fi

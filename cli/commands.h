@@ -136,5 +136,17 @@ struct SplitOptions {
     std::string by = "track";
 };
 int RunSplit(const SplitOptions& o);
+struct RenderOptions {
+    CommonOptions common;
+    std::string file;
+    std::string out;
+    std::string soundfont;  // empty: the system's General MIDI SoundFont
+    int rate = 44100;       // frames per second
+    double gain = 0.2;      // FluidSynth's master gain
+    std::string from;
+    std::string to;
+    std::string measures;
+};
+int RunRender(const RenderOptions& o);
 
 }  // namespace mfcli

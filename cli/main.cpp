@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <sstream>
@@ -481,6 +482,56 @@ void AddSplit(CLI::App& app, Action& run) {
     sub->callback([o, &run]() { run = [o]() { return RunSplit(*o); }; });
 }
 
+void AddRender(CLI::App& app, Action& run) {
+    auto o = std::make_shared<RenderOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "render", "Play a song through FluidSynth and a SoundFont into a WAV, FLAC or Ogg file");
+    sub->add_option("FILE", o->file, "MIDI file to read ('-' for standard input)")->required();
+    sub->add_option("-o,--output", o->out,
+                    "Audio file to write: .wav, .flac or .ogg ('-' for WAV on standard output)")
+        ->required();
+    sub->add_option("--soundfont", o->soundfont,
+                    "SoundFont to play with (default: the system's General MIDI set, "
+                    "/usr/share/sounds/sf2/FluidR3_GM.sf2 on Debian)");
+    AddInteger(*sub, "--rate", o->rate, 8000, 96000, "Frames per second (default 44100)");
+    sub->add_option_function<std::string>(
+           "--gain",
+           [o](const std::string& text) {
+               char* end = nullptr;
+               const double gain = std::strtod(text.c_str(), &end);
+               if (text.empty() || *end != '\0' || !(gain >= 0 && gain <= 10)) {
+                   throw CLI::ValidationError(
+                       Format("--gain must be 0..10, not '%s'", Shown(text).c_str()));
+               }
+               o->gain = gain;
+           },
+           "FluidSynth's master gain (default 0.2)")
+        ->type_name("0..10");
+    sub->add_option("--from", o->from,
+                    "Start at this time, in any form `events` takes: ticks (960), 1500ms, 2.5s, "
+                    "bar:beat[:tick] (3:1) or h:m:s:frame");
+    sub->add_option("--to", o->to, "End after this time (same forms as --from)");
+    sub->add_option("--measures", o->measures, "Only bars A to B (A-B, or A), counted from 1")
+        ->excludes("--from")
+        ->excludes("--to");
+    AddCommonOptions(*sub, o->common);
+    sub->footer(
+        "Every channel plays, channel 10 as drums, with its program and bank changes,\n"
+        "controllers, pitch bends and system exclusive resets, each sent at its exact time in\n"
+        "seconds (FluidSynth starts it with its next block of 64 frames). The audio lasts to the\n"
+        "song's last event, then until the last note has faded below -90 dBFS (3 s at most).\n"
+        "A stretch (--from, --to, --measures) starts with the channels set up as the song left\n"
+        "them there; notes begun before it are not heard, and every note is released at its end.\n"
+        "The audio file replaces its target only once it is completely written.\n"
+        "\n"
+        "Examples:\n"
+        "  midifolio render song.mid -o song.wav\n"
+        "  midifolio render song.mid -o song.flac --soundfont ~/sf2/piano.sf2 --rate 48000\n"
+        "  midifolio render song.mid -o intro.ogg --measures 1-8\n"
+        "  midifolio render song.mid -o - --from 30s --to 45s | aplay");
+    sub->callback([o, &run]() { run = [o]() { return RunRender(*o); }; });
+}
+
 // Reports a failure, and what standard output still owes (which may fail in its turn).
 int ReportFailure(const std::string& what) {
     std::fprintf(stderr, "midifolio: %s\n", what.c_str());
@@ -533,6 +584,7 @@ int main(int argc, char** argv) {
     AddEdit(app, run);
     AddMerge(app, run);
     AddSplit(app, run);
+    AddRender(app, run);
 
     // The first word that is not an option names the subcommand.
     const auto named = [&](const CLI::App* sub) { return sub->check_name(argv[1]); };

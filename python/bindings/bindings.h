@@ -35,5 +35,6 @@ struct PyQueryEvent {
 
 void BindCore(py::module_& core);
 void BindExact(py::module_& m);
+void BindAudio(py::module_& m);  // audio.cpp: synthesize (render/)
 
 }  // namespace mfpy

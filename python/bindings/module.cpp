@@ -43,4 +43,5 @@ PYBIND11_MODULE(_midifolio, m) {
     mfpy::BindCore(core);
     mfpy::BindExact(m);
     BindNames(m);
+    mfpy::BindAudio(m);
 }
