@@ -6,7 +6,8 @@ PKGS=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev libgmock-d
       strace time bsdutils util-linux  # strace, time, script, setpriv: tests trace syncs, measure memory, use a terminal, drop rights
       librsvg2-bin  # rsvg-convert: the piano rolls of docs/ rendered to PNG
       pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-dask
-      python3-distributed)  # the Python package, its tests (pytest, the pip route, the Dask recipe)
+      python3-distributed  # the Python package, its tests (pytest, the pip route, the Dask recipe)
+      python3-mypy)  # the Python package's type check (mypy --strict, a test)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
