@@ -536,14 +536,21 @@ class Song:
 
         A half grid goes up; a note that would become empty keeps one grid step.
         """
-        if not isinstance(grid, str) or grid.isdigit():
+        ticks: Optional[int] = None
+        if isinstance(grid, str):
+            try:
+                ticks = int(grid)  # ticks given as text: '120', ' +120'
+            except ValueError:
+                pass  # a note value
+        else:
+            ticks = _operator.index(grid)
+        if ticks is not None:
             # Ticks count up to 2**62: grids of more than 2**60 ticks are refused, as the
             # library's grid arithmetic is in 64 bits.
-            ticks = int(grid) if isinstance(grid, str) else _operator.index(grid)
             if not 1 <= ticks <= 2**60:
                 raise ValueError("grid must be 1..2**60 ticks or a note value such as '1/16', not %d" % ticks)
             grid = str(ticks)
-        return self._new(self._h.quantize(grid, bool(ends)))
+        return self._new(self._h.quantize(str(grid), bool(ends)))
 
     def resample(self, ticks_per_quarter: int) -> Song:
         """The same music at another resolution: ticks scaled and rounded."""
