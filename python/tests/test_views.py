@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import midifolio
-from conftest import DATA, key_signature, meta, real_files, smf, tempo, time_signature, track
+from conftest import DATA, meta, real_files, smf, tempo, time_signature, track
 
 SAMPLE = DATA / "cli" / "sample.mid"
 

@@ -177,7 +177,9 @@ def _make_song(handle: _midifolio._SongHandle, given: object = None) -> Song:
     return song
 
 
-def _song(outcome: Union[_midifolio._SongHandle, Tuple[int, str, str, int]], filename: Optional[str], given: object) -> Song:
+def _song(
+    outcome: Union[_midifolio._SongHandle, Tuple[int, str, str, int]], filename: Optional[str], given: object
+) -> Song:
     if isinstance(outcome, tuple):
         status, message, cause, code = outcome
         if code:
