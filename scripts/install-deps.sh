@@ -10,7 +10,8 @@ PKGS=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev libgmock-d
       pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-dask
       python3-distributed  # the Python package, its tests (pytest, the pip route, the Dask recipe)
       libfluidsynth-dev libsndfile1-dev fluid-soundfont-gm  # audio: render, Song.synthesize
-      fluidsynth timgm6mb-soundfont)  # its tests: FluidSynth's own player, a small SoundFont
+      fluidsynth timgm6mb-soundfont  # its tests: FluidSynth's own player, a small SoundFont
+      python3-mypy)  # the Python package's type check (mypy --strict, a test)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -41,24 +41,49 @@ MIDIEvent PyEvent::Raw() {
 
 namespace {
 
+// How many times the events of each track were released all at once (RemoveAllPt,
+// SetMidiTrackRawData), which frees the nodes that positions point to. A position or an
+// iterator remembers the count it was made at and is refused once it has changed. Entries are
+// never dropped: a position keeps its track alive, so a track's address is taken again only
+// by a track whose positions all start from the count found then.
+std::unordered_map<const CMidiTrack*, uint64_t>& Releases() {
+    static auto* releases = new std::unordered_map<const CMidiTrack*, uint64_t>();
+    return *releases;
+}
+
+uint64_t ReleasesOf(const CMidiTrack& track) {
+    const auto found = Releases().find(&track);
+    return found == Releases().end() ? 0 : found->second;
+}
+
 // A position in a track's list. It holds the track's Python object, so the track outlives
-// it; like the library's POSITION it becomes invalid when its event is deleted.
+// it; like the library's POSITION it becomes invalid when its event is deleted, and when the
+// track's events are released all at once it is refused.
 struct PyPosition {
     POSITION node = nullptr;
     const CMidiTrack* track = nullptr;
     py::object owner;
+    uint64_t releases = 0;
 };
 
 py::object Position(POSITION node, const CMidiTrack& track, py::object owner) {
     if (node == nullptr) return py::none();
-    return py::cast(PyPosition{node, &track, std::move(owner)});
+    return py::cast(PyPosition{node, &track, std::move(owner), ReleasesOf(track)});
+}
+
+void CheckNotReleased(const CMidiTrack& track, uint64_t releases) {
+    if (ReleasesOf(track) != releases)
+        throw py::value_error(
+            "the position was taken before the track's events were released (RemoveAllPt, "
+            "SetMidiTrackRawData)");
 }
 
 // The node of a position given for this track; a position of another track is refused (the
-// library would walk the wrong list).
+// library would walk the wrong list), and so is one whose node went with its events.
 POSITION Node(const CMidiTrack& track, const PyPosition& pos) {
     if (pos.track != &track) throw py::value_error("the position belongs to another track");
     if (pos.node == nullptr) throw py::value_error("the position is null");
+    CheckNotReleased(track, pos.releases);
     return pos.node;
 }
 
@@ -392,11 +417,29 @@ void BindRecords(py::module_& core) {
         });
 }
 
+// Tracks a song removed while Python still held them: kept alive (so that no handle points
+// into freed memory) and marked, so that every use of their handles raises. An entry goes when
+// the track's last handle does.
+std::unordered_map<const CMidiTrack*, std::unique_ptr<CMidiTrack>>& RemovedTracks() {
+    static auto* removed = new std::unordered_map<const CMidiTrack*, std::unique_ptr<CMidiTrack>>();
+    return *removed;
+}
+
+void CheckNotRemoved(const CMidiTrack& track) {
+    if (RemovedTracks().count(&track) != 0)
+        throw std::runtime_error("this track was removed from its song (RemoveTrkAll)");
+}
+
 class TrackIterator {
   public:
     TrackIterator(const CMidiTrack& track, py::object owner)
-        : m_track(track), m_owner(std::move(owner)), m_pos(track.GetEventHeadPosition()) {}
+        : m_track(track),
+          m_owner(std::move(owner)),
+          m_pos(track.GetEventHeadPosition()),
+          m_releases(ReleasesOf(track)) {}
     PyEvent Next() {
+        CheckNotRemoved(m_track);
+        CheckNotReleased(m_track, m_releases);
         if (m_pos == nullptr) throw py::stop_iteration();
         return PyEvent::From(m_track.GetNextEvent(m_pos));
     }
@@ -405,14 +448,13 @@ class TrackIterator {
     const CMidiTrack& m_track;
     py::object m_owner;  // keeps the track alive
     POSITION m_pos;
+    uint64_t m_releases;  // ReleasesOf(m_track) when the iteration began
 };
 
-// Tracks a song removed while Python still held them: kept alive (so that no handle points
-// into freed memory) and marked, so that every use of their handles raises. An entry goes when
-// the track's last handle does.
-std::unordered_map<const CMidiTrack*, std::unique_ptr<CMidiTrack>>& RemovedTracks() {
-    static auto* removed = new std::unordered_map<const CMidiTrack*, std::unique_ptr<CMidiTrack>>();
-    return *removed;
+// The library's calls that release every event of a track at once, counted for the positions.
+void RemoveAllEvents(CMidiTrack& track) {
+    ++Releases()[&track];
+    track.RemoveAllPt();
 }
 
 // RemoveTrkAll for Python: a track whose Python object still lives is kept as a removed track.
@@ -433,46 +475,53 @@ void RemoveAllTracks(CMidiFolio& song) {
     }
 }
 
-void BindTrack(py::module_& core) {
-    py::class_<TrackIterator>(core, "_TrackIterator")
-        .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &TrackIterator::Next);
+using TrackClass = py::class_<CMidiTrack>;
 
-    py::class_<CMidiTrack>(core, "CMidiTrack",
-                           "One track: a list of decoded events walked with a POSITION.")
-        .def(py::init<>())
-        .def(
-            "__getattribute__",
-            [](py::handle self, py::str name) {
-                if (RemovedTracks().count(self.cast<const CMidiTrack*>()) != 0)
-                    throw std::runtime_error("this track was removed from its song (RemoveTrkAll)");
-                PyObject* found = PyObject_GenericGetAttr(self.ptr(), name.ptr());
-                if (found == nullptr) throw py::error_already_set();
-                return py::reinterpret_steal<py::object>(found);
-            })
+// The track itself, its size and its iteration.
+void BindTrackObject(TrackClass& cls) {
+    cls.def(py::init<>())
+        .def("__getattribute__",
+             [](py::handle self, py::str name) {
+                 CheckNotRemoved(*self.cast<const CMidiTrack*>());
+                 PyObject* found = PyObject_GenericGetAttr(self.ptr(), name.ptr());
+                 if (found == nullptr) throw py::error_already_set();
+                 return py::reinterpret_steal<py::object>(found);
+             })
         .def(py::init<const CMidiTrack&>(), py::arg("other"), "A copy with its own events.")
         .def("GetTrackNum", &CMidiTrack::GetTrackNum)
         .def("SetTrackNum", &CMidiTrack::SetTrackNum, py::arg("nTrackNum"))
         .def("GetTrkLen", &CMidiTrack::GetTrkLen, "Raw byte length.")
         .def("GetTrackEventNums", &CMidiTrack::GetTrackEventNums, "Event count modulo 65536.")
         .def("GetCount", &CMidiTrack::GetCount, "Event count.")
-        .def("__len__", [](const CMidiTrack& t) { return std::max<int32_t>(t.GetCount(), 0); })
+        .def("__len__",
+             [](const CMidiTrack& t) {
+                 CheckNotRemoved(t);
+                 return std::max<int32_t>(t.GetCount(), 0);
+             })
         .def(
             "__iter__",
-            [](py::object self) { return TrackIterator(self.cast<const CMidiTrack&>(), self); },
+            [](py::object self) {
+                const CMidiTrack& t = self.cast<const CMidiTrack&>();
+                CheckNotRemoved(t);
+                return TrackIterator(t, self);
+            },
             "Copies of the events, in list order.")
         .def("SetISValidatePercuss", &CMidiTrack::SetISValidatePercuss)
         .def("GetISValidatePercuss", &CMidiTrack::GetISValidatePercuss)
         .def("GetPercussValid", &CMidiTrack::GetPercussValid)
         .def("GetLastResult", &CMidiTrack::GetLastResult)
-        .def("GetNoteUsage", &CMidiTrack::GetNoteUsage, py::arg("nRow"), py::arg("nNote"))
-        .def(
-            "GetEventHeadPosition",
-            [](py::object self) {
-                const CMidiTrack& t = self.cast<const CMidiTrack&>();
-                return Position(t.GetEventHeadPosition(), t, self);
-            },
-            "The first position, None for an empty track.")
+        .def("GetNoteUsage", &CMidiTrack::GetNoteUsage, py::arg("nRow"), py::arg("nNote"));
+}
+
+// Walking the list with positions, and the list's bytes.
+void BindTrackPositions(TrackClass& cls) {
+    cls.def(
+           "GetEventHeadPosition",
+           [](py::object self) {
+               const CMidiTrack& t = self.cast<const CMidiTrack&>();
+               return Position(t.GetEventHeadPosition(), t, self);
+           },
+           "The first position, None for an empty track.")
         .def(
             "GetTailPosition",
             [](py::object self) {
@@ -504,13 +553,15 @@ void BindTrack(py::module_& core) {
                 return Position(t.FindIndex(index), t, self);
             },
             py::arg("nIndex"), "The position at an index of the list, None outside it.")
-        .def("RemoveAllPt", &CMidiTrack::RemoveAllPt, "Empties the list.")
+        .def("RemoveAllPt", &RemoveAllEvents,
+             "Empties the list; positions and iterators taken before are refused from then on.")
         .def(
             "SetMidiTrackRawData",
             [](CMidiTrack& t, const py::bytes& data) {
                 std::string s = data;
                 if (s.size() > static_cast<size_t>(INT32_MAX))
                     throw py::value_error("track data beyond 2 GiB");
+                if (!s.empty()) ++Releases()[&t];  // the decoder empties the list first
                 return t.SetMidiTrackRawData(reinterpret_cast<const uint8_t*>(s.data()),
                                              static_cast<int32_t>(s.size()));
             },
@@ -527,17 +578,21 @@ void BindTrack(py::module_& core) {
                 return py::bytes(buffer.data(), static_cast<size_t>(length));
             },
             "The track chunk data bytes of the events, or None when they cannot be encoded.")
-        .def("GetEncodedSize", &CMidiTrack::GetEncodedSize)
-        .def(
-            "InsertEventAfter",
-            [](py::object self, py::object pos, PyEvent event) {
-                CMidiTrack& t = self.cast<CMidiTrack&>();
-                POSITION after = pos.is_none() ? nullptr : Node(t, pos.cast<const PyPosition&>());
-                const MIDIEvent raw = event.Raw();
-                return Position(t.InsertEventAfter(after, raw), t, self);
-            },
-            py::arg("pos"), py::arg("event"),
-            "Inserts a copy of event after pos (None appends); its position, or None.")
+        .def("GetEncodedSize", &CMidiTrack::GetEncodedSize);
+}
+
+// Changing the list.
+void BindTrackEditing(TrackClass& cls) {
+    cls.def(
+           "InsertEventAfter",
+           [](py::object self, py::object pos, PyEvent event) {
+               CMidiTrack& t = self.cast<CMidiTrack&>();
+               POSITION after = pos.is_none() ? nullptr : Node(t, pos.cast<const PyPosition&>());
+               const MIDIEvent raw = event.Raw();
+               return Position(t.InsertEventAfter(after, raw), t, self);
+           },
+           py::arg("pos"), py::arg("event"),
+           "Inserts a copy of event after pos (None appends); its position, or None.")
         .def(
             "DeleteEvent",
             [](CMidiTrack& t, const PyPosition& pos) { return t.DeleteEvent(Node(t, pos)); },
@@ -569,6 +624,17 @@ void BindTrack(py::module_& core) {
         .def("ClearPairingMarks", &CMidiTrack::ClearPairingMarks)
         .def("Convert2MSecond", &CMidiTrack::Convert2MSecond,
              "Every lTime becomes milliseconds through the attached tempo map.");
+}
+
+void BindTrack(py::module_& core) {
+    py::class_<TrackIterator>(core, "_TrackIterator")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &TrackIterator::Next);
+    TrackClass cls(core, "CMidiTrack",
+                   "One track: a list of decoded events walked with a POSITION.");
+    BindTrackObject(cls);
+    BindTrackPositions(cls);
+    BindTrackEditing(cls);
 }
 
 void BindTempo(py::module_& core) {

@@ -3,6 +3,7 @@
 
 #include <pybind11/numpy.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,13 +41,18 @@ class SongHandle {
     std::vector<std::string> messages;  // what reading found worth telling
 
     // The library's classes over the song's bytes, built on first use; a RuntimeError when
-    // its loader refuses them.
+    // its loader refuses them, or when the song's ticks pass what a MIDIEvent's 32-bit lTime
+    // holds (its loader would wrap them round).
     std::shared_ptr<midifolio::CMidiFolio> Core() {
         std::string refusal;
         {
             py::gil_scoped_release release;
             std::lock_guard<std::mutex> lock(m_coreMutex);
-            if (!m_core) {
+            const int64_t endTick = View()->end_tick();
+            if (!m_core && endTick > INT32_MAX) {
+                refusal = "its ticks count in 32 bits, and this song's last event stands at tick " +
+                          std::to_string(endTick);
+            } else if (!m_core) {
                 auto core = std::make_shared<midifolio::CMidiFolio>();
                 core->SetMessageSink([&refusal](const std::string& text) { refusal = text; });
                 const int ok = View()->song().BuildCore(*core);

@@ -1,9 +1,11 @@
-"""Shared helpers of the Python tests: where the test files are, and small MIDI files built
-byte by byte."""
+"""Shared helpers of the Python tests: where the test files are, small MIDI files built
+byte by byte, and readings of bytes by python3-mido to compare with."""
+import io
 import os
 import sys
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 SOURCE = Path(os.environ.get("MIDIFOLIO_SOURCE_DIR", Path(__file__).resolve().parents[2]))
@@ -28,6 +30,7 @@ def all_midi_files():
 
 
 def loadable_files():
+    """Every .mid file under tests/data that the package reads (malformed ones included)."""
     import midifolio
 
     out = []
@@ -38,6 +41,43 @@ def loadable_files():
             continue
         out.append(p)
     return out
+
+
+def real_files():
+    """The real songs: tests/data/corpus and the files of tests/data/cli that the package reads."""
+    return [p for p in loadable_files() if p.parent.name in ("corpus", "cli")]
+
+
+def same_events(a, b):
+    """Two event tables hold the same events, field by field."""
+    assert a.dtype == b.dtype and len(a) == len(b), (len(a), len(b))
+    for name in a.dtype.names:
+        if name == "payload":
+            assert a[name].tolist() == b[name].tolist()
+        else:
+            np.testing.assert_array_equal(a[name], b[name], err_msg=name)
+
+
+NOTE_COLUMNS = ["track", "channel", "program", "pitch", "velocity", "start_tick", "end_tick"]
+
+
+def assert_notes_equal(got, want, atol=1e-6):
+    """A notes table equals rows of (track, channel, program, pitch, velocity, start_tick,
+    end_tick, start, end), every field in order, seconds within atol."""
+    assert len(got) == len(want)
+    if not len(want):
+        return
+    ints = np.array([row[:7] for row in want], dtype=np.int64)
+    for k, name in enumerate(NOTE_COLUMNS):
+        np.testing.assert_array_equal(got[name], ints[:, k], err_msg=name)
+    seconds = np.array([row[7:] for row in want], dtype=np.float64)
+    np.testing.assert_allclose(got["start"], seconds[:, 0], rtol=0, atol=atol, err_msg="start")
+    np.testing.assert_allclose(got["end"], seconds[:, 1], rtol=0, atol=atol, err_msg="end")
+
+
+def rows_of(notes):
+    """A notes table as rows, as the mido reference gives them."""
+    return [[int(n[c]) for c in NOTE_COLUMNS] + [float(n["start"]), float(n["end"])] for n in notes]
 
 
 # ------------------------------------------------------------------ bytes of a MIDI file
@@ -86,3 +126,22 @@ def mido_notes():
     finally:
         sys.path.remove(str(TOOLS))
     return module
+
+
+@pytest.fixture(scope="session")
+def mido():
+    """python3-mido (the tests that compare with it are skipped without it)."""
+    return pytest.importorskip("mido")
+
+
+@pytest.fixture
+def mido_read(mido, mido_notes, tmp_path):
+    """mido_read(bytes) -> (mido.MidiFile, the mido reference's note rows) of a file's bytes."""
+    counter = iter(range(10**9))
+
+    def read(data):
+        path = tmp_path / ("mido-%d.mid" % next(counter))
+        path.write_bytes(bytes(data))
+        return mido.MidiFile(file=io.BytesIO(bytes(data))), mido_notes.notes_of(str(path))
+
+    return read

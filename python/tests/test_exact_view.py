@@ -54,7 +54,7 @@ def test_notes_equal_the_mido_reference(path, mido_notes):
 def test_notes_are_one_shared_read_only_view_that_outlives_the_song():
     song = midifolio.load(midifolio_sample())
     a, b = song.notes(), song.notes()
-    assert a.dtype == midifolio.NOTE_DTYPE and a.dtype.itemsize == 32
+    assert a.dtype == midifolio.NOTE_DTYPE and a.dtype.itemsize == 40
     assert np.shares_memory(a, b)  # no copy per call
     before = a.copy()
     with pytest.raises(ValueError):

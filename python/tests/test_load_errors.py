@@ -1,5 +1,6 @@
-"""Refused files raise MidiError with the library's message and the cause of its load report;
-files that cannot be opened raise the OSError subclass of their errno; paths of every kind."""
+"""Refused files raise MidiError: the kind of refusal and its cause in plain words, with track
+and byte; files that cannot be opened raise the OSError subclass of their errno; paths of
+every kind."""
 import errno
 import os
 import shutil
@@ -11,39 +12,35 @@ import pytest
 import midifolio
 from conftest import DATA, chunk, smf, track
 
-
-def library_answer(path):
-    """1 or 0 and the messages of the library's own load."""
-    messages = []
-    song = midifolio.core.CMidiFolio()
-    song.SetMessageSink(messages.append)
-    return song.LoadMidiFile(str(path)), messages
-
-
+KINDS = ("not a MIDI file", "damaged", "unsupported", "too large")
 BAD = sorted((DATA / "bad").glob("*.mid"))
 
 
 @pytest.mark.parametrize("path", BAD, ids=lambda p: p.name)
-def test_every_malformed_file_loads_or_raises_midi_error_with_the_librarys_message(path):
-    ok, messages = library_answer(path)
-    if ok:
+def test_every_malformed_file_loads_or_raises_midi_error_with_its_kind_and_cause(path):
+    try:
         song = midifolio.load(path)
+    except midifolio.MidiError as e:
+        error = e
+    else:
         song.notes(), song.events(payload=True), song.summary()
         return
-    with pytest.raises(midifolio.MidiError) as info:
-        midifolio.load(path)
-    error = info.value
     assert isinstance(error, ValueError)
-    assert [error.message] == messages
+    assert error.message in KINDS
     assert error.filename == str(path)
-    # Every refusal of the collection is explained, and the text leads with the message.
+    # Every refusal of the collection is explained, and the text leads with the kind.
     assert error.cause, "no cause found for %s" % path.name
     assert str(error) == "%s: %s" % (error.message, error.cause)
 
 
 def test_the_malformed_collection_has_both_kinds():
-    refused = [p for p in BAD if not library_answer(p)[0]]
-    assert len(BAD) >= 40 and 30 <= len(refused) < len(BAD)
+    refused = []
+    for p in BAD:
+        try:
+            midifolio.load(p)
+        except midifolio.MidiError:
+            refused.append(p)
+    assert len(BAD) >= 40 and 25 <= len(refused) < len(BAD) - 10
 
 
 HEAD = b"MThd\x00\x00\x00\x06"
@@ -53,50 +50,60 @@ TWO = smf(track(), track())  # 14 + 12 + 12 bytes: the second chunk starts at by
 @pytest.mark.parametrize(
     "data, message, cause",
     [
-        (b"", "Error read data!!", "at byte 0: the file is empty"),
-        (HEAD + b"\x00\x01", "Error read data!!",
-         "at byte 10: the file ends inside its 14-byte header (after 10 bytes)"),
-        (b"RIFF\x00\x00\x00\x00RMIDdata", "Not Midi file!!", 'the file starts with "RIFF", not'),
-        (b"\x00\x01\x02\x03\x04", "Not Midi file!!", 'starts with "\\x00\\x01\\x02\\x03"'),
-        (HEAD + b"\x00\x02\x00\x01\x00\x60", "Error format unsupport!!", "at byte 8: format 2;"),
-        (HEAD + b"\x00\x07\x00\x01\x00\x60", "Error format unsupport!!", "format 7; only formats"),
-        (HEAD + b"\x00\x01\x00\x01\xe7\x28", "Error time unsupport!!",
-         "0xE728 counts SMPTE time (25 frames per second, 40 ticks per frame)"),
-        (HEAD + b"\x00\x00\x00\x03\x00\x60", "Error read data!!",
-         "format 0 holds one track, but the header declares 3"),
-        (TWO[:-4], "Error read data!!", "track 2 at byte 30: the chunk claims 4 bytes but 0 remain"),
-        (TWO[:-8], "Error read data!!", "track 2 at byte 30: the file ends inside a chunk's length"),
-        (TWO[:-10], "Error read data!!", "track 2 at byte 26: the file ends inside a chunk's id"),
-        (TWO[:-12], "Error read data!!",
-         "track 2 at byte 26: the header declares 2 tracks but the file ends after 1"),
-        (smf(track(), b""), "Error read data!!", "track 2 at byte 30: the track chunk holds no byte"),
-        (HEAD + b"\x00\x01\x00\x01\x00\x60MTrk\x00\x00\x00\x10\x00\xff", "Error read data!!",
+        (b"", "not a MIDI file", "the file is empty"),
+        (HEAD + b"\x00\x01", "damaged", "the file ends inside its header (after 10 bytes)"),
+        (b"RIFF\x00\x00\x00\x00RMIDdata", "not a MIDI file", 'a RIFF MIDI file (RMID) without a "data" chunk'),
+        (b"\x00\x01\x02\x03\x04", "not a MIDI file",
+         'the file starts with "\\x00\\x01\\x02\\x03", not with a MIDI header ("MThd")'),
+        (HEAD + b"\x00\x07\x00\x01\x00\x60", "unsupported", "format 7; formats 0, 1 and 2 are read"),
+        (HEAD + b"\x00\x01\x00\x01\x00\x00", "unsupported", "the division is 0: no tick has a length"),
+        (HEAD + b"\x00\x00\x00\x03\x00\x60", "damaged", "the header declares 3 tracks but the file holds 0"),
+        (TWO[:-4], "damaged", "track 2 at byte 30: the chunk claims 4 bytes but 0 remain"),
+        (TWO[:-8], "damaged", "the header declares 2 tracks but the file holds 1"),
+        (TWO[:-12], "damaged", "the header declares 2 tracks but the file holds 1"),
+        (HEAD + b"\x00\x01\x00\x01\x00\x60MTrk\x00\x00\x00\x10\x00\xff", "damaged",
          "track 1 at byte 18: the chunk claims 16 bytes but 2 remain"),
-        (smf(track((0, b"\x90\x3c\x64")), b"\x00\x90\x3c"), "Error read data!!",
-         "track 2 at byte 39: a note-on needs 3 bytes but 2 remain"),
-        (smf(b"\x00\x90\x3c\x64\x60\x80\x3c\x00\x00\xff\x51\x03\x07"), "Error read data!!",
-         "track 1 at byte 31: a meta event (type 0x51) needs 6 bytes but 4 remain"),
-        (TWO[:26] + b"XTRA" + TWO[30:], "Error Track!!",
-         'track 2 at byte 26: a chunk "XTRA" stands where a track chunk ("MTrk") belongs'),
-        (b"MThd\x00\x00\x00\x08\x00\x00\x00\x01\x00\x60\x00\x00" + chunk(b"MTrk", track()),
-         "Error Track!!", 'a chunk "\\x00\\x00MT" stands where a track chunk'),
-        # Read as the library reads them: accepted.
-        (smf(track()) + b"MTr", None, None),  # bytes after the declared chunks are not read
-        (smf(b""), None, None),  # an empty first track holds the loader's tempo event
+        (smf(track((0, b"\x90\x3c\x64")), b"\x00\x90\x3c"), "damaged",
+         "track 2 at byte 38: the track's data ends inside an event"),
+        (smf(b"\x00\x90\x3c\x64\x60\x80\x3c\x00\x00\xff\x51\x03\x07"), "damaged",
+         "track 1 at byte 30: the track's data ends inside an event"),
+        (smf(track((0, b"\xf4"))), "damaged", "track 1 at byte 22: an undefined status byte"),
+        (smf(track((0, b"\x3c\x64"))), "damaged",
+         "track 1 at byte 22: a data byte stands where a status byte belongs (no running status is in force)"),
+        (smf(b"\x00\xff\x01\x80\x80\x80\x80\x80\x80\x80\x80\x01"), "damaged",
+         "track 1 at byte 22: a number longer than eight bytes, or a time beyond 2^62 ticks"),
+        # A chunk of another name where the second track belongs is passed over.
+        (TWO[:26] + b"XTRA" + TWO[30:], "damaged", "the header declares 2 tracks but the file holds 1"),
     ],
 )
-def test_causes_found_in_built_bytes(write, data, message, cause):
-    path = write("refused.mid", data)
-    ok, messages = library_answer(path)
-    if message is None:
-        assert ok and messages == []
-        midifolio.load(path)
-        return
-    assert not ok and messages == [message]
+def test_causes_found_in_built_bytes(data, message, cause):
     with pytest.raises(midifolio.MidiError) as info:
-        midifolio.load(path)
-    assert info.value.message == message
-    assert cause in info.value.cause
+        midifolio.loads(data)
+    assert (info.value.message, info.value.cause) == (message, cause)
+    assert str(info.value) == "%s: %s" % (message, cause)
+
+
+@pytest.mark.parametrize(
+    "data, warning",
+    [
+        (smf(track()) + b"MTr", "3 bytes after the last chunk are not read"),
+        (smf(b""), "track 1 has no end-of-track event"),
+        (smf(track(), b""), "track 2 has no end-of-track event"),
+        (b"MThd\x00\x00\x00\x08\x00\x00\x00\x01\x00\x60\x00\x00" + chunk(b"MTrk", track()),
+         "the header chunk is 8 bytes long: its last 2 are passed over"),
+        (smf(track()) + chunk(b"XTRA", b"12"), 'a chunk "XTRA" of 2 bytes is passed over'),
+        pytest.param(smf(track(), track(), fmt=0), "format 0 holds one track, but this file holds 2",
+                     marks=pytest.mark.xfail(strict=True, reason="score::Song::Save refuses a format-0 song of "
+                                             "two tracks instead of writing it (as format 1)")),
+        (smf(track((0, b"\x90\x3c\xe4"))), "track 1 at byte 23: 1 message has a data byte above 127, read as 127"),
+        (smf(track()) + chunk(b"MTrk", track()), "more track chunks than the header declares (1): the rest are not read"),
+        (smf(b"\x00\xff\x2f\x00\x00\x90"), "track 1 at byte 26: 2 bytes after the end-of-track event are not read"),
+    ],
+)
+def test_what_is_read_with_a_warning_is_written_without_one(data, warning):
+    song = midifolio.loads(data)
+    assert song.messages == [warning]
+    assert midifolio.loads(song.dumps()).messages == []
 
 
 def test_files_that_cannot_be_opened_raise_the_oserror_of_their_errno(tmp_path):

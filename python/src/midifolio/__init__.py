@@ -14,14 +14,16 @@ with the GIL released, so songs load in parallel on a thread pool (`scan`).
 """
 from __future__ import annotations
 
-import concurrent.futures
-import math
-import operator
-import os
-import re
-from typing import IO, Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
+import collections.abc as _abc
+import concurrent.futures as _futures
+import importlib as _importlib
+import math as _math
+import operator as _operator
+import os as _os
+import re as _re
+import typing as _typing
 
-import numpy as np
+import numpy as _np
 
 from . import _midifolio, core
 from ._types import (
@@ -35,6 +37,32 @@ from ._types import (
     Track,
     VoiceConflict,
 )
+from .core import (
+    EVT_CHANPRESSURE,
+    EVT_CONTROL,
+    EVT_KEYPRESSURE,
+    EVT_META,
+    EVT_NOTEOFF,
+    EVT_NOTEON,
+    EVT_PITCHBEND,
+    EVT_PROGRAM,
+    EVT_REALTIME,
+    EVT_SYSCOMMON,
+    EVT_SYSEX,
+    EVT_SYSEXESC,
+)
+
+if _typing.TYPE_CHECKING:
+    from typing import IO, Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
+
+    import numpy.typing as _npt
+
+    from .core import CMidiFolio as _CMidiFolio
+
+    PathLike = Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
+    """A path as the os module takes it."""
+    _Table = _npt.NDArray[_np.void]
+    """A structured array (one record per row)."""
 
 __all__ = [
     "load",
@@ -65,33 +93,45 @@ __all__ = [
     "VoiceConflict",
     "Pitch",
     "core",
+    # The codes of the events' kind field (EVENT_DTYPE), as midifolio.core names them.
+    "EVT_NOTEON",
+    "EVT_NOTEOFF",
+    "EVT_KEYPRESSURE",
+    "EVT_CONTROL",
+    "EVT_PROGRAM",
+    "EVT_CHANPRESSURE",
+    "EVT_PITCHBEND",
+    "EVT_SYSEX",
+    "EVT_META",
+    "EVT_SYSCOMMON",
+    "EVT_REALTIME",
+    "EVT_SYSEXESC",
 ]
 
 __version__: str = _midifolio.__version__
 
-NOTE_DTYPE: np.dtype = _midifolio.NOTE_DTYPE
+NOTE_DTYPE: _np.dtype[_np.void] = _midifolio.NOTE_DTYPE
 """The notes' structured dtype: track (u2), channel, program, pitch, velocity (u1),
 start_tick, end_tick (i8), start, end (f8 seconds); 40 bytes with explicit offsets."""
 
-EVENT_DTYPE: np.dtype = _midifolio.EVENT_DTYPE
+EVENT_DTYPE: _np.dtype[_np.void] = _midifolio.EVENT_DTYPE
 """The events' structured dtype: tick (i8), seconds (f8), track, kind (u2, the EVT_ code),
 channel, status, data1, data2 (u1), meta (i2, -1 for other kinds), port (u1), length (u4);
 40 bytes with explicit offsets."""
 
-EVENT_PAYLOAD_DTYPE: np.dtype = _midifolio.EVENT_PAYLOAD_DTYPE
+EVENT_PAYLOAD_DTYPE: _np.dtype[_np.void] = _midifolio.EVENT_PAYLOAD_DTYPE
 """EVENT_DTYPE and a further object field, payload (bytes or None); 48 bytes."""
 
-CONTROL_DTYPE: np.dtype = np.dtype(
+CONTROL_DTYPE: _np.dtype[_np.void] = _np.dtype(
     [("track", "u2"), ("channel", "u1"), ("controller", "u1"), ("value", "u1"), ("tick", "i8"), ("seconds", "f8")]
 )
-PITCH_BEND_DTYPE: np.dtype = np.dtype(
+PITCH_BEND_DTYPE: _np.dtype[_np.void] = _np.dtype(
     [("track", "u2"), ("channel", "u1"), ("tick", "i8"), ("seconds", "f8"), ("value", "i2")]
 )
-TEXT_DTYPE: np.dtype = np.dtype(
+TEXT_DTYPE: _np.dtype[_np.void] = _np.dtype(
     [("track", "u2"), ("tick", "i8"), ("seconds", "f8"), ("kind", "U16"), ("text", "O")]
 )
 
-PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _STATUS = {1: "cannot be opened", 2: "not a MIDI file", 3: "damaged", 4: "unsupported", 5: "too large", 6: "out of memory"}
 
 
@@ -109,7 +149,7 @@ class MidiError(ValueError):
     filename: Optional[str]
     """The path that was read (None for bytes)."""
 
-    def __init__(self, message: str, cause: Optional[str] = None, filename: Optional[str] = None):
+    def __init__(self, message: str, cause: Optional[str] = None, filename: Optional[str] = None) -> None:
         super().__init__(message if not cause else "%s: %s" % (message, cause))
         self.message = message
         self.cause = cause
@@ -119,28 +159,36 @@ class MidiError(ValueError):
 def _budget(max_memory: Optional[int]) -> int:
     if max_memory is None:
         try:
-            return int(os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 2)
+            return int(_os.sysconf("SC_PHYS_PAGES") * _os.sysconf("SC_PAGE_SIZE") // 2)
         except (ValueError, OSError, AttributeError):
             return 0
-    value = operator.index(max_memory)
+    if isinstance(max_memory, bool):
+        raise TypeError("max_memory is a number of bytes, not a bool")
+    value = _operator.index(max_memory)
     if value <= 0:
         raise ValueError("max_memory must be a positive number of bytes")
     return value
 
 
-def _song(outcome: Any, filename: Optional[str], given: Any) -> "Song":
-    if outcome.__class__ is tuple:
-        status, message, cause, code = outcome
-        if code:
-            raise OSError(code, os.strerror(code), filename)
-        raise MidiError(message or _STATUS.get(status, "cannot be read"), cause or None, filename)
-    song = _new_song(Song)
-    song._h = outcome
+def _make_song(handle: _midifolio._SongHandle, given: object = None) -> Song:
+    song: Song = object.__new__(Song)
+    song._h = handle
     song._given = given
     return song
 
 
-def load(source: Union[PathLike, IO[bytes]], *, recover: bool = False, max_memory: Optional[int] = None) -> "Song":
+def _song(
+    outcome: Union[_midifolio._SongHandle, Tuple[int, str, str, int]], filename: Optional[str], given: object
+) -> Song:
+    if isinstance(outcome, tuple):
+        status, message, cause, code = outcome
+        if code:
+            raise OSError(code, _os.strerror(code), filename)
+        raise MidiError(message or _STATUS.get(status, "cannot be read"), cause or None, filename)
+    return _make_song(outcome, given)
+
+
+def load(source: Union[PathLike, IO[bytes]], *, recover: bool = False, max_memory: Optional[int] = None) -> Song:
     """Read a Standard MIDI File (formats 0, 1 and 2; .rmi files too) from a path or a binary file object.
 
     recover=True reads what a damaged file holds before the damage in each track; what was
@@ -149,15 +197,17 @@ def load(source: Union[PathLike, IO[bytes]], *, recover: bool = False, max_memor
     OSError (errno and filename set) for a path that cannot be opened. max_memory (bytes,
     default half the machine's memory) refuses a song that would take more.
     """
+    if isinstance(source, (str, bytes, _os.PathLike)):
+        raw = _os.fsencode(source)
+        if b"\0" in raw:
+            raise ValueError("embedded null byte")
+        return _song(_midifolio.read_path(raw, bool(recover), _budget(max_memory)), _os.fsdecode(raw), source)
     if hasattr(source, "read"):
         return loads(source.read(), recover=recover, max_memory=max_memory)
-    raw = os.fsencode(source)  # type: ignore[arg-type]
-    if b"\0" in raw:
-        raise ValueError("embedded null byte")
-    return _song(_midifolio.read_path(raw, bool(recover), _budget(max_memory)), os.fsdecode(raw), source)
+    raise TypeError("load takes a path or a binary file object, not %s" % type(source).__name__)
 
 
-def loads(data: Union[bytes, bytearray, memoryview], *, recover: bool = False, max_memory: Optional[int] = None) -> "Song":
+def loads(data: Union[bytes, bytearray, memoryview], *, recover: bool = False, max_memory: Optional[int] = None) -> Song:
     """Read a Standard MIDI File from bytes, a bytearray or a memoryview (as load does)."""
     if not isinstance(data, (bytes, bytearray, memoryview)):
         raise TypeError("loads takes bytes, a bytearray or a memoryview, not %s" % type(data).__name__)
@@ -167,14 +217,25 @@ def loads(data: Union[bytes, bytearray, memoryview], *, recover: bool = False, m
     return _song(_midifolio.read_bytes(view, bool(recover), _budget(max_memory)), None, None)
 
 
-_new_song = object.__new__
-
-
 def _finite(value: Any, what: str) -> float:
     number = float(value)
-    if not math.isfinite(number):
+    if not _math.isfinite(number):
         raise ValueError("%s must be a finite number, not %r" % (what, value))
     return number
+
+
+def _finite_array(values: Any, what: str) -> _npt.NDArray[Any]:
+    """values as an array of numbers, integers kept; ValueError naming the first that is no finite number."""
+    array = _np.asarray(values)
+    if array.dtype.kind in "biu":
+        return array
+    array = array.astype(_np.float64)
+    finite = _np.isfinite(array)
+    if not finite.all():
+        where = tuple(int(i) for i in _np.argwhere(~finite)[0])
+        index = ", ".join(str(i) for i in where)
+        raise ValueError("%s must be finite numbers: [%s] is %r" % (what, index, float(array[where])))
+    return array
 
 
 class Song:
@@ -186,6 +247,8 @@ class Song:
     """
 
     __slots__ = ("_h", "_given", "__weakref__")
+    _h: _midifolio._SongHandle
+    _given: object
 
     def __init__(self) -> None:
         raise TypeError("a Song comes from midifolio.load, loads, from_notes or an edit")
@@ -195,17 +258,17 @@ class Song:
         where = " %r" % self.path if self.path else ""
         return "<midifolio.Song%s: format %d, %d tracks, %.3f s>" % (where, fmt, tracks, self._h.duration())
 
-    def _new(self, handle: Any) -> "Song":
-        song = _new_song(Song)
-        song._h = handle
-        song._given = None
-        return song
+    def _new(self, handle: _midifolio._SongHandle) -> Song:
+        return _make_song(handle)
 
     # ------------------------------------------------------------------ the song itself
     @property
     def path(self) -> Optional[str]:
         """The path the song was read from (None for bytes and made songs)."""
-        return None if self._given is None or hasattr(self._given, "read") else os.fsdecode(self._given)
+        given = self._given
+        if isinstance(given, (str, bytes, _os.PathLike)):
+            return _os.fsdecode(given)
+        return None
 
     @property
     def messages(self) -> List[str]:
@@ -213,12 +276,13 @@ class Song:
         return list(self._h.messages)
 
     @property
-    def core(self) -> core.CMidiFolio:
+    def core(self) -> _CMidiFolio:
         """The library's own song object over the same bytes, built on first use.
 
         Its rules are the library's (a 120 bpm tempo event in front of the first track, whole
-        milliseconds); RuntimeError when its loader refuses the song (format 2, SMPTE time).
-        After a change through it, call refresh() for the views; save() and dumps() write it.
+        milliseconds, ticks in 32 bits); RuntimeError when it cannot hold the song (format 2,
+        SMPTE time, ticks past 2**31 - 1). After a change through it, call refresh() for the
+        views; save() and dumps() write it.
         """
         return self._h.core
 
@@ -229,6 +293,7 @@ class Song:
 
     @property
     def track_count(self) -> int:
+        """The number of tracks read."""
         return int(self._h.header()[1])
 
     @property
@@ -264,15 +329,15 @@ class Song:
 
         Raises OSError(errno, strerror, filename) on failure, the target then as it was.
         """
-        raw = os.fsencode(path)
+        raw = _os.fsencode(path)
         if b"\0" in raw:
             raise ValueError("embedded null byte")
         code = self._h.save(raw)
         if code:
-            raise OSError(code, os.strerror(code), os.fsdecode(raw))
+            raise OSError(code, _os.strerror(code), _os.fsdecode(raw))
 
     # ------------------------------------------------------------------ notes and events
-    def notes(self, sustain: bool = False) -> np.ndarray:
+    def notes(self, sustain: bool = False) -> _Table:
         """Every note as a read-only structured array (NOTE_DTYPE), without a copy.
 
         Fields: track, channel (both from 0), program, pitch, velocity, start_tick, end_tick,
@@ -281,7 +346,7 @@ class Song:
         """
         return self._h.notes(bool(sustain))
 
-    def events(self, payload: bool = False) -> np.ndarray:
+    def events(self, payload: bool = False) -> _Table:
         """Every event of the file as a structured array (EVENT_DTYPE), track after track.
 
         With payload=True a further object field `payload` holds each meta and sysex event's
@@ -289,17 +354,17 @@ class Song:
         """
         return self._h.events(bool(payload))
 
-    def controls(self) -> np.ndarray:
+    def controls(self) -> _Table:
         """Control changes in time order (CONTROL_DTYPE: track, channel, controller, value, tick, seconds)."""
         rows = [(t, c, a, b, tick, s) for t, c, tick, s, a, b in self._h.controls()]
-        return np.array(rows, dtype=CONTROL_DTYPE)
+        return _np.array(rows, dtype=CONTROL_DTYPE)
 
-    def pitch_bends(self) -> np.ndarray:
+    def pitch_bends(self) -> _Table:
         """Pitch bends in time order (PITCH_BEND_DTYPE: track, channel, tick, seconds, value -8192..8191)."""
         rows = [(t, c, tick, s, a + 128 * b - 8192) for t, c, tick, s, a, b in self._h.pitch_bends()]
-        return np.array(rows, dtype=PITCH_BEND_DTYPE)
+        return _np.array(rows, dtype=PITCH_BEND_DTYPE)
 
-    def texts(self) -> np.ndarray:
+    def texts(self) -> _Table:
         """Text events in time order (TEXT_DTYPE: track, tick, seconds, kind, text).
 
         kind: text, copyright, track_name, instrument, lyric, marker, cue, program_name or
@@ -307,7 +372,7 @@ class Song:
         """
         keys = _midifolio.META_KEYS
         rows = [(t, tick, s, keys.get(meta, "meta_%02x" % meta), text) for t, tick, s, meta, text in self._h.texts()]
-        return np.array(rows, dtype=TEXT_DTYPE)
+        return _np.array(rows, dtype=TEXT_DTYPE)
 
     def tracks(self) -> List[Track]:
         """What each track holds."""
@@ -319,37 +384,45 @@ class Song:
         return [TempoChange(*t) for t in self._h.tempos()]
 
     def time_signatures(self) -> List[TimeSignature]:
+        """The file's time-signature events, by tick, then track and file order."""
         return [TimeSignature(*t) for t in self._h.time_signatures()]
 
     def key_signatures(self) -> List[KeySignature]:
+        """The file's key-signature events, by tick, then track and file order."""
         return [KeySignature(*k) for k in self._h.key_signatures()]
 
-    def beats(self) -> np.ndarray:
+    def beats(self) -> _npt.NDArray[_np.float64]:
         """Seconds of every beat up to the last event, by the meter and tempo maps."""
-        return np.asarray(self._h.beats(), dtype=np.float64)
+        return _np.asarray(self._h.beats(), dtype=_np.float64)
 
-    def downbeats(self) -> np.ndarray:
+    def downbeats(self) -> _npt.NDArray[_np.float64]:
         """Seconds of the first beat of every bar up to the last event."""
-        return np.asarray(self._h.downbeats(), dtype=np.float64)
+        return _np.asarray(self._h.downbeats(), dtype=_np.float64)
 
     def tick_to_seconds(self, ticks: Any) -> Any:
-        """Exact seconds of ticks: a float for a number, a float64 array for an array."""
-        if np.ndim(ticks) == 0:
+        """Exact seconds of ticks: a float for a number, a float64 array for an array.
+
+        ValueError for a tick that is no finite number.
+        """
+        if _np.ndim(ticks) == 0:
             return float(self._h.tick_to_seconds_scalar(_finite(ticks, "a tick")))
-        return self._h.tick_to_seconds(np.asarray(ticks))
+        return self._h.tick_to_seconds(_finite_array(ticks, "ticks"))
 
     def seconds_to_tick(self, seconds: Any) -> Any:
-        """Ticks at times in seconds, fractional (the inverse of tick_to_seconds)."""
-        if np.ndim(seconds) == 0:
+        """Ticks at times in seconds, fractional (the inverse of tick_to_seconds).
+
+        ValueError for a time that is no finite number.
+        """
+        if _np.ndim(seconds) == 0:
             return float(self._h.seconds_to_tick_scalar(_finite(seconds, "a time")))
-        return self._h.seconds_to_tick(np.asarray(seconds))
+        return self._h.seconds_to_tick(_finite_array(seconds, "times"))
 
     def bar_beat(self, tick: float) -> BarBeat:
         """The bar and beat of a tick, counted from 1 (ValueError for a tick that is no finite number)."""
         return BarBeat(*self._h.bar_beat(_finite(tick, "a tick")))
 
     # ------------------------------------------------------------------ analyses
-    def piano_roll(self, fs: float = 100, drums: bool = False) -> np.ndarray:
+    def piano_roll(self, fs: float = 100, drums: bool = False) -> _npt.NDArray[_np.uint8]:
         """Velocities as a uint8 array of shape (128, frames), frames of 1/fs seconds."""
         fs = _finite(fs, "fs")
         if fs <= 0:
@@ -372,7 +445,7 @@ class Song:
         """The drums struck on the percussion channel, by note."""
         notes = self.notes()
         hits = notes["pitch"][notes["channel"] == 9]
-        counts = np.bincount(hits, minlength=128) if len(hits) else np.zeros(128, dtype=np.int64)
+        counts = _np.bincount(hits, minlength=128) if len(hits) else _np.zeros(128, dtype=_np.int64)
         return [
             Drum(n, _midifolio.drum_name(n), _midifolio.pitch_name(n, 4), int(counts[n]))
             for n in range(128)
@@ -381,28 +454,58 @@ class Song:
 
     def voice_conflicts(self, voices: int) -> List[VoiceConflict]:
         """Moments at which more notes sound than `voices` (the library's check, whole milliseconds)."""
-        return [VoiceConflict(*c) for c in self._h.voice_conflicts(operator.index(voices))]
+        return [VoiceConflict(*c) for c in self._h.voice_conflicts(_operator.index(voices))]
 
     # ------------------------------------------------------------------ edits
-    def transpose(self, semitones: int, *, drums: bool = False) -> "Song":
+    def transpose(self, semitones: int, *, drums: bool = False) -> Song:
         """Every note off channel 10 (index 9) moved by `semitones` (with drums=True those too).
 
         ValueError, naming the note, when a note would leave 0..127.
         """
-        return self._new(self._h.transpose(operator.index(semitones), bool(drums)))
+        # Beyond +-2**30 every note leaves 0..127 all the same; the library counts in C ints.
+        steps = max(-(2**30), min(2**30, _operator.index(semitones)))
+        return self._new(self._h.transpose(steps, bool(drums)))
 
-    def scale_tempo(self, factor: float) -> "Song":
-        """Every tempo times `factor`: ticks unchanged, seconds divided by it."""
-        return self._new(self._h.scale_tempo(_finite(factor, "the factor")))
+    def scale_tempo(self, factor: float) -> Song:
+        """Every tempo times `factor`: ticks unchanged, seconds divided by it.
 
-    def crop(self, start: float, end: float, *, unit: str = "seconds") -> "Song":
+        ValueError when a tempo would leave what a file can state (1..16,777,215 microseconds
+        per quarter note).
+        """
+        factor = _finite(factor, "the factor")
+        if factor > 0:
+            self._check_scaled_tempos(factor)
+        return self._new(self._h.scale_tempo(factor))
+
+    def _check_scaled_tempos(self, factor: float) -> None:
+        tempos = self.tempos()
+        # The default tempo (120 bpm) is stated, scaled, where no tempo event stands at tick 0.
+        conductors = range(self.track_count) if self.format == 2 else range(min(1, self.track_count))
+        stated = {t.track if self.format == 2 else 0 for t in tempos if t.tick == 0}
+        checked = [(t.us_per_quarter, "the tempo at tick %d of track %d" % (t.tick, t.track + 1)) for t in tempos]
+        checked += [(500000, "the default tempo of 120 bpm") for c in conductors if c not in stated]
+        for us, what in checked:
+            scaled = round(us / factor)
+            if not 1 <= scaled <= 0xFFFFFF:
+                raise ValueError(
+                    "%s (%d microseconds per quarter note) scaled by %r would be %d, outside 1..16,777,215"
+                    % (what, us, factor, scaled)
+                )
+
+    def crop(self, start: float, end: float, *, unit: str = "seconds") -> Song:
         """The stretch [start, end): unit 'seconds', 'ticks' or 'bars' (from 1, end bar included).
 
         Notes starting in it are kept, cut at its end; everything moves so that start becomes
         tick 0, where the program, controllers, pitch bend, tempo, meter and key in force at
-        start are stated again.
+        start are stated again. A stretch after the last event gives a song of that state
+        alone; ValueError for one that is empty or starts before the song.
         """
-        return self._new(self._h.crop(_finite(start, "start"), _finite(end, "end"), str(unit)))
+        first, last = _finite(start, "start"), _finite(end, "end")
+        if unit == "bars":
+            for bar in (first, last):
+                if bar != int(bar) or not 1 <= bar < 2**31 - 1:
+                    raise ValueError("bars are whole numbers from 1, not %r" % bar)
+        return self._new(self._h.crop(first, last, str(unit)))
 
     def select(
         self,
@@ -411,50 +514,97 @@ class Song:
         channels: Optional[Iterable[int]] = None,
         programs: Optional[Iterable[int]] = None,
         drums: Optional[bool] = None,
-    ) -> "Song":
+    ) -> Song:
         """The matching notes and channel events (numbers from 0, as in notes()); meta events stay."""
 
-        def ints(values: Optional[Iterable[int]]) -> List[int]:
-            return [] if values is None else [operator.index(v) for v in values]
+        def ints(values: Optional[Iterable[int]], what: str, top: int) -> List[int]:
+            out = [] if values is None else [_operator.index(v) for v in values]
+            for v in out:
+                if not 0 <= v <= top:
+                    raise ValueError("%s %d is outside 0..%d (counted from 0)" % (what, v, top))
+            return out
 
         return self._new(
-            self._h.select(ints(tracks), ints(channels), ints(programs), -1 if drums is None else int(bool(drums)))
+            self._h.select(
+                ints(tracks, "track", 65535),
+                ints(channels, "channel", 15),
+                ints(programs, "program", 127),
+                -1 if drums is None else int(bool(drums)),
+            )
         )
 
-    def quantize(self, grid: Union[int, str], *, ends: bool = True) -> "Song":
-        """Starts (and ends) moved to the nearest multiple of `grid`: ticks, or a note value such as '1/16'."""
-        return self._new(self._h.quantize(str(operator.index(grid)) if not isinstance(grid, str) else grid, bool(ends)))
+    def quantize(self, grid: Union[int, str], *, ends: bool = True) -> Song:
+        """Starts (and ends) moved to the nearest multiple of `grid`: ticks, or a note value such as '1/16'.
 
-    def resample(self, ticks_per_quarter: int) -> "Song":
+        A half grid goes up; a note that would become empty keeps one grid step.
+        """
+        ticks: Optional[int] = None
+        if isinstance(grid, str):
+            try:
+                ticks = int(grid)  # ticks given as text: '120', ' +120'
+            except ValueError:
+                pass  # a note value
+        else:
+            ticks = _operator.index(grid)
+        if ticks is not None:
+            # Ticks count up to 2**62: grids of more than 2**60 ticks are refused, as the
+            # library's grid arithmetic is in 64 bits.
+            if not 1 <= ticks <= 2**60:
+                raise ValueError("grid must be 1..2**60 ticks or a note value such as '1/16', not %d" % ticks)
+            grid = str(ticks)
+        return self._new(self._h.quantize(str(grid), bool(ends)))
+
+    def resample(self, ticks_per_quarter: int) -> Song:
         """The same music at another resolution: ticks scaled and rounded."""
-        return self._new(self._h.resample(operator.index(ticks_per_quarter)))
+        tpq = _operator.index(ticks_per_quarter)
+        if not 1 <= tpq <= 32767:
+            raise ValueError("ticks_per_quarter must be 1..32767, not %d" % tpq)
+        return self._new(self._h.resample(tpq))
 
-    def synthesize(self, fs: int = 44100, soundfont: Optional[PathLike] = None, gain: float = 0.2) -> np.ndarray:
+    def synthesize(
+        self, fs: int = 44100, soundfont: Optional[PathLike] = None, gain: float = 0.2
+    ) -> _npt.NDArray[_np.float32]:
         """The song rendered to audio by FluidSynth: float32 array of shape (samples, 2)."""
-        from . import _audio
-
-        return _audio.synthesize(self, fs=fs, soundfont=soundfont, gain=gain)
+        audio: Any = _importlib.import_module("._audio", __package__)
+        return _typing.cast("_npt.NDArray[_np.float32]", audio.synthesize(self, fs=fs, soundfont=soundfont, gain=gain))
 
 
 # ---------------------------------------------------------------------- making songs
 
 
-def _column(notes: Any, name: str, default: Optional[int] = None) -> Optional[np.ndarray]:
-    if isinstance(notes, np.ndarray):
+def _column(notes: Any, name: str) -> Optional[_npt.NDArray[Any]]:
+    if isinstance(notes, _np.ndarray):
         if notes.dtype.names and name in notes.dtype.names:
-            return np.asarray(notes[name])
-    elif isinstance(notes, Mapping) and name in notes:
-        return np.asarray(notes[name])
+            return _np.asarray(notes[name])
+    elif isinstance(notes, _abc.Mapping) and name in notes:
+        return _np.asarray(notes[name])
     return None
 
 
-def _note_columns(notes: Any) -> Any:
-    if not isinstance(notes, (np.ndarray, Mapping)):
+def _whole_numbers(values: _npt.NDArray[Any], name: str) -> _npt.NDArray[Any]:
+    """values when they are whole numbers; ValueError naming the first note whose value is not."""
+    if values.dtype.kind in "biu":
+        return values
+    try:
+        numbers = values.astype(_np.float64)
+    except (TypeError, ValueError):
+        raise TypeError("notes: '%s' must hold numbers, not %s" % (name, values.dtype)) from None
+    whole = _np.isfinite(numbers) & (numbers == _np.round(numbers))
+    if not whole.all():
+        i = int(_np.argmin(whole))
+        raise ValueError("note %d: %s %r is not a whole number" % (i, name, values[i].item()))
+    return numbers
+
+
+def _note_columns(notes: Any) -> Tuple[Any, bool]:
+    if not isinstance(notes, (_np.ndarray, _abc.Mapping)):
         raise TypeError("notes must be a structured array or a dict of equal-length arrays")
     pitch = _column(notes, "pitch")
     velocity = _column(notes, "velocity")
     if pitch is None or velocity is None:
         raise ValueError("notes need 'pitch' and 'velocity'")
+    if pitch.ndim != 1:
+        raise ValueError("notes: 'pitch' must be one-dimensional, not of shape %s" % (pitch.shape,))
     n = len(pitch)
     cols = _midifolio._NoteColumns()
     ticks = _column(notes, "start_tick") is not None and _column(notes, "end_tick") is not None
@@ -462,27 +612,33 @@ def _note_columns(notes: Any) -> Any:
     if not ticks and not seconds:
         raise ValueError("notes need 'start_tick' and 'end_tick', or 'start' and 'end' (seconds)")
 
-    def same(values: Optional[np.ndarray], name: str, dtype: Any, default: int = 0) -> np.ndarray:
+    def same(values: Optional[_npt.NDArray[Any]], name: str, dtype: Any, default: int = 0) -> _npt.NDArray[Any]:
         if values is None:
-            return np.full(n, default, dtype=dtype)
-        if len(values) != n:
-            raise ValueError("notes: '%s' has %d values, 'pitch' %d" % (name, len(values), n))
-        return np.ascontiguousarray(values, dtype=dtype)
+            return _np.full(n, default, dtype=dtype)
+        if values.ndim != 1 or len(values) != n:
+            raise ValueError("notes: '%s' has shape %s, 'pitch' (%d,)" % (name, values.shape, n))
+        if dtype is not _np.float64:
+            values = _whole_numbers(values, name)
+        return _np.ascontiguousarray(values, dtype=dtype)
 
     if ticks:
-        cols.start_tick = same(_column(notes, "start_tick"), "start_tick", np.int64)
-        cols.end_tick = same(_column(notes, "end_tick"), "end_tick", np.int64)
+        cols.start_tick = same(_column(notes, "start_tick"), "start_tick", _np.int64)
+        cols.end_tick = same(_column(notes, "end_tick"), "end_tick", _np.int64)
     else:
-        cols.start = same(_column(notes, "start"), "start", np.float64)
-        cols.end = same(_column(notes, "end"), "end", np.float64)
-    cols.pitch = same(pitch, "pitch", np.int64)
-    cols.velocity = same(velocity, "velocity", np.int64)
-    cols.channel = same(_column(notes, "channel"), "channel", np.int64)
-    cols.program = same(_column(notes, "program"), "program", np.int64)
+        cols.start = same(_column(notes, "start"), "start", _np.float64)
+        cols.end = same(_column(notes, "end"), "end", _np.float64)
+    cols.pitch = same(pitch, "pitch", _np.int64)
+    cols.velocity = same(velocity, "velocity", _np.int64)
+    cols.channel = same(_column(notes, "channel"), "channel", _np.int64)
+    cols.program = same(_column(notes, "program"), "program", _np.int64)
     track = _column(notes, "track")
-    if track is not None and len(track) and (np.min(track) < 0 or np.max(track) > 65534):
-        raise ValueError("notes: a track is outside 0..65534")
-    cols.track = same(track, "track", np.uint16)
+    if track is not None:
+        track = same(track, "track", _np.int64)
+        outside = (track < 0) | (track > 65534)
+        if outside.any():
+            i = int(_np.argmax(outside))
+            raise ValueError("note %d: track %d is outside 0..65534" % (i, track[i]))
+    cols.track = same(track, "track", _np.uint16)
     return cols, not ticks
 
 
@@ -496,7 +652,7 @@ def _tempo_list(tempos: Optional[Sequence[Any]]) -> List[Tuple[int, int]]:
             us = _midifolio.tempo_of_bpm(_finite(bpm, "a tempo's bpm"))
             if not us:
                 raise ValueError("a tempo of %r bpm" % (bpm,))
-            out.append((operator.index(tick), us))
+            out.append((_operator.index(tick), us))
     return out
 
 
@@ -507,7 +663,7 @@ def _meter_list(meters: Optional[Sequence[Any]]) -> List[Tuple[int, int, int]]:
         power = int(denominator).bit_length() - 1
         if denominator < 1 or 1 << power != denominator or not 1 <= numerator <= 255:
             raise ValueError("a time signature of %r/%r" % (numerator, denominator))
-        out.append((operator.index(tick), int(numerator), power))
+        out.append((_operator.index(tick), int(numerator), power))
     return out
 
 
@@ -517,7 +673,7 @@ def _key_list(keys: Optional[Sequence[Any]]) -> List[Tuple[int, int, bool]]:
         tick, sharps, minor = (k.tick, k.sharps, k.minor) if isinstance(k, KeySignature) else k
         if not -7 <= sharps <= 7:
             raise ValueError("a key signature of %r sharps (-7..7)" % (sharps,))
-        out.append((operator.index(tick), int(sharps), bool(minor)))
+        out.append((_operator.index(tick), int(sharps), bool(minor)))
     return out
 
 
@@ -537,7 +693,9 @@ def from_notes(
     tempos, time_signatures and key_signatures take what Song.tempos() etc. return, or plain
     (tick, bpm), (tick, numerator, denominator) and (tick, sharps, minor) tuples; the defaults
     are 120 bpm, 4/4 and no key. A program change is written wherever a channel's program
-    changes.
+    changes. Notes of one pitch and channel that overlap end first in, first out, as a file's
+    note ends do: of two, the one that starts first ends first. ValueError, naming the note,
+    for a note a file cannot hold.
 
         >>> import numpy as np, midifolio
         >>> notes = {"pitch": [60, 64, 67], "velocity": [90] * 3,
@@ -549,27 +707,25 @@ def from_notes(
     handle = _midifolio.from_notes(
         cols,
         seconds,
-        operator.index(ticks_per_quarter),
+        _operator.index(ticks_per_quarter),
         _tempo_list(tempos),
         _meter_list(time_signatures),
         _key_list(key_signatures),
         names,
     )
-    song = _new_song(Song)
-    song._h = handle
-    song._given = None
-    return song
+    return _make_song(handle)
 
 
 def merge(songs: Iterable[Song]) -> Song:
     """One song holding every track of each, resampled to the first one's resolution, with its tempo map."""
-    handles = [s._h for s in songs]
+    handles = []
+    for song in songs:
+        if not isinstance(song, Song):
+            raise TypeError("merge takes Songs, not %s" % type(song).__name__)
+        handles.append(song._h)
     if not handles:
         raise ValueError("merge needs at least one song")
-    song = _new_song(Song)
-    song._h = _midifolio.merge(handles)
-    song._given = None
-    return song
+    return _make_song(_midifolio.merge(handles))
 
 
 # ---------------------------------------------------------------------- corpora
@@ -599,7 +755,7 @@ def summary_row(path: PathLike) -> Dict[str, Any]:
     field, instead of raising. A plain function of a path, so it runs as it is on a thread
     pool, a process pool or a Dask cluster.
     """
-    row: Dict[str, Any] = {"path": os.fsdecode(os.fspath(path)), "error": None}
+    row: Dict[str, Any] = {"path": _os.fsdecode(_os.fspath(path)), "error": None}
     try:
         row.update(load(path).summary())
     except (MidiError, OSError) as e:
@@ -611,11 +767,11 @@ def summary_row(path: PathLike) -> Dict[str, Any]:
 def _expand(paths: Iterable[PathLike]) -> List[str]:
     files: List[str] = []
     for given in paths:
-        p = os.fsdecode(os.fspath(given))
-        if os.path.isdir(p):
+        p = _os.fsdecode(_os.fspath(given))
+        if _os.path.isdir(p):
             found = []
-            for root, _, names in os.walk(p):
-                found += [os.path.join(root, n) for n in names if n.lower().endswith(_MIDI_SUFFIXES)]
+            for root, _, names in _os.walk(p):
+                found += [_os.path.join(root, n) for n in names if n.lower().endswith(_MIDI_SUFFIXES)]
             files += sorted(found)
         else:
             files.append(p)
@@ -628,15 +784,15 @@ def scan(paths: Union[PathLike, Iterable[PathLike]], jobs: Optional[int] = None)
     paths: files, or folders searched for .mid, .midi, .kar, .smf and .rmi files. Returns one
     summary_row per file, in order; failed files give a row with an error, never raise.
     """
-    if isinstance(paths, (str, bytes, os.PathLike)):
+    if isinstance(paths, (str, bytes, _os.PathLike)):
         paths = [paths]
     files = _expand(paths)
-    workers = jobs if jobs is not None else (os.cpu_count() or 1)
+    workers = jobs if jobs is not None else (_os.cpu_count() or 1)
     if workers < 1:
         raise ValueError("jobs must be at least 1")
     if workers == 1 or len(files) < 2:
         return [summary_row(f) for f in files]
-    with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
+    with _futures.ThreadPoolExecutor(max_workers=workers) as pool:
         return list(pool.map(summary_row, files))
 
 
@@ -644,7 +800,7 @@ def scan(paths: Union[PathLike, Iterable[PathLike]], jobs: Optional[int] = None)
 
 
 def _data_value(n: Any, what: str) -> int:
-    value = operator.index(n)
+    value = _operator.index(n)
     if not 0 <= value <= 127:
         raise ValueError("%s %d is outside 0..127" % (what, value))
     return value
@@ -665,15 +821,15 @@ def controller_name(controller: int) -> str:
     return str(_midifolio.controller_name(_data_value(controller, "controller")))
 
 
-_HZ = re.compile(r"^\s*([0-9]*\.?[0-9]+(?:[eE][-+]?[0-9]+)?)\s*hz\s*$", re.IGNORECASE)
+_HZ = _re.compile(r"^\s*([0-9]*\.?[0-9]+(?:[eE][-+]?[0-9]+)?)\s*hz\s*$", _re.IGNORECASE)
 
 
 def _note_of(value: Union[int, float, str], middle_c: int) -> int:
     if isinstance(value, bool):
         raise TypeError("a pitch is a note number, a frequency or a name, not a bool")
-    if isinstance(value, (int, np.integer)):
+    if isinstance(value, (int, _np.integer)):
         return _data_value(value, "note")
-    if isinstance(value, (float, np.floating)):
+    if isinstance(value, (float, _np.floating)):
         return _frequency(float(value))
     if not isinstance(value, str):
         raise TypeError("a pitch is a note number, a frequency or a name, not %s" % type(value).__name__)
@@ -692,8 +848,8 @@ def _note_of(value: Union[int, float, str], middle_c: int) -> int:
 
 
 def _frequency(hz: float) -> int:
-    note = _midifolio.frequency_note(hz) if hz > 0 and math.isfinite(hz) else float("nan")
-    if not math.isfinite(note) or not -0.5 <= note < 127.5:
+    note = _midifolio.frequency_note(hz) if hz > 0 and _math.isfinite(hz) else float("nan")
+    if not _math.isfinite(note) or not -0.5 <= note < 127.5:
         raise ValueError("%r Hz is not the frequency of a MIDI note" % hz)
     return int(round(note))
 
@@ -706,10 +862,13 @@ def pitch(value: Union[int, float, str], *, middle_c: int = 4) -> Pitch:
     'Cb5'). A frequency gives the nearest equal-tempered note. ValueError for a value that
     names no MIDI note 0..127.
     """
-    if middle_c not in (3, 4, 5):
+    if isinstance(middle_c, bool) or _operator.index(middle_c) not in (3, 4, 5):
         raise ValueError("middle_c must be 3, 4 or 5")
+    middle_c = _operator.index(middle_c)
     note = _note_of(value, middle_c)
     found = core.CMidiFolio.GetPitchInfo(note)
+    if found is None:  # the library names every note 0..127
+        raise AssertionError("the library has no name for note %d" % note)
     return Pitch(
         note=note,
         name=_midifolio.pitch_name(note, middle_c),
@@ -719,3 +878,6 @@ def pitch(value: Union[int, float, str], *, middle_c: int = 4) -> Pitch:
         numbered=core.CMidiFolio.GetEasySymbol(note),
         library_name="%s%d" % (found.szName, found.byOctave),
     )
+
+
+del annotations  # the __future__ import's name: not part of the package

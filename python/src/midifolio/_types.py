@@ -99,7 +99,7 @@ class Instrument(NamedTuple):
 class Track(NamedTuple):
     """What a track holds."""
 
-    index: int
+    index: int  # type: ignore[assignment]  # the track's index, in place of tuple.index
     """From 0, as in notes()."""
     name: str
     """Its first track-name event ('' without one)."""
