@@ -3,16 +3,16 @@
 // second of CPU on one thread ("x_realtime"), with Debian's General MIDI SoundFont and the
 // small TimGM6mb; and the start alone (a synthesiser with its SoundFont, nothing played).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "audio_file.h"
 #include "midifolio/midifolio.h"
 #include "midifolio/score.h"
-#include "render_input.h"
+#include "song_messages.h"
 #include "synth.h"
 
 using namespace midifolio;
@@ -29,16 +29,15 @@ bool Missing(benchmark::State& state, const std::string& font) {
 
 // One render of the sample song, from its file to the bytes of a WAV file.
 double RenderSample(const std::string& font) {
-    CMidiFolio song;
-    song.SetMessageSink([](const std::string&) {});
-    if (!song.LoadMidiFile(kSample)) std::abort();
-    const score::TimeMap time(song);
-    const mfrender::MessageList input = mfcli::RenderInput(song, time);
+    score::ReadReport report;
+    const score::Song song = score::Song::Load(kSample, score::ReadOptions{}, report);
+    if (!report.ok()) std::abort();
+    const mfrender::MessageList input = mfrender::MessagesOf(score::Score(song));
     mfrender::RenderOptions options;
     options.soundfont = font;
     mfrender::AudioEncoder wav(mfrender::AudioFormat::kWav, 44100);
-    const mfrender::RenderStats stats = mfrender::Render(
-        input, options, [&wav](const float* f, size_t n) { wav.Write(f, n); });
+    const mfrender::RenderStats stats =
+        mfrender::Render(input, options, [&wav](const float* f, size_t n) { wav.Write(f, n); });
     benchmark::DoNotOptimize(wav.Finish());
     return static_cast<double>(stats.frames) / stats.rate;
 }
@@ -48,9 +47,8 @@ void BM_RenderSample(benchmark::State& state, const std::string& font) {
     double seconds = 0;
     for (auto _ : state) seconds = RenderSample(font);
     state.counters["audio_s"] = seconds;
-    state.counters["x_realtime"] =
-        benchmark::Counter(seconds * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(
+        seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // A synthesiser started with its SoundFont and nothing played: what every render pays first.

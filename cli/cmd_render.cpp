@@ -14,7 +14,7 @@
 
 #ifdef MIDIFOLIO_HAVE_AUDIO
 #include "audio_file.h"
-#include "render_input.h"
+#include "song_messages.h"
 #include "synth.h"
 #endif
 
@@ -119,7 +119,7 @@ int RenderSong(const RenderOptions& o) {
 
     InputSong song = ReadSong(o.file, o.common);
     const std::string name = song.Name();
-    const mfrender::MessageList input = RenderInput(song.Score());
+    const mfrender::MessageList input = mfrender::MessagesOf(song.Score());
 
     mfrender::RenderOptions options;
     options.soundfont = soundfont;

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "bindings.h"
+#include "song_handle.h"
 
 #ifdef MIDIFOLIO_HAVE_AUDIO
+#include "song_messages.h"
 #include "synth.h"
 #endif
 
@@ -21,32 +22,26 @@ namespace {
 
 #ifdef MIDIFOLIO_HAVE_AUDIO
 
-// The messages: message k is data[offsets[k]:offsets[k + 1]], at seconds[k].
-mfrender::MessageList Messages(const py::array_t<double, py::array::c_style>& seconds,
-                               const py::bytes& data,
-                               const py::array_t<int64_t, py::array::c_style>& offsets,
-                               double end) {
-    if (seconds.ndim() != 1 || offsets.ndim() != 1)
-        throw py::value_error("seconds and offsets must be one-dimensional");
-    const auto n = static_cast<size_t>(seconds.shape(0));
-    if (static_cast<size_t>(offsets.shape(0)) != n + 1)
-        throw py::value_error("offsets must hold one more entry than seconds");
-    char* bytes = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(data.ptr(), &bytes, &size) != 0) throw py::error_already_set();
+// The song's messages, as (seconds, data, offsets, end): message k is
+// data[offsets[k]:offsets[k + 1]] at seconds[k].
+py::tuple Messages(SongHandle& h) {
     mfrender::MessageList list;
-    list.end = end;
-    list.bytes.assign(bytes, bytes + size);
-    list.messages.reserve(n);
-    const double* t = seconds.data();
-    const int64_t* o = offsets.data();
-    for (size_t k = 0; k < n; ++k) {
-        if (o[k] < 0 || o[k + 1] <= o[k] || o[k + 1] > size || o[k + 1] - o[k] > UINT32_MAX)
-            throw py::value_error("offsets must rise through the data, every message non-empty");
-        list.messages.push_back(
-            {t[k], static_cast<uint32_t>(o[k]), static_cast<uint32_t>(o[k + 1] - o[k])});
+    {
+        std::shared_ptr<const midifolio::score::Score> view = h.View();
+        py::gil_scoped_release release;
+        list = mfrender::MessagesOf(*view);
     }
-    return list;
+    py::array_t<double> seconds(static_cast<py::ssize_t>(list.messages.size()));
+    py::array_t<int64_t> offsets(static_cast<py::ssize_t>(list.messages.size() + 1));
+    double* s = seconds.mutable_data();
+    int64_t* o = offsets.mutable_data();
+    for (size_t k = 0; k < list.messages.size(); ++k) {
+        s[k] = list.messages[k].seconds;
+        o[k] = list.messages[k].offset;
+    }
+    o[list.messages.size()] = static_cast<int64_t>(list.bytes.size());
+    py::bytes data(reinterpret_cast<const char*>(list.bytes.data()), list.bytes.size());
+    return py::make_tuple(seconds, data, offsets, list.end);
 }
 
 [[noreturn]] void Raise(const mfrender::RenderError& e) {
@@ -72,12 +67,9 @@ py::array_t<float> FramesArray(std::vector<float>&& samples) {
                               owned->data(), free);
 }
 
-py::array_t<float> Synthesize(
-    const py::array_t<double, py::array::c_style | py::array::forcecast>& seconds,
-    const py::bytes& data,
-    const py::array_t<int64_t, py::array::c_style | py::array::forcecast>& offsets, double end,
-    double fs, std::optional<std::string> soundfont, double gain) {
-    const mfrender::MessageList list = Messages(seconds, data, offsets, end);
+py::array_t<float> Synthesize(SongHandle& h, double fs, std::optional<std::string> soundfont,
+                              double gain) {
+    std::shared_ptr<const midifolio::score::Score> view = h.View();
     mfrender::RenderOptions options;
     options.soundfont = soundfont ? *soundfont : mfrender::DefaultSoundFont();
     options.sampleRate = fs;
@@ -87,6 +79,7 @@ py::array_t<float> Synthesize(
     {
         py::gil_scoped_release release;
         try {
+            const mfrender::MessageList list = mfrender::MessagesOf(*view);
             mfrender::Render(list, options, [&samples](const float* f, size_t frames) {
                 samples.insert(samples.end(), f, f + 2 * frames);
             });
@@ -105,10 +98,10 @@ py::array_t<float> Synthesize(
 void BindAudio(py::module_& m) {
 #ifdef MIDIFOLIO_HAVE_AUDIO
     m.attr("HAVE_AUDIO") = true;
-    m.def("synthesize", &Synthesize, py::arg("seconds"), py::arg("data"), py::arg("offsets"),
-          py::arg("end"), py::arg("fs"), py::arg("soundfont"), py::arg("gain"),
-          "Stereo float32 audio, shape (frames, 2), of MIDI messages: message k is "
-          "data[offsets[k]:offsets[k + 1]] at seconds[k]; the song ends at `end` seconds.");
+    m.def("synthesize", &Synthesize, py::arg("song"), py::arg("fs"), py::arg("soundfont"),
+          py::arg("gain"), "Stereo float32 audio, shape (frames, 2), of a song's handle.");
+    m.def("messages", &Messages, py::arg("song"),
+          "The song's messages as the engine takes them: (seconds, data, offsets, end).");
     m.def("default_soundfont", &mfrender::DefaultSoundFont,
           "The SoundFont used when none is named (the system's General MIDI set).");
 #else
@@ -121,6 +114,10 @@ void BindAudio(py::module_& m) {
         "Not available: this build has no audio rendering.");
     m.def(
         "default_soundfont", [missing]() -> py::object { throw std::runtime_error(missing); },
+        "Not available: this build has no audio rendering.");
+    m.def(
+        "messages",
+        [missing](py::args, py::kwargs) -> py::object { throw std::runtime_error(missing); },
         "Not available: this build has no audio rendering.");
 #endif
 }

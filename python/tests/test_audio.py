@@ -153,26 +153,18 @@ def test_a_rate_or_gain_out_of_range_is_a_value_error(options, message):
         _audio.synthesize(midifolio.load(SAMPLE), soundfont=SMALL, **options)
 
 
-def test_the_engine_refuses_offsets_that_leave_the_data():
-    seconds = np.zeros(1)
-    with pytest.raises(ValueError, match="offsets"):
-        _midifolio.synthesize(seconds, b"\x90\x3c", np.array([0, 3]), 1.0, 44100.0, SMALL, 0.2)
-    with pytest.raises(ValueError, match="one more entry"):
-        _midifolio.synthesize(seconds, b"\x90\x3c\x40", np.array([0]), 1.0, 44100.0, SMALL, 0.2)
-
-
 # ------------------------------------------------------------------ threads
 
 
 def test_python_runs_on_while_another_thread_renders():
-    args = _audio.messages(midifolio.load(SAMPLE))
+    song = midifolio.load(SAMPLE)
     started = time.perf_counter()
-    _midifolio.synthesize(*args, 44100.0, SMALL, 0.2)
+    _midifolio.synthesize(song._h, 44100.0, SMALL, 0.2)
     one = time.perf_counter() - started
 
     done = threading.Event()
     worker = threading.Thread(
-        target=lambda: [_midifolio.synthesize(*args, 44100.0, SMALL, 0.2) for _ in range(3)]
+        target=lambda: [_midifolio.synthesize(song._h, 44100.0, SMALL, 0.2) for _ in range(3)]
         and done.set())
     gaps, last = [], time.perf_counter()
     worker.start()

@@ -1,13 +1,13 @@
 // The song as the audio engine takes it: the exact layer's events in time order, each at its
 // exact second.
-#include "render_input.h"
+#include "song_messages.h"
 
 #include <algorithm>
 #include <vector>
 
 using namespace midifolio;
 
-namespace mfcli {
+namespace mfrender {
 
 namespace {
 
@@ -38,8 +38,8 @@ bool MessageBytes(const score::EventRecord& ev, const uint8_t* payload, std::vec
 
 }  // namespace
 
-mfrender::MessageList RenderInput(const score::Score& song) {
-    mfrender::MessageList list;
+MessageList MessagesOf(const score::Score& song) {
+    MessageList list;
     std::vector<uint8_t> bytes;
     const uint8_t* base = song.song().bytes().data();
     score::EventStream stream(song);
@@ -53,4 +53,4 @@ mfrender::MessageList RenderInput(const score::Score& song) {
     return list;
 }
 
-}  // namespace mfcli
+}  // namespace mfrender
