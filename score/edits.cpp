@@ -1,6 +1,7 @@
 // The edits of a song, each a change of its editable sequence, written anew and read again.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <map>
 
@@ -90,6 +91,9 @@ std::string NoteAt(const Event& e, size_t track) {
 }  // namespace
 
 Song Transpose(const Song& song, int semitones, bool drums, std::string* error) {
+    if (semitones < -127 || semitones > 127)
+        return Failed(error, "a transposition of " + std::to_string(semitones) +
+                                 " semitones moves every note outside 0..127");
     return Guarded(error, [&]() -> Song {
         Sequence s = WholeSequence(song);
         for (size_t t = 0; t < s.tracks.size(); ++t) {
@@ -245,8 +249,10 @@ Song Crop(const Song& song, double start, double end, CropUnit unit, std::string
             from = score.time_map().ticks(start);
             to = score.time_map().ticks(end);
         } else if (unit == CropUnit::kBars) {
-            if (start < 1 || end < start)
-                return Failed(error, "bars count from 1, and the last comes at or after the first");
+            if (start < 1 || end < start || end >= 2147483647.0 || start != std::floor(start) ||
+                end != std::floor(end))
+                return Failed(error,
+                              "bars are whole numbers from 1, the last at or after the first");
             from = score.meter_map().bar_start(static_cast<int32_t>(start));
             to = score.meter_map().bar_start(static_cast<int32_t>(end) + 1);
         }
@@ -291,12 +297,17 @@ Song Select(const Song& song, const Selection& sel, std::string* error) {
     });
 }
 
+// The largest grid (2^60 ticks): a tick moved to it stays within a tick's range.
+constexpr int64_t kMaxGrid = int64_t{1} << 60;
+
 int64_t GridTicks(const std::string& value, int32_t tpq) {
     // "1/N", optionally dotted ("1/8.").
     if (tpq <= 0 || value.size() < 3 || value.compare(0, 2, "1/") != 0) {
         char* end = nullptr;
+        errno = 0;
         const long long ticks = std::strtoll(value.c_str(), &end, 10);
-        return !value.empty() && end != nullptr && *end == '\0' && ticks > 0 ? ticks : 0;
+        const bool whole = !value.empty() && end != nullptr && *end == '\0' && errno == 0;
+        return whole && ticks > 0 && ticks <= kMaxGrid ? ticks : 0;
     }
     std::string d = value.substr(2);
     const bool dotted = !d.empty() && d.back() == '.';
@@ -312,7 +323,7 @@ int64_t GridTicks(const std::string& value, int32_t tpq) {
 
 Song Quantize(const Song& song, int64_t grid, bool ends, std::string* error) {
     return Guarded(error, [&]() -> Song {
-        if (grid <= 0) return Failed(error, "the grid must be at least one tick");
+        if (grid <= 0 || grid > kMaxGrid) return Failed(error, "the grid must be 1 to 2^60 ticks");
         auto nearest = [grid](int64_t tick) { return (tick + grid / 2) / grid * grid; };
         Sequence s = WholeSequence(song);
         for (Track& track : s.tracks) {
@@ -342,7 +353,12 @@ Song Resample(const Song& song, int32_t tpq, std::string* error) {
         Sequence s = WholeSequence(song);
         const double scale = static_cast<double>(tpq) / s.division.ticks_per_quarter();
         for (Track& track : s.tracks)
-            for (Event& e : track) e.tick = static_cast<int64_t>(std::floor(e.tick * scale + 0.5));
+            for (Event& e : track) {
+                const double tick = std::floor(static_cast<double>(e.tick) * scale + 0.5);
+                if (tick > 4.6e18)
+                    return Failed(error, "a tick at the new resolution lies beyond 2^62");
+                e.tick = static_cast<int64_t>(tick);
+            }
         s.division.word = static_cast<uint16_t>(tpq);
         return Finish(s, error);
     });

@@ -1,5 +1,6 @@
 // Writing a sequence as a valid Standard MIDI File. Every file the tool and the Python
 // package write comes from here.
+#include <algorithm>
 #include <string>
 
 #include "midifolio/event_kinds.h"
@@ -25,12 +26,37 @@ uint8_t DataByte(uint8_t b) {
     return b > 127 ? 127 : b;
 }
 
+// The payload a meta event is written with: the size the standard gives its type (a longer
+// one cut, as readers take only its first bytes; a time signature of two or three bytes
+// completed with 24 clocks per click and 8 32nds per quarter), a key signature within -7..7
+// and a mode of 0 or 1. False for one too short to be read at all, which is left out.
+bool MetaPayload(uint8_t type, const uint8_t* p, uint32_t n, std::vector<uint8_t>& out) {
+    const smf::MetaInfo* info = smf::MetaInfoOf(type);
+    const uint32_t size = info != nullptr ? info->standardLength : 0;
+    out.assign(p, p + n);
+    if (size == 0) return true;
+    if (type == META_SEQUENCE_NUMBER && n == 0) return true;  // "this track's number"
+    if (type == META_TIME_SIGNATURE && n >= 2 && n < 4) {
+        static constexpr uint8_t kDefaults[4] = {4, 2, 24, 8};
+        out.insert(out.end(), kDefaults + n, kDefaults + 4);
+        return true;
+    }
+    if (n < size) return false;
+    out.resize(size);
+    if (type == META_KEY_SIGNATURE) {
+        out[0] = static_cast<uint8_t>(std::clamp<int>(static_cast<int8_t>(out[0]), -7, 7));
+        out[1] = out[1] != 0 ? 1 : 0;
+    }
+    return true;
+}
+
 // One track's chunk data; false (why in *error) when it cannot be written validly.
 bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::string* error) {
     const std::vector<Event>& events = s.tracks[t];
     int64_t previous = 0;
     int64_t endTick = 0;
     uint8_t running = 0;
+    std::vector<uint8_t> meta;
     auto fail = [&](const std::string& what) {
         if (error != nullptr) *error = "track " + std::to_string(t + 1) + ": " + what;
         return false;
@@ -47,6 +73,10 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
         if (e.status < 0x80 || e.status == 0xF4 || e.status == 0xF5 || e.status == 0xF9 ||
             e.status == 0xFD)
             continue;
+        if (uint64_t{e.offset} + e.length > s.payloads.size())
+            return fail("an event's payload lies outside the sequence's payloads");
+        const uint8_t* payload = s.payloads.data() + e.offset;
+        if (e.status == 0xFF && !MetaPayload(e.data1, payload, e.length, meta)) continue;
         const uint64_t delta = static_cast<uint64_t>(tick - previous);
         if (delta > smf::kMaxDelta)
             return fail("the " + platform_detail::Thousands(delta) + " ticks before tick " +
@@ -63,13 +93,13 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
         }
         running = 0;  // only channel messages that follow each other share a status
         out.push_back(e.status);
-        if (n < 0) {
-            if (e.status == 0xFF) out.push_back(e.data1);
-            if (uint64_t{e.offset} + e.length > s.payloads.size())
-                return fail("an event's payload lies outside the sequence's payloads");
+        if (n < 0 && e.status == 0xFF) {
+            out.push_back(e.data1);
+            PutVlq(out, static_cast<uint32_t>(meta.size()));
+            out.insert(out.end(), meta.begin(), meta.end());
+        } else if (n < 0) {
             PutVlq(out, e.length);
-            const uint8_t* p = s.payloads.data() + e.offset;
-            out.insert(out.end(), p, p + e.length);
+            out.insert(out.end(), payload, payload + e.length);
         } else {
             if (n >= 1) out.push_back(DataByte(e.data1));
             if (n >= 2) out.push_back(DataByte(e.data2));

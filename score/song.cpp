@@ -112,10 +112,11 @@ Sequence Song::ToSequence() const {
 std::vector<uint8_t> Song::Save(std::string* error) const {
     try {
         if (m_data->canonical) return *m_data->bytes;
-        std::string why;
         Sequence sequence = ToSequence();
         if (sequence.tracks.size() != m_data->spans.size())
             throw std::bad_alloc();  // ToSequence ran out
+        // A file of format 0 holding several tracks is written as the format that holds them.
+        if (sequence.format == 0 && sequence.tracks.size() > 1) sequence.format = 1;
         return Encode(sequence, error);
     } catch (const std::bad_alloc&) {
         if (error != nullptr) *error = "out of memory";

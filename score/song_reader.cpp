@@ -218,6 +218,7 @@ bool SongReader::Chunks() {
                 return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(pos + 4), cause);
             report.dropped.push_back(
                 {static_cast<int32_t>(data->spans.size()), static_cast<int64_t>(pos + 4), cause});
+            canonical = false;
             data->spans.push_back({begin, end});
             pos = end;
             break;
@@ -227,7 +228,7 @@ bool SongReader::Chunks() {
     }
     if (data->spans.size() < declared) {
         const std::string cause = "the header declares " + platform_detail::Thousands(declared) +
-                                  " tracks but the file holds " +
+                                  (declared == 1 ? " track" : " tracks") + " but the file holds " +
                                   platform_detail::Thousands(data->spans.size());
         if (!options.recover)
             return Fail(ReadStatus::kDamaged, "damaged", static_cast<int64_t>(end), cause);
@@ -248,12 +249,17 @@ struct ReadPass {
     NotePairing& pairing;
     const uint8_t* base;
     uint32_t order = 0;
+    int64_t lastTick = 0;
+    bool longDelta = false;  // a delta time beyond the 28 bits a file may hold
+    bool oddMeta = false;    // a meta event the writer writes anew
     uint64_t clamped = 0;
     int64_t firstClamp = -1;
     bool lastChannel = false;
     bool runningAfterOther = false;  // running status after an event that is not a channel message
 
     void operator()(const RawEvent& ev) {
+        longDelta = longDelta || ev.tick - lastTick > static_cast<int64_t>(smf::kMaxDelta);
+        lastTick = ev.tick;
         if (ev.status < 0xF0) {
             if (*ev.at < 0x80 && !lastChannel) runningAfterOther = true;
             lastChannel = true;
@@ -310,7 +316,20 @@ struct ReadPass {
         n.start = n.end = 0;
     }
 
+    // A meta event of a type the standard gives a size, of another size (or a key signature
+    // beyond -7..7 or of a mode other than 0 and 1): the writer writes it anew.
+    bool OddMeta(const RawEvent& ev) const {
+        const smf::MetaInfo* info = smf::MetaInfoOf(ev.data1);
+        if (info == nullptr || info->standardLength == 0) return false;
+        if (ev.data1 == META_SEQUENCE_NUMBER && ev.length == 0) return false;
+        if (ev.length != info->standardLength) return true;
+        return ev.data1 == META_KEY_SIGNATURE &&
+               (static_cast<int8_t>(ev.payload[0]) < -7 || static_cast<int8_t>(ev.payload[0]) > 7 ||
+                ev.payload[1] > 1);
+    }
+
     void Meta(const RawEvent& ev) {
+        oddMeta = oddMeta || OddMeta(ev);
         const uint8_t* p = ev.payload;
         switch (ev.data1) {
             case META_TEMPO:
@@ -417,7 +436,7 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
                  (pass.clamped == 1 ? " message has" : " messages have") +
                  " a data byte above 127, read as 127");
     }
-    if (pass.runningAfterOther) canonical = false;
+    if (pass.runningAfterOther || pass.longDelta || pass.oddMeta) canonical = false;
     score::TrackInfo info;
     info.offset = span.begin;
     info.length = stop - span.begin;

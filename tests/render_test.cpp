@@ -545,7 +545,7 @@ TEST(RenderCli, RefusesWhatItCannotDoBeforeReadingTheSong) {
             " --soundfont " + kSmallFont,
         &status, &err);
     EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("Not Midi file!!"), std::string::npos) << err;
+    EXPECT_NE(err.find("not a MIDI file"), std::string::npos) << err;
 }
 
 TEST(RenderCli, MeasuresAndTimesChooseTheStretch) {

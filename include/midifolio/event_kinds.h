@@ -155,34 +155,36 @@ constexpr uint8_t StatusOfTypeCode(uint32_t typeCode, uint8_t channel) {
 // ------------------------------------------------------------------ meta types
 struct MetaInfo {
     uint8_t type;
-    // The payload the standard gives the type, in bytes (0 for the ones of any length);
-    // the library's own decoder reads these types with a one-byte length and exactly this
-    // payload.
+    // The payload CMidiTrack's decoder reads for the type whatever its length says (0: as
+    // long as it says): port, tempo, SMPTE offset, time and key signature.
     uint8_t fixedLength;
+    // The payload the standard gives the type (0 for the ones of any length); the writer
+    // writes exactly this much.
+    uint8_t standardLength;
     bool text;          // its payload is text
     const char* key;    // short name, as the Python package and JSON name it
     const char* label;  // as the tool's text output names it
 };
 
 constexpr MetaInfo kMetaTypes[] = {
-    {META_SEQUENCE_NUMBER, 0, false, "sequence_number", "sequence number"},
-    {META_TEXT, 0, true, "text", "text"},
-    {META_COPYRIGHT, 0, true, "copyright", "copyright"},
-    {META_TRACK_NAME, 0, true, "track_name", "track name"},
-    {META_INSTRUMENT_NAME, 0, true, "instrument", "instrument name"},
-    {META_LYRIC, 0, true, "lyric", "lyric"},
-    {META_MARKER, 0, true, "marker", "marker"},
-    {META_CUE_POINT, 0, true, "cue", "cue point"},
-    {META_PROGRAM_NAME, 0, true, "program_name", "program name"},
-    {META_DEVICE_NAME, 0, true, "device_name", "device name"},
-    {META_CHANNEL_PREFIX, 0, false, "channel_prefix", "channel prefix"},
-    {META_PORT, 1, false, "port", "port"},
-    {META_END_OF_TRACK, 0, false, "end_of_track", "end of track"},
-    {META_TEMPO, 3, false, "tempo", "tempo"},
-    {META_SMPTE_OFFSET, 5, false, "smpte_offset", "SMPTE offset"},
-    {META_TIME_SIGNATURE, 4, false, "time_signature", "time signature"},
-    {META_KEY_SIGNATURE, 2, false, "key_signature", "key signature"},
-    {META_SEQUENCER_SPECIFIC, 0, false, "sequencer_specific", "sequencer specific"},
+    {META_SEQUENCE_NUMBER, 0, 2, false, "sequence_number", "sequence number"},
+    {META_TEXT, 0, 0, true, "text", "text"},
+    {META_COPYRIGHT, 0, 0, true, "copyright", "copyright"},
+    {META_TRACK_NAME, 0, 0, true, "track_name", "track name"},
+    {META_INSTRUMENT_NAME, 0, 0, true, "instrument", "instrument name"},
+    {META_LYRIC, 0, 0, true, "lyric", "lyric"},
+    {META_MARKER, 0, 0, true, "marker", "marker"},
+    {META_CUE_POINT, 0, 0, true, "cue", "cue point"},
+    {META_PROGRAM_NAME, 0, 0, true, "program_name", "program name"},
+    {META_DEVICE_NAME, 0, 0, true, "device_name", "device name"},
+    {META_CHANNEL_PREFIX, 0, 1, false, "channel_prefix", "channel prefix"},
+    {META_PORT, 1, 1, false, "port", "port"},
+    {META_END_OF_TRACK, 0, 0, false, "end_of_track", "end of track"},
+    {META_TEMPO, 3, 3, false, "tempo", "tempo"},
+    {META_SMPTE_OFFSET, 5, 5, false, "smpte_offset", "SMPTE offset"},
+    {META_TIME_SIGNATURE, 4, 4, false, "time_signature", "time signature"},
+    {META_KEY_SIGNATURE, 2, 2, false, "key_signature", "key signature"},
+    {META_SEQUENCER_SPECIFIC, 0, 0, false, "sequencer_specific", "sequencer specific"},
 };
 
 // The row of a meta type; null for a type the standard does not name.
