@@ -469,6 +469,23 @@ void AddSplit(CLI::App& app, Action& run) {
     sub->callback([o, &run]() { run = [o]() { return RunSplit(*o); }; });
 }
 
+void AddSubcommands(CLI::App& app, Action& run) {
+    AddInfo(app, run);
+    AddEvents(app, run);
+    AddNotes(app, run);
+    AddVoices(app, run);
+    AddCopy(app, run);
+    AddPitch(app, run);
+    AddNames(app, run);
+    AddRoll(app, run);
+    AddScan(app, run);
+    AddCsv(app, run);
+    AddFromCsv(app, run);
+    AddEdit(app, run);
+    AddMerge(app, run);
+    AddSplit(app, run);
+}
+
 // Reports a failure, and what standard output still owes (which may fail in its turn).
 int ReportFailure(const std::string& what) {
     std::fprintf(stderr, "midifolio: %s\n", what.c_str());
@@ -507,20 +524,7 @@ int main(int argc, char** argv) {
         "Run 'midifolio SUBCOMMAND --help' for the options and examples of each subcommand.");
 
     Action run;
-    AddInfo(app, run);
-    AddEvents(app, run);
-    AddNotes(app, run);
-    AddVoices(app, run);
-    AddCopy(app, run);
-    AddPitch(app, run);
-    AddNames(app, run);
-    AddRoll(app, run);
-    AddScan(app, run);
-    AddCsv(app, run);
-    AddFromCsv(app, run);
-    AddEdit(app, run);
-    AddMerge(app, run);
-    AddSplit(app, run);
+    AddSubcommands(app, run);
 
     // The first word that is not an option names the subcommand.
     const auto named = [&](const CLI::App* sub) { return sub->check_name(argv[1]); };
