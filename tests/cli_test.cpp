@@ -798,7 +798,9 @@ TEST(Cli, EveryWriteIsCheckedAndAClosedPipeEndsQuietly) {
              "events " + sample + " --json", "events " + sample + " --jsonl", "notes " + sample,
              "notes " + sample + " --csv", "notes " + sample + " --json", "voices " + sample,
              "scan " + sample, "names program", "pitch 60", "roll " + sample + " -o -",
-             "csv " + sample, "copy " + sample + " -", "--help"}) {
+             "csv " + sample, "copy " + sample + " -", "edit " + sample + " - --transpose 1",
+             "merge " + sample + " -o -",
+             "split " + sample + " -o " + Quote(MakeDir("split_full")) + " --json", "--help"}) {
         const Result r = Cli(args + " >/dev/full");
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_EQ(r.err, "midifolio: cannot write to standard output: No space left on device\n")
@@ -813,7 +815,8 @@ TEST(Cli, EveryWriteIsCheckedAndAClosedPipeEndsQuietly) {
     for (const std::string& args : std::vector<std::string>{
              "events " + song, "events " + song + " --json", "events " + song + " --jsonl",
              "notes " + song, "notes " + song + " --csv", "csv " + song, "copy " + song + " -",
-             "roll " + song + " -o -"}) {
+             "roll " + song + " -o -", "edit " + song + " - --resample 96",
+             "merge " + song + " " + song + " -o -"}) {
         const std::string out = Sh("{ " + kCli + " " + args + " 2>" + Quote(err) + "; echo $? >" +
                                    Quote(status) + "; } | head -c 10");
         EXPECT_EQ(out.size(), 10u) << args;
@@ -844,8 +847,9 @@ TEST(Cli, FilesAreReplacedWholeOrNotAtAll) {
     Sh(kCli + " csv " + song + " >" + Quote(csv));
     for (const std::string& args : std::vector<std::string>{
              "roll " + song + " -o " + Quote(target), "csv " + song + " -o " + Quote(target),
-             "copy " + song + " " + Quote(target),
-             "from-csv " + Quote(csv) + " " + Quote(target)}) {
+             "copy " + song + " " + Quote(target), "from-csv " + Quote(csv) + " " + Quote(target),
+             "edit " + song + " " + Quote(target) + " --transpose 1",
+             "merge " + song + " " + song + " -o " + Quote(target)}) {
         const Result r = Cli(args);
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_EQ(r.err,
@@ -890,9 +894,9 @@ TEST(Cli, UnreadableInputsGiveOneLineWithTheReason) {
         {dir, "Is a directory"}, {dir + "/missing.mid", "No such file or directory"}};
     if (!prefix.empty()) inputs.emplace_back(locked, "Permission denied");
     for (const auto& [path, reason] : inputs) {
-        for (const std::string& sub :
-             std::vector<std::string>{"info F", "events F --json", "voices F", "copy F " + out,
-                                      "roll F -o " + out, "csv F", "from-csv F " + out}) {
+        for (const std::string& sub : std::vector<std::string>{
+                 "info F", "events F --json", "voices F", "copy F " + out, "roll F -o " + out,
+                 "csv F", "from-csv F " + out, "edit F " + out, "split F -o " + dir}) {
             const std::string args =
                 sub.substr(0, sub.find('F')) + Quote(path) + sub.substr(sub.find('F') + 1);
             const Result r = Cli(args, "/dev/null", prefix);
