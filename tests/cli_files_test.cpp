@@ -127,27 +127,30 @@ TEST(CliOutput, NamesUpToTheSystemLimitAreWrittenLikeAnyOther) {
     const std::string dir = MakeDir("long_names"), small = DataPath("cli/small.mid");
     const std::string csv = Sh(Tool() + " csv " + Quote(small));
     const std::string csvFile = WriteFile("small.csv", Bytes(csv.begin(), csv.end()));
-    for (size_t length : {248, 250, 252, 254, 255}) {
+    // Each writer with the target as "T", and what it writes under a short name.
+    const std::vector<std::string> writers = {
+        "roll " + Quote(small) + " -o T", "csv " + Quote(small) + " -o T",
+        "copy " + Quote(small) + " T", "from-csv " + Quote(csvFile) + " T",
+        "edit " + Quote(small) + " T --transpose 0"};
+    auto to = [](std::string args, const std::string& path) {
+        return args.replace(args.find(" T") + 1, 1, Quote(path));
+    };
+    std::vector<Bytes> expected;
+    for (const std::string& args : writers) {
+        const std::string shortName = TmpPath("short.out");
+        EXPECT_EQ(Cli(to(args, shortName)).status, 0) << args;
+        expected.push_back(ReadFile(shortName));
+    }
+    // The names the writer's temporary names must be cut to fit beside.
+    for (size_t length : {248, 252, 255}) {
         const std::string name = std::string(length - 4, 'n') + ".out", path = dir + "/" + name;
-        for (const std::string& args :
-             {"roll " + Quote(small) + " -o " + Quote(path),
-              "csv " + Quote(small) + " -o " + Quote(path),
-              "copy " + Quote(small) + " " + Quote(path),
-              "from-csv " + Quote(csvFile) + " " + Quote(path),
-              "edit " + Quote(small) + " " + Quote(path) + " --transpose 0"}) {
+        for (size_t w = 0; w < writers.size(); ++w) {
             for (bool exists : {false, true}) {
                 if (exists) Sh("echo old >" + Quote(path));
-                const Result r = Cli(args);
-                EXPECT_EQ(r.status, 0) << length << " " << args << ": " << r.err;
-                EXPECT_EQ(Listing(dir), std::vector<std::string>{name}) << length << " " << args;
-                const std::string text = Text(path);
-                if (args.rfind("roll", 0) == 0) {
-                    EXPECT_EQ(text.rfind("<?xml", 0), 0u) << length;
-                } else if (args.rfind("csv", 0) == 0) {
-                    EXPECT_EQ(text, csv) << length;
-                } else {  // a song: the same as small.mid, read as CSV
-                    EXPECT_EQ(Sh(Tool() + " csv " + Quote(path)), csv) << length << " " << args;
-                }
+                const Result r = Cli(to(writers[w], path));
+                EXPECT_EQ(r.status, 0) << length << " " << writers[w] << ": " << r.err;
+                EXPECT_EQ(Listing(dir), std::vector<std::string>{name}) << length << " " << w;
+                EXPECT_TRUE(ReadFile(path) == expected[w]) << length << " " << writers[w];
                 std::remove(path.c_str());
             }
         }
@@ -266,7 +269,7 @@ TEST(CliSignals, AKilledWriteLeavesAtMostOneCompleteTemporaryFile) {
     const std::string whole = Sh(Tool() + " csv " + Quote(song));
     ASSERT_GT(whole.size(), 10000000u);
     int interrupted = 0;
-    for (int delayMs : {0, 30, 60, 100, 150, 200, 300}) {
+    for (int delayMs : {0, 50, 150, 300}) {
         for (bool exists : {false, true}) {
             const std::string dir = MakeDir("killed"), tmp = MakeDir("killed_tmp");
             const std::string target = dir + "/out.csv";
