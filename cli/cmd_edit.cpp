@@ -54,7 +54,8 @@ score::Song Apply(const EditOptions& o, InputSong& input, std::vector<std::strin
     std::string error;
     if (!o.tracks.empty() || !o.channels.empty()) {
         score::Selection sel;
-        if (!o.tracks.empty()) sel.tracks = ParseList(o.tracks, "--tracks", 65535);
+        if (!o.tracks.empty())
+            sel.tracks = ParseList(o.tracks, "--tracks", static_cast<int>(song.tracks().size()));
         if (!o.channels.empty()) sel.channels = ParseList(o.channels, "--channels", 16);
         song = score::Select(song, sel, &error);
         Check("--tracks/--channels", error);

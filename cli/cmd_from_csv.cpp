@@ -207,7 +207,12 @@ class CsvReader {
             Number(f, 1, 0, 0, "time");
             song_.format = static_cast<int32_t>(Number(f, 3, 0, 2, "format"));
             declaredTracks_ = static_cast<int>(Number(f, 4, 0, 65535, "track count"));
-            song_.division.word = static_cast<uint16_t>(Number(f, 5, 1, 32767, "division"));
+            // Ticks per quarter note, or SMPTE time: the header's word as csvmidi takes it
+            // (32768..65535), or as midicsv writes it (negative).
+            const long long division = Number(f, 5, -32768, 65535, "division");
+            song_.division.word = static_cast<uint16_t>(division & 0xFFFF);
+            if (song_.division.ticks_per_quarter() == 0 && song_.division.ticks_per_frame() == 0)
+                Fail(Format("Header: the division %lld gives a tick no length", division));
             headed_ = true;
             return;
         }

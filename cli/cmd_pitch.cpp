@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <regex>
 
 #include "commands.h"
 #include "describe.h"
@@ -62,7 +63,15 @@ Reading Read(const std::string& value, int middleC) {
         return r;
     }
     r.kind = "name";
-    r.note = names::ParsePitchName(value, middleC);
+    // A flat may be written B as well as b: after the letter a B can be nothing else.
+    std::string name = value;
+    const size_t letter = name.find_first_not_of(" \t");
+    for (size_t i = letter == std::string::npos ? name.size() : letter + 1; i < name.size(); ++i)
+        if (name[i] == 'B') name[i] = 'b';
+    r.note = names::ParsePitchName(name, middleC);
+    if (r.note < 0 && std::regex_match(name, std::regex(R"(\s*[A-Ga-g][#b]*[-+]?[0-9]+\s*)")))
+        throw Failure("'" + Shown(value) + "' lies outside the MIDI notes 0..127 (" + NoteName(0) +
+                      " .. " + NoteName(127) + ")");
     if (r.note < 0)
         throw Failure(
             "'" + Shown(value) + "' is not a pitch: give a note name with its octave (C4 is " +
@@ -101,7 +110,8 @@ int RunPitch(const PitchOptions& o) {
     out << "Input       " << EscapeControls(o.value) << " (read as a " << r.kind << ")\n";
     out << "Pitch       " << pitch << " (middle C, note 60, is " << NoteName(60) << ")\n";
     out << "Note        " << r.note << "\n";
-    out << "Frequency   " << Format("%.3f", frequency) << " Hz (equal temperament, A4 = 440 Hz)";
+    out << "Frequency   " << Format("%.3f", frequency) << " Hz (equal temperament, " << NoteName(69)
+        << " = 440 Hz)";
     if (r.kind == "frequency") out << Format("; %+.1f cents from the input", -r.cents);
     out << "\n";
     out << "Numbered    " << (symbol.empty() ? "-" : symbol) << "\n";

@@ -3,6 +3,7 @@
 // This file is the command line: every subcommand's options, their checks and help texts, and
 // what happens to errors. It is the only part of the tool that sees the command-line library.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -428,8 +429,18 @@ void AddEdit(CLI::App& app, Action& run) {
     sub->add_flag("--drums", o->drums, "Transpose the drums (channel 10) too");
     sub->add_option("--quantize", o->quantize,
                     "Move starts and ends to a grid: ticks or a note value (1/16, 1/8.)");
-    sub->add_option("--tempo-scale", o->tempoScale, "Multiply every tempo (2 plays twice as fast)")
-        ->check(CLI::PositiveNumber);
+    sub->add_option_function<std::string>(
+           "--tempo-scale",
+           [o](const std::string& text) {
+               char* end = nullptr;
+               const double factor = std::strtod(text.c_str(), &end);
+               if (text.empty() || *end != '\0' || !(factor > 0) || !std::isfinite(factor))
+                   throw CLI::ValidationError("--tempo-scale must be a number above 0, not '" +
+                                              Shown(text) + "'");
+               o->tempoScale = factor;
+           },
+           "Multiply every tempo (2 plays twice as fast)")
+        ->type_name("FACTOR");
     AddInteger(*sub, "--resample", o->resample, 1, 32767, "New ticks per quarter note");
     AddInteger(*sub, "--format", o->format, 0, 1, "Write format 0 (one track) or 1");
     AddCommonOptions(*sub, o->common);
@@ -532,6 +543,24 @@ void AddRender(CLI::App& app, Action& run) {
     sub->callback([o, &run]() { run = [o]() { return RunRender(*o); }; });
 }
 
+void AddSubcommands(CLI::App& app, Action& run) {
+    AddInfo(app, run);
+    AddEvents(app, run);
+    AddNotes(app, run);
+    AddVoices(app, run);
+    AddCopy(app, run);
+    AddPitch(app, run);
+    AddNames(app, run);
+    AddRoll(app, run);
+    AddScan(app, run);
+    AddCsv(app, run);
+    AddFromCsv(app, run);
+    AddEdit(app, run);
+    AddMerge(app, run);
+    AddSplit(app, run);
+    AddRender(app, run);
+}
+
 // Reports a failure, and what standard output still owes (which may fail in its turn).
 int ReportFailure(const std::string& what) {
     std::fprintf(stderr, "midifolio: %s\n", what.c_str());
@@ -570,21 +599,7 @@ int main(int argc, char** argv) {
         "Run 'midifolio SUBCOMMAND --help' for the options and examples of each subcommand.");
 
     Action run;
-    AddInfo(app, run);
-    AddEvents(app, run);
-    AddNotes(app, run);
-    AddVoices(app, run);
-    AddCopy(app, run);
-    AddPitch(app, run);
-    AddNames(app, run);
-    AddRoll(app, run);
-    AddScan(app, run);
-    AddCsv(app, run);
-    AddFromCsv(app, run);
-    AddEdit(app, run);
-    AddMerge(app, run);
-    AddSplit(app, run);
-    AddRender(app, run);
+    AddSubcommands(app, run);
 
     // The first word that is not an option names the subcommand.
     const auto named = [&](const CLI::App* sub) { return sub->check_name(argv[1]); };

@@ -36,8 +36,9 @@ CMidiFolio& InputSong::Core() {
     // An event node of the library's classes takes 40 bytes, its list and payloads more.
     const uint64_t need = song_.events() * 64 + song_.bytes().size();
     if (need > budget_) {
-        throw Failure(name_ + ": the library's own classes would take about " + SizeText(need) +
-                      ", more than the memory budget of " + SizeText(budget_) + " (--max-memory)");
+        throw Failure(name_ + ": too large: the library's own classes would take about " +
+                      SizeText(need) + ", more than the memory budget of " + SizeText(budget_) +
+                      " (--max-memory)");
     }
     auto core = std::make_unique<CMidiFolio>();
     std::string refusal;
