@@ -398,7 +398,7 @@ void BM_ScoreSeconds(benchmark::State& state, const std::string& name) {
     const score::TimeMap time(*song);
     std::vector<double> seconds(ticks.size());
     for (auto _ : state) {
-        time.seconds(ticks.data(), seconds.data(), ticks.size());
+        time.seconds(ticks.data(), sizeof(int32_t), seconds.data(), sizeof(double), ticks.size());
         benchmark::DoNotOptimize(seconds.data());
     }
     SetRates(state, 0, ticks.size());

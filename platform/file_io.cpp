@@ -1,7 +1,5 @@
 #include "platform/file_io.h"
 
-#include "midifolio/file_output.h"
-
 #include <fcntl.h>
 #include <linux/falloc.h>
 #include <sys/stat.h>
@@ -14,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "midifolio/file_output.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace platform_detail {
@@ -301,9 +301,31 @@ bool FileWriter::Open(const std::string& path) {
         Fail(ENOENT);
         return false;
     }
+    if (!ResolveTarget(path) || !ExamineTarget()) return false;
+    if (m_mode == Mode::kDirect) return true;
+    int err = 0;
+    if (!OpenNewFile(err)) {
+        if (m_exists && (err == EACCES || err == EPERM)) {
+            // A writable file in a directory that is not: no new file can be made there, so
+            // the file is rewritten in place. Everything is collected first and the target is
+            // opened without truncating it, so a store that fails before Commit() leaves it
+            // as it was; but a crash or an I/O error while Commit() writes leaves it damaged.
+            m_fd = OpenRetry(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+            if (m_fd >= 0) {
+                m_mode = Mode::kInPlace;
+                return true;
+            }
+            err = errno;
+        }
+        Fail(err);
+        return false;
+    }
+    return KeepOwnerAndBits();
+}
 
-    // Write through a symbolic link to the file it names, so the link stays a link.
-    // A link that leads nowhere (dangling, or a loop) is refused rather than replaced.
+// Writes through a symbolic link to the file it names, so the link stays a link. A link that
+// leads nowhere (dangling, or a loop) is refused rather than replaced.
+bool FileWriter::ResolveTarget(const std::string& path) {
     m_target = path;
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -317,37 +339,44 @@ bool FileWriter::Open(const std::string& path) {
         std::free(resolved);
     }
     SplitPath(m_target, m_dir, m_base);
+    return true;
+}
 
-    if (::stat(m_target.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            Fail(EISDIR);
-            return false;
-        }
-        if (::access(m_target.c_str(), W_OK) != 0) {
+// What stands at the target: nothing, a regular file to replace (its bits and owner are
+// noted), or a device or a pipe, opened to be written directly (a rename cannot replace it).
+bool FileWriter::ExamineTarget() {
+    struct stat st;
+    if (::stat(m_target.c_str(), &st) != 0) return true;
+    if (S_ISDIR(st.st_mode)) {
+        Fail(EISDIR);
+        return false;
+    }
+    if (::access(m_target.c_str(), W_OK) != 0) {
+        Fail(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        m_fd = OpenRetry(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (m_fd < 0) {
             Fail(errno);
             return false;
         }
-        if (!S_ISREG(st.st_mode)) {
-            // A device or a pipe cannot be replaced by a rename: write to it directly.
-            m_fd = OpenRetry(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (m_fd < 0) {
-                Fail(errno);
-                return false;
-            }
-            m_mode = Mode::kDirect;
-            return true;
-        }
-        m_exists = true;
-        m_perm = st.st_mode & 07777;
-        m_uid = st.st_uid;
-        m_gid = st.st_gid;
+        m_mode = Mode::kDirect;
+        return true;
     }
+    m_exists = true;
+    m_perm = st.st_mode & 07777;
+    m_uid = st.st_uid;
+    m_gid = st.st_gid;
+    return true;
+}
 
-    // The new content goes to a file without a name (O_TMPFILE) in the target's directory:
-    // a store that is killed leaves nothing behind. Where the system cannot make one, to a
-    // temporary file beside the target. Either way the final rename stays within one file
-    // system and replaces the target in one step. Mode 0666 lets the umask decide the bits.
-    int err = 0;
+// The new content goes to a file without a name (O_TMPFILE) in the target's directory: a
+// store that is killed leaves nothing behind. Where the system cannot make one, to a
+// temporary file beside the target. Either way the final rename stays within one file system
+// and replaces the target in one step. Mode 0666 lets the umask decide the bits. On failure
+// err holds the reason.
+bool FileWriter::OpenNewFile(int& err) {
 #ifdef O_TMPFILE
     if (::access("/proc/self/fd", X_OK) == 0) {
         m_fd = OpenRetry(m_dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -366,33 +395,20 @@ bool FileWriter::Open(const std::string& path) {
         err = errno;
         if (err != EEXIST) break;
     }
-    if (m_fd < 0) {
-        if (m_exists && (err == EACCES || err == EPERM)) {
-            // A writable file in a directory that is not: no new file can be made there, so
-            // the file is rewritten in place. Everything is collected first and the target is
-            // opened without truncating it, so a store that fails before Commit() leaves it
-            // as it was; but a crash or an I/O error while Commit() writes leaves it damaged.
-            m_fd = OpenRetry(m_target.c_str(), O_WRONLY | O_CLOEXEC);
-            if (m_fd >= 0) {
-                m_mode = Mode::kInPlace;
-                return true;
-            }
-            err = errno;
-        }
-        Fail(err);
-        return false;
+    return m_fd >= 0;
+}
+
+// Keeps the owner of a replaced file where the system lets us (a superuser replacing a user's
+// file); the permission bits are kept in any case.
+bool FileWriter::KeepOwnerAndBits() {
+    if (!m_exists) return true;
+    if (::fchown(m_fd, static_cast<uid_t>(m_uid), static_cast<gid_t>(m_gid)) != 0) {
+        // Not permitted: the new file keeps our owner.
     }
-    // Keep the owner where the system lets us (a superuser replacing a user's file); the
-    // permission bits are kept in any case.
-    if (m_exists) {
-        if (::fchown(m_fd, static_cast<uid_t>(m_uid), static_cast<gid_t>(m_gid)) != 0) {
-            // Not permitted: the new file keeps our owner.
-        }
-        if (::fchmod(m_fd, static_cast<mode_t>(m_perm)) != 0) {
-            Fail(errno);
-            Discard();
-            return false;
-        }
+    if (::fchmod(m_fd, static_cast<mode_t>(m_perm)) != 0) {
+        Fail(errno);
+        Discard();
+        return false;
     }
     return true;
 }

@@ -115,6 +115,10 @@ class FileWriter {
         kInPlace,    // the target itself, rewritten at Commit() (its directory is not writable)
     };
 
+    bool ResolveTarget(const std::string& path);
+    bool ExamineTarget();
+    bool OpenNewFile(int& err);
+    bool KeepOwnerAndBits();
     bool Flush();
     bool WriteOut(const uint8_t* data, size_t n);  // system writes of all n bytes
     bool CommitInPlace();

@@ -50,6 +50,83 @@ int QueryTrackCount(int32_t nTracks, long nListed) {
     return static_cast<int>(std::max<long>(0, std::min<long>(nTracks, nListed)));
 }
 
+// The events of a time range, with the length of every selected sounding note-on.
+template <class Selected>
+class TimeSelection {
+  public:
+    TimeSelection(const Selected& selected, const CMidiTempo& tempo)
+        : selected_(selected), tempo_(tempo) {}
+
+    // First pass, per track: count the selection, check the time order, and pair every
+    // sounding note-on (selected or not) with its note end, marking the partners. Marks left
+    // by earlier queries (or by the host) would leave notes unpaired: every query pairs
+    // afresh, so repeated queries give the same note lengths.
+    void AddTrack(int i, CMidiTrack& track) {
+        notes_.clear();
+        slots_.clear();
+        RunBuilder<Selected> run(i, selected_);
+        // The ends come in list order, and so nearly do the starts they close.
+        tempo_detail::TickCursor ends(tempo_), starts(tempo_);
+        pairing_.Run(
+            track.GetEventHeadPosition(), track_detail::PairingMarks::kRewrite,
+            [&](MIDIEventPtr* p) { run.Add(p); },
+            [&](const MIDIEventPtr* on, uint32_t) {
+                slots_.push_back(selected_(*on) ? static_cast<int32_t>(notes_.size()) : -1);
+                if (selected_(*on)) notes_.push_back({0, false});
+            },
+            [&](const MIDIEventPtr* end, const MIDIEventPtr* on, uint32_t ordinal) {
+                const int32_t slot = slots_[ordinal];
+                if (slot < 0) return;
+                const int64_t lLength =
+                    int64_t{ends.TicksToMsecs(end->lTime)} - starts.TicksToMsecs(on->lTime);
+                notes_[static_cast<size_t>(slot)] = {
+                    static_cast<uint32_t>(static_cast<uint64_t>(lLength)), true};
+            });
+        const size_t nRuns = runs_.size();
+        count_ += run.Finish(runs_, ordered_);
+        if (runs_.size() > nRuns) lengths_.push_back(std::move(notes_));
+        notes_ = std::vector<NoteLength>();
+    }
+
+    // Second pass: copy the selection, in time order when the tracks allow it. Note ends were
+    // marked in the first pass, before they are copied, as a forward search from their
+    // note-on would have marked them.
+    void Copy(MidiEventList& list, TIME_FORMAT format, const queries_detail::TimeConverter& conv) {
+        list.reserve(count_);
+        std::vector<size_t> nextNote(runs_.size(), 0);
+        VisitSelected(runs_, ordered_, selected_, [&](size_t r, const MIDIEventPtr* p) {
+            MIDI_Event& rec = AppendRecord(list, runs_[r].nTrack, *p);
+            if (track_detail::IsSoundingNoteOn(*p)) {
+                const NoteLength& length = lengths_[r][nextNote[r]++];
+                // The run's lengths are read in order, amid every other run's events and
+                // lengths: those a few notes on are asked for before they are needed.
+                platform_detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
+                if (length.bPaired) rec.event.dwLength = length.dwLength;
+            }
+            if (format == TF_MSEC) {
+                // Ticks straight to milliseconds (what Convert does for this pair), walking
+                // the tempo map along with the times.
+                rec.time.dMsecs = static_cast<double>(conv.TicksToMsecs(rec.time.lTicks));
+                rec.time.format = TF_MSEC;
+            } else if (format != TF_TICK) {
+                conv.Convert(rec.time, format);
+            }
+        });
+        if (!ordered_) CMidiFolio::SortEventList(list);
+    }
+
+  private:
+    const Selected& selected_;
+    const CMidiTempo& tempo_;
+    std::vector<Run> runs_;
+    std::vector<std::vector<NoteLength>> lengths_;  // per run, per selected sounding note-on
+    std::vector<NoteLength> notes_;
+    std::vector<int32_t> slots_;  // per sounding note-on of the track: its place in notes_, or -1
+    track_detail::NotePairing pairing_;
+    size_t count_ = 0;
+    bool ordered_ = true;
+};
+
 }  // namespace
 
 void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME to,
@@ -64,73 +141,12 @@ void CMidiFolio::GetMIDIByTime(TIME_FORMAT format, _MIDI_TIME from, _MIDI_TIME t
             auto selected = [lFrom, lTo](const MIDIEvent& ev) {
                 return lFrom <= ev.lTime && (lTo == -1 || ev.lTime <= lTo);
             };
-
-            // First pass, per track: count the selection, check the time order, and pair every
-            // sounding note-on (selected or not) with its note end, marking the partners. Marks
-            // left by earlier queries (or by the host) would leave notes unpaired: every query
-            // pairs afresh, so repeated queries give the same note lengths.
+            TimeSelection<decltype(selected)> selection(selected, m_MidiTempo);
             const int nTracks = QueryTrackCount(m_MidiHead.nTracks, GetTrackNum());
-            std::vector<Run> runs;
-            std::vector<std::vector<NoteLength>> lengths;  // per run, per selected sounding note-on
-            std::vector<NoteLength> notes;
-            std::vector<int32_t>
-                slots;  // per sounding note-on of the track: its place in notes, or -1
-            track_detail::NotePairing pairing;
-            size_t nCount = 0;
-            bool bOrdered = true;
             for (int i = 0; i < nTracks; ++i) {
-                CMidiTrack* pTrack = TrackForQuery(i);
-                if (!pTrack) continue;
-                notes.clear();
-                slots.clear();
-                RunBuilder<decltype(selected)> run(i, selected);
-                // The ends come in list order, and so nearly do the starts they close.
-                tempo_detail::TickCursor ends(m_MidiTempo), starts(m_MidiTempo);
-                pairing.Run(
-                    pTrack->GetEventHeadPosition(), track_detail::PairingMarks::kRewrite,
-                    [&](MIDIEventPtr* p) { run.Add(p); },
-                    [&](const MIDIEventPtr* on, uint32_t) {
-                        slots.push_back(selected(*on) ? static_cast<int32_t>(notes.size()) : -1);
-                        if (selected(*on)) notes.push_back({0, false});
-                    },
-                    [&](const MIDIEventPtr* end, const MIDIEventPtr* on, uint32_t ordinal) {
-                        const int32_t slot = slots[ordinal];
-                        if (slot < 0) return;
-                        const int64_t lLength =
-                            int64_t{ends.TicksToMsecs(end->lTime)} - starts.TicksToMsecs(on->lTime);
-                        notes[static_cast<size_t>(slot)] = {
-                            static_cast<uint32_t>(static_cast<uint64_t>(lLength)), true};
-                    });
-                const size_t nRuns = runs.size();
-                nCount += run.Finish(runs, bOrdered);
-                if (runs.size() > nRuns) lengths.push_back(std::move(notes));
-                notes = std::vector<NoteLength>();
+                if (CMidiTrack* pTrack = TrackForQuery(i)) selection.AddTrack(i, *pTrack);
             }
-
-            // Second pass: copy the selection, in time order when the tracks allow it. Note ends
-            // were marked in the first pass, before they are copied, as a forward search from their
-            // note-on would have marked them.
-            list.reserve(nCount);
-            std::vector<size_t> nextNote(runs.size(), 0);
-            VisitSelected(runs, bOrdered, selected, [&](size_t r, const MIDIEventPtr* p) {
-                MIDI_Event& rec = AppendRecord(list, runs[r].nTrack, *p);
-                if (track_detail::IsSoundingNoteOn(*p)) {
-                    const NoteLength& length = lengths[r][nextNote[r]++];
-                    // The run's lengths are read in order, amid every other run's events and
-                    // lengths: those a few notes on are asked for before they are needed.
-                    platform_detail::PrefetchAhead(&length, 32 * sizeof(NoteLength));
-                    if (length.bPaired) rec.event.dwLength = length.dwLength;
-                }
-                if (format == TF_MSEC) {
-                    // Ticks straight to milliseconds (what Convert does for this pair), walking the
-                    // tempo map along with the times.
-                    rec.time.dMsecs = static_cast<double>(conv.TicksToMsecs(rec.time.lTicks));
-                    rec.time.format = TF_MSEC;
-                } else if (format != TF_TICK) {
-                    conv.Convert(rec.time, format);
-                }
-            });
-            if (!bOrdered) SortEventList(list);
+            selection.Copy(list, format, conv);
         },
         [&] { list.clear(); });
 }

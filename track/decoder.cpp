@@ -82,6 +82,31 @@ inline bool ReadPayload(DecodeState& s, track_detail::EventStore& store) {
     return true;
 }
 
+// The next node of the store's room [cursor, roomEnd), taking a new block of `wanted` nodes
+// when the room is used up; null when no memory is left.
+inline MIDIEventPtr* NextNode(track_detail::EventStore& store, MIDIEventPtr*& cursor,
+                              MIDIEventPtr*& roomEnd, size_t wanted) {
+    if (cursor == roomEnd) {
+        if (cursor != nullptr) store.Take(cursor);
+        std::tie(cursor, roomEnd) = store.Room(wanted);
+        if (cursor == nullptr) return nullptr;
+    }
+    return cursor++;
+}
+
+// Every field of the node from the working record (the node takes over the payload); pNext
+// is written when the next node is linked, or at the end of the pass.
+inline void Fill(MIDIEventPtr& node, const DecodeState& s) {
+    node.lTime = static_cast<int32_t>(s.time);
+    node.dwDelta = s.delta;
+    node.byPort = static_cast<uint8_t>(s.evPort);
+    node.byChannel = static_cast<uint8_t>(s.channel);
+    node.dwType = s.type;
+    node.dwSubType = s.data;
+    node.dwLength = s.length;
+    node.pData = s.payload;
+}
+
 }  // namespace
 
 int CMidiTrack::SetMidiTrackRawData(const uint8_t* pData, int32_t lLength) {
@@ -107,96 +132,43 @@ uint32_t CMidiTrack::ReadVarLen(const uint8_t*& p) {
     return value;
 }
 
-// The decoding pass over the track's members (a friend of CMidiTrack).
+// The decoding pass over the track's members (a friend of CMidiTrack). Each step reports
+// false when the bytes run out (a payload may then be left in s.payload).
 struct track_detail::Decoder {
     static int Event(CMidiTrack& t, DecodeState& s);
+    static bool FastChannel(CMidiTrack& t, DecodeState& s);
+    static bool Channel(CMidiTrack& t, DecodeState& s, uint32_t status);
+    static bool SystemCommon(DecodeState& s, uint32_t status);
+    static int Meta(CMidiTrack& t, DecodeState& s);
+    static void MapMeta(CMidiTrack& t, DecodeState& s, uint32_t type, const uint8_t* d);
+    static bool DeltaAfter(DecodeState& s);
     static void ChannelData(CMidiTrack& t, DecodeState& s, uint32_t first, uint32_t second);
     static void NoteOnUsage(CMidiTrack& t, uint32_t channel, uint32_t note, uint32_t velocity);
 };
 
 // Decodes the event at s.p into the working record and reads the delta time after it.
-// 0: an event; -2: the end-of-track event; -1: the bytes ran out (a payload may then be
-// left in s.payload).
+// 0: an event; -2: the end-of-track event; -1: the bytes ran out.
 inline int track_detail::Decoder::Event(CMidiTrack& t, DecodeState& s) {
-    // (Helpers rather than lambdas: a lambda capturing the state would keep it in memory.)
-    const uint8_t*& p = s.p;
-    const uint8_t* const end = s.end;
     s.payload = nullptr;
-    if (!Has(p, end, 1)) return -1;
-
+    if (!Has(s.p, s.end, 1)) return -1;
+    const uint32_t lead = s.p[0];
     // The common case first: a channel message with at least four bytes left, enough for
     // the message and the first byte of the delta after it, so that no byte needs a check.
-    if (p[0] < 0xF0 && (p[0] >= 0x80 || s.runningType != 0) && Has(p, end, 4)) {
-        const uint8_t* d = p;  // the data bytes
-        if (p[0] >= 0x80) {
-            s.channel = p[0] & 0x0Fu;
-            s.runningType = smf::ChannelType(p[0]);
-            s.runningChannel = s.channel;
-            ++d;
-        } else {
-            s.channel = s.runningChannel & 0xFFu;
-        }
-        s.type = s.runningType;
-        s.evPort = s.port;
-        ChannelData(t, s, d[0], d[1]);  // d[1] lies within the four bytes even when not used
-        p = d + (OneDataByte(s.type) ? 1 : 2);
-        if (*p < 0x80) {
-            s.delta = *p++;
-        } else {
-            s.delta = ReadVlq(p, end);
-            if (s.delta == kVlqFailure) return -1;
-        }
-        return 0;
-    }
+    if (lead < 0xF0 && (lead >= 0x80 || s.runningType != 0) && Has(s.p, s.end, 4))
+        return FastChannel(t, s) ? 0 : -1;
 
-    const uint32_t status = *p++;
-    bool endOfTrack = false;
-
+    const uint32_t status = *s.p++;
+    int kind = 0;  // 0, or -2 for the end of the track, or -1
     if (status < 0xF0) {
-        // Channel messages, with their status byte or in running status.
-        uint32_t first;
-        if (status >= 0x80) {
-            s.channel = status & 0x0Fu;
-            s.type = smf::ChannelType(status);
-            s.runningType = s.type;
-            s.runningChannel = s.channel;
-            if (!Has(p, end, 1)) return -1;
-            first = *p++;
-        } else {
-            // This byte is the first data byte. Without running status in force the record
-            // gets type code 0 and two data bytes.
-            s.type = s.runningType;
-            s.channel = s.runningChannel & 0xFFu;
-            first = status;
-        }
-        s.evPort = s.port;
-        uint32_t second = 0;
-        if (!OneDataByte(s.type)) {
-            if (!Has(p, end, 1)) return -1;
-            second = *p++;
-        }
-        ChannelData(t, s, first, second);
+        kind = Channel(t, s, status) ? 0 : -1;
     } else if (status == 0xF0) {
         s.runningType = 0;
         s.type = EVT_SYSEX;
         s.channel = 255;
         s.evPort = s.port;
-        if (!ReadPayload(s, *t.m_pStore)) return -1;
+        kind = ReadPayload(s, *t.m_pStore) ? 0 : -1;
     } else if (status <= 0xF7) {
-        // System common; 0xF7 too is a one-byte event here, no length follows it.
-        s.runningType = 0;
-        s.type = EVT_SYSCOMMON;
-        s.data = status;
-        s.channel = 255;
-        s.evPort = s.port;
-        if (status == 0xF1 || status == 0xF3) {
-            if (!Has(p, end, 1)) return -1;
-            s.length = WithByte(s.length, 0, *p++);
-        } else if (status == 0xF2) {
-            if (!Has(p, end, 2)) return -1;
-            s.length = WithBytes01(s.length, p[0], p[1]);
-            p += 2;
-        }
+        kind = SystemCommon(s, status) ? 0 : -1;
     } else if (status != 0xFF) {
         // Real-time: running status stays in force.
         s.type = EVT_REALTIME;
@@ -204,74 +176,147 @@ inline int track_detail::Decoder::Event(CMidiTrack& t, DecodeState& s) {
         s.channel = 255;
         s.evPort = s.port;
     } else {
-        // Meta events leave running status alone.
-        s.type = EVT_META;
-        if (!Has(p, end, 1)) return -1;
-        const uint32_t type = *p++;
-        s.data = type;
-        s.channel = 255;
-        s.evPort = s.port;
-        const uint32_t fixed = smf::FixedMetaSize(type);
-        if (type == META_END_OF_TRACK) {
-            s.length = 0;
-            endOfTrack = true;
-        } else if (fixed != 0) {
-            // One length byte, then exactly the fixed count. dwLength holds the fixed count
-            // (the size of the buffer), whatever the length byte said, so no later reader of
-            // the buffer can run past it.
-            if (!Has(p, end, 1 + fixed)) return -1;
-            ++p;  // the length byte
-            s.length = fixed;
-            s.payload = t.m_pStore->ArenaPayload(fixed, p);
-            if (s.payload == nullptr) return -1;
-            p += fixed;
-            const uint8_t* d = s.payload;
-            switch (type) {
-                case META_PORT:
-                    s.port = d[0];
-                    s.evPort = d[0];
-                    break;
-                case META_TEMPO:
-                    if (t.m_pTempo != nullptr) {
-                        _TEMPO tempo{};
-                        tempo.lTicks = static_cast<int32_t>(s.time);
-                        tempo.lMsecs = 0;
-                        tempo.lUsPerQuarter = static_cast<int32_t>(smf::ReadBigEndian(d, 3));
-                        t.m_pTempo->SetTempo(tempo);
-                    }
-                    break;
-                case META_TIME_SIGNATURE:
-                    if (t.m_pTempo != nullptr) {
-                        // 2 to the file's exponent; an exponent beyond 31 cannot be a note
-                        // value and gives 0.
-                        _BAR bar{d[0], d[1] < 32 ? (1u << d[1]) : 0u};
-                        t.m_pTempo->SetBar(bar);
-                    }
-                    break;
-                case META_KEY_SIGNATURE:
-                    if (t.m_pTempo != nullptr) {
-                        _KEY key{d[0], d[1]};
-                        t.m_pTempo->SetKeySignature(key);
-                    }
-                    break;
-                default:
-                    break;
-            }
-        } else {
-            if (!ReadPayload(s, *t.m_pStore)) return -1;
-        }
+        kind = Meta(t, s);
     }
+    if (kind == -1 || !DeltaAfter(s)) return -1;
+    return kind;
+}
 
-    // The delta time after the event. Data that ends right after a complete event lacks only
-    // this delta: it counts as 0. A delta that starts but does not end fails.
-    if (p == end) {
-        s.delta = 0;
+// A channel message with its bytes and the first byte of the delta known to be there.
+inline bool track_detail::Decoder::FastChannel(CMidiTrack& t, DecodeState& s) {
+    const uint8_t*& p = s.p;
+    const uint8_t* d = p;  // the data bytes
+    if (p[0] >= 0x80) {
+        s.channel = p[0] & 0x0Fu;
+        s.runningType = smf::ChannelType(p[0]);
+        s.runningChannel = s.channel;
+        ++d;
     } else {
-        const uint32_t delta = ReadVlq(p, end);
-        if (delta == kVlqFailure) return -1;
-        s.delta = delta;
+        s.channel = s.runningChannel & 0xFFu;
     }
-    return endOfTrack ? -2 : 0;
+    s.type = s.runningType;
+    s.evPort = s.port;
+    ChannelData(t, s, d[0], d[1]);  // d[1] lies within the four bytes even when not used
+    p = d + (OneDataByte(s.type) ? 1 : 2);
+    if (*p < 0x80) {
+        s.delta = *p++;
+        return true;
+    }
+    s.delta = ReadVlq(p, s.end);
+    return s.delta != kVlqFailure;
+}
+
+// Channel messages, with their status byte or in running status (status is then the first
+// data byte), each byte checked.
+inline bool track_detail::Decoder::Channel(CMidiTrack& t, DecodeState& s, uint32_t status) {
+    const uint8_t*& p = s.p;
+    uint32_t first;
+    if (status >= 0x80) {
+        s.channel = status & 0x0Fu;
+        s.type = smf::ChannelType(status);
+        s.runningType = s.type;
+        s.runningChannel = s.channel;
+        if (!Has(p, s.end, 1)) return false;
+        first = *p++;
+    } else {
+        // Without running status in force the record gets type code 0 and two data bytes.
+        s.type = s.runningType;
+        s.channel = s.runningChannel & 0xFFu;
+        first = status;
+    }
+    s.evPort = s.port;
+    uint32_t second = 0;
+    if (!OneDataByte(s.type)) {
+        if (!Has(p, s.end, 1)) return false;
+        second = *p++;
+    }
+    ChannelData(t, s, first, second);
+    return true;
+}
+
+// System common; 0xF7 too is a one-byte event here, no length follows it.
+inline bool track_detail::Decoder::SystemCommon(DecodeState& s, uint32_t status) {
+    const uint8_t*& p = s.p;
+    s.runningType = 0;
+    s.type = EVT_SYSCOMMON;
+    s.data = status;
+    s.channel = 255;
+    s.evPort = s.port;
+    if (status == 0xF1 || status == 0xF3) {
+        if (!Has(p, s.end, 1)) return false;
+        s.length = WithByte(s.length, 0, *p++);
+    } else if (status == 0xF2) {
+        if (!Has(p, s.end, 2)) return false;
+        s.length = WithBytes01(s.length, p[0], p[1]);
+        p += 2;
+    }
+    return true;
+}
+
+// A meta event (running status stays alone). 0, -2 for the end of the track, -1.
+inline int track_detail::Decoder::Meta(CMidiTrack& t, DecodeState& s) {
+    const uint8_t*& p = s.p;
+    s.type = EVT_META;
+    if (!Has(p, s.end, 1)) return -1;
+    const uint32_t type = *p++;
+    s.data = type;
+    s.channel = 255;
+    s.evPort = s.port;
+    if (type == META_END_OF_TRACK) {
+        s.length = 0;
+        return -2;
+    }
+    const uint32_t fixed = smf::FixedMetaSize(type);
+    if (fixed == 0) return ReadPayload(s, *t.m_pStore) ? 0 : -1;
+    // One length byte, then exactly the fixed count. dwLength holds the fixed count (the size
+    // of the buffer), whatever the length byte said, so no later reader of the buffer can run
+    // past it.
+    if (!Has(p, s.end, 1 + fixed)) return -1;
+    ++p;  // the length byte
+    s.length = fixed;
+    s.payload = t.m_pStore->ArenaPayload(fixed, p);
+    if (s.payload == nullptr) return -1;
+    p += fixed;
+    MapMeta(t, s, type, s.payload);
+    return 0;
+}
+
+// What a fixed-size meta event sets: the port in force, or an entry of the tempo map.
+inline void track_detail::Decoder::MapMeta(CMidiTrack& t, DecodeState& s, uint32_t type,
+                                           const uint8_t* d) {
+    if (type == META_PORT) {
+        s.port = d[0];
+        s.evPort = d[0];
+        return;
+    }
+    if (t.m_pTempo == nullptr) return;
+    if (type == META_TEMPO) {
+        _TEMPO tempo{};
+        tempo.lTicks = static_cast<int32_t>(s.time);
+        tempo.lMsecs = 0;
+        tempo.lUsPerQuarter = static_cast<int32_t>(smf::ReadBigEndian(d, 3));
+        t.m_pTempo->SetTempo(tempo);
+    } else if (type == META_TIME_SIGNATURE) {
+        // 2 to the file's exponent; an exponent beyond 31 cannot be a note value and gives 0.
+        _BAR bar{d[0], d[1] < 32 ? (1u << d[1]) : 0u};
+        t.m_pTempo->SetBar(bar);
+    } else if (type == META_KEY_SIGNATURE) {
+        _KEY key{d[0], d[1]};
+        t.m_pTempo->SetKeySignature(key);
+    }
+}
+
+// The delta time after the event. Data that ends right after a complete event lacks only
+// this delta: it counts as 0. A delta that starts but does not end fails.
+inline bool track_detail::Decoder::DeltaAfter(DecodeState& s) {
+    if (s.p == s.end) {
+        s.delta = 0;
+        return true;
+    }
+    const uint32_t delta = ReadVlq(s.p, s.end);
+    if (delta == kVlqFailure) return false;
+    s.delta = delta;
+    return true;
 }
 
 // The data bytes of a channel message (second unused by the one-byte kinds) into the working
@@ -349,36 +394,15 @@ int CMidiTrack::RawData2EventList(const uint8_t* pData, uint32_t dwLength, MIDIE
     for (;;) {
         const uint8_t* start = s.p;
         const int rc = track_detail::Decoder::Event(*this, s);
-        if (rc == -1) {
+        // The bytes ran out, or no memory is left for the event's node.
+        MIDIEventPtr* const node = rc == -1 ? nullptr : NextNode(store, cursor, roomEnd, wanted);
+        if (node == nullptr) {
             // (A payload already cut goes with the arena.)
             store.decodeStop = start - pData;
             result = 0;
             break;
         }
-        MIDIEventPtr* node;
-        if (cursor != roomEnd) {
-            node = cursor++;
-        } else {
-            if (cursor != nullptr) store.Take(cursor);
-            std::tie(cursor, roomEnd) = store.Room(wanted);
-            if (cursor == nullptr) {  // no memory: the event is not kept
-                // (A payload already cut goes with the arena.)
-                store.decodeStop = start - pData;
-                result = 0;
-                break;
-            }
-            node = cursor++;
-        }
-        // Every field of the node is written (the node takes over the payload); pNext is
-        // written when the next node is linked, or at the end of the pass.
-        node->lTime = static_cast<int32_t>(s.time);
-        node->dwDelta = s.delta;
-        node->byPort = static_cast<uint8_t>(s.evPort);
-        node->byChannel = static_cast<uint8_t>(s.channel);
-        node->dwType = s.type;
-        node->dwSubType = s.data;
-        node->dwLength = s.length;
-        node->pData = s.payload;
+        Fill(*node, s);
         *link = node;
         link = &node->pNext;
         tail = node;

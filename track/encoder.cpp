@@ -96,101 +96,141 @@ inline bool IsEndOfTrack(const MIDIEventPtr* e) {
 // The delta after an event is written when the next event is, so that a left-out
 // end-of-track event can add its own delta to it.
 template <class Out>
-bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
-    uint64_t pending =
-        first != nullptr && first->lTime > 0 ? static_cast<uint32_t>(first->lTime) : 0;
-    bool hasPending = true;  // false right after an end-of-track event (no delta follows it)
-    bool fits = true;
-    bool endLeftOut = false;
-    const MIDIEventPtr* previous = nullptr;  // the event before, for running status
-    uint32_t written = 0;
-    auto flush = [&]() {
-        if (!hasPending) return;
-        if (pending > smf::kVlqMax) fits = false;
-        out.VarLen(static_cast<uint32_t>(std::min<uint64_t>(pending, UINT32_MAX)));
-        hasPending = false;
-    };
-    for (const MIDIEventPtr* e = first; e != nullptr && written < count; e = e->pNext) {
-        ++written;
-        const uint32_t type = e->dwType;
-        if (IsEndOfTrack(e) && written < count && e->pNext != nullptr) {
-            pending += e->dwDelta;
-            endLeftOut = true;
-            continue;
+class EncodePass {
+  public:
+    EncodePass(Out& out, uint64_t firstTime) : out_(out), pending_(firstTime) {}
+
+    // Writes one event; false when it writes nothing (an end-of-track event written takes
+    // no delta after it).
+    bool Event(const MIDIEventPtr* e, bool running) {
+        if (const uint8_t status = smf::ChannelStatus(e->dwType)) {
+            Channel(e, status, running);
+        } else if (!Other(e)) {
+            return false;
         }
-        const bool running =
-            previous != nullptr && previous->dwType == type && previous->byChannel == e->byChannel;
-        previous = e;
-        if (const uint8_t status = smf::ChannelStatus(type)) {
-            if (pending >= 0x80) flush();
-            // The delta before the message (when it takes one byte), a status byte and two
-            // data bytes are put straight into the output when it has room for all four,
-            // else into a small buffer that is then written through the checked path. Every
-            // byte written lies within the bytes kept.
-            uint8_t local[4];
-            uint8_t* const room = out.Reserve(4);
-            uint8_t* const start = room != nullptr ? room : local;
-            uint8_t* q = start;
-            *q = static_cast<uint8_t>(pending);
-            q += hasPending;
-            // The data bytes as written: a bend keeps 7 bits in each.
-            const uint8_t first = type == EVT_PITCHBEND ? e->wBend & 0x7F : e->byData1;
-            const uint8_t second = type == EVT_PITCHBEND ? (e->wBend >> 7) & 0x7F : e->byData2;
-            // The status byte is left out in running status, unless the first byte written
-            // after it would read as a status byte.
-            *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));
-            q += !running || first >= 0x80;
-            q[0] = first;
-            q[1] = second;
-            q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
-            if (start == local)
-                out.Bytes(local, static_cast<uint32_t>(q - local));
-            else
-                out.Commit(q);
-        } else if (type == EVT_META) {
-            flush();
-            out.Byte(0xFF);
-            out.Byte(static_cast<uint8_t>(e->dwSubType));
-            if (IsEndOfTrack(e)) {
-                out.Byte(0x00);  // end of track: neither payload nor delta
-                continue;
+        if (!IsEndOfTrack(e)) {
+            pending_ = e->dwDelta;
+            hasPending_ = true;
+        }
+        return true;
+    }
+
+    // An end-of-track event left out: its delta goes to the next event's.
+    void LeaveOut(const MIDIEventPtr* e) {
+        pending_ += e->dwDelta;
+        endLeftOut_ = true;
+    }
+
+    // The last delta, and the end of the track when one was left out.
+    bool Finish() {
+        if (hasPending_) {
+            Flush();
+            if (endLeftOut_) {
+                out_.Byte(0xFF);
+                out_.Byte(META_END_OF_TRACK);
+                out_.Byte(0x00);
             }
-            out.VarLen(e->dwLength);
-            out.Bytes(e->pData, e->dwLength);
+        }
+        return fits_;
+    }
+
+  private:
+    void Flush() {
+        if (!hasPending_) return;
+        if (pending_ > smf::kVlqMax) fits_ = false;
+        out_.VarLen(static_cast<uint32_t>(std::min<uint64_t>(pending_, UINT32_MAX)));
+        hasPending_ = false;
+    }
+
+    // The delta before the message (when it takes one byte), a status byte and two data bytes
+    // are put straight into the output when it has room for all four, else into a small
+    // buffer that is then written through the checked path. Every byte written lies within
+    // the bytes kept.
+    void Channel(const MIDIEventPtr* e, uint8_t status, bool running) {
+        if (pending_ >= 0x80) Flush();
+        const uint32_t type = e->dwType;
+        uint8_t local[4];
+        uint8_t* const room = out_.Reserve(4);
+        uint8_t* const start = room != nullptr ? room : local;
+        uint8_t* q = start;
+        *q = static_cast<uint8_t>(pending_);
+        q += hasPending_;
+        // The data bytes as written: a bend keeps 7 bits in each.
+        const uint8_t first = type == EVT_PITCHBEND ? e->wBend & 0x7F : e->byData1;
+        const uint8_t second = type == EVT_PITCHBEND ? (e->wBend >> 7) & 0x7F : e->byData2;
+        // The status byte is left out in running status, unless the first byte written after
+        // it would read as a status byte.
+        *q = static_cast<uint8_t>(status | (e->byChannel & 0x0F));
+        q += !running || first >= 0x80;
+        q[0] = first;
+        q[1] = second;
+        q += type == EVT_PROGRAM || type == EVT_CHANPRESSURE ? 1 : 2;
+        if (start == local)
+            out_.Bytes(local, static_cast<uint32_t>(q - local));
+        else
+            out_.Commit(q);
+    }
+
+    // Meta, sysex, system common and real-time events; false for any other type code, which
+    // writes nothing, not even its delta.
+    bool Other(const MIDIEventPtr* e) {
+        const uint32_t type = e->dwType, sub = e->dwSubType;
+        if (type == EVT_META) {
+            Flush();
+            out_.Byte(0xFF);
+            out_.Byte(static_cast<uint8_t>(sub));
+            if (IsEndOfTrack(e)) {
+                out_.Byte(0x00);  // end of track: neither payload nor delta
+                return true;
+            }
+            out_.VarLen(e->dwLength);
+            out_.Bytes(e->pData, e->dwLength);
         } else if (type == EVT_SYSEX || type == EVT_SYSEXESC) {
-            flush();
-            out.Byte(type == EVT_SYSEX ? 0xF0 : 0xF7);
-            out.VarLen(e->dwLength);
-            out.Bytes(e->pData, e->dwLength);
-        } else if (type == EVT_SYSCOMMON && e->dwSubType >= 0xF1 && e->dwSubType <= 0xF7) {
-            const uint32_t sub = e->dwSubType;
+            Flush();
+            out_.Byte(type == EVT_SYSEX ? 0xF0 : 0xF7);
+            out_.VarLen(e->dwLength);
+            out_.Bytes(e->pData, e->dwLength);
+        } else if (type == EVT_SYSCOMMON && sub >= 0xF1 && sub <= 0xF7) {
             uint8_t data[4];
             std::memcpy(data, &e->dwLength, sizeof data);
-            flush();
-            out.Byte(static_cast<uint8_t>(sub));
-            if (sub == 0xF1 || sub == 0xF3) out.Byte(data[0]);
-            if (sub == 0xF2) {
-                out.Byte(data[0]);
-                out.Byte(data[1]);
-            }
-        } else if (type == EVT_REALTIME && e->dwSubType >= 0xF8 && e->dwSubType <= 0xFE) {
-            flush();
-            out.Byte(static_cast<uint8_t>(e->dwSubType));
+            Flush();
+            out_.Byte(static_cast<uint8_t>(sub));
+            if (sub == 0xF1 || sub == 0xF2 || sub == 0xF3) out_.Byte(data[0]);
+            if (sub == 0xF2) out_.Byte(data[1]);
+        } else if (type == EVT_REALTIME && sub >= 0xF8 && sub <= 0xFE) {
+            Flush();
+            out_.Byte(static_cast<uint8_t>(sub));
         } else {
-            continue;  // any other type code writes nothing, not even its delta
+            return false;
         }
-        pending = e->dwDelta;
-        hasPending = true;
+        return true;
     }
-    if (hasPending) {
-        flush();
-        if (endLeftOut) {
-            out.Byte(0xFF);
-            out.Byte(META_END_OF_TRACK);
-            out.Byte(0x00);
+
+    Out& out_;
+    uint64_t pending_;
+    bool hasPending_ = true;  // false right after an end-of-track event (no delta follows it)
+    bool fits_ = true;
+    bool endLeftOut_ = false;
+};
+
+template <class Out>
+bool Encode(const MIDIEventPtr* first, uint32_t count, Out& out) {
+    EncodePass<Out> pass(
+        out, first != nullptr && first->lTime > 0 ? static_cast<uint32_t>(first->lTime) : 0);
+    const MIDIEventPtr* previous = nullptr;  // the event before, for running status
+    uint32_t written = 0;
+    for (const MIDIEventPtr* e = first; e != nullptr && written < count; e = e->pNext) {
+        ++written;
+        if (IsEndOfTrack(e) && written < count && e->pNext != nullptr) {
+            pass.LeaveOut(e);
+            continue;
         }
+        const bool running = previous != nullptr && previous->dwType == e->dwType &&
+                             previous->byChannel == e->byChannel;
+        previous = e;
+        pass.Event(e, running);
     }
-    return fits;
+    return pass.Finish();
 }
 
 }  // namespace
