@@ -91,7 +91,7 @@ TEST(Cli, HelpListsEverySubcommandAndEachHasExamples) {
     }
     const Result version = Cli("--version");
     EXPECT_EQ(version.status, 0);
-    EXPECT_TRUE(Contains(version.out, "midifolio 0.2.0"));
+    EXPECT_TRUE(Contains(version.out, "midifolio 1.0.0"));
 }
 
 TEST(Cli, BadArgumentsExitWithStatusTwoAndPointToHelp) {
