@@ -42,6 +42,21 @@ Track MergeTracks(const std::vector<Track>& tracks) {
     return out;
 }
 
+// The tick at which the song ends: its latest event, an end of track included.
+int64_t EndTick(const std::vector<Track>& tracks) {
+    int64_t end = 0;
+    for (const Track& t : tracks)
+        if (!t.empty()) end = std::max(end, t.back().tick);
+    return end;
+}
+
+// Ends a track at the song's end, so that a song made of its parts lasts as long as it did.
+void EndAt(Track& track, int64_t tick) {
+    if (!track.empty() && IsEnd(track.back())) return;
+    track.push_back({std::max(tick, track.empty() ? 0 : track.back().tick), 0, 0, 0xFF,
+                     static_cast<uint8_t>(META_END_OF_TRACK), 0, 0});
+}
+
 bool IsMap(const Event& e) {
     return e.status == 0xFF && (e.data1 == META_TEMPO || e.data1 == META_TIME_SIGNATURE ||
                                 e.data1 == META_KEY_SIGNATURE);
@@ -58,6 +73,7 @@ Song SetFormat(const Song& song, int format, std::string* error) {
             return Failed(error,
                           "a song of format 2 holds sequences of their own: they cannot be merged");
         const Track all = MergeTracks(s.tracks);
+        const int64_t end = EndTick(s.tracks);
         s.tracks.clear();
         if (format == 0) {
             s.tracks.push_back(all);
@@ -78,6 +94,7 @@ Song SetFormat(const Song& song, int format, std::string* error) {
                 s.tracks[static_cast<size_t>(t)].push_back(e);
             }
         }
+        for (Track& t : s.tracks) EndAt(t, end);
         s.format = format;
         return Finish(s, error);
     });
@@ -154,8 +171,11 @@ std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* 
                 names.push_back("channel " + std::to_string(c + 1));
             }
         }
+        const int64_t end = EndTick(s.tracks);
+        EndAt(maps, end);
         std::vector<Song> out;
         for (Track& part : parts) {
+            EndAt(part, end);
             Sequence one;
             one.format = 1;
             one.division = s.division;

@@ -201,6 +201,7 @@ TEST_F(CliEdit, FormatZeroGivesOneTrackAndFormatOneATrackPerChannel) {
     EXPECT_EQ(NotesOf(one), notes_);
     EXPECT_EQ(MidoMessages(one, "set_tempo").size(), 3u);
     EXPECT_EQ(MidoMessages(one, "lyrics").size(), 42u);
+    EXPECT_DOUBLE_EQ(one["length"].get<double>(), original_["length"].get<double>());  // same end
 
     // And back: the events without a channel first, then each channel in a track of its own.
     const std::string zero = TmpPath("format0.mid"), split = TmpPath("format1.mid");
@@ -219,6 +220,7 @@ TEST_F(CliEdit, FormatZeroGivesOneTrackAndFormatOneATrackPerChannel) {
             << t;
     }
     EXPECT_EQ(NotesOf(many), notes_);
+    EXPECT_DOUBLE_EQ(many["length"].get<double>(), original_["length"].get<double>());
 }
 
 TEST_F(CliEdit, ChannelsAndTracksKeepTheirChannelEventsAndEveryOtherEvent) {
