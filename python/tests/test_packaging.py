@@ -144,9 +144,7 @@ def test_every_public_function_and_method_has_a_docstring():
 
 
 @pytest.mark.parametrize("doc", [
-    pytest.param("docs/python.md", marks=pytest.mark.xfail(
-        strict=True, reason="docs/python.md still shows the previous interface (the library's load messages, "
-        "32-byte notes, its own names); it passes again once rewritten for this one")),
+    "docs/python.md",
     "README.md",
 ])
 def test_the_documented_examples_print_what_the_documents_show(doc, monkeypatch):
