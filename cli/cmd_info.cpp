@@ -30,7 +30,7 @@ struct DrumFacts {
 
 // Everything `info` reports; the text and the JSON forms are printed from it.
 struct SongFacts {
-    std::string file;
+    std::string file;  // as given (GivenName)
     int32_t format = 0;
     score::Division division;
     int64_t endTicks = 0;
@@ -110,7 +110,7 @@ SongFacts Describe(InputSong& input) {
     const score::Score& exact = input.Score();
     const score::Song& song = input.Song();
     SongFacts f;
-    f.file = input.Name();
+    f.file = input.Given();
     f.format = song.format();
     f.division = song.division();
     f.endTicks = exact.end_tick();
@@ -257,7 +257,7 @@ std::string When(int64_t tick, int32_t bar, double seconds) {
 }
 
 void PrintHeadText(Output& o, const SongFacts& f) {
-    o << "File        " << f.file << "\n";
+    o << "File        " << EscapeControls(f.file) << "\n";
     o << "Format      " << f.format << ", "
       << Plural(static_cast<long long>(f.tracks.size()), "track") << ", "
       << DivisionText(f.division) << "\n";
