@@ -322,12 +322,13 @@ void PrintContentsText(Output& o, const SongFacts& f) {
     if (f.instruments.empty())
         o << "  none\n";
     else
-        o << Format("  %2s  %7s  %4s  %-26s  %6s  %s\n", "ch", "bank", "prog", "name", "notes",
+        o << Format("  %2s  %-7s  %4s  %-26s  %6s  %s\n", "ch", "bank", "prog", "name", "notes",
                     "range");
+    // The bank as "MSB/LSB", its header over its first digit.
     for (const score::Instrument& in : f.instruments)
-        o << Format("  %2d  %3d/%-3d  %4d  %-26s  %6zu  %s (%d) .. %s (%d)\n", in.channel + 1,
-                    in.bank_msb, in.bank_lsb, in.program, in.name.c_str(), in.notes,
-                    NoteName(in.lowest).c_str(), in.lowest, NoteName(in.highest).c_str(),
+        o << Format("  %2d  %-7s  %4d  %-26s  %6zu  %s (%d) .. %s (%d)\n", in.channel + 1,
+                    Format("%d/%d", in.bank_msb, in.bank_lsb).c_str(), in.program, in.name.c_str(),
+                    in.notes, NoteName(in.lowest).c_str(), in.lowest, NoteName(in.highest).c_str(),
                     in.highest);
     o << "\nDrums (channel 10)\n";
     if (f.drums.empty())
