@@ -63,7 +63,8 @@ score::Song Apply(const EditOptions& o, InputSong& input, std::vector<std::strin
     }
     if (!o.from.empty() || !o.to.empty() || !o.measures.empty()) {
         const TickRange range = ResolveRange(o.from, o.to, o.measures, input);
-        const int64_t end = range.to < 0 ? input.Score().end_tick() + 1 : range.to + 1;
+        // A crop is [from, end): a note starting at --to is not kept.
+        const int64_t end = range.end < 0 ? input.Score().end_tick() + 1 : range.end;
         if (range.none || end <= range.from) throw Failure("the stretch to keep is empty");
         song = score::Crop(song, range.from, end, &error);
         Check("the crop", error);
