@@ -13,7 +13,7 @@ namespace mfcli {
 namespace {
 
 struct CopyFacts {
-    std::string inName, outName;
+    std::string inName, outName;  // as given (GivenName)
     size_t bytesIn = 0, bytesOut = 0;
     int32_t format = 0;
     size_t tracks = 0;
@@ -47,12 +47,13 @@ void Report(const CopyOptions& o, const CopyFacts& f, Output& report) {
         j.EndObject();
         return;
     }
-    report << "Read    " << f.inName << ": format " << f.format << ", "
+    report << "Read    " << EscapeControls(f.inName) << ": format " << f.format << ", "
            << Plural(static_cast<long long>(f.tracks), "track") << ", "
            << Plural(static_cast<long long>(f.eventsIn), "event") << ", "
            << Plural(static_cast<long long>(f.bytesIn), "byte") << "\n";
-    report << "Wrote   " << f.outName << ": " << Plural(static_cast<long long>(f.bytesOut), "byte")
-           << ", loads again with " << Plural(static_cast<long long>(f.eventsOut), "event") << "\n";
+    report << "Wrote   " << EscapeControls(f.outName) << ": "
+           << Plural(static_cast<long long>(f.bytesOut), "byte") << ", loads again with "
+           << Plural(static_cast<long long>(f.eventsOut), "event") << "\n";
     if (f.identical) {
         report << "Result  the copy is byte for byte the same as the original\n";
     } else {
@@ -76,8 +77,8 @@ int RunCopy(const CopyOptions& o) {
     target.Commit();
 
     CopyFacts f;
-    f.inName = input.Name();
-    f.outName = target.IsStdout() ? "standard output" : EscapeControls(o.out);
+    f.inName = input.Given();
+    f.outName = GivenName(o.out, "standard output");
     const std::vector<uint8_t>& original = song.bytes();
     f.bytesIn = original.size();
     f.bytesOut = written.size();

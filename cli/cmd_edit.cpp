@@ -63,7 +63,8 @@ score::Song Apply(const EditOptions& o, InputSong& input, std::vector<std::strin
     }
     if (!o.from.empty() || !o.to.empty() || !o.measures.empty()) {
         const TickRange range = ResolveRange(o.from, o.to, o.measures, input);
-        const int64_t end = range.to < 0 ? input.Score().end_tick() + 1 : range.to + 1;
+        // A crop is [from, end): a note starting at --to is not kept.
+        const int64_t end = range.end < 0 ? input.Score().end_tick() + 1 : range.end;
         if (range.none || end <= range.from) throw Failure("the stretch to keep is empty");
         song = score::Crop(song, range.from, end, &error);
         Check("the crop", error);
@@ -136,8 +137,8 @@ void ReportChange(const CommonOptions& common, bool toStdout, const std::string&
                    << Plural(static_cast<long long>(f.notes), "note") << ", "
                    << ClockSeconds(f.seconds) << "\n";
         };
-        line("Read    ", in, before);
-        line("Wrote   ", out, after);
+        line("Read    ", EscapeControls(in), before);
+        line("Wrote   ", EscapeControls(out), after);
     }
     report.Flush();
 }
@@ -149,9 +150,8 @@ int RunEdit(const EditOptions& o) {
     std::vector<std::string> done;
     const score::Song edited = Apply(o, input, done);
     Write(edited, o.out, input.Name());
-    const std::string outName = IsStdio(o.out) ? "standard output" : EscapeControls(o.out);
-    ReportChange(o.common, IsStdio(o.out), input.Name(), outName, FactsOf(input.Song()),
-                 FactsOf(edited), done);
+    ReportChange(o.common, IsStdio(o.out), input.Given(), GivenName(o.out, "standard output"),
+                 FactsOf(input.Song()), FactsOf(edited), done);
     return kExitOk;
 }
 
@@ -168,15 +168,16 @@ int RunMerge(const MergeOptions& o) {
     Write(merged, o.out, "the merged song");
     Output stderrOut(2, "standard error");
     Output& report = IsStdio(o.out) ? stderrOut : Stdout();
-    const std::string outName = IsStdio(o.out) ? "standard output" : EscapeControls(o.out);
+    const std::string outName = GivenName(o.out, "standard output");
     if (o.common.json) {
         JsonWriter j(report, 2);
         j.BeginObject().Field("songs", songs.size()).Field("output", outName);
         j.Field("tracks", merged.tracks().size()).Field("events", merged.events()).EndObject();
     } else {
         report << "Merged  " << Plural(static_cast<long long>(songs.size()), "song") << " into "
-               << outName << ": " << Plural(static_cast<long long>(merged.tracks().size()), "track")
-               << ", " << Plural(static_cast<long long>(merged.events()), "event") << "\n";
+               << EscapeControls(outName) << ": "
+               << Plural(static_cast<long long>(merged.tracks().size()), "track") << ", "
+               << Plural(static_cast<long long>(merged.events()), "event") << "\n";
     }
     report.Flush();
     return kExitOk;
@@ -208,7 +209,7 @@ int RunSplit(const SplitOptions& o) {
         const std::string path = o.dir + "/" + base + "-" + label + ".mid";
         Write(parts[k], path, path);
         if (o.common.json) {
-            j.BeginObject().Field("part", labels[k]).Field("file", EscapeControls(path));
+            j.BeginObject().Field("part", labels[k]).Field("file", path);
             j.Field("events", parts[k].events()).EndObject();
         } else {
             Stdout() << "Wrote   " << EscapeControls(path) << " (" << labels[k] << ", "

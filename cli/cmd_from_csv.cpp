@@ -407,7 +407,7 @@ int RunFromCsv(const FromCsvOptions& o) {
     if (target.IsStdout()) return kExitOk;
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);
-        j.BeginObject().Field("input", InputName(o.in)).Field("output", EscapeControls(o.out));
+        j.BeginObject().Field("input", GivenName(o.in)).Field("output", GivenName(o.out));
         j.Field("format", song.format)
             .Field("tracks", tracks)
             .Field("division", song.division.word);

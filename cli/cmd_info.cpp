@@ -30,7 +30,7 @@ struct DrumFacts {
 
 // Everything `info` reports; the text and the JSON forms are printed from it.
 struct SongFacts {
-    std::string file;
+    std::string file;  // as given (GivenName)
     int32_t format = 0;
     score::Division division;
     int64_t endTicks = 0;
@@ -110,7 +110,7 @@ SongFacts Describe(InputSong& input) {
     const score::Score& exact = input.Score();
     const score::Song& song = input.Song();
     SongFacts f;
-    f.file = input.Name();
+    f.file = input.Given();
     f.format = song.format();
     f.division = song.division();
     f.endTicks = exact.end_tick();
@@ -257,7 +257,7 @@ std::string When(int64_t tick, int32_t bar, double seconds) {
 }
 
 void PrintHeadText(Output& o, const SongFacts& f) {
-    o << "File        " << f.file << "\n";
+    o << "File        " << EscapeControls(f.file) << "\n";
     o << "Format      " << f.format << ", "
       << Plural(static_cast<long long>(f.tracks.size()), "track") << ", "
       << DivisionText(f.division) << "\n";
@@ -322,12 +322,13 @@ void PrintContentsText(Output& o, const SongFacts& f) {
     if (f.instruments.empty())
         o << "  none\n";
     else
-        o << Format("  %2s  %7s  %4s  %-26s  %6s  %s\n", "ch", "bank", "prog", "name", "notes",
+        o << Format("  %2s  %-7s  %4s  %-26s  %6s  %s\n", "ch", "bank", "prog", "name", "notes",
                     "range");
+    // The bank as "MSB/LSB", its header over its first digit.
     for (const score::Instrument& in : f.instruments)
-        o << Format("  %2d  %3d/%-3d  %4d  %-26s  %6zu  %s (%d) .. %s (%d)\n", in.channel + 1,
-                    in.bank_msb, in.bank_lsb, in.program, in.name.c_str(), in.notes,
-                    NoteName(in.lowest).c_str(), in.lowest, NoteName(in.highest).c_str(),
+        o << Format("  %2d  %-7s  %4d  %-26s  %6zu  %s (%d) .. %s (%d)\n", in.channel + 1,
+                    Format("%d/%d", in.bank_msb, in.bank_lsb).c_str(), in.program, in.name.c_str(),
+                    in.notes, NoteName(in.lowest).c_str(), in.lowest, NoteName(in.highest).c_str(),
                     in.highest);
     o << "\nDrums (channel 10)\n";
     if (f.drums.empty())

@@ -84,7 +84,7 @@ void Report(const RenderOptions& o, const std::string& name, const std::string& 
         JsonWriter j(Stdout(), 2);
         j.BeginObject();
         j.Field("file", name);
-        j.Field("output", EscapeControls(o.out));
+        j.Field("output", GivenName(o.out));
         j.Field("format", mfrender::FormatName(format));
         j.Field("soundfont", soundfont);
         j.Field("rate", static_cast<long long>(stats.rate));
@@ -144,7 +144,7 @@ int RenderSong(const RenderOptions& o) {
     OutputTarget file(o.out);
     file.Out() << data;
     file.Commit();
-    Report(o, name, soundfont, format, stats, bytes.size());
+    Report(o, song.Given(), soundfont, format, stats, bytes.size());
     return kExitOk;
 }
 

@@ -150,8 +150,8 @@ void Report(const RollOptions& o, RollFormat format, const Written& w) {
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);
         j.BeginObject();
-        j.Field("file", InputName(o.file));
-        j.Field("output", EscapeControls(o.out));
+        j.Field("file", GivenName(o.file));
+        j.Field("output", GivenName(o.out));
         j.Field("format", FormatName(format));
         j.Field("notes", s.notes);
         j.Field("drum_strokes", s.drumStrokes);

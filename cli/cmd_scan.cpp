@@ -25,7 +25,7 @@ namespace {
 // One summary row per file, from the exact view (midifolio::score). A value that cannot be
 // found (the pitch range of a song without notes) is left empty.
 struct ScanRow {
-    std::string path;
+    std::string path;  // as given (GivenName); escaped where text and CSV show it
     bool ok = false;
     std::string message;  // why it was refused ("damaged", "not a MIDI file", ...)
     std::string cause;    // in plain words
@@ -108,7 +108,7 @@ void Refuse(ScanRow& row, const std::string& message, const std::string& cause) 
 
 ScanRow Analyse(const std::string& path, const CommonOptions& options, uint64_t budget) {
     ScanRow row;
-    row.path = InputName(path);
+    row.path = GivenName(path);
     score::ReadOptions read;
     read.recover = options.recover;
     read.max_memory = budget;
@@ -198,14 +198,14 @@ std::string TextRow(const ScanRow& r) {
     if (!r.ok) {
         return Format("refused  %-12s  %3s  %3s  %7s  %7s  %5s  %2s  %4s  %5s  %4s  %4zu  %s: %s",
                       "-", "-", "-", "-", "-", "-", "-", "-", "-", "-", r.warnings.size(),
-                      r.path.c_str(), EscapeControls(r.refusal).c_str());
+                      EscapeControls(r.path).c_str(), EscapeControls(r.refusal).c_str());
     }
     const score::Summary& s = r.summary;
     return Format("ok       %-12s  %3d  %3zu  %7llu  %7zu  %5d  %2d  %4zu  %5d  %4u  %4zu  %s",
                   ClockSeconds(s.duration).c_str(), r.format, r.tracks,
                   static_cast<unsigned long long>(r.events), s.notes, s.bars, r.channels,
                   r.instruments.size(), r.drums, s.peak_polyphony, r.warnings.size(),
-                  r.path.c_str());
+                  EscapeControls(r.path).c_str());
 }
 
 void WriteRowJson(JsonWriter& j, const ScanRow& r) {
@@ -388,10 +388,12 @@ int RunScan(const ScanOptions& o) {
                 << " scanned with " << Plural(jobs, "job") << ": " << loaded << " loaded, "
                 << refused << " refused, " << warned << " with warnings\n";
         for (const auto& [path, message] : refusedFiles) {
-            summary << "  refused " << path << ": " << EscapeControls(message) << "\n";
+            summary << "  refused " << EscapeControls(path) << ": " << EscapeControls(message)
+                    << "\n";
         }
         for (const auto& [path, warning] : warnedFiles) {
-            summary << "  warning " << path << ": " << EscapeControls(warning) << "\n";
+            summary << "  warning " << EscapeControls(path) << ": " << EscapeControls(warning)
+                    << "\n";
         }
         summary.Flush();
     }

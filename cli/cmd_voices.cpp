@@ -58,7 +58,7 @@ int RunVoices(const VoicesOptions& o) {
     if (o.common.json) {
         JsonWriter j(Stdout(), 2);
         j.BeginObject();
-        j.Field("file", input.Name());
+        j.Field("file", input.Given());
         j.Field("limit", o.limit);
         j.Field("conflicts", moments.size());
         j.Field("peak", peak);

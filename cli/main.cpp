@@ -420,7 +420,7 @@ void AddEdit(CLI::App& app, Action& run) {
     sub->add_option("--channels", o->channels, "Keep these channels only (10, 1-9; from 1)");
     sub->add_option("--from", o->from,
                     "Crop: from this time on (ticks, 1500ms, 2.5s, bar:beat[:tick])");
-    sub->add_option("--to", o->to, "Crop: up to and including this time");
+    sub->add_option("--to", o->to, "Crop: up to this time (what starts there is left out)");
     sub->add_option("--measures", o->measures, "Crop: bars A to B (A-B, or A), counted from 1")
         ->excludes("--from")
         ->excludes("--to");

@@ -14,8 +14,12 @@ bool IsStdio(const std::string& path) {
     return path == "-";
 }
 
+std::string GivenName(const std::string& path, const char* stdio) {
+    return IsStdio(path) ? stdio : path;
+}
+
 std::string InputName(const std::string& path) {
-    return IsStdio(path) ? "standard input" : EscapeControls(path);
+    return EscapeControls(GivenName(path));
 }
 
 uint64_t MemoryBudget(const CommonOptions& options) {
@@ -25,8 +29,9 @@ uint64_t MemoryBudget(const CommonOptions& options) {
                                  : uint64_t{1} << 32;
 }
 
-InputSong::InputSong(std::string name, score::Song song, uint64_t budget)
-    : name_(std::move(name)),
+InputSong::InputSong(const std::string& path, score::Song song, uint64_t budget)
+    : name_(InputName(path)),
+      given_(GivenName(path)),
       song_(std::move(song)),
       score_(std::make_unique<score::Score>(song_)),
       budget_(budget) {}
@@ -98,7 +103,7 @@ InputSong ReadSong(const std::string& path, const CommonOptions& options, bool n
         throw Failure(name + ": refused under --strict: " +
                       Plural(static_cast<long long>(report.warnings.size()), "warning"));
     }
-    return InputSong(name, std::move(song), read.max_memory);
+    return InputSong(path, std::move(song), read.max_memory);
 }
 
 }  // namespace mfcli

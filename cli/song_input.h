@@ -15,15 +15,21 @@ struct CommonOptions;
 
 // "-" stands for standard input (and, where a file is written, standard output).
 bool IsStdio(const std::string& path);
-// The path as messages name it: "standard input" for "-", control characters escaped.
+// The path as JSON output gives it: as given, so that a script can open the file by the name
+// it gets back (JSON escapes control characters itself); `stdio` for "-".
+std::string GivenName(const std::string& path, const char* stdio = "standard input");
+// The path as text and messages name it: "standard input" for "-", control characters
+// escaped, so that a name cannot move a terminal's cursor.
 std::string InputName(const std::string& path);
 // The memory budget of the options: --max-memory, else half the machine's memory.
 uint64_t MemoryBudget(const CommonOptions& options);
 
 class InputSong {
   public:
-    InputSong(std::string name, midifolio::score::Song song, uint64_t budget);
+    InputSong(const std::string& path, midifolio::score::Song song, uint64_t budget);
+    // The name for text and messages (InputName) and for JSON (GivenName).
     const std::string& Name() const { return name_; }
+    const std::string& Given() const { return given_; }
     const midifolio::score::Song& Song() const { return song_; }
     const midifolio::score::Score& Score() const { return *score_; }
     // The library's own classes over the same bytes, built on first use. Throws Failure when
@@ -34,6 +40,7 @@ class InputSong {
 
   private:
     std::string name_;
+    std::string given_;
     midifolio::score::Song song_;
     std::unique_ptr<midifolio::score::Score> score_;
     std::unique_ptr<midifolio::CMidiFolio> core_;

@@ -268,13 +268,16 @@ TickRange ResolveRange(const std::string& from, const std::string& to, const std
         const std::pair<int, int> bars = ParseRange(measures, "--measures");
         const score::MeterMap& meter = song.Score().meter_map();
         r.from = static_cast<int64_t>(std::ceil(meter.bar_start(bars.first)));
-        r.to = static_cast<int64_t>(std::ceil(meter.bar_start(bars.second + 1))) - 1;
+        r.end = static_cast<int64_t>(std::ceil(meter.bar_start(bars.second + 1)));
+        r.to = r.end - 1;
         r.none = r.to < r.from;
         return r;
     }
     if (!from.empty()) r.from = ResolveTime(ParseTimePoint(from, "--from"), false, song);
     if (!to.empty()) {
-        r.to = ResolveTime(ParseTimePoint(to, "--to"), true, song);
+        const TimePoint point = ParseTimePoint(to, "--to");
+        r.to = ResolveTime(point, true, song);
+        r.end = std::max<int64_t>(ResolveTime(point, false, song), 0);
         r.none = r.to < 0 || r.to < r.from;
     }
     r.from = std::max<int64_t>(r.from, 0);

@@ -57,10 +57,13 @@ TimePoint ParseTimePoint(const std::string& text, const std::string& option);
 int64_t ResolveTime(const TimePoint& point, bool last, InputSong& song);
 
 // A stretch of a song in ticks, [from, to] (to -1: to the end), from --from/--to or
-// --measures A-B (whole bars); `none` when it selects nothing.
+// --measures A-B (whole bars); `none` when it selects nothing. `end` is the same stretch
+// half-open, [from, end), as a crop takes it: the first tick at or after --to, or the first
+// tick of bar B + 1 (-1: to the end).
 struct TickRange {
     int64_t from = 0;
     int64_t to = -1;
+    int64_t end = -1;
     bool none = false;
 };
 TickRange ResolveRange(const std::string& from, const std::string& to, const std::string& measures,

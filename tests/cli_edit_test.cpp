@@ -162,7 +162,46 @@ TEST_F(CliEdit, CropKeepsTheNotesStartingInItCutAtItsEndAndStatesWhatIsInForce) 
     // The same stretch in bars or in seconds gives the same song.
     const Json seconds = Edited("--from 2.4s --to 4.8s");
     EXPECT_EQ(seconds, Edited("--from 2:1 --to 3:1"));
-    EXPECT_EQ(NotesOf(seconds).size(), 30u);
+    EXPECT_EQ(NotesOf(seconds).size(), 23u);
+}
+
+TEST_F(CliEdit, ACropEndsBeforeItsToSoANoteStartingThereIsLeftOut) {
+    // The notes of the sample starting in [from, to), moved to tick 0 and cut at `to`.
+    auto kept = [this](long from, long to) {
+        std::vector<Note> notes;
+        for (Note n : notes_) {
+            if (n.start < from || n.start >= to) continue;
+            n.start -= from;
+            n.end = std::min(n.end, to) - from;
+            notes.push_back(n);
+        }
+        std::sort(notes.begin(), notes.end());
+        return notes;
+    };
+    // Bar 3 starts at tick 3840, where seven notes of the sample start.
+    ASSERT_EQ(
+        std::count_if(notes_.begin(), notes_.end(), [](const Note& n) { return n.start == 3840; }),
+        7);
+    ASSERT_EQ(kept(1920, 3840).size(), 23u);
+    EXPECT_EQ(NotesOf(Edited("--measures 2")), kept(1920, 3840));
+    // Every form of the same time ends the crop at the same tick, as a crop of bar 2 does.
+    for (const std::string from : {"2:1", "1920", "2.4s", "2400ms", "1:1"}) {
+        for (const std::string to : {"3:1", "3840", "4.8s", "4800ms"}) {
+            const std::string args = "--from " + from + " --to " + to;
+            const long start = from == "1:1" ? 0 : 1920;
+            Result r;
+            EXPECT_EQ(NotesOf(Edited(args, &r)), kept(start, 3840)) << args;
+            EXPECT_TRUE(
+                Contains(r.out, "Edit    cropped to ticks " + std::to_string(start) + "..3839\n"))
+                << args << "\n"
+                << r.out;
+        }
+    }
+    // A stretch that ends where it starts keeps nothing, and says so.
+    const Result empty =
+        Cli("edit " + Quote(kSample) + " " + Quote(TmpPath("empty.mid")) + " --from 3:1 --to 3:1");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "midifolio: the stretch to keep is empty\n");
 }
 
 TEST_F(CliEdit, QuantizeMovesStartsAndEndsToTheGrid) {

@@ -195,8 +195,8 @@ TEST(Exact, InfoCountsBarsSecondsAndTheFileOwnEvents) {
               std::string::npos)
         << text.out;
     // An instrument is a channel's program: the range is what it plays.
-    EXPECT_NE(text.out.find("   1    0/0      40  Violin                           3  C4 (60) .. "
-                            "E4 (64)\n   1    0/0      73  Flute                            1  "
+    EXPECT_NE(text.out.find("   1  0/0        40  Violin                           3  C4 (60) .. "
+                            "E4 (64)\n   1  0/0        73  Flute                            1  "
                             "G4 (67) .. G4 (67)\n"),
               std::string::npos)
         << text.out;

@@ -277,4 +277,125 @@ TEST(CliEscapes, ControlCharactersOfAFileNeverReachTheTerminalRaw) {
     }
 }
 
+namespace {
+
+// A file that can be opened by the name a JSON answer gives.
+bool Opens(const std::string& path) {
+    return std::ifstream(path, std::ios::binary).good();
+}
+
+// A song in a file whose name rings the bell, turns on bold and breaks the line; `shown` is
+// that name as text output escapes it.
+struct OddName {
+    std::string dir, path, shown;
+};
+
+OddName OddlyNamedSong(const std::string& folder) {
+    OddName s;
+    s.dir = MakeDir(folder);
+    s.path = s.dir + "/bell\x07there\x1b[1m\n.mid";
+    s.shown = s.dir + "/bell\\x07there\\x1b[1m\\n.mid";
+    Sh("cp " + Data("small.mid") + " " + Quote(s.path));
+    return s;
+}
+
+}  // namespace
+
+TEST(CliEscapes, JsonGivesTheNamesOfTheFilesReadAsGivenAndTextEscapesThem) {
+    const OddName song = OddlyNamedSong("json_names_read");
+    ASSERT_TRUE(Opens(song.path));
+    const std::string f = Quote(song.path);
+    for (const char* command : {"info", "voices"}) {
+        const Result json = Cli(std::string(command) + " " + f + " --json");
+        ASSERT_EQ(json.status, 0) << command << ": " << json.err;
+        EXPECT_EQ(ParseJson(json.out)["file"], song.path) << command;
+    }
+    EXPECT_TRUE(Contains(Cli("info " + f).out, "File        " + song.shown + "\n"));
+    const Json scan = ParseJson(Cli("scan " + Quote(song.dir) + " --json").out);
+    ASSERT_EQ(scan["files"].size(), 1u) << scan;
+    EXPECT_EQ(scan["files"][0]["file"], song.path);
+    EXPECT_TRUE(Opens(scan["files"][0]["file"]));
+    const std::string text = Cli("scan " + Quote(song.dir)).out;
+    EXPECT_TRUE(Contains(text, "  " + song.shown + "\n")) << text;
+    EXPECT_FALSE(HasRawControls(text));
+    EXPECT_EQ(
+        Lines(Cli("scan " + Quote(song.dir) + " --csv").out).at(1).rfind(song.shown + ",ok,", 0),
+        0u);
+    // Standard input keeps its name.
+    EXPECT_EQ(ParseJson(Cli("info - --json", song.path).out)["file"], "standard input");
+}
+
+TEST(CliEscapes, JsonGivesTheNamesOfTheFilesWrittenAsGivenAndTextEscapesThem) {
+    const OddName song = OddlyNamedSong("json_names_written");
+    const std::string f = Quote(song.path);
+    const std::string out = song.dir + "/out\x07";
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    const std::string shownOut = song.dir + "/out\\x07";
+    const std::string copy = out + "/copy\x1b.mid", edit = out + "/edit\t.mid",
+                      merge = out + "/merge\r.mid", csv = out + "/song\x7f.csv",
+                      built = out + "/built\x01.mid", roll = out + "/roll\x02.svg";
+
+    Json j = ParseJson(Cli("copy " + f + " " + Quote(copy) + " --json").out);
+    EXPECT_EQ(j["input"]["file"], song.path);
+    EXPECT_EQ(j["output"]["file"], copy);
+    EXPECT_TRUE(Contains(Cli("copy " + f + " " + Quote(copy)).out,
+                         "Wrote   " + shownOut + "/copy\\x1b.mid: "));
+    // With the copy on standard output, the report goes to stderr.
+    j = ParseJson(Cli("copy " + f + " - --json").err);
+    EXPECT_EQ(j["output"]["file"], "standard output");
+    j = ParseJson(Cli("copy - " + Quote(copy) + " --json", song.path).out);
+    EXPECT_EQ(j["input"]["file"], "standard input");
+
+    j = ParseJson(Cli("edit " + f + " " + Quote(edit) + " --transpose 1 --json").out);
+    EXPECT_EQ(j["input"], song.path);
+    EXPECT_EQ(j["output"], edit);
+    const Result edited = Cli("edit " + f + " " + Quote(edit) + " --transpose 1");
+    EXPECT_TRUE(Contains(edited.out, "Read    " + song.shown + ": ")) << edited.out;
+    EXPECT_TRUE(Contains(edited.out, "Wrote   " + shownOut + "/edit\\t.mid: ")) << edited.out;
+
+    j = ParseJson(Cli("merge " + f + " " + f + " -o " + Quote(merge) + " --json").out);
+    EXPECT_EQ(j["output"], merge);
+    EXPECT_TRUE(Contains(Cli("merge " + f + " " + f + " -o " + Quote(merge)).out,
+                         " into " + shownOut + "/merge\\r.mid: "));
+
+    j = ParseJson(Cli("split " + f + " -o " + Quote(out) + " --json").out);
+    ASSERT_FALSE(j.empty()) << j;
+    for (const Json& part : j) {
+        const std::string file = part["file"];
+        EXPECT_EQ(file.rfind(out + "/bell\x07there\x1b[1m\n-", 0), 0u) << file;
+        EXPECT_TRUE(Opens(file)) << file;
+    }
+
+    ASSERT_EQ(Cli("csv " + f + " -o " + Quote(csv)).status, 0);
+    j = ParseJson(Cli("from-csv " + Quote(csv) + " " + Quote(built) + " --json").out);
+    EXPECT_EQ(j["input"], csv);
+    EXPECT_EQ(j["output"], built);
+    EXPECT_TRUE(Contains(Cli("from-csv " + Quote(csv) + " " + Quote(built)).out,
+                         "Wrote " + shownOut + "/built\\x01.mid: "));
+
+    j = ParseJson(Cli("roll " + f + " -o " + Quote(roll) + " --json").out);
+    EXPECT_EQ(j["file"], song.path);
+    EXPECT_EQ(j["output"], roll);
+    EXPECT_TRUE(Opens(j["output"]));
+    EXPECT_TRUE(Contains(Cli("roll " + f + " -o " + Quote(roll)).out,
+                         "Wrote " + shownOut + "/roll\\x02.svg: "));
+}
+
+TEST(CliEscapes, RenderGivesTheNamesAsGivenInJson) {
+    const std::string font = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!std::ifstream(font).good()) GTEST_SKIP() << font << " is not installed";
+    const OddName song = OddlyNamedSong("json_names_render");
+    const std::string wav = song.dir + "/sound\x07.wav";
+    const Result r =
+        Cli("render " + Quote(song.path) + " -o " + Quote(wav) + " --json --soundfont " + font);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Json j = ParseJson(r.out);
+    EXPECT_EQ(j["file"], song.path);
+    EXPECT_EQ(j["output"], wav);
+    EXPECT_TRUE(Opens(j["output"]));
+    EXPECT_TRUE(Contains(
+        Cli("render " + Quote(song.path) + " -o " + Quote(wav) + " --soundfont " + font).out,
+        "Wrote " + song.dir + "/sound\\x07.wav: "));
+}
+
 #endif  // MIDIFOLIO_CLI

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -349,8 +350,9 @@ TEST(Info, ReportsHeaderTempoTracksInstrumentsAndDrumsAsTextAndJson) {
           "    1       12       2  1             Lead\n"
           "    2        8       3  2,10          Drums\n",
           "Channels    1, 2, 10",
-          "   1    0/0      40  Violin                           2  C4 (60) .. C5 (72)\n",
-          "   2    0/0       0  Acoustic Grand Piano             1  E4 (64) .. E4 (64)\n",
+          "  ch  bank     prog  name                         notes  range\n"
+          "   1  0/0        40  Violin                           2  C4 (60) .. C5 (72)\n",
+          "   2  0/0         0  Acoustic Grand Piano             1  E4 (64) .. E4 (64)\n",
           "Drums (channel 10)\n  note  pitch  strokes  name\n"
           "    36  C2           1  Bass Drum 1\n    42  F#2          1  Closed Hi-Hat\n"}) {
         EXPECT_TRUE(Contains(r.out, part)) << part << "\n" << r.out;
@@ -419,6 +421,47 @@ TEST(Info, OddTrackNamesStayReadableAndJsonStaysValid) {
     const Bytes bytes = ReadFile(svg);
     EXPECT_TRUE(
         Contains(std::string(bytes.begin(), bytes.end()), "odd names &amp; &lt;marks&gt;.mid"));
+}
+
+TEST(Info, TheInstrumentColumnsLineUpWithTheirHeaders) {
+    // Banks of one to three digits on either side of the slash, programs of one to three.
+    struct Instrument {
+        int msb, lsb, program;
+        const char* name;
+    };
+    const Instrument played[] = {{0, 0, 0, "Acoustic Grand Piano"},
+                                 {121, 0, 48, "String Ensemble 1"},
+                                 {0, 127, 19, "Church Organ"},
+                                 {127, 127, 127, "Gunshot"}};
+    Bytes track;
+    for (int ch = 0; ch < 4; ++ch) {
+        const Instrument& in = played[ch];
+        track = Cat({track, Vlq(0), B({0xB0 + ch, 0, in.msb}), Vlq(0), B({0xB0 + ch, 32, in.lsb}),
+                     Vlq(0), B({0xC0 + ch, in.program}), Vlq(0), B({0x90 + ch, 60, 90}), Vlq(96),
+                     B({0x80 + ch, 60, 0})});
+    }
+    track = Cat({track, Vlq(0), B({0xFF, 0x2F, 0})});
+    const Result r = Cli("info " + Quote(WriteFile("banks.mid", Smf(0, 96, {track}))));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    const auto header = std::find(lines.begin(), lines.end(), "Instruments") + 1;
+    ASSERT_LT(header + 4, lines.end()) << r.out;
+    const size_t bank = header->find("bank"), prog = header->find("prog") + 4,
+                 name = header->find("name"), notes = header->find("notes") + 5;
+    ASSERT_NE(header->find("range"), std::string::npos) << *header;
+    for (int ch = 0; ch < 4; ++ch) {
+        const std::string& row = header[1 + ch];
+        const Instrument& in = played[ch];
+        const std::string bankText = std::to_string(in.msb) + "/" + std::to_string(in.lsb);
+        const std::string progText = std::to_string(in.program);
+        // Left-aligned text under its header, numbers right-aligned to their header's end.
+        EXPECT_EQ(row.substr(bank - 1, bankText.size() + 2), " " + bankText + " ") << row;
+        EXPECT_EQ(row.substr(prog - progText.size() - 1, progText.size() + 2), " " + progText + " ")
+            << row;
+        EXPECT_EQ(row.substr(name - 1, strlen(in.name) + 2), " " + std::string(in.name) + " ")
+            << row;
+        EXPECT_EQ(row.substr(notes - 2, 3), " 1 ") << row;
+    }
 }
 
 // ------------------------------------------------------------------ events

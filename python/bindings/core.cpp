@@ -143,7 +143,8 @@ std::string PathArg(const py::object& path) {
     return s;
 }
 
-void BindRecords(py::module_& core) {
+// The header and the tempo map's records.
+void BindHeaderRecords(py::module_& core) {
     py::class_<_MIDIHEAD>(core, "_MIDIHEAD", "Header information of a Standard MIDI File.")
         .def(py::init([](int32_t format, int32_t tracks, int32_t division) {
                  return _MIDIHEAD{format, tracks, division};
@@ -199,7 +200,10 @@ void BindRecords(py::module_& core) {
             return "_KEY(dwSharpsFlats=" + std::to_string(k.dwSharpsFlats) +
                    ", dwMinor=" + std::to_string(k.dwMinor) + ")";
         });
+}
 
+// The records of the analysis: instruments, drums, voice conflicts, channels.
+void BindAnalysisRecords(py::module_& core) {
     py::class_<_INSTRUMENT>(core, "_INSTRUMENT", "One melodic instrument in use.")
         .def(py::init<>())
         .def_readwrite("strName", &_INSTRUMENT::strName, "General MIDI name of byProgram.")
@@ -244,7 +248,10 @@ void BindRecords(py::module_& core) {
         .def_readwrite("byChannel", &_CH_INSTR::byChannel)
         .def_readwrite("byBank", &_CH_INSTR::byBank)
         .def_readwrite("byProgram", &_CH_INSTR::byProgram);
+}
 
+// The records of the vocabulary: controllers and pitches.
+void BindVocabularyRecords(py::module_& core) {
     py::class_<_MIDI_CONTROL_MSG>(core, "_MIDI_CONTROL_MSG", "A controller's name and type code.")
         .def_property_readonly(
             "lpszName", [](const _MIDI_CONTROL_MSG& c) { return Text(c.lpszName); },
@@ -272,7 +279,10 @@ void BindRecords(py::module_& core) {
                    ", dFrequency=" + std::to_string(n.dFrequency) +
                    ", byNote=" + std::to_string(n.byNote) + ")";
         });
+}
 
+// Points in time in the four formats, and their makers.
+void BindTimeRecords(py::module_& core) {
     py::enum_<TIME_FORMAT>(core, "TIME_FORMAT", "Formats of a _MIDI_TIME.")
         .value("TF_NONE", TF_NONE)
         .value("TF_MSEC", TF_MSEC)
@@ -320,7 +330,10 @@ void BindRecords(py::module_& core) {
              "A _MIDI_TIME in measures (from 0), quarter-note beats (from 0) and ticks.");
     core.def("MakeHmsf", &MakeHmsf, py::arg("hour"), py::arg("minute"), py::arg("second"),
              py::arg("frame"), "A _MIDI_TIME in hours, minutes, seconds and 25 ms frames.");
+}
 
+// One event, as Python holds it.
+void BindEventRecord(py::module_& core) {
     py::class_<PyEvent>(core, "MIDIEvent",
                         "One decoded event, a copy of the library's record. Meta and sysex "
                         "events carry their payload in `data` (bytes); for them dwLength "
@@ -389,7 +402,10 @@ void BindRecords(py::module_& core) {
                    ", dwSubType=" + std::to_string(e.ev.dwSubType) +
                    ", dwLength=" + std::to_string(e.ev.dwLength) + ")";
         });
+}
 
+// The record of a song query, and a position in a track's list.
+void BindQueryRecords(py::module_& core) {
     py::class_<PyQueryEvent>(core, "MIDI_Event",
                              "One selected event of a song query: track index, time in the "
                              "format the query asked for, and a copy of the event.")
@@ -415,6 +431,16 @@ void BindRecords(py::module_& core) {
             std::snprintf(text, sizeof text, "<POSITION %p>", static_cast<const void*>(p.node));
             return std::string(text);
         });
+}
+
+// Every record, enumeration and maker of times, in the order Python first meets them.
+void BindRecords(py::module_& core) {
+    BindHeaderRecords(core);
+    BindAnalysisRecords(core);
+    BindVocabularyRecords(core);
+    BindTimeRecords(core);
+    BindEventRecord(core);
+    BindQueryRecords(core);
 }
 
 // Tracks a song removed while Python still held them: kept alive (so that no handle points
@@ -675,15 +701,13 @@ void BindTempo(py::module_& core) {
             py::arg("sink"), "Where messages go: a callable taking the text, None for stderr.");
 }
 
-void BindFolio(py::module_& core) {
-    using Song = CMidiFolio;
-    py::class_<Song, std::shared_ptr<Song>>(
-        core, "CMidiFolio",
-        "The song: loads and stores Standard MIDI Files, owns the tracks and the tempo map, and "
-        "answers the library's time, selection, analysis and vocabulary questions. Like the "
-        "library's song, one thread at a time; tracks and positions taken from it are invalid "
-        "once it removes them (RemoveTrkAll).")
-        .def(py::init<>())
+using Song = CMidiFolio;
+using FolioClass = py::class_<Song, std::shared_ptr<Song>>;
+
+// The song itself: its tracks, header, tempo map, and the conversions between bpm and
+// microseconds per quarter note.
+void BindFolioObject(FolioClass& cls) {
+    cls.def(py::init<>())
         .def("GetTrack", &Song::GetTrack, py::arg("nIndex"),
              py::return_value_policy::reference_internal,
              "The track at an index (it keeps the song alive), None outside the list.")
@@ -737,16 +761,20 @@ void BindFolio(py::module_& core) {
                 Song::UsPBToBpm(value, &result);
                 return py::int_(result);
             },
-            py::arg("nValue"), "60000000 / nValue, None for 0.")
-        .def(
-            "SetMessageSink",
-            [](Song& s, py::object sink) {
-                if (sink.is_none())
-                    s.SetMessageSink(DefaultMessageSink());
-                else
-                    s.SetMessageSink(sink.cast<MessageSink>());
-            },
-            py::arg("sink"), "Where messages go: a callable taking the text, None for stderr.")
+            py::arg("nValue"), "60000000 / nValue, None for 0.");
+}
+
+// Loading and storing files, and the messages about them.
+void BindFolioFiles(FolioClass& cls) {
+    cls.def(
+           "SetMessageSink",
+           [](Song& s, py::object sink) {
+               if (sink.is_none())
+                   s.SetMessageSink(DefaultMessageSink());
+               else
+                   s.SetMessageSink(sink.cast<MessageSink>());
+           },
+           py::arg("sink"), "Where messages go: a callable taking the text, None for stderr.")
         .def(
             "LoadMidiFile",
             [](Song& s, py::object path, py::object progress) {
@@ -785,14 +813,18 @@ void BindFolio(py::module_& core) {
             },
             py::arg("strPath"), py::arg("progress") = py::none(),
             "Writes the song: 1, or 0 with GetStoreError() telling why.")
-        .def("GetStoreError", &Song::GetStoreError)
-        .def(
-            "ConvertMIDITime",
-            [](Song& s, _MIDI_TIME& t, TIME_FORMAT target) {
-                s.ConvertMIDITime(&t, target);
-                return t;
-            },
-            py::arg("time"), py::arg("target"), "Converts time in place; returns it.")
+        .def("GetStoreError", &Song::GetStoreError);
+}
+
+// Converting times and selecting events by time, measure, track, channel and type.
+void BindFolioSelection(FolioClass& cls) {
+    cls.def(
+           "ConvertMIDITime",
+           [](Song& s, _MIDI_TIME& t, TIME_FORMAT target) {
+               s.ConvertMIDITime(&t, target);
+               return t;
+           },
+           py::arg("time"), py::arg("target"), "Converts time in place; returns it.")
         .def("GetBaseBarNum", &Song::GetBaseBarNum)
         .def("GetBaseNoteNum", &Song::GetBaseNoteNum)
         .def("ConvertTime2MS", &Song::ConvertTime2MS)
@@ -847,15 +879,19 @@ void BindFolio(py::module_& core) {
                 s.GetTotalEventList(&list);
                 return list == nullptr ? py::list() : QueryList(*list);
             },
-            "A copy of the song-wide event list.")
-        .def(
-            "FindMidiEventByTime",
-            [](Song& s, _MIDI_TIME time) {
-                MIDI_Event* rec = nullptr;
-                const int index = s.FindMidiEventByTime(time, rec);
-                return py::make_tuple(index, QueryRecord(rec));
-            },
-            py::arg("time"), "(index, record) of the first event at or after the time.")
+            "A copy of the song-wide event list.");
+}
+
+// The lookups of playback in the song-wide event list.
+void BindFolioPlayback(FolioClass& cls) {
+    cls.def(
+           "FindMidiEventByTime",
+           [](Song& s, _MIDI_TIME time) {
+               MIDI_Event* rec = nullptr;
+               const int index = s.FindMidiEventByTime(time, rec);
+               return py::make_tuple(index, QueryRecord(rec));
+           },
+           py::arg("time"), "(index, record) of the first event at or after the time.")
         .def(
             "FindPlayNoteOff",
             [](Song& s, int index) {
@@ -892,8 +928,12 @@ void BindFolio(py::module_& core) {
         .def(
             "FindEndOfTrack",
             [](Song& s, int index) { return QueryRecord(s.FindEndOfTrack(index)); },
-            py::arg("nEventIndex"))
-        .def("GetTotalChannels", &Song::GetTotalChannels)
+            py::arg("nEventIndex"));
+}
+
+// Channels, instruments, drums and voice conflicts.
+void BindFolioAnalysis(FolioClass& cls) {
+    cls.def("GetTotalChannels", &Song::GetTotalChannels)
         .def(
             "GetChannels",
             [](Song& s) {
@@ -967,8 +1007,12 @@ void BindFolio(py::module_& core) {
                 s.CheckMidiByVoice(voices, &a);
                 return a;
             },
-            py::arg("nVoices"), "Moments at which more notes sound than nVoices.")
-        .def_static("GetInstName", &Song::GetInstName, py::arg("nProgram"))
+            py::arg("nVoices"), "Moments at which more notes sound than nVoices.");
+}
+
+// Names of programs, drums, controllers and pitches.
+void BindFolioVocabulary(FolioClass& cls) {
+    cls.def_static("GetInstName", &Song::GetInstName, py::arg("nProgram"))
         .def_static("GetDrumName", &Song::GetDrumName, py::arg("nNote"))
         .def_static(
             "GetContrlMsg",
@@ -1003,6 +1047,21 @@ void BindFolio(py::module_& core) {
             py::arg("strName"), "The pitch of a name such as 'C#5', None when refused.")
         .def_static("GetEasySymbol", &Song::GetEasySymbol, py::arg("nNote"))
         .def("GetNoteUsage", &Song::GetNoteUsage, py::arg("nRow"), py::arg("nNote"));
+}
+
+void BindFolio(py::module_& core) {
+    FolioClass cls(
+        core, "CMidiFolio",
+        "The song: loads and stores Standard MIDI Files, owns the tracks and the tempo map, and "
+        "answers the library's time, selection, analysis and vocabulary questions. Like the "
+        "library's song, one thread at a time; tracks and positions taken from it are invalid "
+        "once it removes them (RemoveTrkAll).");
+    BindFolioObject(cls);
+    BindFolioFiles(cls);
+    BindFolioSelection(cls);
+    BindFolioPlayback(cls);
+    BindFolioAnalysis(cls);
+    BindFolioVocabulary(cls);
 }
 
 void BindConstants(py::module_& core) {
