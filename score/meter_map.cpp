@@ -64,10 +64,13 @@ BarBeat MeterMap::at(double tick) const {
     const Meter& m = MeterAtTick(tick);
     const double into = std::max(0.0, tick - static_cast<double>(m.tick));
     const double bars = std::floor(into / m.bar_ticks);
-    const double intoBar = into - bars * m.bar_ticks;
-    const double beats = std::floor(intoBar / m.beat_ticks);
+    // fmod is exact: far into a meter (beyond 2^53 ticks) into - bars * bar_ticks would round
+    // the beat outside its bar.
+    const double intoBar = std::fmod(into, m.bar_ticks);
+    const double lastBeat = std::max(0.0, static_cast<double>(m.numerator) - 1);
+    const double beats = std::min(std::floor(intoBar / m.beat_ticks), lastBeat);
     return {static_cast<int32_t>(std::min(m.bar + bars, 2147483647.0)),
-            1 + static_cast<int32_t>(beats), intoBar - beats * m.beat_ticks};
+            1 + static_cast<int32_t>(beats), std::max(0.0, intoBar - beats * m.beat_ticks)};
 }
 
 double MeterMap::bar_start(int32_t bar) const {
