@@ -8,17 +8,13 @@
 
 #include "commands.h"
 #include "describe.h"
+#include "text.h"
 
 using namespace midifolio;
 
 namespace mfcli {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // "440hz", "440 Hz", "27.5Hz": the number in front of "hz", or false.
 bool ParseFrequency(const std::string& s, double& hz) {

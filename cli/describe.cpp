@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "common.h"
+#include "text.h"
 
 using namespace midifolio;
 
@@ -11,11 +12,6 @@ namespace mfcli {
 namespace {
 
 int g_middleC = names::kMiddleC;
-
-std::string Lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string MetaText(const uint8_t* payload, uint32_t length) {
     return score::Text(payload, length);

@@ -45,6 +45,11 @@ std::string Plural(long long n, const std::string& one, const std::string& many)
     return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
 }
 
+std::string Lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 std::string EscapeControls(std::string_view text) {
     std::string out;
     for (char ch : text) {

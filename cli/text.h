@@ -27,6 +27,9 @@ std::string Plural(long long n, const std::string& one, const std::string& many 
 // line break) shown as \n, \t, \xNN, so that no text of a file can move the cursor, clear
 // the screen or cut a message short.
 std::string EscapeControls(std::string_view text);
+// The text with ASCII letters in lower case.
+std::string Lower(std::string s);
+
 // Lower-case hexadecimal, bytes separated by blanks ("f0 7e 7f").
 std::string Hex(const uint8_t* data, size_t length, size_t maxBytes = SIZE_MAX);
 // "hh:mm:ss.mmm" for a time in milliseconds ("-" for a negative time).

@@ -7,17 +7,13 @@
 #include <vector>
 
 #include "common.h"
+#include "text.h"
 
 using namespace midifolio;
 
 namespace mfcli {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool AllDigits(const std::string& s) {
     if (s.empty()) return false;
