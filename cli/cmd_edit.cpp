@@ -83,7 +83,7 @@ score::Song Apply(const EditOptions& o, InputSong& input, std::vector<std::strin
                           Shown(o.quantize) + "'");
         song = score::Quantize(song, grid, true, &error);
         Check("--quantize", error);
-        done.push_back(Format("quantized to %lld ticks", static_cast<long long>(grid)));
+        done.push_back("quantized to " + Plural(static_cast<long long>(grid), "tick"));
     }
     if (o.tempoScale != 0) {
         song = score::ScaleTempo(song, o.tempoScale, &error);
@@ -93,7 +93,7 @@ score::Song Apply(const EditOptions& o, InputSong& input, std::vector<std::strin
     if (o.resample != 0) {
         song = score::Resample(song, o.resample, &error);
         Check("--resample", error);
-        done.push_back(Format("resampled to %d ticks per quarter note", o.resample));
+        done.push_back("resampled to " + Plural(o.resample, "tick") + " per quarter note");
     }
     if (o.format >= 0) {
         song = score::SetFormat(song, o.format, &error);

@@ -171,8 +171,9 @@ class CsvReader {
     std::vector<uint8_t> Data(const std::vector<Field>& f, size_t i) const {
         const long long n = Number(f, i, 0, 0x0FFFFFFF, "length");
         if (f.size() - i - 1 != static_cast<size_t>(n)) {
-            Fail(Format("%s: the length says %lld bytes, %zu follow", type_.c_str(), n,
-                        f.size() - i - 1));
+            const long long follow = static_cast<long long>(f.size() - i - 1);
+            Fail(type_ + ": the length says " + Plural(n, "byte") + ", " +
+                 Plural(follow, "follows", "follow"));
         }
         std::vector<uint8_t> data;
         for (size_t k = i + 1; k < f.size(); ++k)

@@ -65,11 +65,11 @@ std::string KeyText(const score::KeySignature& ks) {
 }
 
 std::string DivisionText(const score::Division& d) {
-    if (!d.smpte()) return Format("%d ticks per quarter note", d.ticks_per_quarter());
-    return Format(
-        "SMPTE time: %s frames per second, %d ticks per frame",
-        d.frames_per_second() == 29 ? "29.97" : std::to_string(d.frames_per_second()).c_str(),
-        d.ticks_per_frame());
+    if (!d.smpte()) return Plural(d.ticks_per_quarter(), "tick") + " per quarter note";
+    return Format("SMPTE time: %s frames per second, ",
+                  d.frames_per_second() == 29 ? "29.97"
+                                              : std::to_string(d.frames_per_second()).c_str()) +
+           Plural(d.ticks_per_frame(), "tick") + " per frame";
 }
 
 std::optional<LibraryFacts> Library(InputSong& input, int64_t endTicks, std::string& refusal) {
@@ -261,7 +261,7 @@ void PrintHeadText(Output& o, const SongFacts& f) {
     o << "Format      " << f.format << ", "
       << Plural(static_cast<long long>(f.tracks.size()), "track") << ", "
       << DivisionText(f.division) << "\n";
-    o << "Duration    " << ClockSeconds(f.duration) << " (" << f.endTicks << " ticks, "
+    o << "Duration    " << ClockSeconds(f.duration) << " (" << Plural(f.endTicks, "tick") << ", "
       << Plural(f.bars, "bar") << ", ends at bar:beat:tick " << f.endBar << ")\n";
     if (f.library && ClockMs(f.library->endMs) != ClockSeconds(f.duration))
         o << "            the library says " << ClockMs(f.library->endMs)

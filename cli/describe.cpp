@@ -46,8 +46,8 @@ std::string MetaDetail(int type, const uint8_t* d, uint32_t n) {
             break;
         case META_TIME_SIGNATURE:
             if (n >= 4)
-                return Format("%d/%d (%d clocks per click, %d 32nds per quarter)", d[0],
-                              d[1] < 31 ? 1 << d[1] : 0, d[2], d[3]);
+                return Format("%d/%d (", d[0], d[1] < 31 ? 1 << d[1] : 0) + Plural(d[2], "clock") +
+                       " per click, " + Plural(d[3], "32nd") + " per quarter)";
             break;
         case META_KEY_SIGNATURE:
             if (n >= 2) return KeyText(d);

@@ -76,10 +76,11 @@ void TerminalProgress::SetBytes(uint64_t done, uint64_t total) {
         return;
     }
     done = std::min(done, total);
-    // Both numbers in the unit of the total: "3.1/20.0 MB" ("812/2645 B" below a kilobyte).
-    const double unit = total < 1000 ? 1 : total < 1000000 ? 1e3 : total < 1000000000 ? 1e6 : 1e9;
+    // Both numbers in the unit of the total: "3.1/20.0 MiB" ("812/1000 B" below a KiB).
+    const SizeUnit unit = UnitOfSize(total);
     const std::string count =
-        (total < 1000 ? std::to_string(done) : Format("%.1f", static_cast<double>(done) / unit)) +
+        (unit.bytes == 1 ? std::to_string(done)
+                         : Format("%.1f", static_cast<double>(done) / unit.bytes)) +
         "/" + SizeText(total);
     Draw(static_cast<double>(done) / static_cast<double>(total), count, done == total);
 }

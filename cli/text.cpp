@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "common.h"
 
@@ -77,7 +78,7 @@ std::string Hex(const uint8_t* data, size_t length, size_t maxBytes) {
         if (i) out += ' ';
         out += Format("%02x", data[i]);
     }
-    if (n < length) out += Format(" ... (%zu bytes)", length);
+    if (n < length) out += " ... (" + Plural(static_cast<long long>(length), "byte") + ")";
     return out;
 }
 
@@ -93,12 +94,20 @@ std::string ClockSeconds(double seconds) {
     return ClockMs(std::round(seconds * 1000.0));
 }
 
+SizeUnit UnitOfSize(uint64_t bytes) {
+    static constexpr const char* kNames[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    SizeUnit unit{1, kNames[0]};
+    // A size that one decimal rounds up to 1024 of a unit is shown in the next.
+    for (size_t i = 1; i < std::size(kNames) && static_cast<double>(bytes) >= unit.bytes * 1023.95;
+         ++i)
+        unit = {unit.bytes * 1024, kNames[i]};
+    return unit;
+}
+
 std::string SizeText(uint64_t bytes) {
-    if (bytes < 1000) return std::to_string(bytes) + " B";
-    const double b = static_cast<double>(bytes);
-    if (bytes < 1000000) return Format("%.1f KB", b / 1e3);
-    if (bytes < 1000000000) return Format("%.1f MB", b / 1e6);
-    return Format("%.1f GB", b / 1e9);
+    const SizeUnit unit = UnitOfSize(bytes);
+    if (unit.bytes == 1) return std::to_string(bytes) + " B";
+    return Format("%.1f %s", static_cast<double>(bytes) / unit.bytes, unit.name);
 }
 
 std::string BpmText(int32_t usPerQuarter) {

@@ -36,7 +36,14 @@ std::string Hex(const uint8_t* data, size_t length, size_t maxBytes = SIZE_MAX);
 std::string ClockMs(double ms);
 // "hh:mm:ss.mmm" for a time in seconds, rounded to the millisecond ("-" when not a time).
 std::string ClockSeconds(double seconds);
-// "812 B", "4.2 MB": a size for people.
+// The unit a size is shown in: its bytes (1, 1024, 1024², ...) and name ("B", "KiB", "MiB",
+// "GiB", "TiB"): the smallest in which the size, with one decimal, stays below 1024.0.
+struct SizeUnit {
+    double bytes;
+    const char* name;
+};
+SizeUnit UnitOfSize(uint64_t bytes);
+// "812 B", "4.2 MiB": a size for people, in the units --max-memory takes (powers of 1024).
 std::string SizeText(uint64_t bytes);
 // Beats per minute with two decimals from microseconds per quarter note.
 std::string BpmText(int32_t usPerQuarter);

@@ -239,14 +239,16 @@ int64_t ResolveTime(const TimePoint& p, bool last, InputSong& song) {
                 if (candidate.bar <= p.bar) m = &candidate;
             }
             if (p.beat > m->numerator) {
-                throw Failure(Format("%s: bar %d has %d beats (%d/%u), not %d", p.option.c_str(),
-                                     p.bar, m->numerator, m->numerator,
+                throw Failure(Format("%s: bar %d has ", p.option.c_str(), p.bar) +
+                              Plural(m->numerator, "beat") +
+                              Format(" (%d/%u), not %d", m->numerator,
                                      m->denominator_power < 32 ? 1u << m->denominator_power : 0u,
                                      p.beat));
             }
             if (p.tick >= m->beat_ticks) {
-                throw Failure(Format("%s: a beat of bar %d has %g ticks (0..%g), not %g",
+                throw Failure(Format("%s: a beat of bar %d has %g %s (0..%g), not %g",
                                      p.option.c_str(), p.bar, m->beat_ticks,
+                                     m->beat_ticks == 1 ? "tick" : "ticks",
                                      std::ceil(m->beat_ticks) - 1, p.tick));
             }
             const double at = meter.bar_start(p.bar) + (p.beat - 1) * m->beat_ticks + p.tick;

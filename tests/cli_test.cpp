@@ -924,10 +924,11 @@ TEST(Cli, UnreadableInputsGiveOneLineWithTheReason) {
 }
 
 TEST(Cli, PluralsAndEmptySelectionsAreSaid) {
-    const std::string one =
-        Quote(WriteFile("one.mid", Smf(0, 96,
-                                       {Cat({Vlq(0), B({0x90, 60, 99}), Vlq(96), B({0x80, 60, 0}),
-                                             Vlq(0), B({0xFF, 0x2F, 0})})})));
+    const std::string onePath =
+        WriteFile("one.mid", Smf(0, 96,
+                                 {Cat({Vlq(0), B({0x90, 60, 99}), Vlq(96), B({0x80, 60, 0}), Vlq(0),
+                                       B({0xFF, 0x2F, 0})})}));
+    const std::string one = Quote(onePath);
     EXPECT_TRUE(Contains(Cli("info " + one).out, "Format      0, 1 track, 96 ticks"));
     EXPECT_TRUE(Contains(Cli("copy " + one + " " + Quote(TmpPath("one_copy.mid"))).out,
                          "format 0, 1 track, 3 events, 34 bytes"));
@@ -936,6 +937,43 @@ TEST(Cli, PluralsAndEmptySelectionsAreSaid) {
     EXPECT_EQ(Cli("voices " + one + " -l 1").out, "No moment needs more than 1 voice.\n");
     EXPECT_TRUE(Contains(Cli("voices " + Data("small.mid") + " -l 1").out,
                          "1 moment needs more than 1 voice (at most 4):"));
+
+    // One tick per quarter note, a bar of one beat, a time signature of one clock per click.
+    const std::string tick = Quote(WriteFile(
+        "one_tick.mid", Smf(0, 1,
+                            {Cat({Vlq(0), B({0xFF, 0x58, 4, 1, 2, 1, 1}), Vlq(0), B({0x90, 60, 99}),
+                                  Vlq(1), B({0x80, 60, 0}), Vlq(0), B({0xFF, 0x2F, 0})})})));
+    const std::string info = Cli("info " + tick).out;
+    EXPECT_TRUE(Contains(info, "Format      0, 1 track, 1 tick per quarter note\n")) << info;
+    EXPECT_TRUE(Contains(info, "(1 tick, 1 bar, ")) << info;
+    EXPECT_TRUE(Contains(Cli("events " + tick).out,
+                         "time signature 1/4 (1 clock per click, 1 32nd per quarter)"));
+    EXPECT_EQ(Cli("events " + tick + " --from 1:2").err,
+              "midifolio: --from: bar 1 has 1 beat (1/4), not 2\n");
+    EXPECT_EQ(Cli("events " + tick + " --from 1:1:1").err,
+              "midifolio: --from: a beat of bar 1 has 1 tick (0..0), not 1\n");
+    EXPECT_TRUE(Contains(
+        Cli("edit " + one + " " + Quote(TmpPath("one_edit.mid")) + " --quantize 1 --resample 1")
+            .out,
+        "Edit    quantized to 1 tick\nEdit    resampled to 1 tick per quarter note\n"));
+    for (const auto& [data, said] :
+         {std::pair<const char*, const char*>{"1, 5, 6", "the length says 1 byte, 2 follow"},
+          {"2, 5", "the length says 2 bytes, 1 follows"}}) {
+        const std::string text = std::string(
+                                     "0, 0, Header, 0, 1, 96\n1, 0, Start_track\n"
+                                     "1, 0, Sequencer_specific, ") +
+                                 data + "\n1, 0, End_track\n0, 0, End_of_file\n";
+        const std::string csv = WriteFile("lengths.csv", Bytes(text.begin(), text.end()));
+        const Result r = Cli("from-csv " + Quote(csv) + " " + Quote(TmpPath("lengths.mid")));
+        EXPECT_EQ(r.err, "midifolio: " + csv + ", line 3: Sequencer_specific: " + said + "\n");
+    }
+    // Sizes in the units --max-memory takes, bytes below one KiB.
+    EXPECT_EQ(Cli("voices " + one + " --max-memory 200").err,
+              "midifolio: " + onePath +
+                  ": too large: the library's own classes would take about 226 B, more than the "
+                  "memory budget of 200 B (--max-memory)\n");
+    EXPECT_TRUE(Contains(Cli("voices " + Data("sample.mid") + " --max-memory 4K").err,
+                         " KiB, more than the memory budget of 4.0 KiB (--max-memory)\n"));
 
     for (const std::string args : {"--tracks 5", "--from 5s --to 1s", "--type sysex"}) {
         const Result text = Cli("events " + Data("small.mid") + " " + args);
@@ -980,7 +1018,7 @@ TEST(Cli, ProgressBarMovesByBytesFitsTheTerminalAndNamesTheFile) {
     Sh("command -v script >/dev/null", &rc);
     if (rc != 0) GTEST_SKIP() << "script(1) from util-linux is not installed";
     // A terminal of 40 columns ($COLUMNS: script's terminal has no size of its own); a song of
-    // one 8 MB track, which a bar by tracks would show at 0 and at the end only.
+    // one 8 MB (7.6 MiB) track, which a bar by tracks would show at 0 and at the end only.
     const std::string log = TmpPath("pty.log"), corpus = DataPath("corpus");
     const std::string song = WriteFile("format0.mid", benchgen::FileFormat0(8));
     Sh("COLUMNS=40 script -qfec \"" + kCli + " scan '" + corpus + "' --jobs 1 >/dev/null; " + kCli +
@@ -996,13 +1034,13 @@ TEST(Cli, ProgressBarMovesByBytesFitsTheTerminalAndNamesTheFile) {
             std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; });
         EXPECT_LE(columns, 39) << line;
         named += Contains(line, "scanning [") && Contains(line, ".mid");
-        if (Contains(line, "reading [") && Contains(line, "/8.0 MB"))
-            loaded.insert(line.substr(line.find("] ") + 2, line.find(" MB") - line.find("] ")));
+        if (Contains(line, "reading [") && Contains(line, "/7.6 MiB"))
+            loaded.insert(line.substr(line.find("] ") + 2, line.find(" MiB") - line.find("] ")));
         analysing += Contains(line, "analysing [") && Contains(line, " s ");
     }
     EXPECT_GT(named, 0) << screen;
     EXPECT_GE(loaded.size(), 4u) << screen;
-    EXPECT_TRUE(loaded.count("8.0/8.0 M")) << screen;
+    EXPECT_TRUE(loaded.count("7.6/7.6 M")) << screen;
     EXPECT_GT(analysing, 0) << screen;
 }
 
