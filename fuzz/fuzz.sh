@@ -4,7 +4,8 @@
 #   bash fuzz/fuzz.sh build                       configure + build build/fuzz
 #   bash fuzz/fuzz.sh replay                      replay corpus, regressions and tests/data (ctest)
 #   bash fuzz/fuzz.sh run TARGET SECONDS [FLAGS]  fuzz one target (fuzz_track, fuzz_load,
-#                                                 fuzz_roundtrip, fuzz_queries) for SECONDS
+#                                                 fuzz_roundtrip, fuzz_queries, fuzz_song,
+#                                                 fuzz_song_roundtrip, fuzz_edits) for SECONDS
 #
 # A run keeps its growing corpus in fuzz/corpus-TARGET/ (ignored by git) and writes findings
 # as fuzz/crash-* / fuzz/timeout-* / fuzz/oom-* (ignored too); minimise a finding with
@@ -19,7 +20,7 @@ build() {
         -DMIDIFOLIO_BUILD_FUZZ=ON -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_CLI=OFF \
         -DMIDIFOLIO_BUILD_EXAMPLES=OFF -DMIDIFOLIO_BUILD_BENCH=OFF
     cmake --build "$BUILD" -j 2 --target fuzz_track fuzz_load fuzz_roundtrip fuzz_queries \
-        fuzz_extract_tracks
+        fuzz_song fuzz_song_roundtrip fuzz_edits fuzz_extract_tracks
 }
 
 case "${1:-build}" in
@@ -40,6 +41,11 @@ run)
     if [ "$target" = fuzz_track ]; then
         seeds=(fuzz/corpus/track fuzz/regressions/track "$BUILD/fuzz/seeds-track")
         "$BUILD/fuzz/fuzz_extract_tracks" "$BUILD/fuzz/seeds-track" tests/data >/dev/null
+    elif [ "$target" = fuzz_edits ]; then
+        seeds=(fuzz/corpus/edits fuzz/regressions/edits fuzz/regressions/song tests/data)
+    elif [ "$target" = fuzz_song ] || [ "$target" = fuzz_song_roundtrip ]; then
+        seeds=(fuzz/corpus/file fuzz/corpus/song fuzz/regressions/file fuzz/regressions/song
+            tests/data)
     else
         seeds=(fuzz/corpus/file fuzz/regressions/file tests/data)
     fi

@@ -8,6 +8,7 @@
 // velocity, start and end tick; CMidiTrack::GetNextNoteOff pairs the library's notes).
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -136,6 +137,70 @@ void Differential(const std::vector<uint8_t>& input, const Song& song, const Rea
     }
 }
 
+uint32_t BigEndian(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    for (int k = 0; k < n; ++k) v = v << 8 | p[k];
+    return v;
+}
+
+// The bytes Song::BuildCore is documented to hand CMidiFolio's loader: the Standard MIDI File
+// (out of its RIFF container), its header as it is, then its track chunks up to the declared
+// number, unknown chunks left out. `unknown` tells whether one was left out.
+std::vector<uint8_t> CoreBytes(const std::vector<uint8_t>& in, bool& unknown) {
+    size_t begin = 0, end = in.size();
+    if (end >= 12 && std::memcmp(in.data(), "RIFF", 4) == 0 &&
+        std::memcmp(in.data() + 8, "RMID", 4) == 0) {
+        const size_t riffEnd = std::min<size_t>(
+            end, 8 + uint64_t{in[4]} + (in[5] << 8) + (in[6] << 16) + (uint64_t{in[7]} << 24));
+        for (size_t p = 12; p + 8 <= riffEnd;) {
+            const uint64_t length =
+                in[p + 4] + (in[p + 5] << 8) + (in[p + 6] << 16) + (uint64_t{in[p + 7]} << 24);
+            if (std::memcmp(in.data() + p, "data", 4) == 0) {
+                begin = p + 8;
+                end = static_cast<size_t>(std::min<uint64_t>(riffEnd, begin + length));
+                break;
+            }
+            p += 8 + length + (length & 1);
+        }
+    }
+    const uint8_t* b = in.data() + begin;
+    const uint64_t header = 8 + uint64_t{BigEndian(b + 4, 4)};
+    std::vector<uint8_t> out(b, b + header);
+    const uint32_t declared = BigEndian(b + 10, 2);
+    unknown = false;
+    for (uint64_t p = begin + header, tracks = 0; p + 8 <= end && tracks < declared;) {
+        const uint64_t next = p + 8 + BigEndian(in.data() + p + 4, 4);
+        if (std::memcmp(in.data() + p, "MTrk", 4) == 0) {
+            out.insert(out.end(), in.begin() + p, in.begin() + std::min<uint64_t>(next, end));
+            ++tracks;
+        } else {
+            unknown = true;
+        }
+        p = next;
+    }
+    return out;
+}
+
+// Song::BuildCore loads what CMidiFolio's loader makes of those bytes.
+void CheckBuildCore(const std::vector<uint8_t>& input, const Song& song) {
+    bool unknown = false;
+    const std::vector<uint8_t> bytes = CoreBytes(input, unknown);
+    Messages first, second;
+    CMidiFolio built, loaded;
+    built.SetMessageSink(first.Sink());
+    loaded.SetMessageSink(second.Sink());
+    const int r = song.BuildCore(built);
+    // TEMPORARY (reported to the lead): BuildCore hands the loader the unknown chunks too
+    // (score/song.cpp), which it refuses where a track chunk belongs ("Error Track!!").
+    // fuzz/regressions/song/buildcore-keeps-unknown-chunk.mid
+    if (unknown) return;
+    FUZZ_CHECK(r == loaded.LoadMidiBytes(bytes.data(), bytes.size()));
+    FUZZ_CHECK(first.list == second.list);
+    FUZZ_CHECK(built.GetTrackNum() == loaded.GetTrackNum());
+    for (int t = 0; t < built.GetTrackNum(); ++t)
+        FUZZ_CHECK(built.GetTrack(t)->GetCount() == loaded.GetTrack(t)->GetCount());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -149,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t choice = 0;
     for (size_t k = 0; k < 4 && k < size; ++k) choice = choice << 8 | data[size - 1 - k];
     if (keptReport.ok()) CheckViews(kept, choice);
+    if (plainReport.ok()) CheckBuildCore(input, plain);
     Differential(input, plain, plainReport);
     return 0;
 }
