@@ -15,12 +15,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${MIDIFOLIO_FUZZ_BUILD:-build/fuzz}
 
+# Builds take the machine's shared build lock, as every build here does.
+LOCK=${MIDIFOLIO_BUILD_LOCK:-/tmp/midifolio-build.lock}
+
 build() {
-    CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DMIDIFOLIO_BUILD_FUZZ=ON -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_CLI=OFF \
-        -DMIDIFOLIO_BUILD_EXAMPLES=OFF -DMIDIFOLIO_BUILD_BENCH=OFF
-    cmake --build "$BUILD" -j 2 --target fuzz_track fuzz_load fuzz_roundtrip fuzz_queries \
-        fuzz_song fuzz_song_roundtrip fuzz_edits fuzz_extract_tracks
+    CC=clang CXX=clang++ flock "$LOCK" cmake -S . -B "$BUILD" -G Ninja \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIDIFOLIO_BUILD_FUZZ=ON -DMIDIFOLIO_BUILD_TESTS=OFF \
+        -DMIDIFOLIO_BUILD_CLI=OFF -DMIDIFOLIO_BUILD_EXAMPLES=OFF -DMIDIFOLIO_BUILD_BENCH=OFF \
+        -DMIDIFOLIO_BUILD_PYTHON=OFF -DMIDIFOLIO_BUILD_AUDIO=OFF
+    flock "$LOCK" cmake --build "$BUILD" -j 2 --target fuzz_track fuzz_load fuzz_roundtrip \
+        fuzz_queries fuzz_song fuzz_song_roundtrip fuzz_edits fuzz_extract_tracks
 }
 
 case "${1:-build}" in
@@ -29,7 +33,7 @@ build)
     ;;
 replay)
     build
-    ctest --test-dir "$BUILD/fuzz" --output-on-failure
+    flock "$LOCK" ctest --test-dir "$BUILD/fuzz" --output-on-failure
     ;;
 run)
     target=${2:?target}

@@ -5,7 +5,9 @@
 //
 // Differential: when CMidiFolio loads the same bytes without any message and the exact reader
 // has nothing to tell, both must give the same notes, track by track (pitch, channel,
-// velocity, start and end tick; CMidiTrack::GetNextNoteOff pairs the library's notes).
+// velocity, start and end tick; CMidiTrack::GetNextNoteOff pairs the library's notes). The
+// exact view of the loaded song (Score(const CMidiFolio&)) must hold the library's notes too.
+// Song::BuildCore must load what the loader makes of the song's file.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -113,28 +115,58 @@ std::vector<NoteKey> CoreNotes(CMidiTrack& track) {
     return out;
 }
 
-void Differential(const std::vector<uint8_t>& input, const Song& song, const ReadReport& report) {
-    if (!Quiet(report)) return;
-    Messages messages;
-    CMidiFolio core;
-    core.SetMessageSink(messages.Sink());
-    if (core.LoadMidiBytes(input.data(), input.size()) != 1 || !messages.list.empty()) return;
-    if (ReadersDiffer(song, song.Events())) return;
-    FUZZ_CHECK(core.GetTrackNum() == static_cast<long>(song.tracks().size()));
-    const sc::Score score(song);
-    std::vector<std::vector<NoteKey>> exact(song.tracks().size());
+std::vector<std::vector<NoteKey>> NotesByTrack(const sc::Score& score) {
+    std::vector<std::vector<NoteKey>> out(score.song().tracks().size());
     for (const sc::Note& n : score.notes())
-        exact[n.track].emplace_back(n.start_tick, n.channel, n.pitch, n.end_tick, n.velocity);
+        out[n.track].emplace_back(n.start_tick, n.channel, n.pitch, n.end_tick, n.velocity);
+    for (std::vector<NoteKey>& t : out) std::sort(t.begin(), t.end());
+    return out;
+}
+
+void SameNotes(CMidiFolio& core, const std::vector<std::vector<NoteKey>>& exact, const char* what) {
+    FUZZ_CHECK(core.GetTrackNum() == static_cast<long>(exact.size()));
     for (size_t t = 0; t < exact.size(); ++t) {
-        std::sort(exact[t].begin(), exact[t].end());
         const std::vector<NoteKey> library = CoreNotes(*core.GetTrack(static_cast<int>(t)));
         if (library != exact[t]) {
-            std::fprintf(stderr,
-                         "track %zu: %zu notes from CMidiFolio, %zu from the exact reader\n", t,
-                         library.size(), exact[t].size());
+            std::fprintf(stderr, "track %zu: %zu notes from CMidiFolio, %zu from %s\n", t,
+                         library.size(), exact[t].size(), what);
             std::abort();
         }
     }
+}
+
+// The exact reader against CMidiFolio's loader (core: the same bytes loaded, without message).
+void Differential(CMidiFolio& core, const Song& song, const ReadReport& report) {
+    if (!Quiet(report) || ReadersDiffer(song, song.Events())) return;
+    SameNotes(core, NotesByTrack(sc::Score(song)), "the exact reader");
+}
+
+// The exact view of a song of the library's own classes, Score(const CMidiFolio&): its tracks
+// as the writer writes them, read again. It must hold the library's notes wherever the
+// writer keeps them as they are: times from 0 on, in order, data bytes of notes within 0..127.
+void CheckCoreView(CMidiFolio& core) {
+    bool comparable = true;
+    for (long t = 0; t < core.GetTrackNum(); ++t) {
+        int64_t previous = 0;
+        for (POSITION p = core.GetTrack(static_cast<int>(t))->GetEventHeadPosition(); p != nullptr;
+             p = p->pNext) {
+            const bool note = p->dwType == EVT_NOTEON || p->dwType == EVT_NOTEOFF;
+            if (p->lTime < previous || (note && (p->byData1 > 127 || p->byData2 > 127)))
+                comparable = false;
+            previous = p->lTime;
+        }
+    }
+    std::string error;
+    sc::Encode(sc::SequenceOf(core), &error);
+    const sc::Score view(core);
+    // TEMPORARY (reported to the lead): where the writer refuses the song (a delta time beyond
+    // 28 bits, which CMidiFolio's loader reads from five bytes), the view is silently that of
+    // an empty song (score/core_bridge.cpp drops FromSequence's report).
+    // fuzz/regressions/song/core-view-empty-after-long-delta.mid
+    if (!error.empty()) return;
+    const bool empty0 = core.GetMidiHeaderInfo().nFormat == 0 && core.GetTrackNum() == 0;
+    FUZZ_CHECK(view.song().tracks().size() == static_cast<size_t>(empty0 ? 1 : core.GetTrackNum()));
+    if (comparable && !empty0) SameNotes(core, NotesByTrack(view), "Score(CMidiFolio)");
 }
 
 uint32_t BigEndian(const uint8_t* p, int n) {
@@ -215,6 +247,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t k = 0; k < 4 && k < size; ++k) choice = choice << 8 | data[size - 1 - k];
     if (keptReport.ok()) CheckViews(kept, choice);
     if (plainReport.ok()) CheckBuildCore(input, plain);
-    Differential(input, plain, plainReport);
+    Messages messages;
+    CMidiFolio core;
+    core.SetMessageSink(messages.Sink());
+    if (core.LoadMidiBytes(input.data(), input.size()) == 1) {
+        if (messages.list.empty()) Differential(core, plain, plainReport);
+        CheckCoreView(core);
+    }
     return 0;
 }
