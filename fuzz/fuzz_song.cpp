@@ -141,20 +141,32 @@ void Differential(CMidiFolio& core, const Song& song, const ReadReport& report) 
     SameNotes(core, NotesByTrack(sc::Score(song)), "the exact reader");
 }
 
+// Records score::SequenceOf leaves out: data bytes without status (type code 0) and the
+// decoder's one-byte F7 events (song.h).
+bool LeftOutOfSequence(const MIDIEvent& e) {
+    if (e.dwType == EVT_SYSCOMMON || e.dwType == EVT_REALTIME)
+        return e.dwSubType < 0xF1 || e.dwSubType > 0xFE || e.dwSubType == 0xF7;
+    return e.dwType == 0;
+}
+
 // The exact view of a song of the library's own classes, Score(const CMidiFolio&): its tracks
 // as the writer writes them, read again. It must hold the library's notes wherever the
-// writer keeps them as they are: times from 0 on, in order, data bytes of notes within 0..127.
+// writer keeps them as they are: times from 0 on, in order, data bytes of notes within 0..127,
+// and no record the sequence leaves out after a track's last other event (a note no end ends
+// lasts to its track's last event).
 void CheckCoreView(CMidiFolio& core) {
     bool comparable = true;
     for (long t = 0; t < core.GetTrackNum(); ++t) {
-        int64_t previous = 0;
+        int64_t previous = 0, lastKept = 0, lastLeft = 0;
         for (POSITION p = core.GetTrack(static_cast<int>(t))->GetEventHeadPosition(); p != nullptr;
              p = p->pNext) {
             const bool note = p->dwType == EVT_NOTEON || p->dwType == EVT_NOTEOFF;
             if (p->lTime < previous || (note && (p->byData1 > 127 || p->byData2 > 127)))
                 comparable = false;
             previous = p->lTime;
+            (LeftOutOfSequence(*p) ? lastLeft : lastKept) = p->lTime;
         }
+        if (lastLeft > lastKept) comparable = false;
     }
     std::string error;
     sc::Encode(sc::SequenceOf(core), &error);
