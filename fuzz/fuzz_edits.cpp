@@ -73,6 +73,30 @@ Song DoTranspose(const Song& song, Params& prm, std::string& error) {
     return out;
 }
 
+// Seconds divided by the factor, where every tempo scaled stays within what a tempo event
+// holds and rounds to a microsecond by less than a thousandth.
+void CheckScaledSeconds(const Score& before, const Score& after, double factor) {
+    bool kept = smf::kDefaultUsPerQuarter / factor >= 1000;
+    for (const sc::TempoChange& t : before.tempos()) {
+        // TEMPORARY (reported to the lead): a tempo event of 0, which the maps pass over,
+        // becomes a tempo of 1 microsecond per quarter note, which they follow
+        // (score/edits.cpp, ScaleTempo's clamp to 1..0xFFFFFF).
+        // fuzz/regressions/edits/scale-tempo-makes-tempo-zero-one-microsecond.mid
+        if (t.us_per_quarter == 0) return;
+        kept = kept && t.us_per_quarter / factor >= 1000 && t.us_per_quarter / factor <= 0xFFFFFF;
+    }
+    if (!kept || smf::kDefaultUsPerQuarter / factor > 0xFFFFFF) return;
+    const std::vector<Note>& a = before.notes();
+    const std::vector<Note>& b = after.notes();
+    for (size_t k = 0; k < a.size(); ++k) {
+        const double expected = a[k].start / factor;
+        if (std::fabs(b[k].start - expected) > 1e-3 * expected + 1e-9)
+            Fail("ScaleTempo", "a note at " + std::to_string(a[k].start) + " s now starts at " +
+                                   std::to_string(b[k].start) + " s, not at " +
+                                   std::to_string(expected) + " s");
+    }
+}
+
 Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
     static const double kFactors[] = {2.0, 0.5, 1.0, 3.7, 1e-3, 1e6, 0.0, -1.0, NAN, HUGE_VAL};
     const double factor = kFactors[prm.Byte() % 10];
@@ -84,21 +108,48 @@ Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
         if (error != "the ticks of a song in SMPTE time do not follow its tempo")
             Fail("ScaleTempo", error);
     } else if (!error.empty()) {
-        if (!WriterRefusal(error) && !SeveralInFormat0(song, error)) Fail("ScaleTempo", error);
+        // Nothing moves (a tempo may come at tick 0): the writer refuses where it refuses the
+        // song itself.
+        if (!(WriterRefusal(error) && ModelSave(song).refused) && !SeveralInFormat0(song, error))
+            Fail("ScaleTempo", error);
     } else {
         // The ticks stay; every tempo is scaled (the default one stated at tick 0).
-        FUZZ_CHECK(Keys(Score(song).notes(), true) == Keys(Score(out).notes(), true));
-        const Score after(out);
+        FUZZ_CHECK(!ModelSave(song).refused);
+        const Score before(song), after(out);
+        FUZZ_CHECK(Keys(before.notes(), true) == Keys(after.notes(), true));
         for (const sc::TempoChange& t : after.tempos()) FUZZ_CHECK(t.us_per_quarter >= 1);
+        CheckScaledSeconds(before, after, factor);
     }
     return out;
 }
 
 // ------------------------------------------------------------------ crop
 
+// TEMPORARY (reported to the lead): Crop states again at tick 0 each track's own last tempo
+// event before the start, not the tempo in force there: of several tracks' the last track's
+// holds, and a tempo event of 0 (which the maps pass over) leaves the default tempo in force
+// (score/edits.cpp, InForce). Until then the seconds are held only where the tempo events
+// before the start come from one track and none is 0 (or every track has its own map).
+// fuzz/regressions/edits/crop-restates-tempo-of-the-last-track.mid,
+// fuzz/regressions/edits/crop-restates-tempo-zero.mid
+bool CropMissesTempo(const Song& song, int64_t start) {
+    int track = -1;
+    for (const sc::EventRecord& r : song.Events()) {
+        if (r.status != 0xFF || r.meta != META_TEMPO || r.length < 3 || r.tick >= start) continue;
+        const uint8_t* p = song.bytes().data() + r.offset;
+        if ((p[0] | p[1] | p[2]) == 0) return true;
+        if (track >= 0 && track != r.track && song.format() != 2) return true;
+        track = r.track;
+    }
+    return false;
+}
+
 // The notes a crop of ticks [start, end) keeps: those starting in it, moved by -start, their
-// ends cut at `end` (a note no end ends lasts at most to there).
+// ends cut at `end` (a note no end ends lasts at most to there), each starting as many seconds
+// after the start as before.
 void CheckCropNotes(const Song& song, const Song& out, int64_t start, int64_t end) {
+    const Score before(song);
+    const bool seconds = !CropMissesTempo(song, start);
     const std::vector<PairedNote> paired = PairNotes(song.Events(), song.tracks());
     std::vector<PairedNote> kept;
     for (const PairedNote& n : paired)
@@ -110,6 +161,12 @@ void CheckCropNotes(const Song& song, const Song& out, int64_t start, int64_t en
         const PairedNote& a = kept[k];
         FUZZ_CHECK(a.track == b[k].track && a.channel == b[k].channel && a.pitch == b[k].pitch);
         FUZZ_CHECK(a.velocity == b[k].velocity && b[k].start_tick == a.start - start);
+        const sc::TimeMap& map = before.time_map(a.track);
+        const double from =
+            map.seconds(static_cast<double>(a.start)) - map.seconds(static_cast<double>(start));
+        if (seconds && std::fabs(b[k].start - from) > 1e-9 * std::max(1.0, from))
+            Fail("Crop", "a note " + std::to_string(from) + " s after the start now starts at " +
+                             std::to_string(b[k].start) + " s");
         const int64_t cut = std::min(a.end, end) - start;
         if (a.ended)
             FUZZ_CHECK(b[k].end_tick == cut);

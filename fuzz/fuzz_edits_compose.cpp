@@ -1,6 +1,8 @@
 // The edits of fuzz_edits that make songs of other songs or of notes: Resample, SetFormat,
 // Merge, Split and FromNotes.
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,32 @@ Song DoMerge(const Song& song, Params& prm, std::string& error) {
     return out;
 }
 
+namespace {
+
+// A part split off by track holds that track's notes as they were, at the same seconds (in
+// formats 0 and 1, whose maps every part carries whole). The programs may differ: those set
+// in other tracks stay there.
+void CheckTrackPart(const Score& whole, const Song& part, size_t track) {
+    std::vector<Note> expected;
+    for (const Note& n : whole.notes())
+        if (n.track == track) expected.push_back(n);
+    const Score split(part);
+    const std::vector<Note>& got = split.notes();
+    FUZZ_CHECK(got.size() == expected.size());
+    for (size_t k = 0; k < got.size(); ++k) {
+        const Note &a = expected[k], &b = got[k];
+        FUZZ_CHECK(b.track == 1 && a.channel == b.channel && a.pitch == b.pitch);
+        FUZZ_CHECK(a.velocity == b.velocity && a.start_tick == b.start_tick);
+        // (A note no end ends may end earlier, where its track's last events were maps.)
+        const bool ended = a.end_tick < whole.song().tracks()[track].end_tick;
+        FUZZ_CHECK(ended ? a.end_tick == b.end_tick : b.end_tick <= a.end_tick);
+        if (whole.song().format() != 2)
+            FUZZ_CHECK(a.start == b.start && (!ended || a.end == b.end));
+    }
+}
+
+}  // namespace
+
 Song DoSplit(const Song& song, Params& prm, std::string& error) {
     const bool byTrack = prm.Byte() & 1;
     std::vector<std::string> labels;
@@ -130,14 +158,20 @@ Song DoSplit(const Song& song, Params& prm, std::string& error) {
     // One part per track with channel events or per channel in use, each of format 1 with the
     // maps in its first track; together they hold every note.
     FUZZ_CHECK(labels.size() == parts.size());
+    const Score whole(song);
     size_t notes = 0;
     for (size_t k = 0; k < parts.size(); ++k) {
         CheckOutcome("Split", parts[k], "");
         FUZZ_CHECK(parts[k].format() == 1 && parts[k].tracks().size() == 2);
-        FUZZ_CHECK(StartsWith(labels[k], byTrack ? "track " : "channel "));
+        const char* kind = byTrack ? "track " : "channel ";
+        FUZZ_CHECK(StartsWith(labels[k], kind));
+        const long number = std::atol(labels[k].c_str() + std::strlen(kind));
+        FUZZ_CHECK(number >= 1 &&
+                   (byTrack ? number <= static_cast<long>(song.tracks().size()) : number <= 16));
+        if (byTrack) CheckTrackPart(whole, parts[k], static_cast<size_t>(number - 1));
         notes += Score(parts[k]).notes().size();
     }
-    FUZZ_CHECK(notes == Score(song).notes().size());
+    FUZZ_CHECK(notes == whole.notes().size());
     return parts.empty() ? Song() : parts[prm.Byte() % parts.size()];
 }
 

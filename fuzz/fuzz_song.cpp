@@ -5,9 +5,12 @@
 //
 // Differential: when CMidiFolio loads the same bytes without any message and the exact reader
 // has nothing to tell, both must give the same notes, track by track (pitch, channel,
-// velocity, start and end tick; CMidiTrack::GetNextNoteOff pairs the library's notes).
+// velocity, start and end tick; CMidiTrack::GetNextNoteOff pairs the library's notes). The
+// exact view of the loaded song (Score(const CMidiFolio&)) must hold the library's notes too.
+// Song::BuildCore must load what the loader makes of the song's file.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -112,28 +115,135 @@ std::vector<NoteKey> CoreNotes(CMidiTrack& track) {
     return out;
 }
 
-void Differential(const std::vector<uint8_t>& input, const Song& song, const ReadReport& report) {
-    if (!Quiet(report)) return;
-    Messages messages;
-    CMidiFolio core;
-    core.SetMessageSink(messages.Sink());
-    if (core.LoadMidiBytes(input.data(), input.size()) != 1 || !messages.list.empty()) return;
-    if (ReadersDiffer(song, song.Events())) return;
-    FUZZ_CHECK(core.GetTrackNum() == static_cast<long>(song.tracks().size()));
-    const sc::Score score(song);
-    std::vector<std::vector<NoteKey>> exact(song.tracks().size());
+std::vector<std::vector<NoteKey>> NotesByTrack(const sc::Score& score) {
+    std::vector<std::vector<NoteKey>> out(score.song().tracks().size());
     for (const sc::Note& n : score.notes())
-        exact[n.track].emplace_back(n.start_tick, n.channel, n.pitch, n.end_tick, n.velocity);
+        out[n.track].emplace_back(n.start_tick, n.channel, n.pitch, n.end_tick, n.velocity);
+    for (std::vector<NoteKey>& t : out) std::sort(t.begin(), t.end());
+    return out;
+}
+
+void SameNotes(CMidiFolio& core, const std::vector<std::vector<NoteKey>>& exact, const char* what) {
+    FUZZ_CHECK(core.GetTrackNum() == static_cast<long>(exact.size()));
     for (size_t t = 0; t < exact.size(); ++t) {
-        std::sort(exact[t].begin(), exact[t].end());
         const std::vector<NoteKey> library = CoreNotes(*core.GetTrack(static_cast<int>(t)));
         if (library != exact[t]) {
-            std::fprintf(stderr,
-                         "track %zu: %zu notes from CMidiFolio, %zu from the exact reader\n", t,
-                         library.size(), exact[t].size());
+            std::fprintf(stderr, "track %zu: %zu notes from CMidiFolio, %zu from %s\n", t,
+                         library.size(), exact[t].size(), what);
             std::abort();
         }
     }
+}
+
+// The exact reader against CMidiFolio's loader (core: the same bytes loaded, without message).
+void Differential(CMidiFolio& core, const Song& song, const ReadReport& report) {
+    if (!Quiet(report) || ReadersDiffer(song, song.Events())) return;
+    SameNotes(core, NotesByTrack(sc::Score(song)), "the exact reader");
+}
+
+// Records score::SequenceOf leaves out: data bytes without status (type code 0) and the
+// decoder's one-byte F7 events (song.h).
+bool LeftOutOfSequence(const MIDIEvent& e) {
+    if (e.dwType == EVT_SYSCOMMON || e.dwType == EVT_REALTIME)
+        return e.dwSubType < 0xF1 || e.dwSubType > 0xFE || e.dwSubType == 0xF7;
+    return e.dwType == 0;
+}
+
+// The exact view of a song of the library's own classes, Score(const CMidiFolio&): its tracks
+// as the writer writes them, read again. It must hold the library's notes wherever the
+// writer keeps them as they are: times from 0 on, in order, data bytes of notes within 0..127,
+// and no record the sequence leaves out after a track's last other event (a note no end ends
+// lasts to its track's last event).
+void CheckCoreView(CMidiFolio& core) {
+    bool comparable = true;
+    for (long t = 0; t < core.GetTrackNum(); ++t) {
+        int64_t previous = 0, lastKept = 0, lastLeft = 0;
+        for (POSITION p = core.GetTrack(static_cast<int>(t))->GetEventHeadPosition(); p != nullptr;
+             p = p->pNext) {
+            const bool note = p->dwType == EVT_NOTEON || p->dwType == EVT_NOTEOFF;
+            if (p->lTime < previous || (note && (p->byData1 > 127 || p->byData2 > 127)))
+                comparable = false;
+            previous = p->lTime;
+            (LeftOutOfSequence(*p) ? lastLeft : lastKept) = p->lTime;
+        }
+        if (lastLeft > lastKept) comparable = false;
+    }
+    std::string error;
+    sc::Encode(sc::SequenceOf(core), &error);
+    const sc::Score view(core);
+    // TEMPORARY (reported to the lead): where the writer refuses the song (a delta time beyond
+    // 28 bits, which CMidiFolio's loader reads from five bytes), the view is silently that of
+    // an empty song (score/core_bridge.cpp drops FromSequence's report).
+    // fuzz/regressions/song/core-view-empty-after-long-delta.mid
+    if (!error.empty()) return;
+    const bool empty0 = core.GetMidiHeaderInfo().nFormat == 0 && core.GetTrackNum() == 0;
+    FUZZ_CHECK(view.song().tracks().size() == static_cast<size_t>(empty0 ? 1 : core.GetTrackNum()));
+    if (comparable && !empty0) SameNotes(core, NotesByTrack(view), "Score(CMidiFolio)");
+}
+
+uint32_t BigEndian(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    for (int k = 0; k < n; ++k) v = v << 8 | p[k];
+    return v;
+}
+
+// The bytes Song::BuildCore is documented to hand CMidiFolio's loader: the Standard MIDI File
+// (out of its RIFF container), its header as it is, then its track chunks up to the declared
+// number, unknown chunks left out. `unknown` tells whether one was left out.
+std::vector<uint8_t> CoreBytes(const std::vector<uint8_t>& in, bool& unknown) {
+    size_t begin = 0, end = in.size();
+    if (end >= 12 && std::memcmp(in.data(), "RIFF", 4) == 0 &&
+        std::memcmp(in.data() + 8, "RMID", 4) == 0) {
+        const size_t riffEnd = std::min<size_t>(
+            end, 8 + uint64_t{in[4]} + (in[5] << 8) + (in[6] << 16) + (uint64_t{in[7]} << 24));
+        for (size_t p = 12; p + 8 <= riffEnd;) {
+            const uint64_t length =
+                in[p + 4] + (in[p + 5] << 8) + (in[p + 6] << 16) + (uint64_t{in[p + 7]} << 24);
+            if (std::memcmp(in.data() + p, "data", 4) == 0) {
+                begin = p + 8;
+                end = static_cast<size_t>(std::min<uint64_t>(riffEnd, begin + length));
+                break;
+            }
+            p += 8 + length + (length & 1);
+        }
+    }
+    const uint8_t* b = in.data() + begin;
+    const uint64_t header = 8 + uint64_t{BigEndian(b + 4, 4)};
+    std::vector<uint8_t> out(b, b + header);
+    const uint32_t declared = BigEndian(b + 10, 2);
+    unknown = false;
+    for (uint64_t p = begin + header, tracks = 0; p + 8 <= end && tracks < declared;) {
+        const uint64_t next = p + 8 + BigEndian(in.data() + p + 4, 4);
+        if (std::memcmp(in.data() + p, "MTrk", 4) == 0) {
+            out.insert(out.end(), in.begin() + p, in.begin() + std::min<uint64_t>(next, end));
+            ++tracks;
+        } else {
+            unknown = true;
+        }
+        p = next;
+    }
+    return out;
+}
+
+// Song::BuildCore loads what CMidiFolio's loader makes of those bytes.
+void CheckBuildCore(const std::vector<uint8_t>& input, const Song& song) {
+    bool unknown = false;
+    const std::vector<uint8_t> bytes = CoreBytes(input, unknown);
+    if (ChunkOfOneDelta(bytes.data(), bytes.size())) return;  // TEMPORARY: see fuzz_support.h
+    Messages first, second;
+    CMidiFolio built, loaded;
+    built.SetMessageSink(first.Sink());
+    loaded.SetMessageSink(second.Sink());
+    const int r = song.BuildCore(built);
+    // TEMPORARY (reported to the lead): BuildCore hands the loader the unknown chunks too
+    // (score/song.cpp), which it refuses where a track chunk belongs ("Error Track!!").
+    // fuzz/regressions/song/buildcore-keeps-unknown-chunk.mid
+    if (unknown) return;
+    FUZZ_CHECK(r == loaded.LoadMidiBytes(bytes.data(), bytes.size()));
+    FUZZ_CHECK(first.list == second.list);
+    FUZZ_CHECK(built.GetTrackNum() == loaded.GetTrackNum());
+    for (int t = 0; t < built.GetTrackNum(); ++t)
+        FUZZ_CHECK(built.GetTrack(t)->GetCount() == loaded.GetTrack(t)->GetCount());
 }
 
 }  // namespace
@@ -149,6 +259,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t choice = 0;
     for (size_t k = 0; k < 4 && k < size; ++k) choice = choice << 8 | data[size - 1 - k];
     if (keptReport.ok()) CheckViews(kept, choice);
-    Differential(input, plain, plainReport);
+    if (plainReport.ok()) CheckBuildCore(input, plain);
+    Messages messages;
+    CMidiFolio core;
+    core.SetMessageSink(messages.Sink());
+    if (!ChunkOfOneDelta(data, size) && core.LoadMidiBytes(input.data(), input.size()) == 1) {
+        if (messages.list.empty()) Differential(core, plain, plainReport);
+        CheckCoreView(core);
+    }
     return 0;
 }
