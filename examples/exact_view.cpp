@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     // A Score is built once from the song and answers in exact seconds and real bars.
     const score::Score exact(song);
     std::printf("%zu notes, %zu events of the file, %d bars, %.6f s\n", exact.notes().size(),
-                exact.events(), exact.bars(), exact.duration());
+                exact.events().size(), exact.bars(), exact.duration());
     for (size_t k = 0; k < 3 && k < exact.notes().size(); ++k) {
         const score::Note& n = exact.notes()[k];
         const score::BarBeat at = exact.meter_map().at(n.start_tick);
@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
                     n.channel, n.pitch, n.start, n.end, at.bar, at.beat);
     }
     for (const score::TempoChange& t : exact.tempos())
-        std::printf("tempo %.2f bpm at tick %d (%.6f s)\n", t.bpm(), t.tick, t.seconds);
+        std::printf("tempo %.2f bpm at tick %lld (%.6f s)\n", t.bpm(), static_cast<long long>(t.tick),
+                    t.seconds);
     // [score]
 
     // [beside]

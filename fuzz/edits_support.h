@@ -50,16 +50,6 @@ inline bool WriterRefusal(const std::string& error) {
            error == "a file holds at most 65,535 tracks";
 }
 
-// TEMPORARY (reported to the lead): the edits keep the format of a format-0 file that holds
-// several tracks, which the writer then refuses ("format 0 holds one track, not N"), where
-// Song::Save writes such a song as format 1. fuzz/regressions/edits/
-// transpose-format0-of-two-tracks.mid shows it.
-inline bool SeveralInFormat0(const sc::Song& song, const std::string& error) {
-    return song.format() == 0 && song.tracks().size() > 1 &&
-           WriterReason(error) ==
-               "format 0 holds one track, not " + std::to_string(song.tracks().size());
-}
-
 // What every result must be: a refusal (an empty song) or a song whose bytes read back with
 // nothing to tell, save to themselves and encode anew to themselves.
 inline void CheckOutcome(const char* op, const sc::Song& result, const std::string& error) {

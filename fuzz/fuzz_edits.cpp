@@ -54,7 +54,7 @@ Song DoTranspose(const Song& song, Params& prm, std::string& error) {
         if (!Has(error, "would move to") || !Has(error, "outside 0..127")) Fail("Transpose", error);
     } else if (!error.empty()) {
         // Ticks and events stay: the writer refuses where it refuses the song itself.
-        if (!(WriterRefusal(error) && ModelSave(song).refused) && !SeveralInFormat0(song, error))
+        if (!(WriterRefusal(error) && ModelSave(song).refused))
             Fail("Transpose", error);
     } else {
         const Score before(song), after(out);
@@ -78,11 +78,7 @@ Song DoTranspose(const Song& song, Params& prm, std::string& error) {
 void CheckScaledSeconds(const Score& before, const Score& after, double factor) {
     bool kept = smf::kDefaultUsPerQuarter / factor >= 1000;
     for (const sc::TempoChange& t : before.tempos()) {
-        // TEMPORARY (reported to the lead): a tempo event of 0, which the maps pass over,
-        // becomes a tempo of 1 microsecond per quarter note, which they follow
-        // (score/edits.cpp, ScaleTempo's clamp to 1..0xFFFFFF).
-        // fuzz/regressions/edits/scale-tempo-makes-tempo-zero-one-microsecond.mid
-        if (t.us_per_quarter == 0) return;
+        if (t.us_per_quarter == 0) continue;  // passed over by the maps, before and after
         kept = kept && t.us_per_quarter / factor >= 1000 && t.us_per_quarter / factor <= 0xFFFFFF;
     }
     if (!kept || smf::kDefaultUsPerQuarter / factor > 0xFFFFFF) return;
@@ -110,14 +106,20 @@ Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
     } else if (!error.empty()) {
         // Nothing moves (a tempo may come at tick 0): the writer refuses where it refuses the
         // song itself.
-        if (!(WriterRefusal(error) && ModelSave(song).refused) && !SeveralInFormat0(song, error))
+        if (!(WriterRefusal(error) && ModelSave(song).refused))
             Fail("ScaleTempo", error);
     } else {
         // The ticks stay; every tempo is scaled (the default one stated at tick 0).
         FUZZ_CHECK(!ModelSave(song).refused);
         const Score before(song), after(out);
         FUZZ_CHECK(Keys(before.notes(), true) == Keys(after.notes(), true));
-        for (const sc::TempoChange& t : after.tempos()) FUZZ_CHECK(t.us_per_quarter >= 1);
+        // A tempo of 0 stays 0 (the maps pass over it); no other becomes 0.
+        auto zeros = [](const Score& score) {
+            size_t n = 0;
+            for (const sc::TempoChange& t : score.tempos()) n += t.us_per_quarter == 0;
+            return n;
+        };
+        FUZZ_CHECK(zeros(before) == zeros(after));
         CheckScaledSeconds(before, after, factor);
     }
     return out;
@@ -125,31 +127,11 @@ Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
 
 // ------------------------------------------------------------------ crop
 
-// TEMPORARY (reported to the lead): Crop states again at tick 0 each track's own last tempo
-// event before the start, not the tempo in force there: of several tracks' the last track's
-// holds, and a tempo event of 0 (which the maps pass over) leaves the default tempo in force
-// (score/edits.cpp, InForce). Until then the seconds are held only where the tempo events
-// before the start come from one track and none is 0 (or every track has its own map).
-// fuzz/regressions/edits/crop-restates-tempo-of-the-last-track.mid,
-// fuzz/regressions/edits/crop-restates-tempo-zero.mid
-bool CropMissesTempo(const Song& song, int64_t start) {
-    int track = -1;
-    for (const sc::EventRecord& r : song.Events()) {
-        if (r.status != 0xFF || r.meta != META_TEMPO || r.length < 3 || r.tick >= start) continue;
-        const uint8_t* p = song.bytes().data() + r.offset;
-        if ((p[0] | p[1] | p[2]) == 0) return true;
-        if (track >= 0 && track != r.track && song.format() != 2) return true;
-        track = r.track;
-    }
-    return false;
-}
-
 // The notes a crop of ticks [start, end) keeps: those starting in it, moved by -start, their
 // ends cut at `end` (a note no end ends lasts at most to there), each starting as many seconds
 // after the start as before.
 void CheckCropNotes(const Song& song, const Song& out, int64_t start, int64_t end) {
     const Score before(song);
-    const bool seconds = !CropMissesTempo(song, start);
     const std::vector<PairedNote> paired = PairNotes(song.Events(), song.tracks());
     std::vector<PairedNote> kept;
     for (const PairedNote& n : paired)
@@ -164,7 +146,7 @@ void CheckCropNotes(const Song& song, const Song& out, int64_t start, int64_t en
         const sc::TimeMap& map = before.time_map(a.track);
         const double from =
             map.seconds(static_cast<double>(a.start)) - map.seconds(static_cast<double>(start));
-        if (seconds && std::fabs(b[k].start - from) > 1e-9 * std::max(1.0, from))
+        if (std::fabs(b[k].start - from) > 1e-9 * std::max(1.0, from))
             Fail("Crop", "a note " + std::to_string(from) + " s after the start now starts at " +
                              std::to_string(b[k].start) + " s");
         const int64_t cut = std::min(a.end, end) - start;
@@ -185,7 +167,7 @@ Song DoCropTicks(const Song& song, Params& prm, std::string& error) {
     if (start < 0 || end <= start) {
         if (error != "a crop needs a start at or after 0 before its end") Fail("Crop", error);
     } else if (!error.empty()) {
-        if (!WriterRefusal(error) && !SeveralInFormat0(song, error)) Fail("Crop", error);
+        if (!WriterRefusal(error)) Fail("Crop", error);
     } else {
         CheckCropNotes(song, out, start, end);
     }
@@ -210,7 +192,7 @@ Song DoCropUnits(const Song& song, Params& prm, std::string& error) {
     CheckOutcome("Crop", out, error);
     if (error.empty()) return out;
     const bool allowed =
-        WriterRefusal(error) || SeveralInFormat0(song, error) ||
+        WriterRefusal(error) ||
         error == "the crop is empty or outside the song" ||
         // (a stretch within one tick rounds to an empty one)
         error == "a crop needs a start at or after 0 before its end" ||
@@ -237,7 +219,7 @@ Song DoSelect(const Song& song, Params& prm, std::string& error) {
     const Song out = sc::Select(song, sel, &error);
     CheckOutcome("Select", out, error);
     if (!error.empty()) {
-        if (!WriterRefusal(error) && !SeveralInFormat0(song, error)) Fail("Select", error);
+        if (!WriterRefusal(error)) Fail("Select", error);
         return out;
     }
     // The notes that match, as they were: a note's end goes with its start. (Outside the
@@ -292,7 +274,7 @@ Song DoQuantize(const Song& song, Params& prm, std::string& error) {
     if (grid <= 0 || grid > (int64_t{1} << 60)) {
         if (error != "the grid must be 1 to 2^60 ticks") Fail("Quantize", error);
     } else if (!error.empty()) {
-        if (!WriterRefusal(error) && !SeveralInFormat0(song, error)) Fail("Quantize", error);
+        if (!WriterRefusal(error)) Fail("Quantize", error);
     } else {
         // Every note-on moves to the nearest grid line (the pairing may change, the starts not).
         std::vector<Note> moved = Score(song).notes();

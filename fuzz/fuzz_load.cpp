@@ -6,7 +6,6 @@ using namespace midifolio;
 using namespace fuzzsupport;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (ChunkOfOneDelta(data, size)) return 0;  // TEMPORARY: see fuzz_support.h
     const std::string path = MemFile(data, size);
     Messages messages;
     Progress progress;

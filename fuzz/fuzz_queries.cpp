@@ -194,7 +194,6 @@ void ExactOrder(const CMidiFolio& song) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (ChunkOfOneDelta(data, size)) return 0;  // TEMPORARY: see fuzz_support.h
     Params prm;
     if (size >= 32) {
         prm.p = data + size - 32;

@@ -36,7 +36,6 @@ void Fail(const char* what, long track, long index, const MIDIEvent* a, const MI
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (ChunkOfOneDelta(data, size)) return 0;  // TEMPORARY: see fuzz_support.h
     const std::string path = MemFile(data, size);
     CMidiFolio first;
     first.SetMessageSink([](const std::string&) {});

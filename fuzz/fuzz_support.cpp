@@ -48,28 +48,6 @@ const std::string& ScratchDir() {
     return g_scratch;
 }
 
-bool ChunkOfOneDelta(const uint8_t* data, size_t size) {
-    // The loader reads the header's three words after its length, whatever the length says,
-    // then the declared track chunks one after another.
-    if (size < 14 || std::memcmp(data, "MThd", 4) != 0) return false;
-    const size_t declared = size_t{data[10]} << 8 | data[11];
-    size_t at = 14;
-    for (size_t track = 0; track < declared && size - at >= 8; ++track) {
-        if (std::memcmp(data + at, "MTrk", 4) != 0) return false;
-        const uint64_t length = uint64_t{data[at + 4]} << 24 | uint64_t{data[at + 5]} << 16 |
-                                uint64_t{data[at + 6]} << 8 | data[at + 7];
-        at += 8;
-        if (length > size - at) return false;
-        if (track > 0 && length > 0) {
-            size_t k = 0;
-            while (k + 1 < length && (data[at + k] & 0x80)) ++k;
-            if (k + 1 == length && !(data[at + k] & 0x80)) return true;
-        }
-        at += static_cast<size_t>(length);
-    }
-    return false;
-}
-
 bool IsLoadMessage(const std::string& text) {
     return text == "Not Midi file!!" || text == "Error read data!!" ||
            text == "Error time unsupport!!" || text == "Error format unsupport!!" ||

@@ -29,13 +29,6 @@ std::string MemFile(const uint8_t* data, size_t size);
 // removed at exit.
 const std::string& ScratchDir();
 
-// TEMPORARY (reported to the lead): CMidiFolio's loader reads one byte past a track chunk
-// (song/load_report.cpp, ReportEventCut: the event after the chunk's first delta time, where
-// there is none) when a chunk other than the first holds nothing but one delta time. True for
-// bytes the loader would read so; the targets pass them over until that is fixed.
-// fuzz/regressions/file/load-report-reads-past-a-chunk-of-one-delta.mid
-bool ChunkOfOneDelta(const uint8_t* data, size_t size);
-
 // Texts LoadMidiFile shows for a refused file.
 bool IsLoadMessage(const std::string& text);
 

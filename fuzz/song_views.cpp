@@ -169,21 +169,8 @@ void CheckMeterMap(const MeterMap& map, const std::vector<int64_t>& ticks) {
               1);
         const double into = t - static_cast<double>(m.tick);
         const double slack = 1e-9 * std::max(1.0, m.beat_ticks) + 1e-13 * into;
-        // TEMPORARY (reported to the lead): MeterMap::at takes the ticks into the bar as
-        // into - floor(into / bar_ticks) * bar_ticks. Where the division rounds up to a whole
-        // number of bars (bar lengths that are no binary fraction, as in SMPTE time), a tick
-        // just before a bar's end gets beat 0 with a whole beat into it, and where it rounds
-        // down a tick at a bar's start gets the beat after the bar's last; beyond 2^53 ticks
-        // into a meter the beat leaves the bar altogether (score/meter_map.cpp).
-        // fuzz/regressions/song/meter-beat-zero-at-bar-end-in-smpte-time.mid,
-        // fuzz/regressions/song/meter-beat-past-bar-at-bar-start-in-smpte-time.mid,
-        // fuzz/regressions/song/meter-beat-outside-bar-beyond-2-to-53-ticks.mid
-        const bool rounded = (at.beat == 0 && at.tick >= m.beat_ticks - slack) ||
-                             (at.beat == m.numerator + 1 && at.tick <= slack);
-        if (into < 9007199254740992.0 && !rounded) {
-            FUZZ_CHECK(at.beat >= 1 && at.beat <= m.numerator);
-            FUZZ_CHECK(at.tick >= -slack && at.tick <= m.beat_ticks + slack);
-        }
+        FUZZ_CHECK(at.beat >= 1 && at.beat <= m.numerator);
+        FUZZ_CHECK(at.tick >= -slack && at.tick <= m.beat_ticks + slack);
         FUZZ_CHECK(map.bars_before(t) >= 0 && map.bars_before(t) <= at.bar);
         // (Bar numbers stop at 2^31 - 1, where bar_start answers for the last meter.)
         const double start = map.bar_start(at.bar);

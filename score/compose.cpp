@@ -68,7 +68,8 @@ Song SetFormat(const Song& song, int format, std::string* error) {
     return Guarded(error, [&]() -> Song {
         if (format != 0 && format != 1) return Failed(error, "the format must be 0 or 1");
         Sequence s = WholeSequence(song);
-        if (s.format == format) return Finish(s, error);
+        // (A format-0 song of several tracks, as read from such a file, is merged into one.)
+        if (s.format == format && !(format == 0 && s.tracks.size() > 1)) return Finish(s, error);
         if (s.format == 2)
             return Failed(error,
                           "a song of format 2 holds sequences of their own: they cannot be merged");

@@ -8,6 +8,7 @@
 #include "midifolio/midi_track.h"
 #include "midifolio/score.h"
 #include "platform/no_memory.h"
+#include "score/song_data.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace score {
@@ -87,11 +88,17 @@ Sequence SequenceOf(const CMidiFolio& song) {
     return platform_detail::OrEmptyWhenNoMemory([&song] { return SequenceOfCore(song); });
 }
 
-// (When memory runs out on the way, the view is that of an empty song.)
+// (When memory runs out on the way, the view is that of an empty song.) The library's times
+// are 32-bit: events further apart than a file's delta time holds keep their times here, and
+// a format-0 song that was given several tracks is seen as the format that holds them.
 Score::Score(const CMidiFolio& song)
     : Score(platform_detail::OrEmptyWhenNoMemory([&song] {
+          Sequence s = SequenceOfCore(song);
+          if (s.format == 0 && s.tracks.size() > 1) s.format = 1;
+          std::string error;
+          std::vector<uint8_t> bytes = score_detail::EncodeWithLongDeltas(s, &error);
           ReadReport report;
-          return Song::FromSequence(SequenceOfCore(song), report);
+          return error.empty() ? Song::FromBytes(std::move(bytes), ReadOptions{}, report) : Song();
       })) {}
 
 }  // namespace score

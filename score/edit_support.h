@@ -19,9 +19,11 @@ inline score::Song Failed(std::string* error, const std::string& why) {
     return score::Song();
 }
 
-// The sequence written and read again: the edit's result.
-inline score::Song Finish(const score::Sequence& s, std::string* error) {
+// The sequence written and read again: the edit's result. A song of format 0 that holds
+// several tracks (as read from such a file) is written as format 1, as Song::Save writes it.
+inline score::Song Finish(score::Sequence& s, std::string* error) {
     if (error != nullptr) error->clear();
+    if (s.format == 0 && s.tracks.size() > 1) s.format = 1;
     score::ReadReport report;
     score::Song song = score::Song::FromSequence(s, report);
     if (!report.ok()) return Failed(error, report.Text());

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "midifolio/edit.h"
 #include "midifolio/event_kinds.h"
@@ -130,8 +131,9 @@ Song ScaleTempo(const Song& song, double factor, std::string* error) {
             for (Event& e : s.tracks[t]) {
                 if (!IsMeta(e, META_TEMPO) || e.length < 3) continue;
                 uint8_t* p = s.payloads.data() + e.offset;
-                const uint32_t us =
-                    static_cast<uint32_t>(scaled((p[0] << 16) | (p[1] << 8) | p[2]));
+                const uint32_t read = (p[0] << 16) | (p[1] << 8) | p[2];
+                if (read == 0) continue;  // a tempo of 0, which the maps pass over, stays so
+                const uint32_t us = static_cast<uint32_t>(scaled(read));
                 p[0] = static_cast<uint8_t>(us >> 16), p[1] = static_cast<uint8_t>(us >> 8),
                 p[2] = static_cast<uint8_t>(us);
                 if (e.tick == 0) atZero[s.format == 2 ? t : 0] = true;
@@ -154,8 +156,48 @@ Song ScaleTempo(const Song& song, double factor, std::string* error) {
 
 namespace {
 
+// The meta events the song's time, meter and key maps are made of.
+bool IsMapEvent(const Event& e) {
+    return IsMeta(e, META_TEMPO) || IsMeta(e, META_TIME_SIGNATURE) ||
+           IsMeta(e, META_KEY_SIGNATURE);
+}
+
+// Whether the maps follow the event: those they pass over (a tempo of 0, a meter of 0 beats
+// or of a denominator beyond 2^16, events too short to hold one) are not restated either.
+bool MapsFollow(const Sequence& s, const Event& e) {
+    const uint8_t* p = s.payloads.data() + e.offset;
+    if (IsMeta(e, META_TEMPO)) return e.length >= 3 && (p[0] | p[1] | p[2]) != 0;
+    if (IsMeta(e, META_TIME_SIGNATURE)) return e.length >= 2 && p[0] != 0 && p[1] <= 16;
+    return e.length >= 2;
+}
+
+// For a song of one time line (formats 0 and 1: the maps take every track's events), the
+// tempo, meter and key in force before tick `start`, each in the track that stated it: of
+// several, the one the maps hold (the latest tick, then the later track, then file order).
+// A kind with an event of its own at `start` is not restated: at tick 0 of the crop that
+// event must hold, whichever track it is in.
+std::vector<std::vector<Event>> SongWideState(const Sequence& s, int64_t start) {
+    std::map<uint32_t, std::pair<size_t, Event>> last;  // meta type -> track, event
+    std::set<uint32_t> atStart;
+    for (size_t t = 0; t < s.tracks.size(); ++t)
+        for (const Event& e : s.tracks[t]) {
+            if (e.tick > start || !IsMapEvent(e) || !MapsFollow(s, e)) continue;
+            if (e.tick == start) {
+                atStart.insert(e.data1);
+                continue;
+            }
+            auto it = last.find(e.data1);
+            if (it == last.end() || e.tick >= it->second.second.tick) last[e.data1] = {t, e};
+        }
+    std::vector<std::vector<Event>> out(s.tracks.size());
+    for (const auto& kind : last)
+        if (!atStart.count(kind.first)) out[kind.second.first].push_back(kind.second.second);
+    return out;
+}
+
 // What is in force at the start of a crop, per track: the last of each kind before it.
 struct InForce {
+    bool songWide = false;  // tempo, meter and key come from SongWideState instead
     std::map<std::pair<int, int>, Event> controls;  // channel, controller
     std::map<int, Event> programs, bends, pressures;
     std::map<uint32_t, Event> metas;  // tempo, meters, keys; names and instruments
@@ -181,7 +223,8 @@ struct InForce {
             META_TEMPO,           META_TIME_SIGNATURE, META_KEY_SIGNATURE, META_TRACK_NAME,
             META_INSTRUMENT_NAME, META_COPYRIGHT,      META_PORT};
         if (e.status == 0xFF &&
-            std::find(std::begin(kStated), std::end(kStated), e.data1) != std::end(kStated))
+            std::find(std::begin(kStated), std::end(kStated), e.data1) != std::end(kStated) &&
+            !(songWide && IsMapEvent(e)))
             metas[e.data1] = e;
         if (e.status == 0xF0) sysex.push_back(e);
     }
@@ -197,10 +240,16 @@ struct InForce {
     }
 };
 
-Track CropTrack(const Track& in, int64_t start, int64_t end) {
+// Track t of s cropped. `shared`: the tempo, meter and key this track states for the whole
+// song (songWide).
+Track CropTrack(const Sequence& s, size_t t, int64_t start, int64_t end, bool songWide,
+                const std::vector<Event>& shared) {
+    const Track& in = s.tracks[t];
     const std::vector<int64_t> partner = Partners(in);
     std::vector<bool> kept(in.size(), false);
     InForce state;
+    state.songWide = songWide;
+    for (const Event& e : shared) state.metas[e.data1] = e;
     Track out;
     for (size_t i = 0; i < in.size(); ++i) {
         const Event& e = in[i];
@@ -214,7 +263,7 @@ Track CropTrack(const Track& in, int64_t start, int64_t end) {
                 out.back().tick = std::min(e.tick, end);
             }
         } else if (e.tick < start) {
-            state.Note(e);
+            if (!IsMapEvent(e) || MapsFollow(s, e)) state.Note(e);
         } else if (e.tick < end && !IsMeta(e, META_END_OF_TRACK)) {
             out.push_back(e);
         }
@@ -234,7 +283,14 @@ Song Crop(const Song& song, int64_t start, int64_t end, std::string* error) {
         if (start < 0 || end <= start)
             return Failed(error, "a crop needs a start at or after 0 before its end");
         Sequence s = WholeSequence(song);
-        for (Track& t : s.tracks) t = CropTrack(t, start, end);
+        // Format 2: every track its own time line, with its own tempo and meter.
+        const bool songWide = s.format != 2;
+        const std::vector<std::vector<Event>> shared =
+            songWide ? SongWideState(s, start) : std::vector<std::vector<Event>>(s.tracks.size());
+        std::vector<Track> cropped(s.tracks.size());
+        for (size_t t = 0; t < s.tracks.size(); ++t)
+            cropped[t] = CropTrack(s, t, start, end, songWide, shared[t]);
+        s.tracks.swap(cropped);
         return Finish(s, error);
     });
 }

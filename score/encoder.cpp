@@ -6,6 +6,7 @@
 #include "midifolio/event_kinds.h"
 #include "midifolio/song.h"
 #include "platform/text.h"
+#include "score/song_data.h"
 #include "track/smf_bytes.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -50,8 +51,10 @@ bool MetaPayload(uint8_t type, const uint8_t* p, uint32_t n, std::vector<uint8_t
     return true;
 }
 
-// One track's chunk data; false (why in *error) when it cannot be written validly.
-bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::string* error) {
+// One track's chunk data; false (why in *error) when it cannot be written validly. Delta
+// times up to maxDelta are written (beyond 28 bits only for the library's own reading).
+bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::string* error,
+                 uint64_t maxDelta) {
     const std::vector<Event>& events = s.tracks[t];
     int64_t previous = 0;
     int64_t endTick = 0;
@@ -78,7 +81,7 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
         const uint8_t* payload = s.payloads.data() + e.offset;
         if (e.status == 0xFF && !MetaPayload(e.data1, payload, e.length, meta)) continue;
         const uint64_t delta = static_cast<uint64_t>(tick - previous);
-        if (delta > smf::kMaxDelta)
+        if (delta > maxDelta)
             return fail("the " + platform_detail::Thousands(delta) + " ticks before tick " +
                         platform_detail::Thousands(static_cast<uint64_t>(tick)) +
                         " are more than a delta time holds (268,435,455)");
@@ -106,7 +109,7 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
         }
     }
     const uint64_t last = static_cast<uint64_t>(endTick - previous);
-    if (last > smf::kMaxDelta) return fail("its end lies too far after its last event");
+    if (last > maxDelta) return fail("its end lies too far after its last event");
     PutVlq(out, static_cast<uint32_t>(last));
     out.insert(out.end(), {0xFF, static_cast<uint8_t>(META_END_OF_TRACK), 0x00});
     return true;
@@ -116,7 +119,7 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
 
 namespace {
 
-std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error) {
+std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error, uint64_t maxDelta) {
     if (error != nullptr) error->clear();
     auto fail = [&](const std::string& what) {
         if (error != nullptr) *error = what;
@@ -145,7 +148,7 @@ std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error) {
         const size_t lengthAt = out.size();
         Put(out, 0, 4);
         if (t < s.tracks.size()) {
-            if (!EncodeTrack(s, t, out, error)) return {};
+            if (!EncodeTrack(s, t, out, error, maxDelta)) return {};
         } else {
             out.insert(out.end(), {0x00, 0xFF, static_cast<uint8_t>(META_END_OF_TRACK), 0x00});
         }
@@ -161,7 +164,7 @@ std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error) {
 
 std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
     try {
-        return EncodeSequence(s, error);
+        return EncodeSequence(s, error, smf::kMaxDelta);
     } catch (const std::bad_alloc&) {
         if (error != nullptr) *error = "out of memory";
         return {};
@@ -169,4 +172,13 @@ std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
 }
 
 }  // namespace score
+
+namespace score_detail {
+
+std::vector<uint8_t> EncodeWithLongDeltas(const score::Sequence& s, std::string* error) {
+    // (std::bad_alloc goes to the caller.)
+    return score::EncodeSequence(s, error, 0xFFFFFFFFu);
+}
+
+}  // namespace score_detail
 MIDIFOLIO_END_NAMESPACE

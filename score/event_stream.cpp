@@ -44,12 +44,14 @@ struct TrackStream {
         while (k >= numbered || !ends.front().known) {
             score_detail::RawEvent ev;
             if (!ahead.Next(ev)) {
-                // Notes no end ends last to the track's last event.
+                // Notes no end ends last to the track's last event (not to a delta time after
+                // it that ends a track without an end-of-track event).
                 for (Pending& p : ends)
-                    if (!p.known) p = {ahead.tick(), true};
-                while (k >= numbered) ends.push_back({ahead.tick(), true}), ++numbered;
+                    if (!p.known) p = {lastTick, true};
+                while (k >= numbered) ends.push_back({lastTick, true}), ++numbered;
                 break;
             }
+            lastTick = ev.tick;
             if (SoundingNoteOn(ev)) {
                 pairing.OpenKey(ev.status & 15, ev.data1, static_cast<uint32_t>(numbered++));
                 ends.push_back({0, false});
@@ -77,6 +79,7 @@ struct TrackStream {
     int64_t endTick = -1;
     uint64_t given = 0;        // sounding note-ons given so far
     uint64_t numbered = 0;     // sounding note-ons the ahead cursor met
+    int64_t lastTick = 0;      // of the last event the ahead cursor met
     std::deque<Pending> ends;  // of note-ons given .. numbered - 1
     track_detail::NotePairing pairing;
 };

@@ -1,6 +1,7 @@
 // The Song: what reading found, the event table, the editable sequence, and the song written
 // back as a valid file.
 #include <algorithm>
+#include <cstring>
 
 #include "midifolio/event_kinds.h"
 #include "midifolio/midi_folio.h"
@@ -124,9 +125,44 @@ std::vector<uint8_t> Song::Save(std::string* error) const {
     }
 }
 
+namespace {
+
+uint64_t BigEndian32(const uint8_t* p) {
+    return uint64_t{p[0]} << 24 | uint64_t{p[1]} << 16 | uint64_t{p[2]} << 8 | p[3];
+}
+
+// The header chunk and the track chunks of an SMF, unknown chunks left out; empty when there
+// are none to leave out (the bytes can then be loaded as they are).
+std::vector<uint8_t> TrackChunksOnly(const uint8_t* smf, uint64_t size) {
+    std::vector<uint8_t> out;
+    if (size < 8) return out;
+    const uint64_t header = std::min(size, 8 + BigEndian32(smf + 4));
+    bool unknown = false;
+    for (uint64_t p = header; p + 8 <= size && !unknown; p += 8 + BigEndian32(smf + p + 4))
+        unknown = std::memcmp(smf + p, "MTrk", 4) != 0;
+    if (!unknown) return out;
+    out.assign(smf, smf + header);
+    for (uint64_t p = header; p + 8 <= size;) {
+        const uint64_t next = std::min(size, p + 8 + BigEndian32(smf + p + 4));
+        if (std::memcmp(smf + p, "MTrk", 4) == 0) out.insert(out.end(), smf + p, smf + next);
+        p = next;
+    }
+    return out;
+}
+
+}  // namespace
+
 int Song::BuildCore(CMidiFolio& core) const {
-    return core.LoadMidiBytes(m_data->bytes->data() + m_data->smfOffset,
-                              static_cast<size_t>(m_data->smfLength));
+    const uint8_t* smf = m_data->bytes->data() + m_data->smfOffset;
+    const uint64_t size = m_data->smfLength;
+    bool noMemory = false;
+    std::vector<uint8_t> tracks;
+    platform_detail::OrWhenNoMemory([&] { tracks = TrackChunksOnly(smf, size); },
+                                    [&] { noMemory = true; });
+    // Out of memory before the loader could start: nothing loaded, the core as it was.
+    if (noMemory) return 0;
+    if (tracks.empty()) return core.LoadMidiBytes(smf, static_cast<size_t>(size));
+    return core.LoadMidiBytes(tracks.data(), tracks.size());
 }
 
 Song Song::FromSequence(const Sequence& sequence, ReadReport& report) {

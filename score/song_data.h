@@ -62,5 +62,10 @@ struct SongData {
     void Finish(const std::vector<uint64_t>& trackNotes);
 };
 
+// Encode's bytes, but with delta times of up to 32 bits written as numbers of five bytes
+// (which the song reader reads): the form of the library's own songs for the exact view,
+// whose 32-bit times may lie further apart than a file's delta time holds.
+std::vector<uint8_t> EncodeWithLongDeltas(const score::Sequence& s, std::string* error);
+
 }  // namespace score_detail
 MIDIFOLIO_END_NAMESPACE

@@ -54,6 +54,14 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
     if (stop < static_cast<int64_t>(prefix))  // the loader's event: the file's first delta
         return deltaCut(prefix, "the chunk's first delta time");
     const uint64_t at = static_cast<uint64_t>(stop);
+    // The decoder stopped behind the chunk's last byte: a delta time read to the end, and no
+    // event after it.
+    if (at >= total) {
+        report.claimed = 1;
+        report.available = 0;
+        return ReportStop(report, LoadStop::kEventCut, track, fileOffset(total),
+                          "the chunk ends after a delta time, before its event");
+    }
     const uint8_t* p = data + at;
     const uint64_t left = total - at;
     auto cut = [&](uint64_t claimed, const std::string& what) {

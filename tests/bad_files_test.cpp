@@ -84,6 +84,7 @@ const std::map<std::string, Expected> kExpected = {
     {"system_common_cut", {-2, 0}},
     {"bytes_after_end_of_track", {1, 1}},
     {"no_end_of_track", {1, 1}},
+    {"second_track_only_a_delta", {-2, 1}},
     {"sysex_zero_length", {1, 1}},
 };
 

@@ -37,6 +37,7 @@ const std::map<std::string, std::string> kReadOtherwise = {
     // the next chunk, or bytes that are not there); the reader stops at the chunk's end.
     {"bad/no_end_of_track.mid", "midicsv reads past the chunk"},
     {"bad/key_signature_length_zero_at_end.mid", "midicsv reads past the chunk"},
+    {"bad/second_track_only_a_delta.mid", "midicsv reads past the chunk"},
     // Data bytes of 128..255 in channel messages: the reader reads them as 127 (with a
     // warning), midicsv writes them as they are.
     {"bad/data_bytes_top_bit.mid", "data bytes above 127"},
@@ -54,6 +55,7 @@ const std::map<std::string, std::string> kCannotRoundTrip = {
     // takes (and midicsv reads csvmidi's file of it for ever).
     {"bad/zero_length_first_track.mid", "csvmidi, from-csv"},
     {"bad/zero_length_second_track.mid", "csvmidi, from-csv"},
+    {"bad/second_track_only_a_delta.mid", "from-csv"},  // a track of no event, the same
     // A delta time beyond the format's 28 bits (read from five bytes, ticks in 64 bits): the
     // library refuses to write a file no reader could take; csvmidi writes the first one as
     // it is and cuts a time beyond 2^31 - 1.

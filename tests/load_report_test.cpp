@@ -57,6 +57,9 @@ TEST(LoadReport, NamesTheTrackTheByteAndTheCauseOfEveryRefusal) {
         {"delta_vlq_past_end",
          {LoadStop::kEventCut,
           "track 1 at byte 30: the delta time after an event runs past the end of the chunk"}},
+        {"second_track_only_a_delta",
+         {LoadStop::kEventCut,
+          "track 2 at byte 43: the chunk ends after a delta time, before its event"}},
         {"sysex_length_vlq_past_end",
          {LoadStop::kEventCut, "the length of a sysex message runs past the end of the chunk"}},
     };

@@ -250,7 +250,8 @@ class MIDIFOLIO_API Score {
     // The exact view of a song read by score::Song.
     explicit Score(const Song& song);
     // The exact view of a song of the library's own classes as they are now: its tracks as
-    // Encode would write them (the loader's tempo event left out) read again.
+    // Encode would write them (the loader's tempo event left out) read again, except that
+    // events further apart than a file's delta time holds keep their times.
     explicit Score(const CMidiFolio& song);
 
     const Song& song() const { return m_song; }

@@ -191,7 +191,8 @@ class MIDIFOLIO_API Song {
 
     // Fills a CMidiFolio from the same bytes (the RIFF container and unknown chunks left
     // out): its loader's rules apply, so a song this reader takes may be refused there (its
-    // message then went to the song's message sink). Returns LoadMidiBytes's result.
+    // message then went to the song's message sink). Returns LoadMidiBytes's result, or 0
+    // with the core left as it was when memory runs out before the loader starts.
     int BuildCore(CMidiFolio& core) const;
 
   private:

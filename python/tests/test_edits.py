@@ -159,6 +159,16 @@ class TestScaleTempo:
         after, _ = mido_read(valid(song.scale_tempo(4)))
         assert [(t, m.tempo) for t, m in timed(after)[0] if m.type == "set_tempo"] == [(0, 125000), (96, 250000)]
 
+    def test_a_tempo_of_0_which_no_clock_follows_stays_0(self, mido_read):
+        # The maps pass over a tempo of 0 (it would stop time); scaled, it must not become a
+        # tempo of 1 microsecond that they would follow.
+        song = midifolio.loads(smf(track((0, tempo(500000)), (0, b"\x90\x3c\x64"), (96, tempo(0)),
+                                         (96, b"\x80\x3c\x00"))))
+        faster = song.scale_tempo(2)
+        after, _ = mido_read(valid(faster))
+        assert [(t, m.tempo) for t, m in timed(after)[0] if m.type == "set_tempo"] == [(0, 250000), (96, 0)]
+        assert faster.notes()["end"].tolist() == pytest.approx([song.notes()["end"][0] / 2])
+
     @pytest.mark.parametrize("factor", [0, -1, float("nan"), float("inf"), 1e-300, 1e300])
     def test_a_factor_no_file_can_state_is_refused(self, source, factor):
         with pytest.raises(ValueError):
@@ -218,6 +228,28 @@ class TestCrop:
         assert len(late.notes()) == 0 and late.end_tick == 0
         after, _ = mido_read(valid(late))
         assert in_force(timed(after)[0], 1)[("tempo",)] == 250000
+
+    def test_the_tempo_meter_and_key_in_force_are_the_songs_whichever_track_stated_them(self, mido_read):
+        # Track 1 states 120 bpm and 4/4, track 2 later 240 bpm, 3/4 and a key, and a tempo of
+        # 0 that no clock follows; at tick 200 track 2's hold. A crop from 200 keeps every
+        # note as many seconds after its start as it was.
+        maps = track((0, tempo(500000)), (0, time_signature(4, 2)), (0, key_signature(0, False)),
+                     (300, b"\x90\x3c\x64"), (96, b"\x80\x3c\x00"))
+        later = track((96, tempo(250000)), (0, time_signature(3, 2)), (0, key_signature(2, False)),
+                      (4, tempo(0)), (200, b"\x90\x40\x64"), (96, b"\x80\x40\x00"))
+        song = midifolio.loads(smf(maps, later))
+        cropped = song.crop(200, 600, unit="ticks")
+        after, _ = mido_read(valid(cropped))
+        stated = sorted((m.type, m.tempo if m.type == "set_tempo" else m.numerator if m.type == "time_signature"
+                         else m.key) for rows in timed(after) for t, m in rows
+                        if t == 0 and m.type in ("set_tempo", "time_signature", "key_signature"))
+        assert stated == [("key_signature", "D"), ("set_tempo", 250000), ("time_signature", 3)]
+        start = song.tick_to_seconds(200)
+        np.testing.assert_allclose(cropped.notes()["start"], song.notes()["start"] - start)
+        # A change at the start itself holds there, whichever track holds the one before.
+        again = midifolio.loads(smf(track((100, tempo(400000)), (0, b"\x90\x3c\x64"), (96, b"\x80\x3c\x00")),
+                                    track((50, tempo(250000)))))
+        assert [t.us_per_quarter for t in again.crop(100, 300, unit="ticks").tempos()][-1] == 400000
 
     @pytest.mark.parametrize("start, end, unit", [
         (3, 1, "seconds"), (1, 1, "seconds"), (-5, -1, "seconds"), (-1, 1, "ticks"),

@@ -481,8 +481,10 @@ class Song:
         tempos = self.tempos()
         # The default tempo (120 bpm) is stated, scaled, where no tempo event stands at tick 0.
         conductors = range(self.track_count) if self.format == 2 else range(min(1, self.track_count))
-        stated = {t.track if self.format == 2 else 0 for t in tempos if t.tick == 0}
-        checked = [(t.us_per_quarter, "the tempo at tick %d of track %d" % (t.tick, t.track + 1)) for t in tempos]
+        # A tempo of 0, which no clock follows, stays 0 and states nothing.
+        stated = {t.track if self.format == 2 else 0 for t in tempos if t.tick == 0 and t.us_per_quarter}
+        checked = [(t.us_per_quarter, "the tempo at tick %d of track %d" % (t.tick, t.track + 1))
+                   for t in tempos if t.us_per_quarter]
         checked += [(500000, "the default tempo of 120 bpm") for c in conductors if c not in stated]
         for us, what in checked:
             scaled = round(us / factor)

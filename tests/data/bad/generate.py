@@ -85,6 +85,7 @@ FILES = {
     'system_common_cut': smf(0, 96, [b'\x00\xf2\x10']),
     'bytes_after_end_of_track': smf(0, 96, [NOTE + END + b'\x00\x90\x3c\x40\xde\xad']),
     'no_end_of_track': smf(0, 96, [NOTE + b'\x00']),
+    'second_track_only_a_delta': smf(1, 96, [NOTE + END, b'\x00']),
     'sysex_zero_length': smf(0, 96, [b'\x00\xf0\x00' + END]),
 }
 
