@@ -23,7 +23,11 @@ import mido
 
 
 def notes_of(path):
-    mid = mido.MidiFile(path)
+    return notes_of_midi(mido.MidiFile(path))
+
+
+def notes_of_midi(mid):
+    """The note rows of a file mido has read (a mido.MidiFile)."""
     tpq = mid.ticks_per_beat
     tempos, programs, notes = [], [], []
     for t, track in enumerate(mid.tracks):
