@@ -253,6 +253,20 @@ def expected_seconds(mid, reference):
     return rows
 
 
+def expected_event_seconds(mid, events, reference):
+    """The seconds of event rows (track, tick, ...), timed as expected_seconds times notes."""
+    if mid.ticks_per_beat < 0:
+        fps = -(mid.ticks_per_beat >> 8)
+        per_second = (30000 / 1001 if fps == 29 else fps) * (mid.ticks_per_beat & 0xFF)
+        return [r[1] / per_second for r in events]
+    tpq = mid.ticks_per_beat
+    if mid.type == 2:
+        maps = [reference.tempo_segments(reference.tempos_of([track]), tpq) for track in mid.tracks]
+        return [reference.seconds_at(maps[r[0]], tpq, r[1]) for r in events]
+    segments = reference.tempo_segments(reference.tempos_of(mid.tracks), tpq)
+    return [reference.seconds_at(segments, tpq, r[1]) for r in events]
+
+
 def assert_rows_equal(got, want):
     assert len(got) == len(want)
     assert [r[:7] for r in got] == [r[:7] for r in want]
@@ -284,6 +298,8 @@ def test_a_demanding_file_reads_as_mido_reads_it(name, reference):
     events = mido_events(mid)
     assert exact_events(song) == events
     exact_kinds_fit_statuses(song)
+    np.testing.assert_allclose(song.events()["seconds"], expected_event_seconds(mid, events, reference),
+                               rtol=1e-12, atol=1e-6)
     want = expected_seconds(mid, reference)
     assert paired_notes(events) == [r[:7] for r in reference.notes_of_midi(mid)]  # the pairing here is mido_notes.py's
     assert_rows_equal(rows_of(song.notes()), want)
@@ -322,8 +338,7 @@ def test_the_demanding_files_hold_what_they_are_made_for():
 
 
 def fuzz_inputs():
-    """Every saved whole-file input of the fuzz targets; the edits target's inputs begin with
-    16 bytes of parameters, left out here."""
+    """Every saved whole-file input of the fuzz targets."""
     out = []
     for group in ("corpus", "regressions"):
         for kind in ("file", "song", "edits"):
@@ -332,8 +347,11 @@ def fuzz_inputs():
 
 
 def input_bytes(path):
+    """The file an input holds: an input of the edits target begins with 16 bytes of
+    parameters, left out here, unless it is a whole file itself (fuzz/fuzz_edits.cpp)."""
     data = path.read_bytes()
-    return data[16:] if path.parent.name == "edits" else data
+    whole = data[:4] in (b"MThd", b"RIFF")
+    return data if whole or path.parent.name != "edits" else data[16:]
 
 
 def exact_read(data):
@@ -376,6 +394,12 @@ def assert_exact_notes(exact, want, events):
         assert_rows_equal(got, want)
 
 
+def assert_event_seconds(exact, mid, events, reference):
+    if not has_tempo_zero(events):  # (see assert_exact_notes)
+        np.testing.assert_allclose(exact.events()["seconds"], expected_event_seconds(mid, events, reference),
+                                   rtol=1e-12, atol=1e-6)
+
+
 FUZZ_INPUTS = fuzz_inputs()
 COMPARED = {"three ways, events": 0, "three ways, notes": 0, "with mido": 0}
 
@@ -398,6 +422,7 @@ def test_where_mido_and_the_classes_read_a_fuzz_input_alike_the_exact_reader_rea
         COMPARED["three ways, events"] += 1
         assert not isinstance(exact, Exception), "mido and the classes read the bytes alike: %s" % exact
         assert exact_events(exact) == ours
+        assert_event_seconds(exact, mid, ours, reference)
     want = mido_notes_or_none(mid, reference)
     if want is not None and [r[:7] for r in want] == paired_notes(theirs):
         COMPARED["three ways, notes"] += 1
@@ -417,6 +442,7 @@ def test_a_fuzz_input_the_exact_reader_reads_without_a_word_reads_as_mido_reads_
     COMPARED["with mido"] += 1
     ours = mido_events(mid)
     assert_events_as_mido_keeps(exact_events(exact), ours)
+    assert_event_seconds(exact, mid, ours, reference)
     want = mido_notes_or_none(mid, reference)
     if want is not None:
         assert_exact_notes(exact, want, ours)
