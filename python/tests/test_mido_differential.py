@@ -230,7 +230,15 @@ def paired_notes(events):
 
 @pytest.fixture(scope="module")
 def reference(mido_notes):
+    """tests/tools/mido_notes.py: the notes and tempo map of a file mido has read."""
     return mido_notes
+
+
+def smpte_ticks_per_second(mid):
+    """Ticks per second of an SMPTE division (mido gives the header's word as a negative
+    ticks_per_beat): frames per second, 29 counting as 29.97, times ticks per frame."""
+    fps = -(mid.ticks_per_beat >> 8)
+    return (30000 / 1001 if fps == 29 else fps) * (mid.ticks_per_beat & 0xFF)
 
 
 def expected_seconds(mid, reference):
@@ -241,8 +249,7 @@ def expected_seconds(mid, reference):
     sequence with its own tempo map (mido_notes.py lays every track's tempos over all)."""
     rows = reference.notes_of_midi(mid)
     if mid.ticks_per_beat < 0:
-        fps = -(mid.ticks_per_beat >> 8)
-        per_second = (30000 / 1001 if fps == 29 else fps) * (mid.ticks_per_beat & 0xFF)
+        per_second = smpte_ticks_per_second(mid)
         return [r[:7] + [r[5] / per_second, r[6] / per_second] for r in rows]
     if mid.type == 2:
         rows = []
@@ -256,9 +263,7 @@ def expected_seconds(mid, reference):
 def expected_event_seconds(mid, events, reference):
     """The seconds of event rows (track, tick, ...), timed as expected_seconds times notes."""
     if mid.ticks_per_beat < 0:
-        fps = -(mid.ticks_per_beat >> 8)
-        per_second = (30000 / 1001 if fps == 29 else fps) * (mid.ticks_per_beat & 0xFF)
-        return [r[1] / per_second for r in events]
+        return [r[1] / smpte_ticks_per_second(mid) for r in events]
     tpq = mid.ticks_per_beat
     if mid.type == 2:
         maps = [reference.tempo_segments(reference.tempos_of([track]), tpq) for track in mid.tracks]
@@ -301,7 +306,7 @@ def test_a_demanding_file_reads_as_mido_reads_it(name, reference):
     np.testing.assert_allclose(song.events()["seconds"], expected_event_seconds(mid, events, reference),
                                rtol=1e-12, atol=1e-6)
     want = expected_seconds(mid, reference)
-    assert paired_notes(events) == [r[:7] for r in reference.notes_of_midi(mid)]  # the pairing here is mido_notes.py's
+    assert paired_notes(events) == [r[:7] for r in reference.notes_of_midi(mid)]  # (the pairing of the fuzz tests)
     assert_rows_equal(rows_of(song.notes()), want)
     # Saved, it reads back with the same events (the two tracks of no bytes gain an end of
     # track; running status after a meta event is written out in full) and notes.
@@ -325,7 +330,8 @@ def test_the_demanding_files_hold_what_they_are_made_for():
     raw = stress_file("running_status")  # running status across meta events: written out anew
     assert len(midifolio.loads(raw).dumps()) > len(raw)
     kinds = set(midifolio.loads(raw).events()["kind"].tolist())
-    assert kinds == set(KIND_OF_STATUS.values()) | {midifolio.EVT_META, midifolio.EVT_SYSCOMMON, midifolio.EVT_REALTIME}
+    others = {midifolio.EVT_META, midifolio.EVT_SYSCOMMON, midifolio.EVT_REALTIME}
+    assert kinds == set(KIND_OF_STATUS.values()) | others
     texts = midifolio.loads(stress_file("meta_events")).events(payload=True)
     assert any(p is not None and any(b >= 0x80 for b in p) for p in texts["payload"].tolist())
     sysex = midifolio.loads(stress_file("sysex")).events(payload=True)

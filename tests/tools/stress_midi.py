@@ -19,7 +19,7 @@ import random
 import sys
 from pathlib import Path
 
-from midi_bytes import chunk, meta, smf, vlq
+from midi_bytes import meta, smf, vlq
 
 MAX_DELTA = 0x0FFFFFFF  # the largest delta time four bytes hold
 
@@ -79,6 +79,11 @@ def delta(rng, big=1 << 14):
     return 0 if r < 0.35 else rng.randrange(1, 8) if r < 0.8 else rng.randrange(big)
 
 
+def data_bytes(rng, size):
+    """Bytes below 0x80, as a system exclusive message holds them."""
+    return bytes(rng.randrange(128) for _ in range(size))
+
+
 def text(rng, size):
     """Any bytes, valid UTF-8, Latin-1 or neither."""
     pick = rng.randrange(3)
@@ -129,18 +134,18 @@ def sysex(seed=2):
     channel messages between them that must restate their status."""
     rng = random.Random(seed)
     t = Track()
-    t.sysex(0, bytes(rng.randrange(128) for _ in range(200000)) + b"\xf7")
+    t.sysex(0, data_bytes(rng, 200000) + b"\xf7")
     for k in range(300):
         size = rng.choice([0, 1, 2, 127, 128, 16383, 16384, 3000])
         if k % 3 == 0:
-            t.sysex(delta(rng), bytes(rng.randrange(128) for _ in range(size)) + b"\xf7")
+            t.sysex(delta(rng), data_bytes(rng, size) + b"\xf7")
         elif k % 3 == 1:  # one message in packets: F0 without its end, F7 packets, the last ending
-            t.sysex(delta(rng), bytes([0x43]) + bytes(rng.randrange(128) for _ in range(size)))
+            t.sysex(delta(rng), bytes([0x43]) + data_bytes(rng, size))
             for _ in range(rng.randrange(1, 5)):
-                t.sysex(rng.randrange(3), bytes(rng.randrange(128) for _ in range(rng.randrange(1, 300))), escape=True)
-            t.sysex(delta(rng), bytes(rng.randrange(128) for _ in range(rng.randrange(0, 50))) + b"\xf7", escape=True)
+                t.sysex(rng.randrange(3), data_bytes(rng, rng.randrange(1, 300)), escape=True)
+            t.sysex(delta(rng), data_bytes(rng, rng.randrange(0, 50)) + b"\xf7", escape=True)
         else:  # an escape of its own
-            t.sysex(delta(rng), bytes(rng.randrange(128) for _ in range(rng.randrange(1, 40))), escape=True)
+            t.sysex(delta(rng), data_bytes(rng, rng.randrange(1, 40)), escape=True)
         status, data = channel_message(rng)
         t.channel(delta(rng), status, *data)
         t.channel(delta(rng), status, *data)  # running status after the restated status
@@ -278,7 +283,8 @@ def meta_events(seed=10):
     t.meta(0, 0x59, bytes([0xF9, 1]))
     for _ in range(600):
         kind = rng.choice(TEXT_TYPES + [0x7F, 0x60, 0x7E, 0x0A])
-        t.meta(delta(rng, 500) if kind in MIDO_KNOWS else 0, kind, text(rng, rng.choice([0, 1, 5, 127, 128, 1000])))
+        size = rng.choice([0, 1, 5, 127, 128, 1000])
+        t.meta(delta(rng, 500) if kind in MIDO_KNOWS else 0, kind, text(rng, size))
         status, data = channel_message(rng)
         t.channel(delta(rng, 500), status, *data)
     t.meta(1, 0x01, text(rng, 70000))
@@ -296,7 +302,7 @@ def huge(seed=11, tracks=16, events=25000):
         t = Track()
         for k in range(events):
             if k % 2500 == 0:
-                t.sysex(0, bytes(rng.randrange(128) for _ in range(20000)) + b"\xf7")
+                t.sysex(0, data_bytes(rng, 20000) + b"\xf7")
             status, data = channel_message(rng, channel=n % 16, kinds=kinds)
             t.channel(rng.choice([0, 0, 1, 2, 30]), status, *data)
         out.append(t.data())
