@@ -272,7 +272,7 @@ def resolution(division, seed=9):
 
 def meta_events(seed=10):
     """Every kind of meta event, texts of any bytes (non-ASCII, invalid UTF-8) and lengths from
-    0 to 70,000 bytes, sequencer-specific and unknown types."""
+    0 to 70,000 bytes, sequencer events (0x7F) and types no reader knows."""
     rng = random.Random(seed)
     t = Track()
     t.meta(0, 0x00, b"\x00\x07")
