@@ -17,13 +17,18 @@ track channel program pitch velocity start_tick end_tick start_seconds end_secon
 (track and channel from 0, seconds with 9 decimals), or "# FILE ERROR message".
 """
 import sys
+from bisect import bisect_right
 from collections import defaultdict, deque
 
 import mido
 
 
 def notes_of(path):
-    mid = mido.MidiFile(path)
+    return notes_of_midi(mido.MidiFile(path))
+
+
+def notes_of_midi(mid):
+    """The note rows of a file mido has read (a mido.MidiFile)."""
     tpq = mid.ticks_per_beat
     tempos, programs, notes = [], [], []
     for t, track in enumerate(mid.tracks):
@@ -49,23 +54,10 @@ def notes_of(path):
                 note[6] = tick
         notes.extend(mine)
 
-    tempos.sort()
-    segments = [(0, 0.0, 500000)]  # (tick, seconds, us per quarter)
-    for tick, _, _, us in tempos:
-        start, secs, cur = segments[-1]
-        if tick == start:
-            segments[-1] = (start, secs, us)
-        elif us != cur:
-            segments.append((tick, secs + (tick - start) * cur / (1e6 * tpq), us))
+    segments = tempo_segments(tempos, tpq)
 
     def seconds(tick):
-        seg = segments[0]
-        for s in segments:
-            if s[0] <= tick:
-                seg = s
-            else:
-                break
-        return seg[1] + (tick - seg[0]) * seg[2] / (1e6 * tpq)
+        return seconds_at(segments, tpq, tick)
 
     programs.sort()
     for note in notes:
@@ -76,6 +68,36 @@ def notes_of(path):
                 note[2] = program
     notes.sort(key=lambda n: (n[5], n[0], n[1], n[3], n[7]))
     return [n[:7] + [seconds(n[5]), seconds(n[6])] for n in notes]
+
+
+def tempo_segments(tempos, tpq):
+    """(tick, seconds, us per quarter) from the start of each stretch of one tempo, of
+    (tick, track, order, us per quarter) of set_tempo events."""
+    segments = [(0, 0.0, 500000)]
+    for tick, _, _, us in sorted(tempos):
+        start, secs, cur = segments[-1]
+        if tick == start:
+            segments[-1] = (start, secs, us)
+        elif us != cur:
+            segments.append((tick, secs + (tick - start) * cur / (1e6 * tpq), us))
+    return segments
+
+
+def tempos_of(tracks):
+    """The set_tempo events of mido tracks as (tick, track, order, us per quarter)."""
+    out = []
+    for t, track in enumerate(tracks):
+        tick = 0
+        for order, msg in enumerate(track):
+            tick += msg.time
+            if msg.type == "set_tempo":
+                out.append((tick, t, order, msg.tempo))
+    return out
+
+
+def seconds_at(segments, tpq, tick):
+    start, secs, us = segments[max(0, bisect_right(segments, (tick, float("inf"))) - 1)]
+    return secs + (tick - start) * us / (1e6 * tpq)
 
 
 def main():
