@@ -144,35 +144,9 @@ def core_row(track, e):
     return channel_row(track, e.lTime, high | e.byChannel, e.byData1, e.byData2)
 
 
-def chunk_of_one_delta(data):
-    """Bytes whose second or later track chunk holds one delta time and nothing else: the
-    classes' loader reads the byte after such a chunk (reported; the fuzz targets pass these
-    over too, fuzz/fuzz_support.h), so they are not handed to it."""
-    if len(data) < 14 or data[:4] != b"MThd":
-        return False
-    at = 14
-    for n in range(int.from_bytes(data[10:12], "big")):
-        if len(data) - at < 8 or data[at:at + 4] != b"MTrk":
-            return False
-        length = int.from_bytes(data[at + 4:at + 8], "big")
-        at += 8
-        if length > len(data) - at:
-            return False
-        if n > 0 and length > 0:
-            k = 0
-            while k + 1 < length and data[at + k] & 0x80:
-                k += 1
-            if k + 1 == length and not data[at + k] & 0x80:
-                return True
-        at += length
-    return False
-
-
 def core_read(data, path):
     """The classes' events, or None where the load refused the bytes or said anything about
     them."""
-    if chunk_of_one_delta(data):
-        return None
     path.write_bytes(data)
     song, said = core.CMidiFolio(), []
     song.SetMessageSink(said.append)
