@@ -150,23 +150,10 @@ void ClocksJson(const RollSong& song, nlohmann::json& head) {
 // The rows of the roll: the melodic notes' range widened to whole octaves, the drums struck
 // (highest first).
 void RowsJson(const RollSong& song, nlohmann::json& head) {
-    int lo = 128, hi = -1;
-    std::vector<bool> struck(128);
-    for (const RollNote& n : song.notes) {
-        if (n.drum()) {
-            struck[n.pitch] = true;
-        } else {
-            lo = std::min<int>(lo, n.pitch);
-            hi = std::max<int>(hi, n.pitch);
-        }
-    }
-    nlohmann::json drums = nlohmann::json::array();
-    for (int p = 127; p >= 0; --p) {
-        if (struck[static_cast<size_t>(p)]) drums.push_back(p);
-    }
-    head["lowPitch"] = hi < 0 ? 0 : lo / 12 * 12;
-    head["highPitch"] = hi < 0 ? -1 : std::min(127, (hi / 12 + 1) * 12 - 1);
-    head["drumPitches"] = std::move(drums);
+    const RollRows rows = RowsOf(song);
+    head["lowPitch"] = rows.lo;
+    head["highPitch"] = rows.hi;
+    head["drumPitches"] = rows.drums;
 }
 
 // The names the page shows: tracks, programs and drums of the notes, every pitch.

@@ -90,23 +90,10 @@ Frame MakeFrame(const RollSong& song, int width) {
     f.from = static_cast<double>(song.fromTick);
     f.to = static_cast<double>(song.toTick);
     f.scale = f.PlotWidth() / (f.to - f.from);
-    std::array<bool, 128> struck{};
-    int lo = 128, hi = -1;
-    for (const RollNote& n : song.notes) {
-        if (n.drum()) {
-            struck[n.pitch] = true;
-        } else {
-            lo = std::min<int>(lo, n.pitch);
-            hi = std::max<int>(hi, n.pitch);
-        }
-    }
-    if (hi >= 0) {
-        f.lo = lo / 12 * 12;
-        f.hi = std::min(127, (hi / 12 + 1) * 12 - 1);
-    }
+    RollRows rows = RowsOf(song);
+    if (rows.hi >= 0) f.lo = rows.lo, f.hi = rows.hi;
     f.drumRow.fill(-1);
-    for (int p = 127; p >= 0; --p) {
-        if (!struck[static_cast<size_t>(p)]) continue;
+    for (int p : rows.drums) {
         f.drumRow[static_cast<size_t>(p)] = static_cast<int>(f.drums.size());
         f.drums.push_back(p);
     }

@@ -1,6 +1,7 @@
 #include "roll_model.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 
 #include "common.h"
@@ -243,6 +244,27 @@ RollSong BuildRollSong(const score::Score& score, const RollSelection& selection
     MarkUnisons(song.notes);
     ReadClocks(song);
     return song;
+}
+
+RollRows RowsOf(const RollSong& song) {
+    std::array<bool, 128> struck{};
+    int lo = 128, hi = -1;
+    for (const RollNote& n : song.notes) {
+        if (n.drum()) {
+            struck[n.pitch] = true;
+        } else {
+            lo = std::min<int>(lo, n.pitch);
+            hi = std::max<int>(hi, n.pitch);
+        }
+    }
+    RollRows rows;
+    if (hi >= 0) {
+        rows.lo = lo / 12 * 12;
+        rows.hi = std::min(127, (hi / 12 + 1) * 12 - 1);
+    }
+    for (int p = 127; p >= 0; --p)
+        if (struck[static_cast<size_t>(p)]) rows.drums.push_back(p);
+    return rows;
 }
 
 }  // namespace mfcli

@@ -101,6 +101,15 @@ struct RollSong {
     double Seconds(double tick) const { return time.seconds(tick); }
 };
 
+// The rows of a roll: the melodic notes' range widened to whole octaves (hi -1 without one),
+// the drums struck, highest first.
+struct RollRows {
+    int lo = 0;
+    int hi = -1;
+    std::vector<int> drums;
+};
+RollRows RowsOf(const RollSong& song);
+
 // The roll of a song's exact view: the notes of the selected tracks and channels that sound
 // in the stretch of time (a note that starts before it and ends in it is kept), keyed by the
 // selection's colouring. `trackNames` are the tracks' names by index.

@@ -94,22 +94,6 @@ std::string ClockSeconds(double seconds) {
     return ClockMs(std::round(seconds * 1000.0));
 }
 
-SizeUnit UnitOfSize(uint64_t bytes) {
-    static constexpr const char* kNames[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    SizeUnit unit{1, kNames[0]};
-    // A size that one decimal rounds up to 1024 of a unit is shown in the next.
-    for (size_t i = 1; i < std::size(kNames) && static_cast<double>(bytes) >= unit.bytes * 1023.95;
-         ++i)
-        unit = {unit.bytes * 1024, kNames[i]};
-    return unit;
-}
-
-std::string SizeText(uint64_t bytes) {
-    const SizeUnit unit = UnitOfSize(bytes);
-    if (unit.bytes == 1) return std::to_string(bytes) + " B";
-    return Format("%.1f %s", static_cast<double>(bytes) / unit.bytes, unit.name);
-}
-
 std::string BpmText(int32_t usPerQuarter) {
     if (usPerQuarter <= 0) return "-";
     return Format("%.2f", midifolio::smf::BpmOfTempo(static_cast<uint32_t>(usPerQuarter)));

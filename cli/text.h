@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/size_text.h"
+
 namespace mfcli {
 
 // "…" in UTF-8.
@@ -36,15 +38,10 @@ std::string Hex(const uint8_t* data, size_t length, size_t maxBytes = SIZE_MAX);
 std::string ClockMs(double ms);
 // "hh:mm:ss.mmm" for a time in seconds, rounded to the millisecond ("-" when not a time).
 std::string ClockSeconds(double seconds);
-// The unit a size is shown in: its bytes (1, 1024, 1024², ...) and name ("B", "KiB", "MiB",
-// "GiB", "TiB"): the smallest in which the size, with one decimal, stays below 1024.0.
-struct SizeUnit {
-    double bytes;
-    const char* name;
-};
-SizeUnit UnitOfSize(uint64_t bytes);
-// "812 B", "4.2 MiB": a size for people, in the units --max-memory takes (powers of 1024).
-std::string SizeText(uint64_t bytes);
+// Sizes for people: "812 B", "4.2 MiB" (in the units --max-memory takes).
+using midifolio::platform_detail::SizeText;
+using midifolio::platform_detail::SizeUnit;
+using midifolio::platform_detail::UnitOfSize;
 // Beats per minute with two decimals from microseconds per quarter note.
 std::string BpmText(int32_t usPerQuarter);
 // Channel as shown to people: 1..16 ("-" for events without a channel).

@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
                     n.channel, n.pitch, n.start, n.end, at.bar, at.beat);
     }
     for (const score::TempoChange& t : exact.tempos())
-        std::printf("tempo %.2f bpm at tick %lld (%.6f s)\n", t.bpm(), static_cast<long long>(t.tick),
-                    t.seconds);
+        std::printf("tempo %.2f bpm at tick %lld (%.6f s)\n", t.bpm(),
+                    static_cast<long long>(t.tick), t.seconds);
     // [score]
 
     // [beside]

@@ -54,8 +54,7 @@ Song DoTranspose(const Song& song, Params& prm, std::string& error) {
         if (!Has(error, "would move to") || !Has(error, "outside 0..127")) Fail("Transpose", error);
     } else if (!error.empty()) {
         // Ticks and events stay: the writer refuses where it refuses the song itself.
-        if (!(WriterRefusal(error) && ModelSave(song).refused))
-            Fail("Transpose", error);
+        if (!(WriterRefusal(error) && ModelSave(song).refused)) Fail("Transpose", error);
     } else {
         const Score before(song), after(out);
         const std::vector<Note>& a = before.notes();
@@ -106,8 +105,7 @@ Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
     } else if (!error.empty()) {
         // Nothing moves (a tempo may come at tick 0): the writer refuses where it refuses the
         // song itself.
-        if (!(WriterRefusal(error) && ModelSave(song).refused))
-            Fail("ScaleTempo", error);
+        if (!(WriterRefusal(error) && ModelSave(song).refused)) Fail("ScaleTempo", error);
     } else {
         // The ticks stay; every tempo is scaled (the default one stated at tick 0).
         FUZZ_CHECK(!ModelSave(song).refused);
@@ -192,8 +190,7 @@ Song DoCropUnits(const Song& song, Params& prm, std::string& error) {
     CheckOutcome("Crop", out, error);
     if (error.empty()) return out;
     const bool allowed =
-        WriterRefusal(error) ||
-        error == "the crop is empty or outside the song" ||
+        WriterRefusal(error) || error == "the crop is empty or outside the song" ||
         // (a stretch within one tick rounds to an empty one)
         error == "a crop needs a start at or after 0 before its end" ||
         (!std::isfinite(end) && error == "a crop needs finite times") ||

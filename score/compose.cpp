@@ -15,16 +15,15 @@ namespace score {
 
 namespace {
 
+using score_detail::EndAt;
+using score_detail::EndTick;
 using score_detail::Failed;
 using score_detail::Finish;
 using score_detail::Guarded;
+using score_detail::IsEnd;
 using score_detail::SortByTick;
 using score_detail::Track;
 using score_detail::WholeSequence;
-
-bool IsEnd(const Event& e) {
-    return e.status == 0xFF && e.data1 == META_END_OF_TRACK;
-}
 
 // Every track's events in one, by tick, then track, then file order (ends of track left out).
 Track MergeTracks(const std::vector<Track>& tracks) {
@@ -43,20 +42,6 @@ Track MergeTracks(const std::vector<Track>& tracks) {
 }
 
 // The tick at which the song ends: its latest event, an end of track included.
-int64_t EndTick(const std::vector<Track>& tracks) {
-    int64_t end = 0;
-    for (const Track& t : tracks)
-        if (!t.empty()) end = std::max(end, t.back().tick);
-    return end;
-}
-
-// Ends a track at the song's end, so that a song made of its parts lasts as long as it did.
-void EndAt(Track& track, int64_t tick) {
-    if (!track.empty() && IsEnd(track.back())) return;
-    track.push_back({std::max(tick, track.empty() ? 0 : track.back().tick), 0, 0, 0xFF,
-                     static_cast<uint8_t>(META_END_OF_TRACK), 0, 0});
-}
-
 bool IsMap(const Event& e) {
     return e.status == 0xFF && (e.data1 == META_TEMPO || e.data1 == META_TIME_SIGNATURE ||
                                 e.data1 == META_KEY_SIGNATURE);

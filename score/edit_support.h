@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "midifolio/event_kinds.h"
 #include "midifolio/song.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -46,6 +47,26 @@ score::Song Guarded(std::string* error, Edit edit) noexcept {
     } catch (const std::bad_alloc&) {
         return Failed(error, "out of memory");
     }
+}
+
+inline bool IsEnd(const score::Event& e) {
+    return e.status == 0xFF && e.data1 == META_END_OF_TRACK;
+}
+
+// The tick of the last event of any of the tracks.
+inline int64_t EndTick(const std::vector<Track>& tracks) {
+    int64_t end = 0;
+    for (const Track& t : tracks)
+        if (!t.empty()) end = std::max(end, t.back().tick);
+    return end;
+}
+
+// Ends a track at a tick (or at its last event, if later), unless it ends already: so that a
+// song made of parts, or a stretch of one, lasts as long as it did.
+inline void EndAt(Track& track, int64_t tick) {
+    if (!track.empty() && IsEnd(track.back())) return;
+    track.push_back({std::max(tick, track.empty() ? 0 : track.back().tick), 0, 0, 0xFF,
+                     static_cast<uint8_t>(META_END_OF_TRACK), 0, 0});
 }
 
 inline void SortByTick(Track& track) {

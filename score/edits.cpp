@@ -19,6 +19,8 @@ namespace score {
 
 namespace {
 
+using score_detail::EndAt;
+using score_detail::EndTick;
 using score_detail::Failed;
 using score_detail::Finish;
 using score_detail::Guarded;
@@ -158,8 +160,7 @@ namespace {
 
 // The meta events the song's time, meter and key maps are made of.
 bool IsMapEvent(const Event& e) {
-    return IsMeta(e, META_TEMPO) || IsMeta(e, META_TIME_SIGNATURE) ||
-           IsMeta(e, META_KEY_SIGNATURE);
+    return IsMeta(e, META_TEMPO) || IsMeta(e, META_TIME_SIGNATURE) || IsMeta(e, META_KEY_SIGNATURE);
 }
 
 // Whether the maps follow the event: those they pass over (a tempo of 0, a meter of 0 beats
@@ -290,6 +291,14 @@ Song Crop(const Song& song, int64_t start, int64_t end, std::string* error) {
         std::vector<Track> cropped(s.tracks.size());
         for (size_t t = 0; t < s.tracks.size(); ++t)
             cropped[t] = CropTrack(s, t, start, end, songWide, shared[t]);
+        // The stretch lasts to its end, or to the song's end where that comes first (in
+        // format 2 each track's own): a crop of two bars is two bars long, rests included.
+        const int64_t songEnd = EndTick(s.tracks);
+        for (size_t t = 0; t < s.tracks.size(); ++t) {
+            const int64_t last =
+                songWide || s.tracks[t].empty() ? songEnd : s.tracks[t].back().tick;
+            EndAt(cropped[t], std::max<int64_t>(0, std::min(end, last) - start));
+        }
         s.tracks.swap(cropped);
         return Finish(s, error);
     });

@@ -8,6 +8,7 @@
 
 #include "midifolio/event_kinds.h"
 #include "platform/file_io.h"
+#include "platform/size_text.h"
 #include "platform/text.h"
 #include "score/song_data.h"
 #include "score/track_reader.h"
@@ -394,9 +395,9 @@ bool SongReader::FitsBudget() {
     }
     if (options.max_memory != 0 && need(bound) > options.max_memory)
         return Fail(ReadStatus::kTooLarge, "too large", -1,
-                    "reading it would take about " + platform_detail::Thousands(need(bound) >> 20) +
-                        " MiB, more than the memory budget of " +
-                        platform_detail::Thousands(options.max_memory >> 20) + " MiB");
+                    "reading it would take about " + platform_detail::SizeText(need(bound)) +
+                        ", more than the memory budget of " +
+                        platform_detail::SizeText(options.max_memory));
     if (options.notes) data->notes.reserve(static_cast<size_t>(bound));
     return true;
 }

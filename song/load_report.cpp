@@ -13,7 +13,8 @@ namespace song_detail {
 namespace {
 
 std::string Where(int32_t track, int64_t offset) {
-    std::string at = offset >= 0 ? "at byte " + platform_detail::Thousands(static_cast<uint64_t>(offset)) : "";
+    std::string at =
+        offset >= 0 ? "at byte " + platform_detail::Thousands(static_cast<uint64_t>(offset)) : "";
     if (track < 0) return at.empty() ? "" : at + ": ";
     return "track " + std::to_string(track + 1) + (at.empty() ? "" : " " + at) + ": ";
 }
@@ -73,8 +74,8 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
     const uint32_t status = *p;
     uint64_t size = 1;  // the bytes the event takes
     auto needs = [&](const std::string& what) {
-        return cut(
-            size, what + " needs " + platform_detail::Thousands(size) + " bytes but " + platform_detail::Thousands(left) + " remain");
+        return cut(size, what + " needs " + platform_detail::Thousands(size) + " bytes but " +
+                             platform_detail::Thousands(left) + " remain");
     };
     if (status == 0xFF || status == 0xF0) {
         std::string kind = "a sysex message";
@@ -96,8 +97,9 @@ void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint
             return cut(left + 1, "the length of " + kind + " runs past the end of the chunk");
         size = static_cast<uint64_t>(q - p) + length;
         if (left < size)
-            return cut(size, kind + " claims " + platform_detail::Thousands(length) + " bytes but " +
-                                 platform_detail::Thousands(static_cast<uint64_t>(end - q)) + " remain");
+            return cut(size,
+                       kind + " claims " + platform_detail::Thousands(length) + " bytes but " +
+                           platform_detail::Thousands(static_cast<uint64_t>(end - q)) + " remain");
     } else if (status >= 0xF0) {
         // System common (F7 among them, one byte here) and real-time messages.
         size = status == 0xF2 ? 3 : status == 0xF1 || status == 0xF3 ? 2 : 1;
@@ -124,8 +126,8 @@ void ReportBytesAfterEnd(LoadReport& report, int32_t track, int64_t offset, uint
                                Where(track, -1) + platform_detail::Thousands(count) +
                                    (count == 1 ? " byte" : " bytes") +
                                    " after the end-of-track event (from byte " +
-                                   platform_detail::Thousands(static_cast<uint64_t>(offset)) + ") " +
-                                   (count == 1 ? "is" : "are") + " not read"});
+                                   platform_detail::Thousands(static_cast<uint64_t>(offset)) +
+                                   ") " + (count == 1 ? "is" : "are") + " not read"});
 }
 
 void ReportExtraChunks(LoadReport& report, platform_detail::FileReader& file, int32_t declared) {
@@ -147,7 +149,8 @@ void ReportExtraChunks(LoadReport& report, platform_detail::FileReader& file, in
          "the header declares " + platform_detail::Thousands(static_cast<uint64_t>(declared)) +
              (declared == 1 ? " track" : " tracks") + " but " + platform_detail::Thousands(tracks) +
              (tracks == 1 ? " more track chunk follows" : " more track chunks follow") +
-             " (from byte " + platform_detail::Thousands(static_cast<uint64_t>(first)) + "), not read"});
+             " (from byte " + platform_detail::Thousands(static_cast<uint64_t>(first)) +
+             "), not read"});
 }
 
 }  // namespace song_detail
@@ -190,8 +193,8 @@ LoadReport CMidiFolio::GetLoadReport() const {
             if (count == 0) return;
             report.warnings.push_back({kind, index, -1, count,
                                        "track " + std::to_string(t + 1) + ": " +
-                                           platform_detail::Thousands(count) + (count == 1 ? one : many) +
-                                           rest});
+                                           platform_detail::Thousands(count) +
+                                           (count == 1 ? one : many) + rest});
         };
         note(LoadWarning::kEscapedSysex, escaped, " F7 packet is", " F7 packets are",
              " read as one-byte events (other tools read each as a sysex message)");

@@ -28,7 +28,9 @@ MIDIFOLIO_API Song ScaleTempo(const Song& song, double factor, std::string* erro
 // The stretch [start, end) of a song, in ticks (see CropUnit for seconds and bars): the notes
 // starting in it are kept, those ending after `end` cut there; everything moves so that
 // `start` becomes tick 0, where the program, controllers, pitch bend, tempo, time and key
-// signature in force at `start` are stated again. Events after `end` are left out.
+// signature in force at `start` are stated again (those of the whole song in formats 0 and
+// 1). Events at or after `end` are left out. The result lasts to `end`, or to the song's end
+// where that comes first.
 MIDIFOLIO_API Song Crop(const Song& song, int64_t start, int64_t end, std::string* error);
 enum class CropUnit { kTicks, kSeconds, kBars };
 // The same stretch given in seconds, or in bars counted from 1 with `end` the last bar kept.

@@ -196,7 +196,9 @@ class TestCrop:
                                      "end_tick")] for g in got] == want
         _, reference = mido_read(valid(cropped))
         assert_notes_equal(got, reference)
-        assert cropped.end_tick <= END - START
+        # The stretch lasts to its end, rests included (the song goes on after it).
+        assert cropped.end_tick == END - START
+        assert source.crop(START, 10_000, unit="ticks").end_tick == source.end_tick - START
 
     def test_what_is_in_force_at_the_start_is_stated_again_at_tick_0(self, source, mido_read):
         before, _ = mido_read(SOURCE)

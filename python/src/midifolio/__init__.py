@@ -499,7 +499,8 @@ class Song:
 
         Notes starting in it are kept, cut at its end; everything moves so that start becomes
         tick 0, where the program, controllers, pitch bend, tempo, meter and key in force at
-        start are stated again. A stretch after the last event gives a song of that state
+        start are stated again. The song lasts to end (rests included), or to the song's end
+        where that comes first. A stretch after the last event gives a song of that state
         alone; ValueError for one that is empty or starts before the song.
         """
         first, last = _finite(start, "start"), _finite(end, "end")
