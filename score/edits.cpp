@@ -20,7 +20,6 @@ namespace score {
 namespace {
 
 using score_detail::EndAt;
-using score_detail::EndTick;
 using score_detail::Failed;
 using score_detail::Finish;
 using score_detail::Guarded;
@@ -291,12 +290,11 @@ Song Crop(const Song& song, int64_t start, int64_t end, std::string* error) {
         std::vector<Track> cropped(s.tracks.size());
         for (size_t t = 0; t < s.tracks.size(); ++t)
             cropped[t] = CropTrack(s, t, start, end, songWide, shared[t]);
-        // The stretch lasts to its end, or to the song's end where that comes first (in
-        // format 2 each track's own): a crop of two bars is two bars long, rests included.
-        const int64_t songEnd = EndTick(s.tracks);
+        // Each track lasts to the end of the stretch, or to its own end where that comes
+        // first: a crop of two bars is two bars long, rests included, and a note nothing ends
+        // lasts to where its track ended.
         for (size_t t = 0; t < s.tracks.size(); ++t) {
-            const int64_t last =
-                songWide || s.tracks[t].empty() ? songEnd : s.tracks[t].back().tick;
+            const int64_t last = s.tracks[t].empty() ? 0 : s.tracks[t].back().tick;
             EndAt(cropped[t], std::max<int64_t>(0, std::min(end, last) - start));
         }
         s.tracks.swap(cropped);
