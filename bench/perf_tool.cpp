@@ -17,8 +17,8 @@
 //                                          time to milliseconds), timed
 //
 // The load, store, walk, exact and convert commands keep the measured work in LoadOnce /
-// StoreOnce / WalkOnce / ExactOnce / ConvertOnce so that `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts
-// exactly that.
+// StoreOnce / WalkOnce / ExactOnce / ConvertOnce so that `valgrind --tool=callgrind
+// --toggle-collect=LoadOnce` counts exactly that.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -173,9 +173,8 @@ int Exact(const std::string& path, int repeat) {
             return 1;
         }
     }
-    std::printf("exact %s: %zu bytes, %llu events, %zu notes (last ends at %.3f s)\n",
-                path.c_str(), bytes.size(), static_cast<unsigned long long>(events), notes,
-                seconds);
+    std::printf("exact %s: %zu bytes, %llu events, %zu notes (last ends at %.3f s)\n", path.c_str(),
+                bytes.size(), static_cast<unsigned long long>(events), notes, seconds);
     std::printf("  first (cold) %.2f ms, median %.2f ms\n", times.front(), Median(times));
     PrintTimes(times);
     return 0;
@@ -250,18 +249,10 @@ int Walk(const std::string& path, int repeat) {
 // its bytes once, timed together.
 int Floor(const std::string& path) {
     const auto t0 = Clock::now();
-    // One buffer of the file's size, not filled first, read in one go: the least a reader
-    // that copies the file does.
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return 1;
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    std::unique_ptr<uint8_t[]> data(new uint8_t[static_cast<size_t>(size)]);
-    const size_t got = std::fread(data.get(), 1, static_cast<size_t>(size), f);
-    std::fclose(f);
+    size_t bytes = 0;
     uint64_t ticks = 0;
-    const size_t events = benchgen::ByteWalk(data.get(), got, &ticks);
+    const size_t events = ReadAndWalk(path, &bytes, &ticks);
+    if (bytes == 0) return 1;
     std::printf("floor %s: %zu events, read and walked cold in %.2f ms\n", path.c_str(), events,
                 Ms(Clock::now() - t0));
     return 0;
@@ -320,7 +311,8 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1], arg = argv[2];
     if (cmd == "floors") {
         if (argc < 4) return Usage();
-        return Floors(std::max(1, std::atoi(argv[2])), std::vector<std::string>(argv + 3, argv + argc));
+        return Floors(std::max(1, std::atoi(argv[2])),
+                      std::vector<std::string>(argv + 3, argv + argc));
     }
     const int repeat = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     if (cmd == "gen") return Gen(arg);
