@@ -297,6 +297,12 @@ def main():
     out_json = sys.argv[sys.argv.index("--json") + 1] if "--json" in sys.argv else None
     perf, py = Perf(build), Python(build)
     big, big2 = inputs / "a.mid", inputs / "a2.mid"
+    needed = [perf.tool, build / "cli" / "midifolio", build / "python" / "midifolio", big, big2]
+    missing = [str(p) for p in needed if not p.exists()]
+    if missing:
+        sys.exit("targets: not built or not generated: %s (the targets need the CLI and the "
+                 "Python package; bench/run.sh builds them and writes the inputs)" %
+                 ", ".join(missing))
     started = time.perf_counter()
 
     B = measure_big(perf, py, big)
