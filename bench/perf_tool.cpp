@@ -6,13 +6,19 @@
 //   midifolio_perf walk FILE [REPEAT]      the byte-walk floor over FILE, read into memory first
 //   midifolio_perf store FILE [REPEAT]     load FILE, then store it REPEAT times to FILE.out.mid
 //   midifolio_perf floor FILE              the byte walk of FILE read cold: read and walk, timed
+//   midifolio_perf floors REPEAT FILE...   read every FILE into fresh memory and walk its bytes,
+//                                          REPEAT times; prints each pass's total (the first is
+//                                          the cold one)
+//   midifolio_perf exact FILE [REPEAT]     the exact view from the file's bytes in memory:
+//                                          score::Song::FromBytes, Score, its notes with their
+//                                          seconds; prints each pass's time
 //   midifolio_perf memory FILE             resident memory of a cold load of FILE, per event
 //   midifolio_perf convert FILE            load FILE, then ConvertTime2MS (every event's tick
 //                                          time to milliseconds), timed
 //
-// The load, store, walk and convert commands keep the measured work in LoadOnce / StoreOnce /
-// WalkOnce / ConvertOnce so that `valgrind --tool=callgrind --toggle-collect=LoadOnce` counts
-// exactly that.
+// The load, store, walk, exact and convert commands keep the measured work in LoadOnce /
+// StoreOnce / WalkOnce / ExactOnce / ConvertOnce so that `valgrind --tool=callgrind
+// --toggle-collect=LoadOnce` counts exactly that.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +31,8 @@
 
 #include "bench_support.h"
 #include "midifolio/midifolio.h"
+#include "midifolio/score.h"
+#include "midifolio/song.h"
 
 using namespace midifolio;
 
@@ -91,6 +99,87 @@ int Gen(const std::string& dir) {
     return 0;
 }
 
+// "  times: t1 t2 ... ms", every pass in order (bench/targets.py reads it).
+void PrintTimes(const std::vector<double>& times) {
+    std::printf("  times:");
+    for (double t : times) std::printf(" %.3f", t);
+    std::printf(" ms\n");
+}
+
+// Read the whole file into one fresh buffer of its size, not filled first, in one go: the least
+// a reader that copies the file does. Returns the events walked; adds the bytes to *bytes.
+size_t ReadAndWalk(const std::string& path, size_t* bytes, uint64_t* ticks) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return 0;
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    if (size <= 0) {
+        std::fclose(f);
+        return 0;
+    }
+    std::unique_ptr<uint8_t[]> data(new uint8_t[static_cast<size_t>(size)]);
+    const size_t got = std::fread(data.get(), 1, static_cast<size_t>(size), f);
+    std::fclose(f);
+    *bytes += got;
+    return benchgen::ByteWalk(data.get(), got, ticks);
+}
+
+// The floor of a set of files, measured as a load of them is: each pass reads every file into
+// fresh memory and walks its bytes. The first pass of a fresh process is the cold one.
+int Floors(int repeat, const std::vector<std::string>& paths) {
+    std::vector<double> times;
+    size_t events = 0, bytes = 0;
+    uint64_t ticks = 0;
+    for (int i = 0; i < repeat; ++i) {
+        events = bytes = 0;
+        const auto t0 = Clock::now();
+        for (const std::string& path : paths) events += ReadAndWalk(path, &bytes, &ticks);
+        times.push_back(Ms(Clock::now() - t0));
+    }
+    std::printf("floors: %zu files, %zu bytes, %zu events, first (cold) %.2f ms, median %.2f ms\n",
+                paths.size(), bytes, events, times.front(), Median(times));
+    PrintTimes(times);
+    return 0;
+}
+
+// The exact view from bytes in memory: the song read, the Score made, its notes (each with its
+// seconds) asked for. Returns the number of notes; *events the song's events.
+__attribute__((noinline)) size_t ExactOnce(std::vector<uint8_t> bytes, uint64_t* events,
+                                           double* seconds) {
+    score::ReadReport report;
+    const score::Song song = score::Song::FromBytes(std::move(bytes), score::ReadOptions{}, report);
+    if (!report.ok()) return 0;
+    const score::Score exact(song);
+    const std::vector<score::Note>& notes = exact.notes();
+    *events = song.events();
+    *seconds = notes.empty() ? 0.0 : notes.back().end;
+    return notes.size();
+}
+
+int Exact(const std::string& path, int repeat) {
+    const benchgen::Bytes bytes = benchgen::ReadFile(path);
+    std::vector<double> times;
+    size_t notes = 0;
+    uint64_t events = 0;
+    double seconds = 0;
+    for (int i = 0; i < repeat; ++i) {
+        std::vector<uint8_t> copy(bytes.begin(), bytes.end());  // not timed: the caller's buffer
+        const auto t0 = Clock::now();
+        notes = ExactOnce(std::move(copy), &events, &seconds);
+        times.push_back(Ms(Clock::now() - t0));
+        if (notes == 0) {
+            std::fprintf(stderr, "the exact view of %s has no notes\n", path.c_str());
+            return 1;
+        }
+    }
+    std::printf("exact %s: %zu bytes, %llu events, %zu notes (last ends at %.3f s)\n", path.c_str(),
+                bytes.size(), static_cast<unsigned long long>(events), notes, seconds);
+    std::printf("  first (cold) %.2f ms, median %.2f ms\n", times.front(), Median(times));
+    PrintTimes(times);
+    return 0;
+}
+
 int Load(const std::string& path, int repeat) {
     const size_t bytes = benchgen::ReadFile(path).size();
     std::vector<double> times;
@@ -116,6 +205,7 @@ int Load(const std::string& path, int repeat) {
                     bytes / 1e3 / Median(warm), events / 1e3 / Median(warm));
     }
     std::printf("\n");
+    PrintTimes(times);
     return 0;
 }
 
@@ -159,18 +249,10 @@ int Walk(const std::string& path, int repeat) {
 // its bytes once, timed together.
 int Floor(const std::string& path) {
     const auto t0 = Clock::now();
-    // One buffer of the file's size, not filled first, read in one go: the least a reader
-    // that copies the file does.
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return 1;
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    std::unique_ptr<uint8_t[]> data(new uint8_t[static_cast<size_t>(size)]);
-    const size_t got = std::fread(data.get(), 1, static_cast<size_t>(size), f);
-    std::fclose(f);
+    size_t bytes = 0;
     uint64_t ticks = 0;
-    const size_t events = benchgen::ByteWalk(data.get(), got, &ticks);
+    const size_t events = ReadAndWalk(path, &bytes, &ticks);
+    if (bytes == 0) return 1;
     std::printf("floor %s: %zu events, read and walked cold in %.2f ms\n", path.c_str(), events,
                 Ms(Clock::now() - t0));
     return 0;
@@ -217,7 +299,8 @@ int Memory(const std::string& path) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: midifolio_perf gen DIR | load FILE [REPEAT] | store FILE [REPEAT] | "
-                 "walk FILE [REPEAT] | floor FILE | memory FILE | convert FILE\n");
+                 "walk FILE [REPEAT] | floor FILE | floors REPEAT FILE... | exact FILE [REPEAT] | "
+                 "memory FILE | convert FILE\n");
     return 2;
 }
 
@@ -226,12 +309,18 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string cmd = argv[1], arg = argv[2];
+    if (cmd == "floors") {
+        if (argc < 4) return Usage();
+        return Floors(std::max(1, std::atoi(argv[2])),
+                      std::vector<std::string>(argv + 3, argv + argc));
+    }
     const int repeat = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     if (cmd == "gen") return Gen(arg);
     if (cmd == "load") return Load(arg, repeat);
     if (cmd == "store") return Store(arg, repeat);
     if (cmd == "walk") return Walk(arg, repeat);
     if (cmd == "floor") return Floor(arg);
+    if (cmd == "exact") return Exact(arg, repeat);
     if (cmd == "memory") return Memory(arg);
     if (cmd == "convert") return Convert(arg);
     return Usage();

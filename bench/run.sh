@@ -5,23 +5,33 @@
 #
 # MIDIFOLIO_BENCH_BUILD   build folder (default build/bench)
 # MIDIFOLIO_BENCH_DIR     where the generated inputs go (default /tmp/midifolio-bench)
-# MIDIFOLIO_BENCH_PARTS   which parts to run (default "bench cold memory callgrind compare render")
+# MIDIFOLIO_BENCH_PARTS   which parts to run (default "targets bench cold memory callgrind compare
+#                         render")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${MIDIFOLIO_BENCH_BUILD:-build/bench}
 export MIDIFOLIO_BENCH_DIR=${MIDIFOLIO_BENCH_DIR:-/tmp/midifolio-bench}
-PARTS=${MIDIFOLIO_BENCH_PARTS:-bench cold memory callgrind compare render}
+PARTS=${MIDIFOLIO_BENCH_PARTS:-targets bench cold memory callgrind compare render}
 WARM="glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=1099511627776"
 DIR=$MIDIFOLIO_BENCH_DIR
 has() { [[ " $PARTS " == *" $1 "* ]]; }
 
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIDIFOLIO_BUILD_BENCH=ON \
+# Builds on the shared machine take turns (the lock every build of the project takes).
+LOCK=(flock /tmp/midifolio-build.lock)
+command -v flock >/dev/null || LOCK=()
+"${LOCK[@]}" cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIDIFOLIO_BUILD_BENCH=ON \
     -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_EXAMPLES=OFF >/dev/null
 targets=(midifolio_bench midifolio_perf)
+# The targets part also times the command-line tool and the Python package.
+if has targets; then
+    for t in midifolio_cli _midifolio midifolio_python_files; do
+        ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q "^$t:" && targets+=("$t")
+    done
+fi
 ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^portsmf_load:' && targets+=(portsmf_load)
 ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^midifolio_render_bench:' &&
     targets+=(midifolio_render_bench)
-cmake --build "$BUILD" -j 2 --target "${targets[@]}"
+"${LOCK[@]}" cmake --build "$BUILD" -j 2 --target "${targets[@]}"
 PERF=$BUILD/bench/midifolio_perf
 
 mkdir -p "$DIR"
@@ -31,6 +41,11 @@ echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
     "$(free -g | awk '/^Mem:/{print $2}') GB"
 
+if has targets; then
+    echo "== targets (default glibc; every figure against the floor measured in this run)"
+    env -u GLIBC_TUNABLES /usr/bin/python3 bench/targets.py "$BUILD" "$DIR" \
+        --json "$DIR/targets.json" || echo "  the targets part stopped (see above); the other parts go on"
+fi
 if has bench; then
     echo "== warm benchmarks (GLIBC_TUNABLES=$WARM; medians of 5 repetitions)"
     GLIBC_TUNABLES=$WARM "$BUILD/bench/midifolio_bench" --benchmark_repetitions=5 \

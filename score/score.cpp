@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
+#include <queue>
 #include <set>
 
 #include "midifolio/midi_event.h"
@@ -133,10 +135,11 @@ Summary Score::summary() const {
         s.bars = bars();
         s.keys = Data().keyList;
         std::array<bool, 256> programs{};
-        // Starts and ends of the notes, in tick order with ends before starts at one tick: the
-        // most notes sounding at once. A note of no length never sounds.
-        std::vector<std::pair<int64_t, int>> edges;
-        edges.reserve(2 * notes.size());
+        // The most notes sounding at once, in one walk: the notes come by start tick, and a
+        // heap holds the end ticks of those sounding. An end at a tick comes before a start at
+        // it, and a note of no length never sounds. (Sorting every start and end instead took
+        // a third of a scan's time.)
+        std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> ends;
         for (const Note& n : notes) {
             if (s.lowest_pitch < 0 || n.pitch < s.lowest_pitch) s.lowest_pitch = n.pitch;
             s.highest_pitch = std::max<int>(s.highest_pitch, n.pitch);
@@ -145,19 +148,13 @@ Summary Score::summary() const {
             else
                 programs[n.program] = true;
             if (n.end_tick > n.start_tick) {
-                edges.push_back({n.start_tick, 1});
-                edges.push_back({n.end_tick, -1});
+                while (!ends.empty() && ends.top() <= n.start_tick) ends.pop();
+                ends.push(n.end_tick);
+                s.peak_polyphony = std::max(s.peak_polyphony, static_cast<uint32_t>(ends.size()));
             }
         }
         for (int p = 0; p < 256; ++p)
             if (programs[static_cast<size_t>(p)]) s.programs.push_back(static_cast<uint8_t>(p));
-        std::sort(edges.begin(), edges.end());
-        int64_t sounding = 0;
-        for (const auto& edge : edges) {
-            sounding += edge.second;
-            s.peak_polyphony =
-                std::max(s.peak_polyphony, static_cast<uint32_t>(std::max<int64_t>(sounding, 0)));
-        }
         return s;
     });
 }

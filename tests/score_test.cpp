@@ -194,6 +194,35 @@ TEST(Score, TheLoadersTempoEventCanBeRemovedSoTheFileStoresAsItWas) {
     EXPECT_EQ(ReadFile(out), file);
 }
 
+TEST(Score, PeakPolyphonyEndsANoteBeforeOneStartsAtItsTickAndNeverCountsANoteOfNoLength) {
+    // Track 1: 60 over ticks [0, 480), 62 over [480, 960) and a note of no length at 100.
+    // Track 2: 50 over [240, 720), 55 over [400, 1000) and a note of no length at 450. At most
+    // three sound at once (60, 50, 55, then 62, 50, 55): an end counted after a start at one
+    // tick would give four at 480, a note of no length counted would give four at 450.
+    const Bytes one =
+        Cat({B({0, 0x90, 60, 90}), Vlq(100), B({0x90, 70, 90, 0, 0x80, 70, 0}), Vlq(380),
+             B({0x80, 60, 0, 0, 0x90, 62, 90}), Vlq(480), B({0x80, 62, 0, 0}), kEnd});
+    const Bytes two = Cat({Vlq(240), B({0x90, 50, 90}), Vlq(160),
+                           B({0x90, 55, 90, 50, 0x90, 52, 90, 0, 0x80, 52, 0}), Vlq(270),
+                           B({0x80, 50, 0}), Vlq(280), B({0x80, 55, 0, 0}), kEnd});
+    score::ReadReport report;
+    const score::Song song = score::Song::FromBytes(Smf(1, 480, {one, two}), {}, report);
+    ASSERT_TRUE(report.ok()) << report.message;
+    const score::Score s(song);
+    EXPECT_EQ(s.notes().size(), 6u);
+    EXPECT_EQ(s.summary().peak_polyphony, 3u);
+
+    // The same notes in one track of format 0 give the same answer.
+    const Bytes merged =
+        Cat({B({0, 0x90, 60, 90}), Vlq(100), B({0x90, 70, 90, 0, 0x80, 70, 0}), Vlq(140),
+             B({0x90, 50, 90}), Vlq(160), B({0x90, 55, 90, 50, 0x90, 52, 90, 0, 0x80, 52, 0}),
+             Vlq(30), B({0x80, 60, 0, 0, 0x90, 62, 90}), Vlq(240), B({0x80, 50, 0}), Vlq(240),
+             B({0x80, 62, 0}), Vlq(40), B({0x80, 55, 0, 0}), kEnd});
+    const score::Song single = score::Song::FromBytes(Smf(0, 480, {merged}), {}, report);
+    ASSERT_TRUE(report.ok()) << report.message;
+    EXPECT_EQ(score::Score(single).summary().peak_polyphony, 3u);
+}
+
 TEST(Score, SummaryAndPianoRollOfAChordAMelodyAndDrums) {
     // 480 ticks per quarter note, 120 bpm: a C major chord (program 5) for a second, then a
     // single E for half a second, and a drum note on channel 10.
