@@ -16,41 +16,6 @@ using score::Note;
 
 constexpr uint32_t kPlaced = ~uint32_t{0};
 
-// The order of the merged notes: by start tick, then run (track); each run keeps its order.
-std::vector<uint32_t> MergeOrder(const std::vector<Note>& notes,
-                                 const std::vector<uint64_t>& runs) {
-    std::vector<uint32_t> order;
-    order.reserve(notes.size());
-    std::vector<uint64_t> next, last;
-    using Key = std::pair<int64_t, uint32_t>;  // start tick, run
-    std::vector<Key> heap;
-    uint64_t at = 0;
-    for (uint64_t n : runs) {
-        if (n != 0) heap.push_back({notes[at].start_tick, static_cast<uint32_t>(next.size())});
-        next.push_back(at);
-        last.push_back(at + n);
-        at += n;
-    }
-    std::make_heap(heap.begin(), heap.end(), std::greater<Key>());
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), std::greater<Key>());
-        const uint32_t run = heap.back().second;
-        heap.pop_back();
-        // The run gives notes while they come before every other run's next one.
-        const Key bound = heap.empty() ? Key{INT64_MAX, ~0u} : heap.front();
-        uint64_t k = next[run];
-        do {
-            order.push_back(static_cast<uint32_t>(k++));
-        } while (k < last[run] && Key{notes[k].start_tick, run} < bound);
-        next[run] = k;
-        if (k < last[run]) {
-            heap.push_back({notes[k].start_tick, run});
-            std::push_heap(heap.begin(), heap.end(), std::greater<Key>());
-        }
-    }
-    return order;
-}
-
 // Puts the notes in the merged order in place: notes[i] becomes the note at order[i]. The
 // permutation is followed cycle by cycle, so no second array of notes is needed.
 void Permute(std::vector<Note>& notes, std::vector<uint32_t>& order) {
@@ -113,7 +78,7 @@ bool Holding(const MapEvent& a, const MapEvent& b) {
 
 }  // namespace
 
-void SongData::Finish(const std::vector<uint64_t>& trackNotes) {
+void SongData::Finish(const std::vector<uint64_t>& trackNotes, bool merged) {
     for (std::vector<MapEvent>* list : {&tempos, &meters, &keys, &programs, &banks, &pedals})
         if (!std::is_sorted(list->begin(), list->end(), Holding))
             std::stable_sort(list->begin(), list->end(), Holding);
@@ -150,8 +115,9 @@ void SongData::Finish(const std::vector<uint64_t>& trackNotes) {
     }
     size_t live = 0;
     for (uint64_t n : trackNotes) live += n != 0;
-    if (live > 1) {
-        std::vector<uint32_t> order = MergeOrder(notes, trackNotes);
+    if (live > 1 && !merged) {
+        std::vector<uint32_t> order =
+            MergeOrder(trackNotes, [this](uint64_t k) { return notes[k].start_tick; });
         Permute(notes, order);
     }
     AssignPrograms(notes, programs, perTrack);

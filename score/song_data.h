@@ -2,8 +2,11 @@
 // Scores built from it. Private to score/.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "midifolio/export.h"
@@ -58,9 +61,61 @@ struct SongData {
 
     size_t MapIndex(size_t track) const { return times.size() > 1 ? track : 0; }
     // Makes the maps, the lists and the notes' programs and seconds from what the pass
-    // gathered (the notes are each track's, one track after another: merged here).
-    void Finish(const std::vector<uint64_t>& trackNotes);
+    // gathered (the notes are each track's, one track after another: merged here, unless
+    // `merged` says the reading pass put them in their places already).
+    void Finish(const std::vector<uint64_t>& trackNotes, bool merged = false);
 };
+
+// The order of items that come in sorted runs, merged: by tick (tickOf(k) of item k), then
+// run; each run keeps its order. runs[r] counts the items of run r, one run after another.
+template <class TickOf>
+std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickOf) {
+    std::vector<uint32_t> order;
+    uint64_t total = 0;
+    for (uint64_t n : runs) total += n;
+    order.reserve(static_cast<size_t>(total));
+    // A heap of the runs with items left, keyed by the tick of each one's next item (kept in
+    // `head`, so that the heap moves run numbers only).
+    std::vector<uint64_t> next, last;
+    std::vector<int64_t> head(runs.size());
+    std::vector<uint32_t> heap;
+    auto later = [&head](uint32_t a, uint32_t b) {
+        return head[a] != head[b] ? head[a] > head[b] : a > b;
+    };
+    uint64_t at = 0;
+    for (uint64_t n : runs) {
+        const uint32_t run = static_cast<uint32_t>(next.size());
+        if (n != 0) {
+            head[run] = tickOf(at);
+            heap.push_back(run);
+        }
+        next.push_back(at);
+        last.push_back(at + n);
+        at += n;
+    }
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        const uint32_t run = heap.back();
+        heap.pop_back();
+        // The run gives items while they come before every other run's next one.
+        const int64_t boundTick = heap.empty() ? INT64_MAX : head[heap.front()];
+        const uint32_t boundRun = heap.empty() ? ~0u : heap.front();
+        uint64_t k = next[run];
+        int64_t tick = 0;
+        do {
+            order.push_back(static_cast<uint32_t>(k++));
+        } while (k < last[run] &&
+                 ((tick = tickOf(k)) < boundTick || (tick == boundTick && run < boundRun)));
+        next[run] = k;
+        if (k < last[run]) {
+            head[run] = tickOf(k);
+            heap.push_back(run);
+            std::push_heap(heap.begin(), heap.end(), later);
+        }
+    }
+    return order;
+}
 
 // Encode's bytes, but with delta times of up to 32 bits written as numbers of five bytes
 // (which the song reader reads): the form of the library's own songs for the exact view,

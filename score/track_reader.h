@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "midifolio/midi_event.h"
-
 #include "midifolio/event_kinds.h"
 #include "midifolio/export.h"
+#include "midifolio/midi_event.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
 namespace score_detail {
@@ -93,9 +92,7 @@ class TrackCursor {
         // A delta time at the very end of the data, with no event after it, ends the track
         // (a file without its end-of-track event).
         if (m_p >= m_end) return false;
-        if (!Event(ev)) return false;
-        m_ended = ev.status == 0xFF && ev.data1 == META_END_OF_TRACK;
-        return true;
+        return Event(ev);  // (Payload notes an end-of-track event)
     }
     Damage damage() const { return m_damage; }
     // Damage: the first byte of the delta time of the event that could not be read; else
@@ -119,7 +116,8 @@ class TrackCursor {
         bool tooLong = false;
         if (!walk::Number(m_p, m_end, delta, tooLong))
             return Fail(tooLong ? Damage::kLongNumber : Damage::kEventCut);
-        if (delta > static_cast<uint64_t>(walk::kMaxTick - m_tick)) return Fail(Damage::kLongNumber);
+        if (delta > static_cast<uint64_t>(walk::kMaxTick - m_tick))
+            return Fail(Damage::kLongNumber);
         m_tick += static_cast<int64_t>(delta);
         return true;
     }
@@ -171,9 +169,14 @@ inline bool TrackCursor::Event(RawEvent& ev) {
 
 // Meta events (a type byte first), sysex and packets: a length, then the payload.
 inline bool TrackCursor::Payload(RawEvent& ev) {
+    // (Decided from the type byte read here, not from ev's bytes just stored: reading those
+    // back as one word would wait on the stores at every event.)
+    bool end = false;
     if (ev.status == 0xFF) {
         if (m_p >= m_end) return Fail(Damage::kEventCut);
-        ev.data1 = *m_p++;
+        const uint8_t type = *m_p++;
+        ev.data1 = type;
+        end = type == META_END_OF_TRACK;
     } else {
         m_running = 0;
         ev.data1 = 0;
@@ -187,6 +190,7 @@ inline bool TrackCursor::Payload(RawEvent& ev) {
     ev.payload = m_p;
     ev.length = static_cast<uint32_t>(length);
     m_p += length;
+    m_ended = end;
     return true;
 }
 

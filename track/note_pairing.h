@@ -100,6 +100,17 @@ class NotePairing {
         return tag;
     }
 
+    // Calls f(tag) for every note-on still open (no end ended it), by channel and note.
+    template <class F>
+    void ForEachOpen(F f) const {
+        auto walk = [&](const Queue& q) {
+            for (int32_t e = q.head; e >= 0; e = m_open[static_cast<size_t>(e)].next)
+                f(m_open[static_cast<size_t>(e)].ordinal);
+        };
+        for (uint32_t slot : m_used) walk(m_direct[slot]);
+        for (const auto& other : m_other) walk(other.second);
+    }
+
   private:
     struct Entry {
         const MIDIEventPtr* node;
