@@ -15,6 +15,7 @@ import midifolio
 from conftest import SOURCE, TOOLS, rows_of
 
 sys.path.insert(0, str(TOOLS))
+import mido_notes  # noqa: E402
 import stress_midi  # noqa: E402
 
 sys.path.remove(str(TOOLS))
@@ -189,16 +190,10 @@ def paired_notes(events):
             notes.append(note)
         elif high in (0x80, 0x90) and sounding[track, channel, d1]:
             sounding[track, channel, d1].popleft()[6] = tick
-    programs.sort()
     for note in notes:
         if note[6] is None:
             note[6] = last[note[0]]
-        for tick, _, _, channel, program in programs:
-            if tick > note[5]:
-                break
-            if channel == note[1]:
-                note[2] = program
-    notes.sort(key=lambda n: (n[5], n[0], n[1], n[3], n[7]))
+    mido_notes.programs_and_order(notes, programs)
     return [n[:7] for n in notes]
 
 

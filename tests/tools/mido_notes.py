@@ -59,6 +59,15 @@ def notes_of_midi(mid):
     def seconds(tick):
         return seconds_at(segments, tpq, tick)
 
+    programs_and_order(notes, programs)
+    return [n[:7] + [seconds(n[5]), seconds(n[6])] for n in notes]
+
+
+def programs_and_order(notes, programs):
+    """Gives each note row [track, channel, program, pitch, velocity, start, end, order] the
+    program in force on its channel at its start (the last of (tick, track, order, channel,
+    program) at or before it, in any track), then sorts the rows by start, track, channel,
+    pitch and file order."""
     programs.sort()
     for note in notes:
         for tick, _, _, channel, program in programs:
@@ -67,7 +76,6 @@ def notes_of_midi(mid):
             if channel == note[1]:
                 note[2] = program
     notes.sort(key=lambda n: (n[5], n[0], n[1], n[3], n[7]))
-    return [n[:7] + [seconds(n[5]), seconds(n[6])] for n in notes]
 
 
 def tempo_segments(tempos, tpq):
