@@ -20,17 +20,20 @@ has() { [[ " $PARTS " == *" $1 "* ]]; }
 LOCK=(flock /tmp/midifolio-build.lock)
 command -v flock >/dev/null || LOCK=()
 "${LOCK[@]}" cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIDIFOLIO_BUILD_BENCH=ON \
-    -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_EXAMPLES=OFF >/dev/null
+    -DMIDIFOLIO_BUILD_TESTS=OFF -DMIDIFOLIO_BUILD_EXAMPLES=OFF -DMIDIFOLIO_BUILD_PYTHON=ON >/dev/null
 targets=(midifolio_bench midifolio_perf)
+# (The list is taken once: `ninja ... | grep -q` under pipefail fails when grep stops reading
+# before ninja has written everything.)
+built=$(ninja -C "$BUILD" -t targets all 2>/dev/null)
+buildable() { grep -q "^$1:" <<<"$built"; }
 # The targets part also times the command-line tool and the Python package.
 if has targets; then
     for t in midifolio_cli _midifolio midifolio_python_files; do
-        ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q "^$t:" && targets+=("$t")
+        buildable "$t" && targets+=("$t")
     done
 fi
-ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^portsmf_load:' && targets+=(portsmf_load)
-ninja -C "$BUILD" -t targets all 2>/dev/null | grep -q '^midifolio_render_bench:' &&
-    targets+=(midifolio_render_bench)
+buildable portsmf_load && targets+=(portsmf_load)
+buildable midifolio_render_bench && targets+=(midifolio_render_bench)
 "${LOCK[@]}" cmake --build "$BUILD" -j 2 --target "${targets[@]}"
 PERF=$BUILD/bench/midifolio_perf
 

@@ -541,7 +541,9 @@ bool SongReader::Read() {
     data->canonical = canonical && data->smfOffset == 0 && end == data->bytes->size();
     data->notesRead = options.notes;
     data->report = report;
-    data->Finish(trackNotes, !dest.empty());
+    const bool placed = !dest.empty();
+    dest = std::vector<uint32_t>();  // (not needed from here on: less memory at the peak)
+    data->Finish(trackNotes, placed);
     return true;
 }
 
