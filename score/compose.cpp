@@ -189,6 +189,10 @@ void PutMeta(Sequence& s, Track& track, int64_t tick, uint32_t type, std::vector
 }
 
 std::string CheckNote(const NoteInput& n, size_t index) {
+    // (The words are made only for a note at fault: this runs for every note of a song.)
+    const bool fine = n.channel <= 15 && n.pitch <= 127 && n.velocity >= 1 && n.velocity <= 127 &&
+                      n.program <= 127 && n.start_tick >= 0 && n.end_tick >= n.start_tick;
+    if (fine) return std::string();
     const std::string which = "note " + platform_detail::Thousands(index) + " (pitch " +
                               std::to_string(n.pitch) + " at tick " + std::to_string(n.start_tick) +
                               ")";
@@ -199,13 +203,13 @@ std::string CheckNote(const NoteInput& n, size_t index) {
         return which + ": velocity " + std::to_string(n.velocity) + " is outside 1..127";
     if (n.program > 127)
         return which + ": program " + std::to_string(n.program) + " is outside 0..127";
-    if (n.start_tick < 0 || n.end_tick < n.start_tick)
-        return which + ": it ends before it starts, or starts before 0";
-    return "";
+    return which + ": it ends before it starts, or starts before 0";
 }
 
 // The conductor's events: tempos, meters, keys and the first track's name.
 void PutMaps(Sequence& s, const SongPlan& plan) {
+    std::vector<size_t> before;  // each track's events before: in time order already
+    for (const Track& t : s.tracks) before.push_back(t.size());
     Track& first = s.tracks[0];
     for (const auto& [tick, us] : plan.tempos)
         PutMeta(s, first, tick, META_TEMPO,
@@ -223,9 +227,15 @@ void PutMaps(Sequence& s, const SongPlan& plan) {
             PutMeta(s, s.tracks[t], 0, META_TRACK_NAME,
                     std::vector<uint8_t>(name.begin(), name.end()));
         }
-    for (Track& t : s.tracks)
-        std::stable_sort(t.begin(), t.end(),
-                         [](const Event& a, const Event& b) { return a.tick < b.tick; });
+    // The events put here merged in by tick, after those already there at the same tick.
+    auto earlier = [](const Event& a, const Event& b) { return a.tick < b.tick; };
+    for (size_t t = 0; t < s.tracks.size(); ++t) {
+        Track& track = s.tracks[t];
+        const auto put = track.begin() + static_cast<std::ptrdiff_t>(before[t]);
+        if (put == track.end()) continue;
+        std::stable_sort(put, track.end(), earlier);
+        std::inplace_merge(track.begin(), put, track.end(), earlier);
+    }
 }
 
 // A track's note events in time order: the ends due before a start go first (ends at one tick
