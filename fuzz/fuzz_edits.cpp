@@ -92,6 +92,18 @@ void CheckScaledSeconds(const Score& before, const Score& after, double factor) 
     }
 }
 
+// Whether a tempo event (not of 0, which stays) scaled by the factor leaves 1..0xFFFFFF
+// microseconds per quarter note; with `orDefault`, the default tempo too.
+bool ScaledOutside(const Score& score, double factor, bool orDefault) {
+    auto outside = [factor](double us) {
+        const double v = std::round(us / factor);
+        return !(v >= 1 && v <= 0xFFFFFF);
+    };
+    for (const sc::TempoChange& t : score.tempos())
+        if (t.us_per_quarter != 0 && outside(t.us_per_quarter)) return true;
+    return orDefault && outside(smf::kDefaultUsPerQuarter);
+}
+
 Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
     static const double kFactors[] = {2.0, 0.5, 1.0, 3.7, 1e-3, 1e6, 0.0, -1.0, NAN, HUGE_VAL};
     const double factor = kFactors[prm.Byte() % 10];
@@ -103,12 +115,17 @@ Song DoScaleTempo(const Song& song, Params& prm, std::string& error) {
         if (error != "the ticks of a song in SMPTE time do not follow its tempo")
             Fail("ScaleTempo", error);
     } else if (!error.empty()) {
-        // Nothing moves (a tempo may come at tick 0): the writer refuses where it refuses the
-        // song itself.
-        if (!(WriterRefusal(error) && ModelSave(song).refused)) Fail("ScaleTempo", error);
+        // A tempo scaled out of what a file states (the default one too, where it is stated);
+        // otherwise nothing moves, so the writer refuses where it refuses the song itself.
+        const bool outside =
+            error.find(" microseconds per quarter note) scaled by ") != std::string::npos;
+        if (outside ? !ScaledOutside(Score(song), factor, true)
+                    : !(WriterRefusal(error) && ModelSave(song).refused))
+            Fail("ScaleTempo", error);
     } else {
         // The ticks stay; every tempo is scaled (the default one stated at tick 0).
         FUZZ_CHECK(!ModelSave(song).refused);
+        FUZZ_CHECK(!ScaledOutside(Score(song), factor, false));
         const Score before(song), after(out);
         FUZZ_CHECK(Keys(before.notes(), true) == Keys(after.notes(), true));
         // A tempo of 0 stays 0 (the maps pass over it); no other becomes 0.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -115,6 +116,23 @@ Song Transpose(const Song& song, int semitones, bool drums, std::string* error) 
     });
 }
 
+namespace {
+
+// Why a tempo scaled by the factor has no form in a file (a tempo event holds 1..16,777,215
+// microseconds per quarter note); empty when it has one.
+std::string TempoOutside(const std::string& what, uint32_t us, double factor) {
+    const double scaled = std::round(us / factor);
+    if (scaled >= 1 && scaled <= 0xFFFFFF) return std::string();
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", factor);
+    return what + " (" + platform_detail::Thousands(us) +
+           " microseconds per quarter note) scaled by " + text + " would be " +
+           (scaled < 1 ? "below 1 microsecond per quarter note"
+                       : "above 16,777,215 microseconds per quarter note, the most a file states");
+}
+
+}  // namespace
+
 Song ScaleTempo(const Song& song, double factor, std::string* error) {
     return Guarded(error, [&]() -> Song {
         if (!(factor > 0) || !std::isfinite(factor))
@@ -122,9 +140,7 @@ Song ScaleTempo(const Song& song, double factor, std::string* error) {
         if (song.division().smpte())
             return Failed(error, "the ticks of a song in SMPTE time do not follow its tempo");
         Sequence s = WholeSequence(song);
-        auto scaled = [factor](uint32_t us) {
-            return std::clamp<double>(std::round(us / factor), 1, 0xFFFFFF);
-        };
+        auto scaled = [factor](uint32_t us) { return std::round(us / factor); };
         const size_t conductors =
             s.format == 2 ? s.tracks.size() : std::min<size_t>(1, s.tracks.size());
         std::vector<bool> atZero(s.tracks.size(), false);
@@ -134,6 +150,12 @@ Song ScaleTempo(const Song& song, double factor, std::string* error) {
                 uint8_t* p = s.payloads.data() + e.offset;
                 const uint32_t read = (p[0] << 16) | (p[1] << 8) | p[2];
                 if (read == 0) continue;  // a tempo of 0, which the maps pass over, stays so
+                const std::string outside =
+                    TempoOutside("the tempo at tick " +
+                                     platform_detail::Thousands(static_cast<uint64_t>(e.tick)) +
+                                     " of track " + std::to_string(t + 1),
+                                 read, factor);
+                if (!outside.empty()) return Failed(error, outside);
                 const uint32_t us = static_cast<uint32_t>(scaled(read));
                 p[0] = static_cast<uint8_t>(us >> 16), p[1] = static_cast<uint8_t>(us >> 8),
                 p[2] = static_cast<uint8_t>(us);
@@ -143,6 +165,9 @@ Song ScaleTempo(const Song& song, double factor, std::string* error) {
         // The default tempo before the first tempo event is scaled too: it is stated at tick 0.
         for (size_t t = 0; t < conductors; ++t) {
             if (atZero[t]) continue;
+            const std::string outside =
+                TempoOutside("the default tempo of 120 bpm", smf::kDefaultUsPerQuarter, factor);
+            if (!outside.empty()) return Failed(error, outside);
             const uint32_t us = static_cast<uint32_t>(scaled(smf::kDefaultUsPerQuarter));
             const uint32_t offset = static_cast<uint32_t>(s.payloads.size());
             s.payloads.insert(s.payloads.end(),

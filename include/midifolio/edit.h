@@ -22,7 +22,9 @@ MIDIFOLIO_API Song Transpose(const Song& song, int semitones, bool drums, std::s
 
 // Every tempo times `factor` (a positive number): ticks stay, seconds are divided by it. A
 // song whose first tempo comes after tick 0 gets the scaled default tempo at tick 0. Fails for
-// a song in SMPTE time, whose ticks are fixed in seconds.
+// a song in SMPTE time, whose ticks are fixed in seconds, and where a tempo (or that default)
+// scaled would leave the 1..16,777,215 microseconds per quarter note a file states, naming it.
+// A tempo of 0, which no clock follows, stays 0.
 MIDIFOLIO_API Song ScaleTempo(const Song& song, double factor, std::string* error);
 
 // The stretch [start, end) of a song, in ticks (see CropUnit for seconds and bars): the notes

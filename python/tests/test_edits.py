@@ -169,6 +169,14 @@ class TestScaleTempo:
         assert [(t, m.tempo) for t, m in timed(after)[0] if m.type == "set_tempo"] == [(0, 250000), (96, 0)]
         assert faster.notes()["end"].tolist() == pytest.approx([song.notes()["end"][0] / 2])
 
+    def test_a_tempo_scaled_beyond_what_a_file_states_is_named(self, source, mido_read):
+        with pytest.raises(ValueError, match=r"^the tempo at tick 0 of track 1 \(500,000 microseconds per "
+                           r"quarter note\) scaled by 0\.01 would be above 16,777,215"):
+            source.scale_tempo(0.01)
+        song = midifolio.loads(smf(track((0, b"\x90\x3c\x64"), (96, b"\x80\x3c\x00"))))
+        with pytest.raises(ValueError, match="^the default tempo of 120 bpm .* below 1 microsecond"):
+            song.scale_tempo(1e7)
+
     @pytest.mark.parametrize("factor", [0, -1, float("nan"), float("inf"), 1e-300, 1e300])
     def test_a_factor_no_file_can_state_is_refused(self, source, factor):
         with pytest.raises(ValueError):

@@ -473,26 +473,7 @@ class Song:
         per quarter note).
         """
         factor = _finite(factor, "the factor")
-        if factor > 0:
-            self._check_scaled_tempos(factor)
         return self._new(self._h.scale_tempo(factor))
-
-    def _check_scaled_tempos(self, factor: float) -> None:
-        tempos = self.tempos()
-        # The default tempo (120 bpm) is stated, scaled, where no tempo event stands at tick 0.
-        conductors = range(self.track_count) if self.format == 2 else range(min(1, self.track_count))
-        # A tempo of 0, which no clock follows, stays 0 and states nothing.
-        stated = {t.track if self.format == 2 else 0 for t in tempos if t.tick == 0 and t.us_per_quarter}
-        checked = [(t.us_per_quarter, "the tempo at tick %d of track %d" % (t.tick, t.track + 1))
-                   for t in tempos if t.us_per_quarter]
-        checked += [(500000, "the default tempo of 120 bpm") for c in conductors if c not in stated]
-        for us, what in checked:
-            scaled = round(us / factor)
-            if not 1 <= scaled <= 0xFFFFFF:
-                raise ValueError(
-                    "%s (%d microseconds per quarter note) scaled by %r would be %d, outside 1..16,777,215"
-                    % (what, us, factor, scaled)
-                )
 
     def crop(self, start: float, end: float, *, unit: str = "seconds") -> Song:
         """The stretch [start, end): unit 'seconds', 'ticks' or 'bars' (from 1, end bar included).
