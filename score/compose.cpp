@@ -246,12 +246,10 @@ class TrackWriter {
     void Start(const NoteInput& n, uint64_t order, bool program) {
         Flush(n.start_tick, true);
         const uint8_t ch = n.channel;
-        if (program)
-            m_out.push_back({n.start_tick, 0, 0, static_cast<uint8_t>(0xC0 | ch), n.program, 0, 0});
-        m_out.push_back(
-            {n.start_tick, 0, 0, static_cast<uint8_t>(0x90 | ch), n.pitch, n.velocity, 0});
+        if (program) Put(n.start_tick, static_cast<uint8_t>(0xC0 | ch), n.program, 0);
+        Put(n.start_tick, static_cast<uint8_t>(0x90 | ch), n.pitch, n.velocity);
         if (n.end_tick == n.start_tick) {
-            m_out.push_back({n.end_tick, 0, 0, static_cast<uint8_t>(0x80 | ch), n.pitch, 0, 0});
+            Put(n.end_tick, static_cast<uint8_t>(0x80 | ch), n.pitch, 0);
             return;
         }
         m_ends.push({n.end_tick, order, static_cast<uint8_t>(0x80 | ch), n.pitch});
@@ -261,13 +259,22 @@ class TrackWriter {
         while (!m_ends.empty() &&
                (m_ends.top().tick < tick || (atTick && m_ends.top().tick == tick))) {
             const Pending& p = m_ends.top();
-            m_out.push_back({p.tick, 0, 0, p.status, p.pitch, 0, 0});
+            Put(p.tick, p.status, p.pitch, 0);
             m_ends.pop();
         }
     }
     void FlushAll() { Flush(INT64_MAX, true); }
 
   private:
+    // A channel event, its fields written in place (an event built aside and copied in would
+    // be read back as whole words right after its bytes were stored, stalling every note).
+    void Put(int64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
+        Event& e = m_out.emplace_back();
+        e.tick = tick;
+        e.status = status;
+        e.data1 = data1;
+        e.data2 = data2;
+    }
     struct Pending {
         int64_t tick;
         uint64_t order;
