@@ -12,21 +12,17 @@ Run from anywhere: python3 fuzz/make_seeds.py (it rewrites the files it owns).
 """
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools"))
+import midi_bytes  # noqa: E402  (the project's one VLQ and meta-event writer)
 
-
-def vlq(n):
-    out = [n & 0x7F]
-    n >>= 7
-    while n:
-        out.append(0x80 | (n & 0x7F))
-        n >>= 7
-    return bytes(reversed(out))
+vlq = midi_bytes.vlq
 
 
 def meta(delta, kind, payload):
-    return vlq(delta) + bytes([0xFF, kind]) + vlq(len(payload)) + payload
+    return vlq(delta) + midi_bytes.meta(kind, payload)
 
 
 def end(delta=0):

@@ -30,9 +30,6 @@ bool Quiet(const ReadReport& report) {
 
 namespace {
 
-bool IsMeta(const EventRecord& r, int type) {
-    return r.status == 0xFF && r.meta == type;
-}
 bool IsPayloadStatus(uint8_t status) {
     return status == 0xF0 || status == 0xF7 || status == 0xFF;
 }

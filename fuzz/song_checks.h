@@ -21,6 +21,11 @@ namespace sc = midifolio::score;
 // A reading with nothing to tell: read, no warning, nothing left out.
 bool Quiet(const sc::ReadReport& report);
 
+// A meta event of the type.
+inline bool IsMeta(const sc::EventRecord& r, int type) {
+    return r.status == 0xFF && r.meta == type;
+}
+
 // What a reading returned must agree with its report: a song exactly when the status is kOk
 // (holding the very bytes given), an empty one otherwise; the report's fields in bounds.
 void CheckRead(const std::vector<uint8_t>& input, const sc::ReadOptions& options,

@@ -23,10 +23,6 @@ using sc::Song;
 
 namespace {
 
-bool IsMeta(const EventRecord& r, int type) {
-    return r.status == 0xFF && r.meta == type;
-}
-
 // The meta events of a type with at least `least` payload bytes, by tick, then track, then
 // file order (the table is in track, then file order).
 std::vector<EventRecord> MetasOf(const std::vector<EventRecord>& events, int type, uint32_t least) {

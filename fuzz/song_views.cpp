@@ -26,10 +26,6 @@ using sc::TrackInfo;
 
 namespace {
 
-bool IsMeta(const EventRecord& r, int type) {
-    return r.status == 0xFF && r.meta == type;
-}
-
 // What the data bytes of a status byte are: 0, 1 or 2 (payload kinds: 0).
 int DataCount(uint8_t status) {
     return std::max(smf::DataBytes(status), 0);

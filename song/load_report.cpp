@@ -38,87 +38,104 @@ void ReportStop(LoadReport& report, LoadStop why, int32_t track, int64_t offset,
     report.cause = Where(track, offset) + what;
 }
 
-void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint64_t total,
-                    uint64_t prefix, int64_t dataStart, int64_t stop) {
-    auto fileOffset = [&](uint64_t at) { return dataStart + static_cast<int64_t>(at - prefix); };
-    const uint8_t* end = data + total;
-    // The delta time at q, which could not be read.
-    auto deltaCut = [&](uint64_t at, const char* which) {
-        const uint8_t* q = data + at;
-        while (q < end && (*q & 0x80)) ++q;
-        report.claimed = total - at + 1;
-        report.available = total - at;
-        ReportStop(report, LoadStop::kEventCut, track, fileOffset(at),
-                   std::string(which) + (q == end ? " runs past the end of the chunk"
-                                                  : " is too long to read (five bytes or more)"));
-    };
-    if (stop < static_cast<int64_t>(prefix))  // the loader's event: the file's first delta
-        return deltaCut(prefix, "the chunk's first delta time");
-    const uint64_t at = static_cast<uint64_t>(stop);
-    // The decoder stopped behind the chunk's last byte: a delta time read to the end, and no
-    // event after it.
-    if (at >= total) {
-        report.claimed = 1;
-        report.available = 0;
-        return ReportStop(report, LoadStop::kEventCut, track, fileOffset(total),
-                          "the chunk ends after a delta time, before its event");
-    }
-    const uint8_t* p = data + at;
-    const uint64_t left = total - at;
-    auto cut = [&](uint64_t claimed, const std::string& what) {
+namespace {
+
+// Says why an event of a track chunk could not be decoded: the chunk's bytes, and where the
+// chunk's data starts in the file (the loader's tempo event, `prefix` bytes, before them).
+struct CutReporter {
+    LoadReport& report;
+    int32_t track;
+    const uint8_t* data;
+    uint64_t total;
+    uint64_t prefix;
+    int64_t dataStart;
+
+    int64_t FileOffset(uint64_t at) const { return dataStart + static_cast<int64_t>(at - prefix); }
+    void Stop(uint64_t at, uint64_t claimed, uint64_t available, const std::string& what) {
         report.claimed = claimed;
-        report.available = left;
-        ReportStop(report, LoadStop::kEventCut, track, fileOffset(at), what);
-    };
-    if (at == 0) return deltaCut(0, "the chunk's first delta time");
-    const uint32_t status = *p;
-    uint64_t size = 1;  // the bytes the event takes
-    auto needs = [&](const std::string& what) {
-        return cut(size, what + " needs " + platform_detail::Thousands(size) + " bytes but " +
-                             platform_detail::Thousands(left) + " remain");
-    };
-    if (status == 0xFF || status == 0xF0) {
+        report.available = available;
+        ReportStop(report, LoadStop::kEventCut, track, FileOffset(at), what);
+    }
+    // The delta time at `at`, which could not be read.
+    void DeltaCut(uint64_t at, const char* which) {
+        const uint8_t* q = data + at;
+        while (q < data + total && (*q & 0x80)) ++q;
+        Stop(
+            at, total - at + 1, total - at,
+            std::string(which) + (q == data + total ? " runs past the end of the chunk"
+                                                    : " is too long to read (five bytes or more)"));
+    }
+    // A meta or sysex event at `at`: true when it is what was cut (reported); else false with
+    // the bytes it takes in `size`.
+    bool PayloadCut(uint64_t at, uint64_t& size) {
+        const uint8_t* p = data + at;
+        const uint64_t left = total - at;
         std::string kind = "a sysex message";
         const uint8_t* q = p + 1;
-        if (status == 0xFF) {
-            if (left < 2) return cut(3, "a meta event is cut before its type");
+        if (*p == 0xFF) {
+            if (left < 2) return Stop(at, 3, left, "a meta event is cut before its type"), true;
             char hex[40];
             std::snprintf(hex, sizeof hex, "a meta event (type 0x%02X)", p[1]);
             kind = hex;
             size = 3 + smf::FixedMetaSize(p[1]);
             if (size > 3) {
-                if (left < size) return needs(kind);
-                return deltaCut(at + size, "the delta time after an event");
+                if (left < size) return Needs(at, size, kind), true;
+                return DeltaCut(at + size, "the delta time after an event"), true;
             }
             q = p + 2;
         }
-        const uint32_t length = smf::ReadVlq(q, end);
+        const uint32_t length = smf::ReadVlq(q, data + total);
         if (length == smf::kVlqFailure)
-            return cut(left + 1, "the length of " + kind + " runs past the end of the chunk");
+            return Stop(at, left + 1, left,
+                        "the length of " + kind + " runs past the end of the chunk"),
+                   true;
         size = static_cast<uint64_t>(q - p) + length;
-        if (left < size)
-            return cut(size,
-                       kind + " claims " + platform_detail::Thousands(length) + " bytes but " +
-                           platform_detail::Thousands(static_cast<uint64_t>(end - q)) + " remain");
+        if (left >= size) return false;
+        Stop(at, size, left,
+             kind + " claims " + platform_detail::Thousands(length) + " bytes but " +
+                 platform_detail::Thousands(static_cast<uint64_t>(data + total - q)) + " remain");
+        return true;
+    }
+    void Needs(uint64_t at, uint64_t size, const std::string& what) {
+        Stop(at, size, total - at,
+             what + " needs " + platform_detail::Thousands(size) + " bytes but " +
+                 platform_detail::Thousands(total - at) + " remain");
+    }
+};
+
+}  // namespace
+
+void ReportEventCut(LoadReport& report, int32_t track, const uint8_t* data, uint64_t total,
+                    uint64_t prefix, int64_t dataStart, int64_t stop) {
+    CutReporter r{report, track, data, total, prefix, dataStart};
+    if (stop < static_cast<int64_t>(prefix))  // the loader's event: the file's first delta
+        return r.DeltaCut(prefix, "the chunk's first delta time");
+    const uint64_t at = static_cast<uint64_t>(stop);
+    // The decoder stopped behind the chunk's last byte: a delta time read to the end, and no
+    // event after it.
+    if (at >= total)
+        return r.Stop(total, 1, 0, "the chunk ends after a delta time, before its event");
+    if (at == 0) return r.DeltaCut(0, "the chunk's first delta time");
+    const uint32_t status = data[at];
+    const uint64_t left = total - at;
+    uint64_t size = 1;  // the bytes the event takes
+    if (status == 0xFF || status == 0xF0) {
+        if (r.PayloadCut(at, size)) return;
     } else if (status >= 0xF0) {
         // System common (F7 among them, one byte here) and real-time messages.
         size = status == 0xF2 ? 3 : status == 0xF1 || status == 0xF3 ? 2 : 1;
-        if (left < size) return needs("a system-common message");
+        if (left < size) return r.Needs(at, size, "a system-common message");
     } else if (status >= 0x80) {
         const char* kind = ChannelKind(status, size);
-        if (left < size) return needs(std::string("a ") + kind);
-    } else {
+        if (left < size) return r.Needs(at, size, std::string("a ") + kind);
+    } else if (left < 2) {
         // A channel message in running status: one or two data bytes.
-        size = left < 2 ? left : 2;
-        if (left < 2) {
-            report.claimed = 2;
-            report.available = left;
-            return ReportStop(report, LoadStop::kEventCut, track, fileOffset(at),
-                              "a channel message in running status is cut");
-        }
+        return r.Stop(at, 2, left, "a channel message in running status is cut");
+    } else {
+        size = 2;
     }
     // The event itself fits: the delta time after it does not.
-    deltaCut(at + size, "the delta time after an event");
+    r.DeltaCut(at + size, "the delta time after an event");
 }
 
 void ReportBytesAfterEnd(LoadReport& report, int32_t track, int64_t offset, uint64_t count) {
