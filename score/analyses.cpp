@@ -46,7 +46,7 @@ std::vector<Instrument> Score::instruments() const {
             banks[{perTrack ? e.track : 0, (e.value >> 16) & 15, (e.value >> 8) & 0xFF}].Add(
                 e.tick, static_cast<uint8_t>(e.value));
         std::map<std::tuple<int, int, int, int>, Instrument> found;
-        for (const Note& n : d.notes) {
+        for (const Note& n : d.Notes()) {
             const size_t list = perTrack ? n.track : 0;
             auto bank = [&](int controller) {
                 auto it = banks.find({list, n.channel, controller});
@@ -108,7 +108,7 @@ std::vector<TrackSummary> Score::track_summaries() const {
         }
         std::vector<std::array<bool, 128>> programs(out.size(), std::array<bool, 128>{});
         std::vector<bool> melodic(out.size(), false);
-        for (const Note& n : d.notes) {
+        for (const Note& n : d.Notes()) {
             ++out[n.track].notes;
             if (n.channel == PERCUSSION_CHANNEL) continue;
             melodic[n.track] = true;
@@ -152,7 +152,7 @@ std::vector<Note> Score::sustained_notes() const {
             if (p.changes.empty() ? down : p.changes.back().second != down)
                 p.changes.push_back({e.tick, down});
         }
-        std::vector<Note> out = d.notes;
+        std::vector<Note> out = d.Notes();
         if (pedals.empty()) return out;
         // The starts of each channel's pitches, to stop a held note where its pitch starts again.
         std::map<std::tuple<size_t, int, int>, std::vector<int64_t>> starts;

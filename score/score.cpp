@@ -34,7 +34,7 @@ const MeterMap& Score::meter_map(size_t track) const {
     return d.meters_[std::min(d.MapIndex(track), d.meters_.size() - 1)];
 }
 const std::vector<Note>& Score::notes() const {
-    return Data().notes;
+    return Data().Notes();
 }
 const std::vector<TempoChange>& Score::tempos() const {
     return Data().tempoList;
@@ -128,7 +128,7 @@ std::vector<double> Score::downbeats() const {
 
 Summary Score::summary() const {
     return platform_detail::OrEmptyWhenNoMemory([&] {
-        const std::vector<Note>& notes = Data().notes;
+        const std::vector<Note>& notes = Data().Notes();
         Summary s;
         s.notes = notes.size();
         s.duration = duration();
@@ -169,7 +169,7 @@ PianoRoll Score::piano_roll(double fs, bool drums) const {
         roll.frames = static_cast<size_t>(std::ceil(length));
         if (roll.frames == 0) return roll;  // a song of no length has no frame to fill
         roll.cells.assign(128 * roll.frames, 0);
-        for (const Note& n : Data().notes) {
+        for (const Note& n : Data().Notes()) {
             if (n.pitch > 127 || (n.channel == PERCUSSION_CHANNEL && !drums)) continue;
             // Frames from the one the note starts in up to the one it ends in, not included.
             const double first =

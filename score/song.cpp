@@ -175,7 +175,7 @@ Song Song::FromSequence(const Sequence& sequence, ReadReport& report) {
         report.cause = error;
         return Song();
     }
-    return FromBytes(std::move(bytes), ReadOptions{}, report);
+    return score_detail::ReadPairingLater(std::move(bytes), report);
 }
 
 }  // namespace score

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -54,8 +55,13 @@ struct SongData {
     std::vector<score::TempoChange> tempoList;
     std::vector<score::TimeSignature> meterList;
     std::vector<score::KeySignature> keyList;
-    std::vector<score::Note> notes;
+    // The notes: read with the song, or (`later`) paired from the bytes on first use. A song
+    // an edit makes is read without them, as writing it needs none; Notes() is safe to call
+    // from several threads at once.
+    mutable std::vector<score::Note> notes;
     bool notesRead = false;
+    std::unique_ptr<std::once_flag> later;
+    const std::vector<score::Note>& Notes() const;
     uint64_t events = 0;
     int64_t endTick = 0;
 
@@ -65,6 +71,9 @@ struct SongData {
     // `merged` says the reading pass put them in their places already).
     void Finish(const std::vector<uint64_t>& trackNotes, bool merged = false);
 };
+
+// Reads bytes a writer made, leaving the notes to be paired on first use.
+score::Song ReadPairingLater(std::vector<uint8_t> bytes, score::ReadReport& report);
 
 // The order of items that come in sorted runs, merged: by tick (tickOf(k) of item k), then
 // run; each run keeps its order. runs[r] counts the items of run r, one run after another.

@@ -553,12 +553,15 @@ namespace score {
 
 namespace {
 
+// (`pairLater`: the notes are left out and paired on first use, see SongData::Notes.)
 Song ReadShared(std::shared_ptr<const std::vector<uint8_t>> bytes, const ReadOptions& options,
-                ReadReport& report) {
+                ReadReport& report, bool pairLater = false) {
     report = ReadReport{};
     try {
         score_detail::SongReader reader(std::move(bytes), options, report);
-        if (reader.Read()) return score_detail::SongReader::Make(reader.data);
+        if (!reader.Read()) return Song();
+        if (pairLater) reader.data->later = std::make_unique<std::once_flag>();
+        return score_detail::SongReader::Make(reader.data);
     } catch (const std::bad_alloc&) {
         report.status = ReadStatus::kNoMemory;
         report.message = "out of memory";
@@ -567,9 +570,8 @@ Song ReadShared(std::shared_ptr<const std::vector<uint8_t>> bytes, const ReadOpt
     return Song();
 }
 
-}  // namespace
-
-Song Song::FromBytes(std::vector<uint8_t> bytes, const ReadOptions& options, ReadReport& report) {
+Song ReadBytes(std::vector<uint8_t> bytes, const ReadOptions& options, ReadReport& report,
+               bool pairLater) {
     std::shared_ptr<const std::vector<uint8_t>> shared;
     try {
         shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
@@ -580,7 +582,13 @@ Song Song::FromBytes(std::vector<uint8_t> bytes, const ReadOptions& options, Rea
         report.cause = "no memory left to read the song";
         return Song();
     }
-    return ReadShared(std::move(shared), options, report);
+    return ReadShared(std::move(shared), options, report, pairLater);
+}
+
+}  // namespace
+
+Song Song::FromBytes(std::vector<uint8_t> bytes, const ReadOptions& options, ReadReport& report) {
+    return ReadBytes(std::move(bytes), options, report, false);
 }
 
 Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport& report) {
@@ -629,4 +637,30 @@ Song Song::Load(const std::string& path, const ReadOptions& options, ReadReport&
 }
 
 }  // namespace score
+
+namespace score_detail {
+
+score::Song ReadPairingLater(std::vector<uint8_t> bytes, score::ReadReport& report) {
+    score::ReadOptions options;
+    options.notes = false;
+    return score::ReadBytes(std::move(bytes), options, report, true);
+}
+
+const std::vector<score::Note>& SongData::Notes() const {
+    if (later) {
+        std::call_once(*later, [this] {
+            // The same bytes read again, with their notes (none when memory runs out).
+            try {
+                score::ReadReport report;
+                SongReader reader(bytes, score::ReadOptions{}, report);
+                if (reader.Read()) notes = std::move(reader.data->notes);
+            } catch (const std::bad_alloc&) {
+                notes = std::vector<score::Note>();
+            }
+        });
+    }
+    return notes;
+}
+
+}  // namespace score_detail
 MIDIFOLIO_END_NAMESPACE

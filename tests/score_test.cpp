@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "midifolio/midifolio.h"
@@ -296,5 +297,46 @@ TEST(Score, NotesComeByStartThenTrackChannelAndPitchHoweverManyTracksAndChords) 
         EXPECT_EQ(notes[1].pitch, 40);
         EXPECT_EQ(notes[1].velocity, 2);
         EXPECT_EQ(notes[static_cast<size_t>(22 * tracks)].start_tick, 10);
+    }
+}
+
+TEST(Score, AnEditedSongHasTheNotesOfItsBytesReadAnewAlikeFromSeveralThreadsAtOnce) {
+    // Songs an edit makes pair their notes on first use: asked for by four threads at once,
+    // each gets every note of a fresh reading of the song's bytes.
+    std::vector<score::NoteInput> input;
+    for (int i = 0; i < 600; ++i)
+        input.push_back({i * 7 % 500, i * 7 % 500 + 30 + i % 3, static_cast<uint16_t>(i % 3),
+                         static_cast<uint8_t>(i % 2), static_cast<uint8_t>(i / 300),
+                         static_cast<uint8_t>(40 + i % 13), static_cast<uint8_t>(1 + i % 120)});
+    score::SongPlan plan;
+    plan.tempos = {{0, 400000}, {250, 600000}};
+    std::string error;
+    const score::Song made = score::FromNotes(input, plan, &error);
+    ASSERT_EQ(error, "");
+    const score::Song edited = score::Transpose(made, 2, false, &error);
+    ASSERT_EQ(error, "");
+    for (const score::Song* song : {&made, &edited}) {
+        score::ReadReport report;
+        const score::Song fresh = score::Song::FromBytes(song->bytes(), {}, report);
+        const std::vector<score::Note> expected = score::Score(fresh).notes();
+        ASSERT_EQ(expected.size(), input.size());
+        std::vector<score::Note> got[4];
+        std::thread threads[4];
+        for (int k = 0; k < 4; ++k)
+            threads[k] = std::thread([&, k] { got[k] = score::Score(*song).notes(); });
+        for (std::thread& thread : threads) thread.join();
+        for (const std::vector<score::Note>& notes : got) {
+            ASSERT_EQ(notes.size(), expected.size());
+            for (size_t i = 0; i < notes.size(); ++i) {
+                const score::Note& a = notes[i];
+                const score::Note& b = expected[i];
+                EXPECT_TRUE(a.track == b.track && a.channel == b.channel &&
+                            a.program == b.program && a.pitch == b.pitch &&
+                            a.velocity == b.velocity && a.start_tick == b.start_tick &&
+                            a.end_tick == b.end_tick && a.start == b.start && a.end == b.end)
+                    << "note " << i;
+            }
+        }
+        EXPECT_EQ(score::Score(*song).summary().notes, input.size());
     }
 }
