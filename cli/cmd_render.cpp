@@ -10,13 +10,8 @@
 
 #include "commands.h"
 #include "describe.h"
+#include "media.h"
 #include "times.h"
-
-#ifdef MIDIFOLIO_HAVE_AUDIO
-#include "audio_file.h"
-#include "song_messages.h"
-#include "synth.h"
-#endif
 
 using namespace midifolio;
 
@@ -42,15 +37,15 @@ mfrender::AudioFormat OutputFormat(const std::string& out) {
                 "standard output is a terminal: redirect it (-o - > song.wav) or name a file");
         return mfrender::AudioFormat::kWav;
     }
-    std::optional<mfrender::AudioFormat> format = mfrender::FormatOfPath(out);
+    std::optional<mfrender::AudioFormat> format = Media().formatOfPath(out);
     if (!format)
-        throw Failure(out + ": the output's name must end in " + mfrender::KnownExtensions() +
+        throw Failure(out + ": the output's name must end in " + Media().knownExtensions() +
                       " (the format is picked by the extension)");
     return *format;
 }
 
 std::string SoundFontOf(const RenderOptions& o) {
-    const std::string path = o.soundfont.empty() ? mfrender::DefaultSoundFont() : o.soundfont;
+    const std::string path = o.soundfont.empty() ? Media().defaultSoundFont() : o.soundfont;
     if (access(path.c_str(), R_OK) != 0) {
         const int err = errno;
         if (o.soundfont.empty())
@@ -85,7 +80,7 @@ void Report(const RenderOptions& o, const std::string& name, const std::string& 
         j.BeginObject();
         j.Field("file", name);
         j.Field("output", GivenName(o.out));
-        j.Field("format", mfrender::FormatName(format));
+        j.Field("format", Media().formatName(format));
         j.Field("soundfont", soundfont);
         j.Field("rate", static_cast<long long>(stats.rate));
         j.Field("frames", stats.frames);
@@ -101,25 +96,27 @@ void Report(const RenderOptions& o, const std::string& name, const std::string& 
         return;
     }
     Stdout() << "Wrote " << EscapeControls(o.out) << ": " << Format("%.3f", seconds) << " s of "
-             << mfrender::FormatName(format) << " at " << static_cast<long long>(stats.rate)
+             << Media().formatName(format) << " at " << static_cast<long long>(stats.rate)
              << " Hz, " << SizeText(bytes) << ", peak "
              << (std::isfinite(peakDb) ? Format("%.1f dBFS", peakDb) : std::string("silence"))
              << "\n";
 }
 
-// The render itself; the engine's failures are RenderErrors.
-int RenderSong(const RenderOptions& o) {
+}  // namespace
+
+int RunRender(const RenderOptions& o) {
     // Every argument is checked before the song is read.
     const mfrender::AudioFormat format = OutputFormat(o.out);
     const std::string soundfont = SoundFontOf(o);
     if (!o.from.empty()) ParseTimePoint(o.from, "--from");
     if (!o.to.empty()) ParseTimePoint(o.to, "--to");
     if (!o.measures.empty()) ParseRange(o.measures, "--measures");
-    mfrender::AudioEncoder encoder(format, o.rate);
+    std::string error;
+    if (!Media().canEncode(format, o.rate, &error)) throw Failure(error);
 
     InputSong song = ReadSong(o.file, o.common);
     const std::string name = song.Name();
-    const mfrender::MessageList input = mfrender::MessagesOf(song.Score());
+    const mfrender::MessageList input = Media().messagesOf(song.Score());
 
     mfrender::RenderOptions options;
     options.soundfont = soundfont;
@@ -128,14 +125,17 @@ int RenderSong(const RenderOptions& o) {
     std::tie(options.from, options.to) = Stretch(o, song, input.end);
 
     TerminalProgress bar("rendering seconds", name, !o.common.noProgress);
-    const mfrender::RenderStats stats = mfrender::Render(
-        input, options, [&encoder](const float* f, size_t n) { encoder.Write(f, n); },
+    mfrender::RenderStats stats;
+    std::vector<uint8_t> bytes;
+    const bool rendered = Media().render(
+        input, options, format,
         [&bar](double done, double total) {
             bar.SetRange(0, static_cast<int>(std::ceil(total)));
             bar.SetDone(static_cast<int>(done));
-        });
+        },
+        &bytes, &stats, &error);
     bar.Clear();
-    const std::vector<uint8_t> bytes = encoder.Finish();
+    if (!rendered) throw Failure(error);
     const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (IsStdio(o.out)) {
         Stdout() << data;
@@ -146,16 +146,6 @@ int RenderSong(const RenderOptions& o) {
     file.Commit();
     Report(o, song.Given(), soundfont, format, stats, bytes.size());
     return kExitOk;
-}
-
-}  // namespace
-
-int RunRender(const RenderOptions& o) {
-    try {
-        return RenderSong(o);
-    } catch (const mfrender::RenderError& e) {
-        throw Failure(e.what());
-    }
 }
 
 #endif

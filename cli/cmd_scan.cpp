@@ -279,17 +279,21 @@ void WriteRowJson(JsonWriter& j, const ScanRow& r) {
 // The worker threads of a scan: each takes the next file from a shared counter (a song lives
 // on one thread only) and hands its row over in file order. Going out of scope stops them
 // after the files they are working on, so that an early end (a closed pipe) does not wait
-// for the rest.
+// for the rest. One job runs on the calling thread, a file as its row is asked for.
 class Workers {
   public:
     Workers(const std::vector<std::string>& files, int jobs, const CommonOptions& options)
-        : files_(files), rows_(files.size()), done_(files.size(), 0) {
-        // The budget is shared by the songs read at once.
-        const uint64_t budget = MemoryBudget(options) / static_cast<uint64_t>(std::max(jobs, 1));
+        : files_(files),
+          rows_(files.size()),
+          done_(files.size(), 0),
+          options_(options),
+          // The budget is shared by the songs read at once.
+          budget_(MemoryBudget(options) / static_cast<uint64_t>(std::max(jobs, 1))) {
+        if (jobs <= 1) return;
         for (int w = 0; w < jobs; ++w) {
-            threads_.emplace_back([this, options, budget]() {
+            threads_.emplace_back([this]() {
                 for (size_t i = next_++; i < files_.size(); i = next_++) {
-                    ScanRow row = Analyse(files_[i], options, budget);
+                    ScanRow row = Analyse(files_[i], options_, budget_);
                     std::lock_guard<std::mutex> lock(mutex_);
                     rows_[i] = std::move(row);
                     done_[i] = 1;
@@ -304,6 +308,7 @@ class Workers {
     }
     // Row i, once it is done.
     const ScanRow& Row(size_t i) {
+        if (threads_.empty()) return rows_[i] = Analyse(files_[i], options_, budget_);
         std::unique_lock<std::mutex> lock(mutex_);
         ready_.wait(lock, [&]() { return done_[i] != 0; });
         return rows_[i];
@@ -313,6 +318,8 @@ class Workers {
     const std::vector<std::string>& files_;
     std::vector<ScanRow> rows_;
     std::vector<char> done_;
+    const CommonOptions options_;
+    const uint64_t budget_;
     std::atomic<size_t> next_{0};
     std::mutex mutex_;
     std::condition_variable ready_;

@@ -1,6 +1,6 @@
 // A roll's picture as PNG, drawn in this process: the SVG document rendered by librsvg onto a
-// cairo image surface and written as PNG, with no outside program. Available when the tool
-// was built with librsvg (MIDIFOLIO_HAVE_RSVG).
+// cairo image surface and written as PNG, with no outside program (by the tool's media
+// module, media.h). Available when the tool was built with librsvg (MIDIFOLIO_HAVE_RSVG).
 #pragma once
 
 #include <string>

@@ -169,9 +169,13 @@ bool FileReader::ReadAll(std::vector<uint8_t>& out, uint64_t limit, ProgressObse
         out.reserve(static_cast<size_t>(size) + 1);
     }
     // In steps of a megabyte, never past the limit: a pipe grows the buffer as bytes arrive.
+    // A regular file's steps end at its size and one byte more (which tells that it grew),
+    // so that a small file takes a buffer of its own size, not a cleared megabyte.
     for (;;) {
         const size_t old = out.size();
-        const size_t step = static_cast<size_t>(std::min<uint64_t>(kIoStep, limit + 1 - old));
+        const uint64_t expected = sized && old <= size ? size + 1 - old : kIoStep;
+        const size_t step =
+            static_cast<size_t>(std::min<uint64_t>({kIoStep, expected, limit + 1 - old}));
         out.resize(old + step);
         const size_t got = Read(out.data() + old, step);
         out.resize(old + got);

@@ -2,6 +2,7 @@
 // holds, and the notes as the sustain pedal lengthens them.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <tuple>
@@ -46,16 +47,36 @@ std::vector<Instrument> Score::instruments() const {
             banks[{perTrack ? e.track : 0, (e.value >> 16) & 15, (e.value >> 8) & 0xFF}].Add(
                 e.tick, static_cast<uint8_t>(e.value));
         std::map<std::tuple<int, int, int, int>, Instrument> found;
+        // Each channel's instrument of its last note (most notes play the one before theirs),
+        // and the bank selects of the list it was found in.
+        std::array<Instrument*, 16> last{};
+        struct ChannelBanks {
+            size_t list = SIZE_MAX;
+            ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
+        };
+        std::array<ChannelBanks, 16> channelBanks;
         for (const Note& n : d.Notes()) {
             const size_t list = perTrack ? n.track : 0;
-            auto bank = [&](int controller) {
-                auto it = banks.find({list, n.channel, controller});
-                return it == banks.end() ? uint8_t{0} : it->second.At(n.start_tick, 0);
+            ChannelBanks& cb = channelBanks[n.channel & 15];
+            if (cb.list != list && !banks.empty()) {
+                cb.list = list;
+                for (int k = 0; k < 2; ++k) {
+                    auto it = banks.find({list, n.channel, k * 32});
+                    cb.select[k] = it == banks.end() ? nullptr : &it->second;
+                }
+            }
+            auto bank = [&](int k) {
+                return cb.select[k] == nullptr ? uint8_t{0} : cb.select[k]->At(n.start_tick, 0);
             };
-            const uint8_t msb = bank(0), lsb = bank(32);
-            auto [it, fresh] = found.try_emplace({n.channel, n.program, msb, lsb});
-            Instrument& in = it->second;
-            if (fresh) {
+            const uint8_t msb = bank(0), lsb = bank(1);
+            Instrument* same = last[n.channel & 15];
+            if (same == nullptr || same->program != n.program || same->bank_msb != msb ||
+                same->bank_lsb != lsb) {
+                same = &found.try_emplace({n.channel, n.program, msb, lsb}).first->second;
+                last[n.channel & 15] = same;
+            }
+            Instrument& in = *same;
+            if (in.notes == 0) {
                 in = Instrument{
                     n.channel,
                     n.program,

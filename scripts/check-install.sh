@@ -13,4 +13,17 @@ LD_LIBRARY_PATH="$PREFIX/lib" "$PREFIX/consumer/consumer"
 export PKG_CONFIG_PATH="$PREFIX/lib/pkgconfig"
 g++ -o "$PREFIX/consumer-pc" tests/install/consumer.cpp $(pkg-config --cflags --libs midifolio)
 LD_LIBRARY_PATH="$PREFIX/lib" "$PREFIX/consumer-pc"
+# The installed tool finds its library, and its module for PNG rolls and audio, from its own
+# folder wherever the prefix is.
+"$PREFIX/bin/midifolio" info examples/sample.mid >/dev/null
+if [ -n "$(find "$PREFIX" -name midifolio-media.so)" ]; then
+  "$PREFIX/bin/midifolio" roll examples/sample.mid -o "$PREFIX/roll.png" >/dev/null
+  [ "$(head -c 4 "$PREFIX/roll.png" | tail -c 3)" = PNG ]
+  FONT=/usr/share/sounds/sf2/TimGM6mb.sf2
+  if [ -e "$FONT" ]; then
+    "$PREFIX/bin/midifolio" render examples/sample.mid -o "$PREFIX/a.wav" --soundfont "$FONT" \
+      --to 2 --no-progress >/dev/null
+    [ "$(head -c 4 "$PREFIX/a.wav")" = RIFF ]
+  fi
+fi
 echo "install check passed"

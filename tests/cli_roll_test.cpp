@@ -556,6 +556,26 @@ TEST(RollPng, GoesToStandardOutputAtTheWidthAskedAndNoWider) {
     EXPECT_EQ(wide.err, "midifolio: --width: a PNG is at most 32767 pixels wide, not 40000\n");
 }
 
+TEST(RollPng, AToolWithoutItsDrawingModuleSaysSoBeforeAnyWorkAndStillReadsSongs) {
+    SKIP_WITHOUT_PNG();
+    // The tool alone in a folder: PNG is drawn by midifolio-media.so, which is not beside it.
+    const std::string dir = TmpPath("lone-tool");
+    Sh("rm -rf " + Quote(dir) + " && mkdir " + Quote(dir) + " && cp " + kCli + " " + Quote(dir));
+    const std::string lone = Quote(dir + "/midifolio");
+    int status = -1;
+    const std::string said = Sh(lone + " roll " + Quote(MeterSong()) + " -o " +
+                                    Quote(dir + "/x.png") + " 2>&1 </dev/null",
+                                &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(Contains(said, "midifolio: the audio and picture module midifolio-media.so is "
+                               "missing (looked for " +
+                                   dir + "/midifolio-media.so"))
+        << said;
+    EXPECT_FALSE(Contains(Sh("ls " + Quote(dir)), "x.png"));
+    Sh(lone + " info " + Quote(MeterSong()) + " >/dev/null", &status);
+    EXPECT_EQ(status, 0);
+}
+
 // ------------------------------------------------------------------ HTML
 
 // The JSON the page carries about the song.
