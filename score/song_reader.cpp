@@ -652,7 +652,8 @@ const std::vector<score::Note>& SongData::Notes() const {
             // The same bytes read again, with their notes (none when memory runs out).
             try {
                 score::ReadReport report;
-                SongReader reader(bytes, score::ReadOptions{}, report);
+                const score::ReadOptions options;  // (the reader keeps a reference)
+                SongReader reader(bytes, options, report);
                 if (reader.Read()) notes = std::move(reader.data->notes);
             } catch (const std::bad_alloc&) {
                 notes = std::vector<score::Note>();
