@@ -33,6 +33,9 @@ namespace {
 // memory is reserved at that bound, but only what is written is touched. Above this many
 // bytes of records a pass counts the notes first instead.
 constexpr uint64_t kMaxNoteReservation = uint64_t{1} << 30;
+// Songs whose tracks hold more bytes have their notes' places planned before the reading
+// pass (SongReader::PlanNoteOrder).
+constexpr uint64_t kPlanAboveBytes = uint64_t{3} << 20;
 
 uint32_t LittleEndian32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -90,6 +93,8 @@ struct SongReader {
     bool Container();
     bool Header();
     bool Chunks();
+    uint64_t DataBytes() const;
+    uint64_t Need(uint64_t notes) const;
     bool FitsBudget();
     bool Tracks();
     void PlanNoteOrder();
@@ -385,16 +390,22 @@ void FinishTrackNotes(score::Note* first, score::Note* last, int64_t endTick) {
 
 }  // namespace
 
+uint64_t SongReader::DataBytes() const {
+    uint64_t bytes = 0;
+    for (const TrackSpan& s : data->spans) bytes += s.end - s.begin;
+    return bytes;
+}
+
+// The memory a reading takes, about, for a song of so many notes.
+uint64_t SongReader::Need(uint64_t notes) const {
+    return data->bytes->size() + notes * (sizeof(score::Note) + sizeof(uint32_t)) + DataBytes() / 4;
+}
+
 bool SongReader::FitsBudget() {
-    uint64_t dataBytes = 0;
-    for (const TrackSpan& s : data->spans) dataBytes += s.end - s.begin;
+    const uint64_t dataBytes = DataBytes();
     uint64_t bound = options.notes ? dataBytes / 3 + 1 : 0;
-    auto need = [&](uint64_t notes) {
-        return data->bytes->size() + notes * (sizeof(score::Note) + sizeof(uint32_t)) +
-               dataBytes / 4;
-    };
     if (options.notes && (bound * sizeof(score::Note) > kMaxNoteReservation ||
-                          (options.max_memory != 0 && need(bound) > options.max_memory))) {
+                          (options.max_memory != 0 && Need(bound) > options.max_memory))) {
         // Count the note-ons instead of taking the bound.
         uint64_t ons = 0;
         for (size_t t = 0; t < data->spans.size(); ++t)
@@ -402,9 +413,9 @@ bool SongReader::FitsBudget() {
                  [&ons](const RawEvent& ev) { ons += (ev.status >> 4) == 0x9 && ev.data2 != 0; });
         bound = ons;
     }
-    if (options.max_memory != 0 && need(bound) > options.max_memory)
+    if (options.max_memory != 0 && Need(bound) > options.max_memory)
         return Fail(ReadStatus::kTooLarge, "too large", -1,
-                    "reading it would take about " + platform_detail::SizeText(need(bound)) +
+                    "reading it would take about " + platform_detail::SizeText(Need(bound)) +
                         ", more than the memory budget of " +
                         platform_detail::SizeText(options.max_memory));
     if (options.notes) data->notes.reserve(static_cast<size_t>(bound));
@@ -523,7 +534,10 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
 }
 
 bool SongReader::Tracks() {
-    if (options.notes && data->spans.size() > 1) PlanNoteOrder();
+    // Planning pays on large songs only: below a few megabytes of tracks the notes fit in the
+    // caches, and merging them after the pass is faster than a first walk over every track
+    // (a 1.7 MB song of 16 tracks: 6.7 ms against 8.4; the 4 MB one: 69 ms against 53).
+    if (options.notes && data->spans.size() > 1 && DataBytes() > kPlanAboveBytes) PlanNoteOrder();
     NotePairing pairing;
     for (size_t t = 0; t < data->spans.size(); ++t)
         if (!Track(t, pairing)) return false;
