@@ -118,7 +118,10 @@ size_t FileReader::ReadDirect(uint8_t* out, size_t n) {
 // Small reads (the chunk headers) are served from a read-ahead buffer, so a song of many
 // short tracks costs few system calls; large reads go straight into the caller's memory.
 size_t FileReader::Read(void* buffer, size_t n) {
-    auto* out = static_cast<uint8_t*>(buffer);
+    return ReadInto(static_cast<uint8_t*>(buffer), n, false);
+}
+
+size_t FileReader::ReadInto(uint8_t* out, size_t n, bool straight) {
     if (m_mem != nullptr) {
         const size_t got = static_cast<size_t>(std::min<uint64_t>(n, m_size - m_pos));
         if (got != 0) std::memcpy(out, m_mem + m_pos, got);
@@ -130,7 +133,7 @@ size_t FileReader::Read(void* buffer, size_t n) {
     if (got != 0) std::memcpy(out, m_ahead.data() + m_aheadPos, got);
     m_aheadPos += got;
     if (got < n) {
-        if (n - got >= kReadAhead) {
+        if (straight || n - got >= kReadAhead) {
             got += ReadDirect(out + got, n - got);
         } else {
             m_ahead.resize(kReadAhead);
@@ -177,7 +180,8 @@ bool FileReader::ReadAll(std::vector<uint8_t>& out, uint64_t limit, ProgressObse
         const size_t step =
             static_cast<size_t>(std::min<uint64_t>({kIoStep, expected, limit + 1 - old}));
         out.resize(old + step);
-        const size_t got = Read(out.data() + old, step);
+        // (Straight into the buffer: a small file's bytes are not read ahead into another.)
+        const size_t got = ReadInto(out.data() + old, step, true);
         out.resize(old + got);
         if (Failed()) return false;
         if (out.size() > limit) return false;

@@ -65,6 +65,9 @@ class FileReader {
 
   private:
     size_t ReadDirect(uint8_t* out, size_t n);  // system reads until n bytes, end or error
+    // Read's work; `straight`: what the read-ahead buffer does not hold comes straight into
+    // the caller's memory, however little (for a caller that has its own buffer).
+    size_t ReadInto(uint8_t* out, size_t n, bool straight);
 
     int m_fd = -1;
     const uint8_t* m_mem = nullptr;  // the bytes of OpenMemory
