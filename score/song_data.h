@@ -103,13 +103,30 @@ std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickO
         at += n;
     }
     std::make_heap(heap.begin(), heap.end(), later);
+    // The earliest run sits at the top; after giving items it takes its new place by sifting
+    // down once (a pop and a push would sift twice).
+    auto siftDown = [&heap, &later]() {
+        const size_t n = heap.size();
+        const uint32_t item = heap[0];
+        size_t i = 0;
+        for (size_t c = 1; c < n; c = 2 * i + 1) {
+            if (c + 1 < n && later(heap[c], heap[c + 1])) ++c;  // the earlier child
+            if (!later(item, heap[c])) break;
+            heap[i] = heap[c];
+            i = c;
+        }
+        heap[i] = item;
+    };
     while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), later);
-        const uint32_t run = heap.back();
-        heap.pop_back();
-        // The run gives items while they come before every other run's next one.
-        const int64_t boundTick = heap.empty() ? INT64_MAX : head[heap.front()];
-        const uint32_t boundRun = heap.empty() ? ~0u : heap.front();
+        const uint32_t run = heap[0];
+        // The run gives items while they come before every other run's next one: the
+        // earlier of the top's children.
+        int64_t boundTick = INT64_MAX;
+        uint32_t boundRun = ~0u;
+        if (heap.size() > 1) {
+            boundRun = heap.size() > 2 && later(heap[1], heap[2]) ? heap[2] : heap[1];
+            boundTick = head[boundRun];
+        }
         uint64_t k = next[run];
         int64_t tick = 0;
         do {
@@ -118,10 +135,12 @@ std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickO
                  ((tick = tickOf(k)) < boundTick || (tick == boundTick && run < boundRun)));
         next[run] = k;
         if (k < last[run]) {
-            head[run] = tickOf(k);
-            heap.push_back(run);
-            std::push_heap(heap.begin(), heap.end(), later);
+            head[run] = tick;
+        } else {
+            heap[0] = heap.back();
+            heap.pop_back();
         }
+        if (!heap.empty()) siftDown();
     }
     return order;
 }
