@@ -5,7 +5,6 @@
 #include <array>
 #include <cmath>
 #include <functional>
-#include <queue>
 #include <set>
 
 #include "midifolio/midi_event.h"
@@ -112,6 +111,20 @@ std::vector<double> BeatSeconds(const MeterMap& meter, const TimeMap& time, doub
     return out;
 }
 
+// Puts `value` in place of the earliest of a heap of ticks (std::greater's heap: the earliest
+// at the front) and sifts it down to its place.
+void ReplaceEarliest(std::vector<int64_t>& heap, int64_t value) {
+    const size_t n = heap.size();
+    size_t i = 0;
+    for (size_t c = 1; c < n; c = 2 * i + 1) {
+        if (c + 1 < n && heap[c + 1] < heap[c]) ++c;
+        if (value <= heap[c]) break;
+        heap[i] = heap[c];
+        i = c;
+    }
+    heap[i] = value;
+}
+
 }  // namespace
 
 std::vector<double> Score::beats() const {
@@ -139,7 +152,8 @@ Summary Score::summary() const {
         // heap holds the end ticks of those sounding. An end at a tick comes before a start at
         // it, and a note of no length never sounds. (Sorting every start and end instead took
         // a third of a scan's time.)
-        std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> ends;
+        std::vector<int64_t> ends;  // a heap, the earliest end at the front
+        const std::greater<int64_t> later;
         for (const Note& n : notes) {
             if (s.lowest_pitch < 0 || n.pitch < s.lowest_pitch) s.lowest_pitch = n.pitch;
             s.highest_pitch = std::max<int>(s.highest_pitch, n.pitch);
@@ -148,8 +162,18 @@ Summary Score::summary() const {
             else
                 programs[n.program] = true;
             if (n.end_tick > n.start_tick) {
-                while (!ends.empty() && ends.top() <= n.start_tick) ends.pop();
-                ends.push(n.end_tick);
+                if (!ends.empty() && ends.front() <= n.start_tick) {
+                    // The first note over gives its place to this one (one sift, where a pop
+                    // and a push take two), then the others over leave.
+                    ReplaceEarliest(ends, n.end_tick);
+                    while (ends.front() <= n.start_tick) {
+                        std::pop_heap(ends.begin(), ends.end(), later);
+                        ends.pop_back();
+                    }
+                } else {
+                    ends.push_back(n.end_tick);
+                    std::push_heap(ends.begin(), ends.end(), later);
+                }
                 s.peak_polyphony = std::max(s.peak_polyphony, static_cast<uint32_t>(ends.size()));
             }
         }
