@@ -48,49 +48,52 @@ std::vector<Instrument> Score::instruments() const {
                 e.tick, static_cast<uint8_t>(e.value));
         std::map<std::tuple<int, int, int, int>, Instrument> found;
         // Each channel's instrument of its last note (most notes play the one before theirs),
-        // and the bank selects of the list it was found in.
-        std::array<Instrument*, 16> last{};
-        struct ChannelBanks {
+        // the track of that note, and the bank selects of the list it was found in.
+        struct Channel {
+            Instrument* in = nullptr;
+            uint32_t track = UINT32_MAX;  // in `in`'s tracks already
             size_t list = SIZE_MAX;
             ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
         };
-        std::array<ChannelBanks, 16> channelBanks;
+        std::array<Channel, 16> channels;
         for (const Note& n : d.Notes()) {
             const size_t list = perTrack ? n.track : 0;
-            ChannelBanks& cb = channelBanks[n.channel & 15];
-            if (cb.list != list && !banks.empty()) {
-                cb.list = list;
+            Channel& c = channels[n.channel & 15];
+            if (c.list != list && !banks.empty()) {
+                c.list = list;
                 for (int k = 0; k < 2; ++k) {
                     auto it = banks.find({list, n.channel, k * 32});
-                    cb.select[k] = it == banks.end() ? nullptr : &it->second;
+                    c.select[k] = it == banks.end() ? nullptr : &it->second;
                 }
             }
             auto bank = [&](int k) {
-                return cb.select[k] == nullptr ? uint8_t{0} : cb.select[k]->At(n.start_tick, 0);
+                return c.select[k] == nullptr ? uint8_t{0} : c.select[k]->At(n.start_tick, 0);
             };
             const uint8_t msb = bank(0), lsb = bank(1);
-            Instrument* same = last[n.channel & 15];
-            if (same == nullptr || same->program != n.program || same->bank_msb != msb ||
-                same->bank_lsb != lsb) {
-                same = &found.try_emplace({n.channel, n.program, msb, lsb}).first->second;
-                last[n.channel & 15] = same;
+            if (c.in == nullptr || c.in->program != n.program || c.in->bank_msb != msb ||
+                c.in->bank_lsb != lsb) {
+                c.in = &found.try_emplace({n.channel, n.program, msb, lsb}).first->second;
+                c.track = UINT32_MAX;
+                if (c.in->notes == 0) {
+                    *c.in = Instrument{
+                        n.channel,
+                        n.program,
+                        msb,
+                        lsb,
+                        n.channel == PERCUSSION_CHANNEL ? "Drums" : names::ProgramName(n.program),
+                        {},
+                        0,
+                        n.pitch,
+                        n.pitch};
+                }
             }
-            Instrument& in = *same;
-            if (in.notes == 0) {
-                in = Instrument{
-                    n.channel,
-                    n.program,
-                    msb,
-                    lsb,
-                    n.channel == PERCUSSION_CHANNEL ? "Drums" : names::ProgramName(n.program),
-                    {},
-                    0,
-                    n.pitch,
-                    n.pitch};
+            Instrument& in = *c.in;
+            if (c.track != n.track) {
+                c.track = n.track;
+                if (std::find(in.tracks.begin(), in.tracks.end(), n.track) == in.tracks.end())
+                    in.tracks.insert(std::upper_bound(in.tracks.begin(), in.tracks.end(), n.track),
+                                     n.track);
             }
-            if (std::find(in.tracks.begin(), in.tracks.end(), n.track) == in.tracks.end())
-                in.tracks.insert(std::upper_bound(in.tracks.begin(), in.tracks.end(), n.track),
-                                 n.track);
             ++in.notes;
             in.lowest = std::min(in.lowest, n.pitch);
             in.highest = std::max(in.highest, n.pitch);
