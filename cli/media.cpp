@@ -28,6 +28,12 @@ std::string ToolFolder() {
 // The module's table, or nullptr with why in *why.
 const MediaApi* Load(std::string* why) {
     const std::string folder = ToolFolder();
+    if (folder.empty()) {
+        // (Never a path relative to the working folder: a module found there could be anyone's.)
+        *why = std::string("cannot find the audio and picture module ") + kModule +
+               ": the system does not say where this program is";
+        return nullptr;
+    }
     std::string tried;
     for (const std::string& path :
          {folder + kModule, folder + MIDIFOLIO_MEDIA_DIR + "/" + kModule}) {
