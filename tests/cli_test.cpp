@@ -770,6 +770,10 @@ TEST(Scan, HundredsOfFilesWithBadOnesAmongThem) {
                                       "inside its header (after 10 bytes)\n"))
         << csv.err;
     EXPECT_TRUE(std::is_sorted(rows.begin() + 1, rows.end())) << "rows come in path order";
+    // One job reads on the tool's own thread: the same rows.
+    const Result one = Cli("scan " + Quote(root) + " --jobs 1 --csv");
+    EXPECT_EQ(one.out, csv.out);
+    EXPECT_TRUE(Contains(one.err, "scanned with 1 job: ")) << one.err;
 
     Json j = ParseJson(Cli("scan " + Quote(bad) + " " + Data("sample.mid") + " --json -j 2"));
     EXPECT_EQ(j["scanned"], 7);
