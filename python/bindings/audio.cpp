@@ -1,6 +1,8 @@
-// Audio for Python: the engine of render/ behind midifolio._audio.synthesize, which hands it a
-// song's MIDI messages as plain arrays. The render runs without the GIL. A build without the
-// engine keeps the same names, which then say so.
+// Audio for Python: the extension midifolio._midifolio_audio, the engine of render/ behind
+// midifolio._audio.synthesize, which hands it a song's MIDI messages as plain arrays. The
+// render runs without the GIL. An extension of its own, imported on the first render:
+// FluidSynth and libsndfile bring some sixty libraries that `import midifolio` need not map.
+// Built only with the engine (midifolio._midifolio.HAVE_AUDIO tells).
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
@@ -10,17 +12,12 @@
 #include <vector>
 
 #include "song_handle.h"
-
-#ifdef MIDIFOLIO_HAVE_AUDIO
 #include "song_messages.h"
 #include "synth.h"
-#endif
 
 namespace mfpy {
 
 namespace {
-
-#ifdef MIDIFOLIO_HAVE_AUDIO
 
 // The song's messages, as (seconds, data, offsets, end): message k is
 // data[offsets[k]:offsets[k + 1]] at seconds[k].
@@ -91,35 +88,17 @@ py::array_t<float> Synthesize(SongHandle& h, double fs, std::optional<std::strin
     return FramesArray(std::move(samples));
 }
 
-#endif
-
 }  // namespace
 
-void BindAudio(py::module_& m) {
-#ifdef MIDIFOLIO_HAVE_AUDIO
-    m.attr("HAVE_AUDIO") = true;
-    m.def("synthesize", &Synthesize, py::arg("song"), py::arg("fs"), py::arg("soundfont"),
+}  // namespace mfpy
+
+PYBIND11_MODULE(_midifolio_audio, m) {
+    namespace py = pybind11;
+    m.doc() = "The audio engine of midifolio (private: use Song.synthesize).";
+    m.def("synthesize", &mfpy::Synthesize, py::arg("song"), py::arg("fs"), py::arg("soundfont"),
           py::arg("gain"), "Stereo float32 audio, shape (frames, 2), of a song's handle.");
-    m.def("messages", &Messages, py::arg("song"),
+    m.def("messages", &mfpy::Messages, py::arg("song"),
           "The song's messages as the engine takes them: (seconds, data, offsets, end).");
     m.def("default_soundfont", &mfrender::DefaultSoundFont,
           "The SoundFont used when none is named (the system's General MIDI set).");
-#else
-    m.attr("HAVE_AUDIO") = false;
-    const char* missing =
-        "this midifolio was built without audio rendering: it needs FluidSynth and libsndfile";
-    m.def(
-        "synthesize",
-        [missing](py::args, py::kwargs) -> py::object { throw std::runtime_error(missing); },
-        "Not available: this build has no audio rendering.");
-    m.def(
-        "default_soundfont", [missing]() -> py::object { throw std::runtime_error(missing); },
-        "Not available: this build has no audio rendering.");
-    m.def(
-        "messages",
-        [missing](py::args, py::kwargs) -> py::object { throw std::runtime_error(missing); },
-        "Not available: this build has no audio rendering.");
-#endif
 }
-
-}  // namespace mfpy

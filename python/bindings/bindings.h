@@ -35,6 +35,5 @@ struct PyQueryEvent {
 
 void BindCore(py::module_& core);
 void BindExact(py::module_& m);
-void BindAudio(py::module_& m);  // audio.cpp: synthesize (render/)
 
 }  // namespace mfpy

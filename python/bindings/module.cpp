@@ -43,5 +43,10 @@ PYBIND11_MODULE(_midifolio, m) {
     mfpy::BindCore(core);
     mfpy::BindExact(m);
     BindNames(m);
-    mfpy::BindAudio(m);
+    // Song.synthesize's engine is the extension _midifolio_audio, built with FluidSynth only.
+#ifdef MIDIFOLIO_PY_AUDIO
+    m.attr("HAVE_AUDIO") = true;
+#else
+    m.attr("HAVE_AUDIO") = false;
+#endif
 }

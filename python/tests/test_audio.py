@@ -4,6 +4,7 @@ engine, silence, the rate and gain, the errors, and the GIL released while it re
 import os
 import shutil
 import subprocess
+import sys
 import threading
 import time
 import wave
@@ -153,18 +154,31 @@ def test_a_rate_or_gain_out_of_range_is_a_value_error(options, message):
         _audio.synthesize(midifolio.load(SAMPLE), soundfont=SMALL, **options)
 
 
+def test_the_engine_and_fluidsynth_load_with_the_first_render_not_with_the_package():
+    script = (
+        "import midifolio, sys\n"
+        "def mapped():\n"
+        "    return 'libfluidsynth' in open('/proc/self/maps').read()\n"
+        "before = mapped()\n"
+        "midifolio.load(sys.argv[1]).synthesize(soundfont=sys.argv[2])\n"
+        "print(before, mapped(), 'midifolio._midifolio_audio' in sys.modules)\n")
+    out = subprocess.run([sys.executable, "-c", script, str(SAMPLE), SMALL], check=True,
+                         capture_output=True, text=True, timeout=300, env=dict(os.environ))
+    assert out.stdout.split() == ["False", "True", "True"]
+
+
 # ------------------------------------------------------------------ threads
 
 
 def test_python_runs_on_while_another_thread_renders():
     song = midifolio.load(SAMPLE)
     started = time.perf_counter()
-    _midifolio.synthesize(song._h, 44100.0, SMALL, 0.2)
+    _audio._engine().synthesize(song._h, 44100.0, SMALL, 0.2)
     one = time.perf_counter() - started
 
     done = threading.Event()
     worker = threading.Thread(
-        target=lambda: [_midifolio.synthesize(song._h, 44100.0, SMALL, 0.2) for _ in range(3)]
+        target=lambda: [_audio._engine().synthesize(song._h, 44100.0, SMALL, 0.2) for _ in range(3)]
         and done.set())
     gaps, last = [], time.perf_counter()
     worker.start()

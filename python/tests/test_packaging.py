@@ -2,6 +2,7 @@
 without the package index, typed by its stubs, and documented by examples that run."""
 import ast
 import doctest
+import importlib
 import os
 import shutil
 import subprocess
@@ -20,6 +21,8 @@ CHECK = (
     "song = midifolio.load(sys.argv[1])\n"
     "print(midifolio.__file__)\n"
     "print(len(song.notes()), song.summary()['bars'])\n"
+    "import midifolio._audio\n"  # the engine's own extension, found where the package is
+    "print(not midifolio._midifolio.HAVE_AUDIO or len(midifolio._audio.messages(song)[0]) > 0)\n"
 )
 
 
@@ -48,8 +51,8 @@ def test_cmake_install_gives_a_package_that_finds_its_library(tmp_path):
         env=clean_env(PYTHONPATH=str(site)),
     )
     assert result.returncode == 0, result.stderr
-    where, figures = result.stdout.splitlines()
-    assert where == str(package / "__init__.py") and figures == "282 12"
+    where, figures, engine = result.stdout.splitlines()
+    assert where == str(package / "__init__.py") and figures == "282 12" and engine == "True"
 
 
 @pytest.mark.skipif(not BUILD, reason="MIDIFOLIO_BUILD_DIR names no build tree (run through ctest)")
@@ -72,8 +75,8 @@ def test_pip_installs_the_package_into_a_venv_without_the_package_index(tmp_path
     result = subprocess.run([python, "-c", CHECK, SAMPLE], cwd=tmp_path, capture_output=True,
                             text=True, env=env)
     assert result.returncode == 0, result.stderr
-    where, figures = result.stdout.splitlines()
-    assert where.startswith(str(venv)) and figures == "282 12"
+    where, figures, engine = result.stdout.splitlines()
+    assert where.startswith(str(venv)) and figures == "282 12" and engine == "True"
 
 
 # ------------------------------------------------------------------ stubs
@@ -103,11 +106,14 @@ def public(cls):
     return {n for n in dir(cls) if not n.startswith("_") or n in ("__len__", "__iter__", "__eq__", "__hash__")}
 
 
-@pytest.mark.parametrize("module, stub", [
-    (midifolio.core, "core.pyi"),
-    (midifolio._midifolio, "_midifolio.pyi"),
+@pytest.mark.parametrize("name, stub", [
+    ("midifolio.core", "core.pyi"),
+    ("midifolio._midifolio", "_midifolio.pyi"),
+    pytest.param("midifolio._midifolio_audio", "_midifolio_audio.pyi", marks=pytest.mark.skipif(
+        not midifolio._midifolio.HAVE_AUDIO, reason="built without audio rendering")),
 ])
-def test_the_stubs_declare_what_the_extension_has(module, stub):
+def test_the_stubs_declare_what_the_extension_has(name, stub):
+    module = importlib.import_module(name)
     names, members = stub_names(Path(midifolio.__file__).parent / stub)
     runtime = {n for n in dir(module) if not n.startswith("__")} - {"core"}
     assert {n for n in names if not n.startswith("__")} - {"core"} == runtime

@@ -16,6 +16,16 @@ from . import _midifolio
 __all__ = ["synthesize", "messages"]
 
 
+def _engine() -> Any:
+    """The compiled engine, imported on the first render: FluidSynth and its libraries are
+    loaded then, not by `import midifolio`."""
+    if not _midifolio.HAVE_AUDIO:
+        raise RuntimeError("this midifolio was built without audio rendering: it needs FluidSynth and libsndfile")
+    from . import _midifolio_audio
+
+    return _midifolio_audio
+
+
 def messages(song: Any) -> Tuple[npt.NDArray[np.float64], bytes, npt.NDArray[np.int64], float]:
     """The song's MIDI messages as the engine takes them: (seconds, data, offsets, end).
 
@@ -23,7 +33,7 @@ def messages(song: Any) -> Tuple[npt.NDArray[np.float64], bytes, npt.NDArray[np.
     byte first) and system exclusive messages (F0 ... F7) of every track, in time order, ties
     in track and file order. `end` is the time of the song's last event, meta events included.
     """
-    seconds, data, offsets, end = _midifolio.messages(song._h)
+    seconds, data, offsets, end = _engine().messages(song._h)
     return seconds, bytes(data), offsets, float(end)
 
 
@@ -42,5 +52,5 @@ def synthesize(song: Any, fs: float = 44100, soundfont: Union[str, "os.PathLike[
     read or a rate or gain out of range.
     """
     path: Optional[str] = None if soundfont is None else os.fsdecode(os.fspath(soundfont))
-    audio: npt.NDArray[np.float32] = _midifolio.synthesize(song._h, float(fs), path, float(gain))
+    audio: npt.NDArray[np.float32] = _engine().synthesize(song._h, float(fs), path, float(gain))
     return audio
