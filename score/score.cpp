@@ -111,20 +111,6 @@ std::vector<double> BeatSeconds(const MeterMap& meter, const TimeMap& time, doub
     return out;
 }
 
-// Puts `value` in place of the earliest of a heap of ticks (std::greater's heap: the earliest
-// at the front) and sifts it down to its place.
-void ReplaceEarliest(std::vector<int64_t>& heap, int64_t value) {
-    const size_t n = heap.size();
-    size_t i = 0;
-    for (size_t c = 1; c < n; c = 2 * i + 1) {
-        if (c + 1 < n && heap[c + 1] < heap[c]) ++c;
-        if (value <= heap[c]) break;
-        heap[i] = heap[c];
-        i = c;
-    }
-    heap[i] = value;
-}
-
 }  // namespace
 
 std::vector<double> Score::beats() const {
@@ -165,7 +151,8 @@ Summary Score::summary() const {
                 if (!ends.empty() && ends.front() <= n.start_tick) {
                     // The first note over gives its place to this one (one sift, where a pop
                     // and a push take two), then the others over leave.
-                    ReplaceEarliest(ends, n.end_tick);
+                    ends.front() = n.end_tick;
+                    score_detail::SiftFrontDown(ends, later);
                     while (ends.front() <= n.start_tick) {
                         std::pop_heap(ends.begin(), ends.end(), later);
                         ends.pop_back();

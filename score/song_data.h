@@ -75,6 +75,23 @@ struct SongData {
 // Reads bytes a writer made, leaving the notes to be paired on first use.
 score::Song ReadPairingLater(std::vector<uint8_t> bytes, score::ReadReport& report);
 
+// Sifts the front of a heap (std::make_heap's layout; `later` its order, so that the earliest
+// stands at the front) down to its place after its key changed: one sift, where a pop and a
+// push take two.
+template <class T, class Later>
+void SiftFrontDown(std::vector<T>& heap, Later later) {
+    const size_t n = heap.size();
+    const T item = heap[0];
+    size_t i = 0;
+    for (size_t c = 1; c < n; c = 2 * i + 1) {
+        if (c + 1 < n && later(heap[c], heap[c + 1])) ++c;  // the earlier child
+        if (!later(item, heap[c])) break;
+        heap[i] = heap[c];
+        i = c;
+    }
+    heap[i] = item;
+}
+
 // The order of items that come in sorted runs, merged: by tick (tickOf(k) of item k), then
 // run; each run keeps its order. runs[r] counts the items of run r, one run after another.
 template <class TickOf>
@@ -103,20 +120,7 @@ std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickO
         at += n;
     }
     std::make_heap(heap.begin(), heap.end(), later);
-    // The earliest run sits at the top; after giving items it takes its new place by sifting
-    // down once (a pop and a push would sift twice).
-    auto siftDown = [&heap, &later]() {
-        const size_t n = heap.size();
-        const uint32_t item = heap[0];
-        size_t i = 0;
-        for (size_t c = 1; c < n; c = 2 * i + 1) {
-            if (c + 1 < n && later(heap[c], heap[c + 1])) ++c;  // the earlier child
-            if (!later(item, heap[c])) break;
-            heap[i] = heap[c];
-            i = c;
-        }
-        heap[i] = item;
-    };
+    // The earliest run sits at the front; after giving items it sifts down to its new place.
     while (!heap.empty()) {
         const uint32_t run = heap[0];
         // The run gives items while they come before every other run's next one: the
@@ -140,7 +144,7 @@ std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickO
             heap[0] = heap.back();
             heap.pop_back();
         }
-        if (!heap.empty()) siftDown();
+        if (!heap.empty()) SiftFrontDown(heap, later);
     }
     return order;
 }
