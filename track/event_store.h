@@ -80,9 +80,9 @@ class EventStore {
     }
     size_t BlockSize(size_t block) const;
 
-    // Node blocks (malloc'd; the large ones aligned to huge pages, see Grow).
+    // Node blocks (malloc'd; the large ones mapped on their own, see Grow).
     struct FreeBlock {
-        size_t alignment;
+        size_t bytes;
         void operator()(MIDIEventPtr* p) const;
     };
     std::vector<std::unique_ptr<MIDIEventPtr[], FreeBlock>> m_blocks;
