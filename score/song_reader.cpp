@@ -8,6 +8,7 @@
 
 #include "midifolio/event_kinds.h"
 #include "platform/file_io.h"
+#include "platform/page_memory.h"
 #include "platform/size_text.h"
 #include "platform/text.h"
 #include "score/song_data.h"
@@ -365,6 +366,18 @@ struct ReadPass {
     }
 };
 
+// Sorts the notes of one start tick, stably: a chord of a few notes by insertion, without
+// the buffer std::stable_sort takes at every call.
+template <class T, class Less>
+void SortChord(T* first, T* last, Less less) {
+    if (last - first > 16) {
+        std::stable_sort(first, last, less);
+        return;
+    }
+    for (T* k = first + 1; k < last; ++k)
+        if (less(*k, k[-1])) std::rotate(std::upper_bound(first, k, *k, less), k, k + 1);
+}
+
 bool ByChannelAndPitch(const score::Note& a, const score::Note& b) {
     return a.channel != b.channel ? a.channel < b.channel : a.pitch < b.pitch;
 }
@@ -378,12 +391,7 @@ void FinishTrackNotes(score::Note* first, score::Note* last, int64_t endTick) {
     for (score::Note* a = first; a != last;) {
         score::Note* b = a + 1;
         while (b != last && b->start_tick == a->start_tick) ++b;
-        if (b - a > 16) {
-            std::stable_sort(a, b, ByChannelAndPitch);
-        } else {
-            for (score::Note* k = a + 1; k < b; ++k)
-                std::rotate(std::upper_bound(a, k, *k, ByChannelAndPitch), k, k + 1);
-        }
+        SortChord(a, b, ByChannelAndPitch);
         a = b;
     }
 }
@@ -418,7 +426,10 @@ bool SongReader::FitsBudget() {
                     "reading it would take about " + platform_detail::SizeText(Need(bound)) +
                         ", more than the memory budget of " +
                         platform_detail::SizeText(options.max_memory));
-    if (options.notes) data->notes.reserve(static_cast<size_t>(bound));
+    if (options.notes) {
+        data->notes.reserve(static_cast<size_t>(bound));
+        platform_detail::AdviseHugePages(data->notes);
+    }
     return true;
 }
 
@@ -435,6 +446,7 @@ void SongReader::PlanNoteOrder() {
     };
     std::vector<On> ons;
     ons.reserve(data->notes.capacity());
+    platform_detail::AdviseHugePages(ons);
     std::vector<uint64_t> runs;
     size_t live = 0;
     for (size_t t = 0; t < data->spans.size(); ++t) {
@@ -448,10 +460,8 @@ void SongReader::PlanNoteOrder() {
         for (size_t a = first; a < ons.size();) {
             size_t b = a + 1;
             while (b < ons.size() && ons[b].tick == ons[a].tick) ++b;
-            if (b - a > 1)
-                std::stable_sort(ons.begin() + static_cast<ptrdiff_t>(a),
-                                 ons.begin() + static_cast<ptrdiff_t>(b),
-                                 [](const On& x, const On& y) { return x.key < y.key; });
+            SortChord(ons.data() + a, ons.data() + b,
+                      [](const On& x, const On& y) { return x.key < y.key; });
             a = b;
         }
         runs.push_back(ons.size() - first);
@@ -460,6 +470,8 @@ void SongReader::PlanNoteOrder() {
     if (live <= 1) return;  // one track's notes, in its order already
     const std::vector<uint32_t> order =
         MergeOrder(runs, [&ons](uint64_t k) { return ons[static_cast<size_t>(k)].tick; });
+    dest.reserve(ons.size());
+    platform_detail::AdviseHugePages(dest);
     dest.resize(ons.size());
     for (size_t i = 0; i < order.size(); ++i)
         dest[ons[order[i]].ordinal] = static_cast<uint32_t>(i);

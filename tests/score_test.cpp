@@ -264,23 +264,35 @@ TEST(Score, SummaryAndPianoRollOfAChordAMelodyAndDrums) {
 TEST(Score, NotesComeByStartThenTrackChannelAndPitchHoweverManyTracksAndChords) {
     // Tracks whose notes start at shared and at own ticks, each with a chord of 20 notes
     // given in falling pitch over two channels, and a repeated pitch that must keep its list
-    // order (the velocities tell the two apart). Songs of 3 and of 20 tracks.
-    for (int tracks : {3, 20}) {
+    // order (the velocities tell the two apart). Every seventh track is empty, and odd ones
+    // go on with a late note of their own. Songs of 3, 20 and 40 tracks (few tracks and many
+    // are merged differently).
+    for (int tracks : {3, 20, 40}) {
         std::vector<Bytes> chunks;
+        size_t withNotes = 0, late = 0;
         for (int t = 0; t < tracks; ++t) {
+            if (t % 7 == 3) {
+                chunks.push_back(Cat({B({0}), kEnd}));
+                continue;
+            }
+            ++withNotes;
             Bytes events;
             for (int k = 0; k < 20; ++k)  // the chord at tick 0
                 events = Cat({events, B({0, 0x90 + k % 2, 100 - k, 1 + k})});
             events = Cat({events, B({0, 0x90, 40, 1, 0, 0x90, 40, 2})});  // pitch 40 twice
             events = Cat({events, Vlq(static_cast<uint32_t>(10 + t % 4)), B({0x91, 50, 64})});
-            events = Cat({events, Vlq(100), B({0xB0, 123, 0, 0}), kEnd});
-            chunks.push_back(events);
+            events = Cat({events, Vlq(100), B({0xB0, 123, 0})});
+            if (t % 2 == 1) {
+                events = Cat({events, Vlq(static_cast<uint32_t>(50 * t)), B({0x92, 60, 70})});
+                ++late;
+            }
+            chunks.push_back(Cat({events, B({0}), kEnd}));
         }
         CMidiFolio song;
         ASSERT_TRUE(Load(song, WriteFile("order.mid", Smf(1, 96, chunks))));
         const score::Score score(song);
         const std::vector<score::Note>& notes = score.notes();
-        ASSERT_EQ(notes.size(), static_cast<size_t>(23 * tracks)) << tracks;
+        ASSERT_EQ(notes.size(), 23 * withNotes + late) << tracks;
         EXPECT_TRUE(std::is_sorted(notes.begin(), notes.end(),
                                    [](const score::Note& a, const score::Note& b) {
                                        if (a.start_tick != b.start_tick)
@@ -296,7 +308,11 @@ TEST(Score, NotesComeByStartThenTrackChannelAndPitchHoweverManyTracksAndChords) 
         EXPECT_EQ(notes[0].velocity, 1);
         EXPECT_EQ(notes[1].pitch, 40);
         EXPECT_EQ(notes[1].velocity, 2);
-        EXPECT_EQ(notes[static_cast<size_t>(22 * tracks)].start_tick, 10);
+        EXPECT_EQ(notes[22 * withNotes].start_tick, 10);
+        if (tracks > 3) {  // the last note is the latest track's late one
+            EXPECT_EQ(notes.back().pitch, 60);
+            EXPECT_EQ(notes.back().track, tracks % 2 == 0 ? tracks - 1 : tracks - 2);
+        }
     }
 }
 
