@@ -2,6 +2,7 @@
 // header, the chunks, and one pass over every track that gathers the maps and the notes.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -37,6 +38,8 @@ constexpr uint64_t kMaxNoteReservation = uint64_t{1} << 30;
 // Songs whose tracks hold more bytes have their notes' places planned before the reading
 // pass (SongReader::PlanNoteOrder).
 constexpr uint64_t kPlanAboveBytes = uint64_t{3} << 20;
+// Songs of up to this many tracks read them all at once (SongReader::TracksTogether).
+constexpr size_t kTogetherTracks = 32;
 
 uint32_t LittleEndian32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -99,7 +102,11 @@ struct SongReader {
     bool FitsBudget();
     bool Tracks();
     void PlanNoteOrder();
+    bool TracksTogether();
+    void Forget();
     bool Track(size_t t, NotePairing& pairing);
+    template <class Pass>
+    bool EndTrack(size_t t, const WalkEnd& w, const Pass& pass);
     template <class Visit>
     WalkEnd Walk(size_t t, Visit&& visit) {
         const TrackSpan& s = data->spans[t];
@@ -117,6 +124,7 @@ struct SongReader {
     std::vector<uint64_t> trackNotes;
     std::vector<uint32_t> dest;  // where each note goes (PlanNoteOrder), by note-on ordinal
     uint64_t ordinal = 0;        // note-ons read so far
+    bool merged = false;         // the notes stand in the song's order already
 };
 
 bool SongReader::Container() {
@@ -270,6 +278,9 @@ struct ReadPass {
     int64_t firstClamp = -1;
     bool lastChannel = false;
     bool runningAfterOther = false;  // running status after an event that is not a channel message
+    // A note came after a note of the same track and tick that it goes before (by channel and
+    // pitch); only noted where the notes are appended (no dest).
+    bool chordsToSort = false;
 
     void operator()(const RawEvent& ev) {
         longDelta = longDelta || ev.tick - lastTick > static_cast<int64_t>(smf::kMaxDelta);
@@ -319,6 +330,13 @@ struct ReadPass {
     void Open(const RawEvent& ev, uint8_t channel) {
         const uint32_t at =
             dest != nullptr ? dest[(*ordinal)++] : static_cast<uint32_t>(notes->size());
+        if (dest == nullptr && at != 0) {
+            const score::Note& before = (*notes)[at - 1];
+            chordsToSort =
+                chordsToSort ||
+                (before.start_tick == ev.tick && before.track == track &&
+                 (channel != before.channel ? channel < before.channel : ev.data1 < before.pitch));
+        }
         pairing.OpenKey(channel, ev.data1, at);
         score::Note& n = dest != nullptr ? (*notes)[at] : notes->emplace_back();
         n.track = track;
@@ -380,6 +398,18 @@ void SortChord(T* first, T* last, Less less) {
 
 bool ByChannelAndPitch(const score::Note& a, const score::Note& b) {
     return a.channel != b.channel ? a.channel < b.channel : a.pitch < b.pitch;
+}
+
+// The notes in the song's order but for the chords of each track, which go by channel and
+// pitch (notes equal in both keep their order).
+void SortChords(std::vector<score::Note>& notes) {
+    score::Note* const last = notes.data() + notes.size();
+    for (score::Note* a = notes.data(); a != last;) {
+        score::Note* b = a + 1;
+        while (b != last && b->start_tick == a->start_tick && b->track == a->track) ++b;
+        SortChord(a, b, ByChannelAndPitch);
+        a = b;
+    }
 }
 
 // A track's notes as the pass left them (by start tick, as the note-ons came): a note no end
@@ -479,19 +509,12 @@ void SongReader::PlanNoteOrder() {
     data->notes.resize(dest.size());
 }
 
-bool SongReader::Track(size_t t, NotePairing& pairing) {
+// What the walk of track t found (w, and what `pass` noted), reported and recorded; false
+// when the song cannot be read.
+template <class Pass>
+bool SongReader::EndTrack(size_t t, const WalkEnd& w, const Pass& pass) {
     TrackSpan& span = data->spans[t];
     const int track = static_cast<int>(t);
-    std::vector<score::Note>* notes = options.notes ? &data->notes : nullptr;
-    const size_t firstNote = data->notes.size();
-    const uint64_t firstOrdinal = ordinal;
-    pairing.Reset();
-    ReadPass pass{*data, static_cast<uint16_t>(t), notes, pairing, base};
-    if (!dest.empty()) {
-        pass.dest = dest.data();
-        pass.ordinal = &ordinal;
-    }
-    const WalkEnd w = Walk(t, pass);
     const uint64_t stop = static_cast<uint64_t>(w.stop - base);
     if (w.damage != Damage::kNone) {
         const std::string cause = At(track, stop) + ": " + DamageText(w.damage);
@@ -530,6 +553,21 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
     data->events += w.events;
     data->endTick = std::max(data->endTick, w.tick);
     span.end = stop;  // later walks read the same events and stop cleanly
+    return true;
+}
+
+bool SongReader::Track(size_t t, NotePairing& pairing) {
+    std::vector<score::Note>* notes = options.notes ? &data->notes : nullptr;
+    const size_t firstNote = data->notes.size();
+    const uint64_t firstOrdinal = ordinal;
+    pairing.Reset();
+    ReadPass pass{*data, static_cast<uint16_t>(t), notes, pairing, base};
+    if (!dest.empty()) {
+        pass.dest = dest.data();
+        pass.ordinal = &ordinal;
+    }
+    const WalkEnd w = Walk(t, pass);
+    if (!EndTrack(t, w, pass)) return false;
     if (notes != nullptr && dest.empty()) {
         FinishTrackNotes(data->notes.data() + firstNote, data->notes.data() + data->notes.size(),
                          w.tick);
@@ -545,13 +583,99 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
     return true;
 }
 
+// Every track read at once, tick by tick: at each tick, track by track, the events of that
+// tick. The notes then come in the song's order as they are read (but for the chords of a
+// track, sorted by channel and pitch afterwards), written one after another: no planning
+// walk, no merge, no note moved across the song. False when a track is damaged (nothing of
+// the tracks is recorded then but the notes and the maps' events, see Forget).
+bool SongReader::TracksTogether() {
+    struct Lane {
+        TrackCursor cursor;
+        ReadPass pass;
+        RawEvent ev;  // the next event, when `has`
+        WalkEnd end;
+        bool has;
+    };
+    const size_t n = data->spans.size();
+    std::vector<NotePairing> pairings(n);
+    std::vector<Lane> lanes;
+    lanes.reserve(n);
+    std::vector<uint32_t> live;  // the tracks with events left, in order
+    int64_t tick = INT64_MAX;
+    for (size_t t = 0; t < n; ++t) {
+        const TrackSpan& s = data->spans[t];
+        lanes.push_back({TrackCursor(base + s.begin, base + s.end),
+                         ReadPass{*data, static_cast<uint16_t>(t), &data->notes, pairings[t], base},
+                         RawEvent{}, WalkEnd{}, false});
+        Lane& lane = lanes.back();
+        lane.has = lane.cursor.Next(lane.ev);
+        if (!lane.has) continue;
+        live.push_back(static_cast<uint32_t>(t));
+        tick = std::min(tick, lane.ev.tick);
+    }
+    while (!live.empty()) {
+        int64_t following = INT64_MAX;
+        bool ended = false;
+        for (uint32_t t : live) {
+            Lane& lane = lanes[t];
+            if (lane.ev.tick == tick) {
+                do {
+                    lane.pass(static_cast<const RawEvent&>(lane.ev));
+                    lane.end.tick = tick;
+                    ++lane.end.events;
+                } while ((lane.has = lane.cursor.Next(lane.ev)) && lane.ev.tick == tick);
+                ended = ended || !lane.has;
+            }
+            if (lane.has) following = std::min(following, lane.ev.tick);
+        }
+        if (ended)
+            live.erase(std::remove_if(live.begin(), live.end(),
+                                      [&lanes](uint32_t t) { return !lanes[t].has; }),
+                       live.end());
+        tick = following;
+    }
+    for (const Lane& lane : lanes)
+        if (lane.cursor.damage() != Damage::kNone) return false;
+    bool chordsToSort = false;
+    for (size_t t = 0; t < n; ++t) {
+        Lane& lane = lanes[t];
+        chordsToSort = chordsToSort || lane.pass.chordsToSort;
+        lane.end.stop = lane.cursor.stop();
+        lane.end.ended = lane.cursor.ended();
+        EndTrack(t, lane.end, lane.pass);  // (fails on damage only)
+        pairings[t].ForEachOpen([&](uint32_t at) {
+            score::Note& note = data->notes[at];
+            note.end_tick = std::max(lane.end.tick, note.start_tick);
+        });
+    }
+    if (chordsToSort) SortChords(data->notes);
+    merged = true;
+    return true;
+}
+
+// Drops what a reading pass gathered, for another.
+void SongReader::Forget() {
+    data->notes.clear();
+    for (std::vector<MapEvent>* list :
+         {&data->tempos, &data->meters, &data->keys, &data->programs, &data->banks, &data->pedals})
+        list->clear();
+}
+
 bool SongReader::Tracks() {
     // Planning pays on large songs only: below a few megabytes of tracks the notes fit in the
     // caches, and merging them after the pass is faster than a first walk over every track
     // (a 1.7 MB song of 16 tracks: 6.7 ms against 8.4; the 4 MB one: 69 ms against 53).
-    if (options.notes && data->spans.size() > 1 && DataBytes() > kPlanAboveBytes) PlanNoteOrder();
+    const size_t tracks = data->spans.size();
+    bool read = false;
+    if (options.notes && tracks > 1 && tracks <= kTogetherTracks) {
+        read = TracksTogether();
+        // A damaged track: read again track by track, which reports the first one as such.
+        if (!read) Forget();
+    } else if (options.notes && tracks > 1 && DataBytes() > kPlanAboveBytes) {
+        PlanNoteOrder();
+    }
     NotePairing pairing;
-    for (size_t t = 0; t < data->spans.size(); ++t)
+    for (size_t t = 0; t < data->spans.size() && !read; ++t)
         if (!Track(t, pairing)) return false;
     if (data->format == 0 && data->spans.size() != 1) {
         canonical = false;
@@ -567,9 +691,9 @@ bool SongReader::Read() {
     data->canonical = canonical && data->smfOffset == 0 && end == data->bytes->size();
     data->notesRead = options.notes;
     data->report = report;
-    const bool placed = !dest.empty();
+    merged = merged || !dest.empty();
     dest = std::vector<uint32_t>();  // (not needed from here on: less memory at the peak)
-    data->Finish(trackNotes, placed);
+    data->Finish(trackNotes, merged);
     return true;
 }
 

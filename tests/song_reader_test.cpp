@@ -295,6 +295,18 @@ TEST(SongReader, RecoversEveryEventBeforeTheDamageOfEachTrack) {
     EXPECT_EQ(score.notes()[3].start_tick, 16);
     EXPECT_EQ(score.notes()[3].end_tick, 16);  // no end ends it: it lasts to its track's end
     for (const score::ReadIssue& issue : report.dropped) EXPECT_FALSE(issue.text.empty());
+    // Of two damaged tracks, the first is reported, though the second breaks off earlier in
+    // time; recovered, each keeps its events before the damage.
+    const Bytes late = B({0x00, 0x90, 0x3C, 0x40, 0x64, 0x80, 0x3C, 0x40, 0x00, 0xF5});
+    const Bytes early = B({0x00, 0x90, 0x40, 0x40, 0x00, 0xF5});
+    const Bytes two = Cat({Header(1, 2, 96), Track(late), Track(early)});
+    Read(two, report);
+    EXPECT_EQ(report.cause.rfind("track 1 at byte ", 0), 0u) << report.cause;
+    const score::Song both = Read(two, report, true);
+    ASSERT_EQ(report.dropped.size(), 2u);
+    ASSERT_EQ(score::Score(both).notes().size(), 2u);
+    EXPECT_EQ(score::Score(both).notes()[0].end_tick, 100);
+    EXPECT_EQ(score::Score(both).notes()[1].track, 1);
 }
 
 TEST(SongReader, WarnsOfWhatItReadsDifferentlyAndKeepsDataBytesInRange) {
