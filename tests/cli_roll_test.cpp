@@ -563,13 +563,14 @@ TEST(RollPng, AToolWithoutItsDrawingModuleSaysSoBeforeAnyWorkAndStillReadsSongs)
     Sh("rm -rf " + Quote(dir) + " && mkdir " + Quote(dir) + " && cp " + kCli + " " + Quote(dir));
     const std::string lone = Quote(dir + "/midifolio");
     int status = -1;
-    const std::string said = Sh(lone + " roll " + Quote(MeterSong()) + " -o " +
-                                    Quote(dir + "/x.png") + " 2>&1 </dev/null",
-                                &status);
+    const std::string said = Sh(
+        lone + " roll " + Quote(MeterSong()) + " -o " + Quote(dir + "/x.png") + " 2>&1 </dev/null",
+        &status);
     EXPECT_EQ(status, 1);
-    EXPECT_TRUE(Contains(said, "midifolio: the audio and picture module midifolio-media.so is "
-                               "missing (looked for " +
-                                   dir + "/midifolio-media.so"))
+    EXPECT_TRUE(Contains(said,
+                         "midifolio: the audio and picture module midifolio-media.so is "
+                         "missing (looked for " +
+                             dir + "/midifolio-media.so"))
         << said;
     EXPECT_FALSE(Contains(Sh("ls " + Quote(dir)), "x.png"));
     Sh(lone + " info " + Quote(MeterSong()) + " >/dev/null", &status);

@@ -265,9 +265,12 @@ TEST(Score, NotesComeByStartThenTrackChannelAndPitchHoweverManyTracksAndChords) 
     // Tracks whose notes start at shared and at own ticks, each with a chord of 20 notes
     // given in falling pitch over two channels, and a repeated pitch that must keep its list
     // order (the velocities tell the two apart). Every seventh track is empty, and odd ones
-    // go on with a late note of their own. Songs of 3, 20 and 40 tracks (few tracks and many
-    // are merged differently).
-    for (int tracks : {3, 20, 40}) {
+    // go on with a late note of their own. Songs of 3, 20 and 40 tracks, small and made
+    // large by a text of 3.5 MB in the first track (few tracks and many, small songs and
+    // large ones are read differently).
+    const Bytes text = Cat({B({0, 0xFF, 0x01}), Vlq(3500000), Bytes(3500000, 'x')});
+    for (const auto& [tracks, large] : std::vector<std::pair<int, bool>>{
+             {3, false}, {20, false}, {40, false}, {3, true}, {20, true}, {40, true}}) {
         std::vector<Bytes> chunks;
         size_t withNotes = 0, late = 0;
         for (int t = 0; t < tracks; ++t) {
@@ -286,7 +289,7 @@ TEST(Score, NotesComeByStartThenTrackChannelAndPitchHoweverManyTracksAndChords) 
                 events = Cat({events, Vlq(static_cast<uint32_t>(50 * t)), B({0x92, 60, 70})});
                 ++late;
             }
-            chunks.push_back(Cat({events, B({0}), kEnd}));
+            chunks.push_back(Cat({large && t == 0 ? text : Bytes(), events, B({0}), kEnd}));
         }
         CMidiFolio song;
         ASSERT_TRUE(Load(song, WriteFile("order.mid", Smf(1, 96, chunks))));

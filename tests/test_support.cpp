@@ -37,8 +37,7 @@ static Bytes Be(uint32_t v, int n) {
 }
 
 Bytes Header(int format, int ntracks, int division) {
-    return Cat({B({'M', 'T', 'h', 'd'}), Be(6, 4), Be(format, 2), Be(ntracks, 2),
-                Be(division, 2)});
+    return Cat({B({'M', 'T', 'h', 'd'}), Be(6, 4), Be(format, 2), Be(ntracks, 2), Be(division, 2)});
 }
 
 Bytes Chunk(const char* type, const Bytes& data) {
@@ -49,7 +48,9 @@ Bytes Chunk(const char* type, const Bytes& data) {
     return out;
 }
 
-Bytes Track(const Bytes& data) { return Chunk("MTrk", data); }
+Bytes Track(const Bytes& data) {
+    return Chunk("MTrk", data);
+}
 
 Bytes Smf(int format, int division, const std::vector<Bytes>& tracks) {
     Bytes out = Header(format, static_cast<int>(tracks.size()), division);
@@ -73,7 +74,8 @@ std::string TmpPath(const std::string& name) {
 std::string WriteFile(const std::string& name, const Bytes& bytes) {
     std::string path = TmpPath(name);
     std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -89,7 +91,9 @@ midifolio::MessageSink Messages::Sink() {
 void ProgressLog::SetRange(int lower, int upper) {
     calls.push_back("range " + std::to_string(lower) + " " + std::to_string(upper));
 }
-void ProgressLog::SetPos(int pos) { calls.push_back("pos " + std::to_string(pos)); }
+void ProgressLog::SetPos(int pos) {
+    calls.push_back("pos " + std::to_string(pos));
+}
 
 static std::vector<std::string> SplitTabs(const std::string& line) {
     std::vector<std::string> out;
@@ -113,7 +117,8 @@ static OracleDump ParseOracle(std::istream& in) {
             dump.ntracks = std::stoi(f[2]);
             dump.division = std::stoi(f[3]);
         } else if (f.size() >= 3) {
-            dump.events.push_back({std::stoi(f[0]), std::stol(f[1]), f[2], {f.begin() + 3, f.end()}});
+            dump.events.push_back(
+                {std::stoi(f[0]), std::stol(f[1]), f[2], {f.begin() + 3, f.end()}});
         }
     }
     return dump;
@@ -169,14 +174,22 @@ std::string Canonical(const midifolio::MIDIEvent& ev) {
     char sub[8];
     std::snprintf(sub, sizeof sub, "%02x", static_cast<unsigned>(ev.dwSubType & 0xFF));
     switch (ev.dwType) {
-        case EVT_NOTEON: return "noteon " + ch + " " + d1 + " " + d2;
-        case EVT_NOTEOFF: return "noteoff " + ch + " " + d1 + " " + d2;
-        case EVT_KEYPRESSURE: return "keypressure " + ch + " " + d1 + " " + d2;
-        case EVT_CONTROL: return "control " + ch + " " + d1 + " " + d2;
-        case EVT_PROGRAM: return "program " + ch + " " + d1;
-        case EVT_CHANPRESSURE: return "chanpressure " + ch + " " + d1;
-        case EVT_PITCHBEND: return "pitchbend " + ch + " " + std::to_string(ev.wBend);
-        case EVT_META: return std::string("meta ") + sub + " " + Hex(ev.pData, ev.dwLength);
+        case EVT_NOTEON:
+            return "noteon " + ch + " " + d1 + " " + d2;
+        case EVT_NOTEOFF:
+            return "noteoff " + ch + " " + d1 + " " + d2;
+        case EVT_KEYPRESSURE:
+            return "keypressure " + ch + " " + d1 + " " + d2;
+        case EVT_CONTROL:
+            return "control " + ch + " " + d1 + " " + d2;
+        case EVT_PROGRAM:
+            return "program " + ch + " " + d1;
+        case EVT_CHANPRESSURE:
+            return "chanpressure " + ch + " " + d1;
+        case EVT_PITCHBEND:
+            return "pitchbend " + ch + " " + std::to_string(ev.wBend);
+        case EVT_META:
+            return std::string("meta ") + sub + " " + Hex(ev.pData, ev.dwLength);
         case EVT_SYSEX:
         case EVT_SYSEXESC: {
             // Like the independent decoders: without a leading F0 and a trailing F7.
@@ -186,7 +199,8 @@ std::string Canonical(const midifolio::MIDIEvent& ev) {
             if (n && p && p[n - 1] == 0xF7) --n;
             return "sysex " + Hex(p, n);
         }
-        default: return "other " + std::string(sub);
+        default:
+            return "other " + std::string(sub);
     }
 }
 
