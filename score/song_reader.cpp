@@ -272,9 +272,7 @@ struct ReadPass {
     const uint32_t* dest = nullptr;
     uint64_t* ordinal = nullptr;
     uint32_t order = 0;
-    int64_t lastTick = 0;
-    bool longDelta = false;  // a delta time beyond the 28 bits a file may hold
-    bool oddMeta = false;    // a meta event the writer writes anew
+    bool oddMeta = false;  // a meta event the writer writes anew
     uint64_t clamped = 0;
     int64_t firstClamp = -1;
     bool lastChannel = false;
@@ -285,8 +283,6 @@ struct ReadPass {
 
     // (Inlined into each reading loop: called for every event of the song.)
     __attribute__((always_inline)) void operator()(const RawEvent& ev) {
-        longDelta = longDelta || ev.tick - lastTick > static_cast<int64_t>(smf::kMaxDelta);
-        lastTick = ev.tick;
         if (ev.status < 0xF0) {
             if (*ev.at < 0x80 && !lastChannel) runningAfterOther = true;
             lastChannel = true;
@@ -394,8 +390,16 @@ void SortChord(T* first, T* last, Less less) {
         std::stable_sort(first, last, less);
         return;
     }
-    for (T* k = first + 1; k < last; ++k)
-        if (less(*k, k[-1])) std::rotate(std::upper_bound(first, k, *k, less), k, k + 1);
+    for (T* k = first + 1; k < last; ++k) {
+        if (!less(*k, k[-1])) continue;
+        const T item = *k;
+        T* j = k;
+        do {
+            *j = j[-1];
+            --j;
+        } while (j != first && less(item, j[-1]));
+        *j = item;
+    }
 }
 
 bool ByChannelAndPitch(const score::Note& a, const score::Note& b) {
@@ -544,7 +548,7 @@ bool SongReader::EndTrack(size_t t, const WalkEnd& w, const Pass& pass) {
                  (pass.clamped == 1 ? " message has" : " messages have") +
                  " a data byte above 127, read as 127");
     }
-    if (pass.runningAfterOther || pass.longDelta || pass.oddMeta) canonical = false;
+    if (pass.runningAfterOther || w.longDelta || pass.oddMeta) canonical = false;
     score::TrackInfo info;
     info.offset = span.begin;
     info.length = stop - span.begin;
@@ -644,6 +648,7 @@ bool SongReader::TracksTogether() {
         chordsToSort = chordsToSort || lane.pass.chordsToSort;
         lane.end.stop = lane.cursor.stop();
         lane.end.ended = lane.cursor.ended();
+        lane.end.longDelta = lane.cursor.longDelta();
         EndTrack(t, lane.end, lane.pass);  // (fails on damage only)
         pairings[t].ForEachOpen([&](uint32_t at) {
             score::Note& note = data->notes[at];

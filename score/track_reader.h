@@ -42,6 +42,7 @@ struct WalkEnd {
     int64_t tick = 0;               // tick of the last event read (0 without events)
     uint64_t events = 0;            // events read, the end-of-track event included
     bool ended = false;             // an end-of-track event ended the walk
+    bool longDelta = false;         // a delta time beyond the 28 bits a file may hold
 };
 
 namespace walk {
@@ -100,6 +101,9 @@ class TrackCursor {
     const uint8_t* stop() const { return m_damage != Damage::kNone ? m_start : m_p; }
     bool ended() const { return m_ended; }
     int64_t tick() const { return m_tick; }
+    // A delta time beyond the 28 bits a file may hold came (a file as the writer writes it
+    // has none).
+    bool longDelta() const { return m_longDelta; }
 
   private:
     bool Fail(Damage why) {
@@ -118,6 +122,7 @@ class TrackCursor {
             return Fail(tooLong ? Damage::kLongNumber : Damage::kEventCut);
         if (delta > static_cast<uint64_t>(walk::kMaxTick - m_tick))
             return Fail(Damage::kLongNumber);
+        m_longDelta = m_longDelta || delta > smf::kMaxDelta;
         m_tick += static_cast<int64_t>(delta);
         return true;
     }
@@ -139,6 +144,7 @@ class TrackCursor {
     int64_t m_tick = 0;
     uint8_t m_running = 0;
     bool m_ended = false;
+    bool m_longDelta = false;
     Damage m_damage = Damage::kNone;
 };
 
@@ -209,6 +215,7 @@ WalkEnd WalkTrack(const uint8_t* p, const uint8_t* end, Visit&& visit) {
     out.damage = cursor.damage();
     out.stop = cursor.stop();
     out.ended = cursor.ended();
+    out.longDelta = cursor.longDelta();
     return out;
 }
 
