@@ -6,6 +6,7 @@
 #include "midifolio/edit.h"
 #include "midifolio/event_kinds.h"
 #include "midifolio/names.h"
+#include "platform/page_memory.h"
 #include "platform/text.h"
 #include "score/edit_support.h"
 #include "track/smf_bytes.h"
@@ -304,26 +305,31 @@ Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::s
         s.format = tracks == 1 ? 0 : 1;
         s.division.word = static_cast<uint16_t>(plan.ticks_per_quarter);
         s.tracks.resize(tracks);
-        // The notes in start order (stably): each channel's program as it changes from 0.
-        std::vector<uint32_t> order(notes.size());
-        for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-        if (!std::is_sorted(notes.begin(), notes.end(), [](const NoteInput& a, const NoteInput& b) {
-                return a.start_tick < b.start_tick;
-            }))
-            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-                return notes[a].start_tick < notes[b].start_tick;
-            });
         std::vector<TrackWriter> writers;
         for (Track& t : s.tracks) {
             t.reserve(2 * notes.size() / tracks + 4);
+            platform_detail::AdviseHugePages(t);
             writers.emplace_back(t);
         }
+        // The notes in start order (stably): each channel's program as it changes from 0.
         uint8_t program[16] = {};
-        for (uint32_t i : order) {
+        auto start = [&](uint32_t i) {
             const NoteInput& n = notes[i];
             const bool change = program[n.channel] != n.program;
             program[n.channel] = n.program;
             writers[n.track].Start(n, i, change);
+        };
+        if (std::is_sorted(notes.begin(), notes.end(), [](const NoteInput& a, const NoteInput& b) {
+                return a.start_tick < b.start_tick;
+            })) {
+            for (uint32_t i = 0; i < notes.size(); ++i) start(i);
+        } else {
+            std::vector<uint32_t> order(notes.size());
+            for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+            std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+                return notes[a].start_tick < notes[b].start_tick;
+            });
+            for (uint32_t i : order) start(i);
         }
         for (TrackWriter& w : writers) w.FlushAll();
         PutMaps(s, plan);

@@ -138,6 +138,7 @@ std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error, uint6
     for (const std::vector<Event>& t : s.tracks) estimate += 4 * t.size();
     std::vector<uint8_t> out;
     out.reserve(estimate);
+    platform_detail::AdviseHugePages(out);
     out.insert(out.end(), smf::kHeaderChunkId, smf::kHeaderChunkId + 4);
     Put(out, smf::kHeaderChunkLength, 4);
     Put(out, static_cast<uint64_t>(s.format), 2);

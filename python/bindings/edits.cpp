@@ -111,10 +111,13 @@ std::vector<score::NoteInput> NotesOf(const NoteColumns& c, const score::SongPla
     return notes;
 }
 
-Handle FromNotes(const NoteColumns& columns, bool seconds, int32_t tpq,
-                 std::vector<std::pair<int64_t, uint32_t>> tempos,
-                 std::vector<std::tuple<int64_t, int, int>> meters,
-                 std::vector<std::tuple<int64_t, int, bool>> keys, std::vector<std::string> names) {
+using Tempos = std::vector<std::pair<int64_t, uint32_t>>;
+using Meters = std::vector<std::tuple<int64_t, int, int>>;
+using Keys = std::vector<std::tuple<int64_t, int, bool>>;
+
+score::SongPlan PlanOf(int32_t tpq, Tempos tempos, const Meters& meters, const Keys& keys,
+                       std::vector<std::string> names) {
+    if (tpq <= 0 || tpq > 32767) throw py::value_error("ticks_per_quarter must be 1..32767");
     score::SongPlan plan;
     plan.ticks_per_quarter = tpq;
     plan.tempos = std::move(tempos);
@@ -124,8 +127,10 @@ Handle FromNotes(const NoteColumns& columns, bool seconds, int32_t tpq,
     for (const auto& [tick, sharps, minor] : keys)
         plan.key_signatures.push_back({tick, 0, 0, static_cast<int8_t>(sharps), minor, 0});
     plan.track_names = std::move(names);
-    if (tpq <= 0 || tpq > 32767) throw py::value_error("ticks_per_quarter must be 1..32767");
-    const std::vector<score::NoteInput> notes = NotesOf(columns, plan, seconds);
+    return plan;
+}
+
+Handle SongOf(const std::vector<score::NoteInput>& notes, const score::SongPlan& plan) {
     std::string error;
     score::Song song;
     {
@@ -133,6 +138,31 @@ Handle FromNotes(const NoteColumns& columns, bool seconds, int32_t tpq,
         song = score::FromNotes(notes, plan, &error);
     }
     return Result(std::move(song), error);
+}
+
+Handle FromNotes(const NoteColumns& columns, bool seconds, int32_t tpq, Tempos tempos,
+                 const Meters& meters, const Keys& keys, std::vector<std::string> names) {
+    const score::SongPlan plan = PlanOf(tpq, std::move(tempos), meters, keys, std::move(names));
+    return SongOf(NotesOf(columns, plan, seconds), plan);
+}
+
+// from_notes of the records notes() gives (NOTE_DTYPE), read in place in ticks: no column is
+// converted.
+Handle FromNoteRecords(const py::array_t<score::Note, py::array::c_style>& records, int32_t tpq,
+                       Tempos tempos, const Meters& meters, const Keys& keys,
+                       std::vector<std::string> names) {
+    const score::SongPlan plan = PlanOf(tpq, std::move(tempos), meters, keys, std::move(names));
+    const size_t n = static_cast<size_t>(records.size());
+    const score::Note* in = records.data();
+    std::vector<score::NoteInput> notes(n);
+    for (size_t i = 0; i < n; ++i) {
+        const score::Note& r = in[i];
+        if (r.track > 65534)
+            throw py::value_error("note " + std::to_string(i) + ": track " +
+                                  std::to_string(r.track) + " is outside 0..65534");
+        notes[i] = {r.start_tick, r.end_tick, r.track, r.channel, r.program, r.pitch, r.velocity};
+    }
+    return SongOf(notes, plan);
 }
 
 }  // namespace
@@ -170,6 +200,7 @@ void BindEdits(py::module_& m, HandleClass& cls) {
         .def_readwrite("pitch", &NoteColumns::pitch)
         .def_readwrite("velocity", &NoteColumns::velocity);
     m.def("from_notes", &FromNotes);
+    m.def("from_note_records", &FromNoteRecords);
     m.def("merge", &Merge);
 }
 

@@ -35,6 +35,29 @@ def test_the_notes_of_every_real_file_make_a_song_with_the_same_notes(path):
     assert smf_rules.problems(made.dumps()) == []
 
 
+def test_notes_as_notes_gives_them_make_the_song_their_columns_make():
+    # The records of notes() are read in place; any other table column by column.
+    for path in IN_TICKS[::7]:
+        notes = midifolio.load(path).notes()
+        columns = {name: notes[name] for name in notes.dtype.names}
+        assert midifolio.from_notes(notes).dumps() == midifolio.from_notes(columns).dumps()
+        every_other = notes[::2]  # not contiguous
+        assert (midifolio.from_notes(every_other).dumps() ==
+                midifolio.from_notes({n: every_other[n] for n in notes.dtype.names}).dumps())
+
+
+@pytest.mark.parametrize("field, value, words", [
+    ("track", 65535, "track"), ("channel", 16, "channel"), ("velocity", 0, "velocity"),
+    ("pitch", 128, "pitch"), ("program", 128, "program"), ("end_tick", 100, "ends before"),
+])
+def test_a_bad_record_is_refused_with_a_value_error_naming_it(field, value, words):
+    notes = midifolio.from_notes(bad()).notes().copy()
+    notes[field][1] = value
+    with pytest.raises(ValueError) as info:
+        midifolio.from_notes(notes)
+    assert "note 1" in str(info.value) and words in str(info.value)
+
+
 def test_a_song_in_smpte_time_has_no_ticks_per_quarter_to_make_one_of():
     song = midifolio.load(next(p for p in real_files() if p.name == "smpte.mid"))
     assert song.ticks_per_quarter == 0

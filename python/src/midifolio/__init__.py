@@ -686,18 +686,19 @@ def from_notes(
         ...          "start": [0.0, 0.5, 1.0], "end": [0.5, 1.0, 2.0]}
         >>> midifolio.from_notes(notes).save("tune.mid")
     """
-    cols, seconds = _note_columns(notes)
     names = [str(n) for n in track_names or ()]
-    handle = _midifolio.from_notes(
-        cols,
-        seconds,
+    plan = (
         _operator.index(ticks_per_quarter),
         _tempo_list(tempos),
         _meter_list(time_signatures),
         _key_list(key_signatures),
         names,
     )
-    return _make_song(handle)
+    if isinstance(notes, _np.ndarray) and notes.dtype == NOTE_DTYPE and notes.ndim == 1:
+        # What notes() gives: read as it is, in ticks.
+        return _make_song(_midifolio.from_note_records(_np.ascontiguousarray(notes), *plan))
+    cols, seconds = _note_columns(notes)
+    return _make_song(_midifolio.from_notes(cols, seconds, *plan))
 
 
 def merge(songs: Iterable[Song]) -> Song:

@@ -83,6 +83,14 @@ def from_notes(
     arg5: List[Tuple[int, int, bool]],
     arg6: List[str],
 ) -> _SongHandle: ...
+def from_note_records(
+    arg0: npt.NDArray[np.void],
+    arg1: int,
+    arg2: List[Tuple[int, int]],
+    arg3: List[Tuple[int, int, int]],
+    arg4: List[Tuple[int, int, bool]],
+    arg5: List[str],
+) -> _SongHandle: ...
 def merge(arg0: List[_SongHandle]) -> _SongHandle: ...
 
 # names
