@@ -189,7 +189,8 @@ void PutMeta(Sequence& s, Track& track, int64_t tick, uint32_t type, std::vector
     s.payloads.insert(s.payloads.end(), payload.begin(), payload.end());
 }
 
-std::string CheckNote(const NoteInput& n, size_t index) {
+template <class N>
+std::string CheckNote(const N& n, size_t index) {
     // (The words are made only for a note at fault: this runs for every note of a song.)
     const bool fine = n.channel <= 15 && n.pitch <= 127 && n.velocity >= 1 && n.velocity <= 127 &&
                       n.program <= 127 && n.start_tick >= 0 && n.end_tick >= n.start_tick;
@@ -244,7 +245,8 @@ void PutMaps(Sequence& s, const SongPlan& plan) {
 class TrackWriter {
   public:
     explicit TrackWriter(Track& out) : m_out(out) {}
-    void Start(const NoteInput& n, uint64_t order, bool program) {
+    template <class N>
+    void Start(const N& n, uint64_t order, bool program) {
         Flush(n.start_tick, true);
         const uint8_t ch = n.channel;
         if (program) Put(n.start_tick, static_cast<uint8_t>(0xC0 | ch), n.program, 0);
@@ -289,14 +291,14 @@ class TrackWriter {
     std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> m_ends;
 };
 
-}  // namespace
-
-Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::string* error) {
+// The song of `count` notes of type N (NoteInput or Note: the same fields).
+template <class N>
+Song SongOfNotes(const N* notes, size_t count, const SongPlan& plan, std::string* error) {
     return Guarded(error, [&]() -> Song {
         if (plan.ticks_per_quarter <= 0 || plan.ticks_per_quarter > 32767)
             return Failed(error, "ticks per quarter note must be 1..32767");
         size_t tracks = std::max<size_t>(1, plan.track_names.size());
-        for (size_t i = 0; i < notes.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             const std::string bad = CheckNote(notes[i], i);
             if (!bad.empty()) return Failed(error, bad);
             tracks = std::max<size_t>(tracks, size_t{notes[i].track} + 1);
@@ -307,24 +309,23 @@ Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::s
         s.tracks.resize(tracks);
         std::vector<TrackWriter> writers;
         for (Track& t : s.tracks) {
-            t.reserve(2 * notes.size() / tracks + 4);
+            t.reserve(2 * count / tracks + 4);
             platform_detail::AdviseHugePages(t);
             writers.emplace_back(t);
         }
         // The notes in start order (stably): each channel's program as it changes from 0.
         uint8_t program[16] = {};
         auto start = [&](uint32_t i) {
-            const NoteInput& n = notes[i];
+            const N& n = notes[i];
             const bool change = program[n.channel] != n.program;
             program[n.channel] = n.program;
             writers[n.track].Start(n, i, change);
         };
-        if (std::is_sorted(notes.begin(), notes.end(), [](const NoteInput& a, const NoteInput& b) {
-                return a.start_tick < b.start_tick;
-            })) {
-            for (uint32_t i = 0; i < notes.size(); ++i) start(i);
+        if (std::is_sorted(notes, notes + count,
+                           [](const N& a, const N& b) { return a.start_tick < b.start_tick; })) {
+            for (uint32_t i = 0; i < count; ++i) start(i);
         } else {
-            std::vector<uint32_t> order(notes.size());
+            std::vector<uint32_t> order(count);
             for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
             std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
                 return notes[a].start_tick < notes[b].start_tick;
@@ -335,6 +336,16 @@ Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::s
         PutMaps(s, plan);
         return Finish(s, error);
     });
+}
+
+}  // namespace
+
+Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan, std::string* error) {
+    return SongOfNotes(notes.data(), notes.size(), plan, error);
+}
+
+Song FromNotes(const Note* notes, size_t count, const SongPlan& plan, std::string* error) {
+    return SongOfNotes(notes, count, plan, error);
 }
 
 }  // namespace score

@@ -334,6 +334,15 @@ TEST(Score, AnEditedSongHasTheNotesOfItsBytesReadAnewAlikeFromSeveralThreadsAtOn
     ASSERT_EQ(error, "");
     const score::Song edited = score::Transpose(made, 2, false, &error);
     ASSERT_EQ(error, "");
+    // A Score's notes make the song their fields make.
+    const std::vector<score::Note>& notes = score::Score(made).notes();
+    std::vector<score::NoteInput> fields;
+    for (const score::Note& n : notes)
+        fields.push_back(
+            {n.start_tick, n.end_tick, n.track, n.channel, n.program, n.pitch, n.velocity});
+    const score::Song again = score::FromNotes(notes.data(), notes.size(), plan, &error);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(again.bytes(), score::FromNotes(fields, plan, &error).bytes());
     for (const score::Song* song : {&made, &edited}) {
         score::ReadReport report;
         const score::Song fresh = score::Song::FromBytes(song->bytes(), {}, report);

@@ -101,6 +101,10 @@ struct SongPlan {
 // starts.
 MIDIFOLIO_API Song FromNotes(const std::vector<NoteInput>& notes, const SongPlan& plan,
                              std::string* error);
+// The same of `count` notes as a Score gives them (their seconds are not read): a Score's
+// notes make a song of the same notes.
+MIDIFOLIO_API Song FromNotes(const Note* notes, size_t count, const SongPlan& plan,
+                             std::string* error);
 
 }  // namespace score
 MIDIFOLIO_END_NAMESPACE

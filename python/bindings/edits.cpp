@@ -146,23 +146,35 @@ Handle FromNotes(const NoteColumns& columns, bool seconds, int32_t tpq, Tempos t
     return SongOf(NotesOf(columns, plan, seconds), plan);
 }
 
-// from_notes of the records notes() gives (NOTE_DTYPE), read in place in ticks: no column is
-// converted.
+// from_notes of the records notes() gives (NOTE_DTYPE), in ticks: no column is converted. A
+// read-only array (as notes() gives) is read in place; another is copied first, as another
+// thread may write to it while the song is made without the interpreter's lock.
 Handle FromNoteRecords(const py::array_t<score::Note, py::array::c_style>& records, int32_t tpq,
                        Tempos tempos, const Meters& meters, const Keys& keys,
                        std::vector<std::string> names) {
     const score::SongPlan plan = PlanOf(tpq, std::move(tempos), meters, keys, std::move(names));
     const size_t n = static_cast<size_t>(records.size());
-    const score::Note* in = records.data();
-    std::vector<score::NoteInput> notes(n);
-    for (size_t i = 0; i < n; ++i) {
-        const score::Note& r = in[i];
-        if (r.track > 65534)
+    const score::Note* notes = records.data();
+    for (size_t i = 0; i < n; ++i)
+        if (notes[i].track > 65534)
             throw py::value_error("note " + std::to_string(i) + ": track " +
-                                  std::to_string(r.track) + " is outside 0..65534");
-        notes[i] = {r.start_tick, r.end_tick, r.track, r.channel, r.program, r.pitch, r.velocity};
+                                  std::to_string(notes[i].track) + " is outside 0..65534");
+    if (records.writeable()) {
+        std::vector<score::NoteInput> copy(n);
+        for (size_t i = 0; i < n; ++i) {
+            const score::Note& r = notes[i];
+            copy[i] = {r.start_tick, r.end_tick, r.track,   r.channel,
+                       r.program,    r.pitch,    r.velocity};
+        }
+        return SongOf(copy, plan);
     }
-    return SongOf(notes, plan);
+    std::string error;
+    score::Song song;
+    {
+        py::gil_scoped_release release;
+        song = score::FromNotes(notes, n, plan, &error);
+    }
+    return Result(std::move(song), error);
 }
 
 }  // namespace

@@ -51,11 +51,14 @@ def test_notes_as_notes_gives_them_make_the_song_their_columns_make():
     ("pitch", 128, "pitch"), ("program", 128, "program"), ("end_tick", 100, "ends before"),
 ])
 def test_a_bad_record_is_refused_with_a_value_error_naming_it(field, value, words):
-    notes = midifolio.from_notes(bad()).notes().copy()
-    notes[field][1] = value
-    with pytest.raises(ValueError) as info:
-        midifolio.from_notes(notes)
-    assert "note 1" in str(info.value) and words in str(info.value)
+    # (A writable array is copied before it is read, a read-only one is read in place.)
+    for writeable in (True, False):
+        notes = midifolio.from_notes(bad()).notes().copy()
+        notes[field][1] = value
+        notes.flags.writeable = writeable
+        with pytest.raises(ValueError) as info:
+            midifolio.from_notes(notes)
+        assert "note 1" in str(info.value) and words in str(info.value)
 
 
 def test_a_song_in_smpte_time_has_no_ticks_per_quarter_to_make_one_of():
