@@ -420,10 +420,11 @@ void SortChords(std::vector<score::Note>& notes) {
 
 // A track's notes as the pass left them (by start tick, as the note-ons came): a note no end
 // ended lasts to the track's last event, and the notes of one start tick go by channel and
-// pitch (notes equal in both keep their order).
-void FinishTrackNotes(score::Note* first, score::Note* last, int64_t endTick) {
+// pitch (notes equal in both keep their order) when the pass met a chord out of that order.
+void FinishTrackNotes(score::Note* first, score::Note* last, int64_t endTick, bool chordsToSort) {
     for (score::Note* n = first; n != last; ++n)
         if (n->end_tick < n->start_tick) n->end_tick = std::max(endTick, n->start_tick);
+    if (!chordsToSort) return;
     for (score::Note* a = first; a != last;) {
         score::Note* b = a + 1;
         while (b != last && b->start_tick == a->start_tick) ++b;
@@ -576,7 +577,7 @@ bool SongReader::Track(size_t t, NotePairing& pairing) {
     if (!EndTrack(t, w, pass)) return false;
     if (notes != nullptr && dest.empty()) {
         FinishTrackNotes(data->notes.data() + firstNote, data->notes.data() + data->notes.size(),
-                         w.tick);
+                         w.tick, pass.chordsToSort);
         trackNotes.push_back(data->notes.size() - firstNote);
     } else if (notes != nullptr) {
         // In their places already: a note no end ended lasts to the track's last event.
