@@ -29,6 +29,10 @@ class ValueAt {
         while (m_next < m_changes.size() && m_changes[m_next].first <= tick) ++m_next;
         return m_next > 0 ? m_changes[m_next - 1].second : none;
     }
+    // The tick of the next change after the last At (INT64_MAX: none).
+    int64_t NextTick() const {
+        return m_next < m_changes.size() ? m_changes[m_next].first : INT64_MAX;
+    }
 
   private:
     std::vector<std::pair<int64_t, uint8_t>> m_changes;
@@ -48,28 +52,37 @@ std::vector<Instrument> Score::instruments() const {
                 e.tick, static_cast<uint8_t>(e.value));
         std::map<std::tuple<int, int, int, int>, Instrument> found;
         // Each channel's instrument of its last note (most notes play the one before theirs),
-        // the track of that note, and the bank selects of the list it was found in.
+        // the track of that note, and the bank selects of the list it was found in with their
+        // values at that note, which hold until the next select.
         struct Channel {
             Instrument* in = nullptr;
             uint32_t track = UINT32_MAX;  // in `in`'s tracks already
             size_t list = SIZE_MAX;
             ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
+            uint8_t bank[2] = {0, 0};
+            int64_t until = INT64_MIN;  // `bank` holds for notes that start before this tick
         };
         std::array<Channel, 16> channels;
         for (const Note& n : d.Notes()) {
             const size_t list = perTrack ? n.track : 0;
             Channel& c = channels[n.channel & 15];
-            if (c.list != list && !banks.empty()) {
+            if (c.list != list) {
                 c.list = list;
+                c.until = INT64_MIN;
                 for (int k = 0; k < 2; ++k) {
-                    auto it = banks.find({list, n.channel, k * 32});
+                    auto it = banks.empty() ? banks.end() : banks.find({list, n.channel, k * 32});
                     c.select[k] = it == banks.end() ? nullptr : &it->second;
                 }
             }
-            auto bank = [&](int k) {
-                return c.select[k] == nullptr ? uint8_t{0} : c.select[k]->At(n.start_tick, 0);
-            };
-            const uint8_t msb = bank(0), lsb = bank(1);
+            if (n.start_tick >= c.until) {
+                c.until = INT64_MAX;
+                for (int k = 0; k < 2; ++k) {
+                    c.bank[k] = c.select[k] == nullptr ? 0 : c.select[k]->At(n.start_tick, 0);
+                    if (c.select[k] != nullptr)
+                        c.until = std::min(c.until, c.select[k]->NextTick());
+                }
+            }
+            const uint8_t msb = c.bank[0], lsb = c.bank[1];
             if (c.in == nullptr || c.in->program != n.program || c.in->bank_msb != msb ||
                 c.in->bank_lsb != lsb) {
                 c.in = &found.try_emplace({n.channel, n.program, msb, lsb}).first->second;

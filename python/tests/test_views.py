@@ -198,6 +198,16 @@ class TestInstrumentsAndDrums:
         ]
         assert song.drums() == [midifolio.Drum(36, "Bass Drum 1", "C2", 2), midifolio.Drum(83, "Jingle Bell", "B5", 1)]
 
+    def test_in_format_2_each_track_has_bank_selects_of_its_own(self):
+        # Track 0 selects bank 1 on channel 0, track 1 none: their notes, alternating in time,
+        # play two instruments.
+        a = track((0, b"\xb0\x00\x01"), (0, b"\x90\x3c\x64"), (20, b"\x80\x3c\x00"), (20, b"\x90\x3e\x64"),
+                  (20, b"\x80\x3e\x00"))
+        b = track((10, b"\x90\x40\x64"), (20, b"\x80\x40\x00"), (20, b"\x90\x41\x64"), (20, b"\x80\x41\x00"))
+        song = midifolio.loads(smf(a, b, fmt=2))
+        assert [(i.channel, i.bank_msb, i.tracks, i.notes) for i in song.instruments()] == [
+            (0, 0, [1], 2), (0, 1, [0], 2)]
+
     def test_instruments_and_drums_of_the_sample_song(self):
         song = midifolio.load(SAMPLE)
         assert [(i.channel, i.program, i.name, i.tracks, i.notes, i.lowest, i.highest) for i in song.instruments()] == [
