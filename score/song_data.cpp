@@ -14,28 +14,6 @@ namespace {
 
 using score::Note;
 
-constexpr uint32_t kPlaced = ~uint32_t{0};
-
-// Puts the notes in the merged order in place: notes[i] becomes the note at order[i]. The
-// permutation is followed cycle by cycle, so no second array of notes is needed.
-void Permute(std::vector<Note>& notes, std::vector<uint32_t>& order) {
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (order[i] == kPlaced) continue;
-        const Note held = notes[i];
-        size_t j = i;
-        for (;;) {
-            const size_t k = order[j];
-            order[j] = kPlaced;
-            if (k == i) {
-                notes[j] = held;
-                break;
-            }
-            notes[j] = notes[k];
-            j = k;
-        }
-    }
-}
-
 // The programs of the notes, which come in start order: the last program change on the
 // note's channel at or before its start, in any track (in its own track in format 2).
 void AssignPrograms(std::vector<Note>& notes, const std::vector<MapEvent>& programs,
@@ -118,7 +96,14 @@ void SongData::Finish(const std::vector<uint64_t>& trackNotes, bool merged) {
     if (live > 1 && !merged) {
         std::vector<uint32_t> order =
             MergeOrder(trackNotes, [this](uint64_t k) { return notes[k].start_tick; });
-        Permute(notes, order);
+        // Gathered into an array of their own: the reads are independent of each other, where
+        // following the permutation's cycles in place waited for one read after another. (Songs
+        // this merge is for hold at most a few megabytes of tracks; larger ones are read in
+        // order, see SongReader::Tracks.)
+        std::vector<Note> inOrder;
+        inOrder.reserve(notes.size());
+        for (uint32_t k : order) inOrder.push_back(notes[k]);
+        notes.swap(inOrder);
     }
     AssignPrograms(notes, programs, perTrack);
     AssignSeconds(notes, times);
