@@ -406,11 +406,10 @@ bool ByChannelAndPitch(const score::Note& a, const score::Note& b) {
     return a.channel != b.channel ? a.channel < b.channel : a.pitch < b.pitch;
 }
 
-// The notes in the song's order but for the chords of each track, which go by channel and
-// pitch (notes equal in both keep their order).
-void SortChords(std::vector<score::Note>& notes) {
-    score::Note* const last = notes.data() + notes.size();
-    for (score::Note* a = notes.data(); a != last;) {
+// Notes in order but for the chords of each track, [first, last): the notes of one track and
+// start tick go by channel and pitch (notes equal in both keep their order).
+void SortChords(score::Note* first, score::Note* last) {
+    for (score::Note* a = first; a != last;) {
         score::Note* b = a + 1;
         while (b != last && b->start_tick == a->start_tick && b->track == a->track) ++b;
         if (b - a > 1) SortChord(a, b, ByChannelAndPitch);
@@ -424,13 +423,7 @@ void SortChords(std::vector<score::Note>& notes) {
 void FinishTrackNotes(score::Note* first, score::Note* last, int64_t endTick, bool chordsToSort) {
     for (score::Note* n = first; n != last; ++n)
         if (n->end_tick < n->start_tick) n->end_tick = std::max(endTick, n->start_tick);
-    if (!chordsToSort) return;
-    for (score::Note* a = first; a != last;) {
-        score::Note* b = a + 1;
-        while (b != last && b->start_tick == a->start_tick) ++b;
-        if (b - a > 1) SortChord(a, b, ByChannelAndPitch);
-        a = b;
-    }
+    if (chordsToSort) SortChords(first, last);
 }
 
 }  // namespace
@@ -656,7 +649,7 @@ bool SongReader::TracksTogether() {
             note.end_tick = std::max(lane.end.tick, note.start_tick);
         });
     }
-    if (chordsToSort) SortChords(data->notes);
+    if (chordsToSort) SortChords(data->notes.data(), data->notes.data() + data->notes.size());
     merged = true;
     return true;
 }

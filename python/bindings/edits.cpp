@@ -18,16 +18,22 @@ Handle Result(score::Song song, const std::string& error) {
     return std::make_shared<SongHandle>(std::move(song));
 }
 
-template <class Edit>
-Handle Run(SongHandle& h, Edit edit) {
-    std::shared_ptr<const score::Score> view = h.View();
+// The handle of a song make(&error) makes without the interpreter's lock.
+template <class Make>
+Handle Made(Make make) {
     std::string error;
     score::Song song;
     {
         py::gil_scoped_release release;
-        song = edit(view->song(), &error);
+        song = make(&error);
     }
     return Result(std::move(song), error);
+}
+
+template <class Edit>
+Handle Run(SongHandle& h, Edit edit) {
+    std::shared_ptr<const score::Score> view = h.View();
+    return Made([&](std::string* e) { return edit(view->song(), e); });
 }
 
 Handle Crop(SongHandle& h, double start, double end, const std::string& unit) {
@@ -59,13 +65,7 @@ Handle Quantize(SongHandle& h, const std::string& grid, bool ends) {
 Handle Merge(const std::vector<Handle>& handles) {
     std::vector<score::Song> songs;
     for (const Handle& h : handles) songs.push_back(h->View()->song());
-    std::string error;
-    score::Song merged;
-    {
-        py::gil_scoped_release release;
-        merged = score::Merge(songs, &error);
-    }
-    return Result(std::move(merged), error);
+    return Made([&](std::string* e) { return score::Merge(songs, e); });
 }
 
 // The notes of from_notes, given as arrays of one length: ticks (int64) or seconds (float64)
@@ -131,13 +131,7 @@ score::SongPlan PlanOf(int32_t tpq, Tempos tempos, const Meters& meters, const K
 }
 
 Handle SongOf(const std::vector<score::NoteInput>& notes, const score::SongPlan& plan) {
-    std::string error;
-    score::Song song;
-    {
-        py::gil_scoped_release release;
-        song = score::FromNotes(notes, plan, &error);
-    }
-    return Result(std::move(song), error);
+    return Made([&](std::string* e) { return score::FromNotes(notes, plan, e); });
 }
 
 Handle FromNotes(const NoteColumns& columns, bool seconds, int32_t tpq, Tempos tempos,
@@ -168,13 +162,7 @@ Handle FromNoteRecords(const py::array_t<score::Note, py::array::c_style>& recor
         }
         return SongOf(copy, plan);
     }
-    std::string error;
-    score::Song song;
-    {
-        py::gil_scoped_release release;
-        song = score::FromNotes(notes, n, plan, &error);
-    }
-    return Result(std::move(song), error);
+    return Made([&](std::string* e) { return score::FromNotes(notes, n, plan, e); });
 }
 
 }  // namespace
