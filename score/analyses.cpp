@@ -53,19 +53,35 @@ std::vector<Instrument> Score::instruments() const {
         std::map<std::tuple<int, int, int, int>, Instrument> found;
         // Each channel's instrument of its last note (most notes play the one before theirs),
         // the track of that note, and the bank selects of the list it was found in with their
-        // values at that note, which hold until the next select.
+        // values at that note, which hold until the next select. The notes of the instrument
+        // since it became the channel's are counted here and added to it when the channel
+        // changes instrument: stores to the instrument's byte fields would make the compiler
+        // reload everything after each note.
         struct Channel {
             Instrument* in = nullptr;
+            uint32_t key = UINT32_MAX;    // program | bank of `in`
             uint32_t track = UINT32_MAX;  // in `in`'s tracks already
             size_t list = SIZE_MAX;
             ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
-            uint8_t bank[2] = {0, 0};
+            uint32_t bank = 0;                        // MSB << 8 | LSB << 16 in force
             int64_t until = INT64_MIN;  // `bank` holds for notes that start before this tick
+            size_t notes = 0;           // of `in`, not yet added to it
+            uint32_t lowest = 127, highest = 0;
+            void Flush() {
+                if (in == nullptr || notes == 0) return;
+                in->notes += notes;
+                in->lowest = static_cast<uint8_t>(std::min<uint32_t>(in->lowest, lowest));
+                in->highest = static_cast<uint8_t>(std::max<uint32_t>(in->highest, highest));
+                notes = 0;
+                lowest = 127;
+                highest = 0;
+            }
         };
         std::array<Channel, 16> channels;
-        for (const Note& n : d.Notes()) {
+        // A note whose bank selects, instrument or track differ from the last one's on its
+        // channel (a few per song).
+        const auto change = [&](Channel & c, const Note& n) __attribute__((noinline)) {
             const size_t list = perTrack ? n.track : 0;
-            Channel& c = channels[n.channel & 15];
             if (c.list != list) {
                 c.list = list;
                 c.until = INT64_MIN;
@@ -76,18 +92,22 @@ std::vector<Instrument> Score::instruments() const {
             }
             if (n.start_tick >= c.until) {
                 c.until = INT64_MAX;
+                c.bank = 0;
                 for (int k = 0; k < 2; ++k) {
-                    c.bank[k] = c.select[k] == nullptr ? 0 : c.select[k]->At(n.start_tick, 0);
-                    if (c.select[k] != nullptr)
-                        c.until = std::min(c.until, c.select[k]->NextTick());
+                    if (c.select[k] == nullptr) continue;
+                    c.bank |= uint32_t{c.select[k]->At(n.start_tick, 0)} << (8 + 8 * k);
+                    c.until = std::min(c.until, c.select[k]->NextTick());
                 }
             }
-            const uint8_t msb = c.bank[0], lsb = c.bank[1];
-            if (c.in == nullptr || c.in->program != n.program || c.in->bank_msb != msb ||
-                c.in->bank_lsb != lsb) {
-                c.in = &found.try_emplace({n.channel, n.program, msb, lsb}).first->second;
+            const uint32_t key = n.program | c.bank;
+            if (key != c.key) {
+                c.Flush();
+                const uint8_t msb = (c.bank >> 8) & 0xFF, lsb = (c.bank >> 16) & 0xFF;
+                auto [it, isNew] = found.try_emplace({n.channel, n.program, msb, lsb});
+                c.in = &it->second;
+                c.key = key;
                 c.track = UINT32_MAX;
-                if (c.in->notes == 0) {
+                if (isNew) {
                     *c.in = Instrument{
                         n.channel,
                         n.program,
@@ -100,17 +120,23 @@ std::vector<Instrument> Score::instruments() const {
                         n.pitch};
                 }
             }
-            Instrument& in = *c.in;
             if (c.track != n.track) {
                 c.track = n.track;
-                if (std::find(in.tracks.begin(), in.tracks.end(), n.track) == in.tracks.end())
-                    in.tracks.insert(std::upper_bound(in.tracks.begin(), in.tracks.end(), n.track),
-                                     n.track);
+                std::vector<uint16_t>& tracks = c.in->tracks;
+                if (std::find(tracks.begin(), tracks.end(), n.track) == tracks.end())
+                    tracks.insert(std::upper_bound(tracks.begin(), tracks.end(), n.track), n.track);
             }
-            ++in.notes;
-            in.lowest = std::min(in.lowest, n.pitch);
-            in.highest = std::max(in.highest, n.pitch);
+        };
+        for (const Note& n : d.Notes()) {
+            Channel& c = channels[n.channel & 15];
+            // In format 2 a change of track is a change of the bank selects' list too.
+            if (n.start_tick >= c.until || (n.program | c.bank) != c.key || n.track != c.track)
+                change(c, n);
+            ++c.notes;
+            c.lowest = std::min<uint32_t>(c.lowest, n.pitch);
+            c.highest = std::max<uint32_t>(c.highest, n.pitch);
         }
+        for (Channel& c : channels) c.Flush();
         std::vector<Instrument> out;
         for (auto& entry : found) out.push_back(std::move(entry.second));
         return out;
