@@ -82,7 +82,7 @@ TEST(Cli, HelpListsEverySubcommandAndEachHasExamples) {
     const Result top = Cli("--help");
     EXPECT_EQ(top.status, 0);
     for (const char* sub : {"info", "events", "notes", "voices", "copy", "pitch", "names", "roll",
-                            "scan", "csv", "from-csv", "edit", "merge", "split"}) {
+                            "scan", "csv", "from-csv", "edit", "merge", "split", "render"}) {
         EXPECT_TRUE(Contains(top.out, sub)) << sub;
         const Result help = Cli(std::string(sub) + " --help");
         EXPECT_EQ(help.status, 0) << sub;
