@@ -14,41 +14,59 @@ namespace {
 
 using score::Note;
 
-// The programs of the notes, which come in start order: the last program change on the
-// note's channel at or before its start, in any track (in its own track in format 2).
-void AssignPrograms(std::vector<Note>& notes, const std::vector<MapEvent>& programs,
-                    bool perTrack) {
-    if (programs.empty()) return;
-    std::vector<std::array<std::vector<std::pair<int64_t, uint8_t>>, 16>> lists(1);
-    for (const MapEvent& e : programs) {
-        const size_t list = perTrack ? e.track : 0;
-        if (list >= lists.size()) lists.resize(list + 1);
-        lists[list][(e.value >> 8) & 15].push_back({e.tick, static_cast<uint8_t>(e.value)});
+// Gives notes, met in start order, their programs and seconds, in one pass with their merge.
+class NoteFinisher {
+  public:
+    NoteFinisher(const std::vector<MapEvent>& programs, const std::vector<score::TimeMap>& times,
+                 bool perTrack)
+        : m_perTrack(perTrack), m_perMap(times.size() > 1) {
+        for (const MapEvent& e : programs) {
+            const size_t list = perTrack ? e.track : 0;
+            if (list >= m_lists.size()) m_lists.resize(list + 1);
+            m_lists[list][(e.value >> 8) & 15].changes.push_back(
+                {e.tick, static_cast<uint8_t>(e.value)});
+        }
+        for (auto& list : m_lists)
+            for (Channel& c : list)
+                if (!c.changes.empty()) c.next = c.changes[0].first;
+        for (const score::TimeMap& map : times) {
+            m_starts.emplace_back(map);
+            m_ends.emplace_back(map);
+        }
     }
-    std::vector<std::array<size_t, 16>> cursor(lists.size(), std::array<size_t, 16>{});
-    for (Note& n : notes) {
-        const size_t list = perTrack ? n.track : 0;
-        if (list >= lists.size()) continue;
-        const auto& changes = lists[list][n.channel];
-        size_t& k = cursor[list][n.channel];
-        while (k < changes.size() && changes[k].first <= n.start_tick) ++k;
-        n.program = k > 0 ? changes[k - 1].second : 0;
-    }
-}
 
-void AssignSeconds(std::vector<Note>& notes, const std::vector<score::TimeMap>& times) {
-    std::vector<score::TimeMap::Cursor> starts, ends;
-    for (const score::TimeMap& map : times) {
-        starts.emplace_back(map);
-        ends.emplace_back(map);
+    void operator()(Note& n) {
+        // The program: the last program change on the note's channel at or before its start,
+        // in any track (in its own track in format 2). Notes of a list without program
+        // changes keep program 0.
+        const size_t list = m_perTrack ? n.track : 0;
+        if (list < m_lists.size()) {
+            Channel& c = m_lists[list][n.channel & 15];
+            if (n.start_tick >= c.next) c.Pass(n.start_tick);
+            n.program = c.program;
+        }
+        const size_t m = m_perMap ? n.track : 0;
+        n.start = m_starts[m].seconds(static_cast<double>(n.start_tick));
+        n.end = m_ends[m].seconds(static_cast<double>(n.end_tick));
     }
-    const bool perTrack = times.size() > 1;
-    for (Note& n : notes) {
-        const size_t m = perTrack ? n.track : 0;
-        n.start = starts[m].seconds(static_cast<double>(n.start_tick));
-        n.end = ends[m].seconds(static_cast<double>(n.end_tick));
-    }
-}
+
+  private:
+    // A channel's program changes, and the program in force until the next one's tick.
+    struct Channel {
+        std::vector<std::pair<int64_t, uint8_t>> changes;
+        size_t k = 0;  // changes passed
+        int64_t next = INT64_MAX;
+        uint8_t program = 0;
+        void Pass(int64_t tick) {
+            while (k < changes.size() && changes[k].first <= tick) program = changes[k++].second;
+            next = k < changes.size() ? changes[k].first : INT64_MAX;
+        }
+    };
+    const bool m_perTrack;
+    const bool m_perMap;
+    std::vector<std::array<Channel, 16>> m_lists;
+    std::vector<score::TimeMap::Cursor> m_starts, m_ends;
+};
 
 bool Holding(const MapEvent& a, const MapEvent& b) {
     return a.tick < b.tick;  // stable: gathered in track order, then file order
@@ -91,22 +109,26 @@ void SongData::Finish(const std::vector<uint64_t>& trackNotes, bool merged) {
                            static_cast<int8_t>(e.value & 0xFF), ((e.value >> 8) & 1) != 0,
                            e.track});
     }
+    NoteFinisher finish(programs, times, perTrack);
     size_t live = 0;
     for (uint64_t n : trackNotes) live += n != 0;
     if (live > 1 && !merged) {
-        std::vector<uint32_t> order =
-            MergeOrder(trackNotes, [this](uint64_t k) { return notes[k].start_tick; });
-        // Gathered into an array of their own: the reads are independent of each other, where
-        // following the permutation's cycles in place waited for one read after another. (Songs
-        // this merge is for hold at most a few megabytes of tracks; larger ones are read in
-        // order, see SongReader::Tracks.)
+        // Gathered into an array of their own as they are merged: the reads are independent
+        // of each other, where following the permutation's cycles in place waited for one
+        // read after another. (Songs this merge is for hold at most a few megabytes of
+        // tracks; larger ones are read in order, see SongReader::Tracks.)
         std::vector<Note> inOrder;
         inOrder.reserve(notes.size());
-        for (uint32_t k : order) inOrder.push_back(notes[k]);
+        Merge(
+            trackNotes, [this](uint64_t k) { return notes[k].start_tick; },
+            [&](uint64_t k) {
+                inOrder.push_back(notes[k]);
+                finish(inOrder.back());
+            });
         notes.swap(inOrder);
+    } else {
+        for (Note& n : notes) finish(n);
     }
-    AssignPrograms(notes, programs, perTrack);
-    AssignSeconds(notes, times);
 }
 
 }  // namespace score_detail

@@ -97,8 +97,8 @@ void SiftFrontDown(std::vector<T>& heap, Later later) {
 // by run, every item of that tick. A round costs a look at every run, so this suits a few
 // runs: there it gives the common case of music, every track with a note on the beat, one
 // look per item, where a heap sifts each run back down past all the others.
-template <class TickOf>
-void MergeInRounds(const std::vector<uint64_t>& runs, TickOf tickOf, std::vector<uint32_t>& order) {
+template <class TickOf, class Emit>
+void MergeInRounds(const std::vector<uint64_t>& runs, TickOf tickOf, Emit emit) {
     struct Run {
         uint64_t next, last;
         int64_t head;  // tick of the next item
@@ -120,7 +120,7 @@ void MergeInRounds(const std::vector<uint64_t>& runs, TickOf tickOf, std::vector
             if (r.head == tick) {
                 uint64_t k = r.next;
                 do {
-                    order.push_back(static_cast<uint32_t>(k++));
+                    emit(k++);
                 } while (k < r.last && (r.head = tickOf(k)) == tick);
                 r.next = k;
                 ended = ended || k == r.last;
@@ -137,8 +137,8 @@ void MergeInRounds(const std::vector<uint64_t>& runs, TickOf tickOf, std::vector
 
 // Merges with a heap of the runs with items left, keyed by the tick of each one's next item
 // (kept in `head`, so that the heap moves run numbers only).
-template <class TickOf>
-void MergeByHeap(const std::vector<uint64_t>& runs, TickOf tickOf, std::vector<uint32_t>& order) {
+template <class TickOf, class Emit>
+void MergeByHeap(const std::vector<uint64_t>& runs, TickOf tickOf, Emit emit) {
     std::vector<uint64_t> next, last;
     std::vector<int64_t> head(runs.size());
     std::vector<uint32_t> heap;
@@ -171,7 +171,7 @@ void MergeByHeap(const std::vector<uint64_t>& runs, TickOf tickOf, std::vector<u
         uint64_t k = next[run];
         int64_t tick = 0;
         do {
-            order.push_back(static_cast<uint32_t>(k++));
+            emit(k++);
         } while (k < last[run] &&
                  ((tick = tickOf(k)) < boundTick || (tick == boundTick && run < boundRun)));
         next[run] = k;
@@ -185,24 +185,29 @@ void MergeByHeap(const std::vector<uint64_t>& runs, TickOf tickOf, std::vector<u
     }
 }
 
-// The order of items that come in sorted runs, merged: by tick (tickOf(k) of item k), then
-// run; each run keeps its order. runs[r] counts the items of run r, one run after another.
+// Items that come in sorted runs, merged: by tick (tickOf(k) of item k), then run; each run
+// keeps its order. runs[r] counts the items of run r, one run after another; emit(k) is
+// called for each item k in the merged order.
+template <class TickOf, class Emit>
+void Merge(const std::vector<uint64_t>& runs, TickOf tickOf, Emit emit) {
+    constexpr size_t kFewRuns = 32;  // up to this many runs with items merge by rounds
+    size_t live = 0;
+    for (uint64_t n : runs) live += n != 0;
+    if (live <= kFewRuns)
+        MergeInRounds(runs, tickOf, emit);
+    else
+        MergeByHeap(runs, tickOf, emit);
+}
+
+// The merged order itself (see Merge).
 template <class TickOf>
 std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickOf) {
-    constexpr size_t kFewRuns = 32;  // up to this many runs with items merge by rounds
-    std::vector<uint32_t> order;
     uint64_t total = 0;
-    size_t live = 0;
-    for (uint64_t n : runs) {
-        total += n;
-        live += n != 0;
-    }
+    for (uint64_t n : runs) total += n;
+    std::vector<uint32_t> order;
     order.reserve(static_cast<size_t>(total));
     platform_detail::AdviseHugePages(order);
-    if (live <= kFewRuns)
-        MergeInRounds(runs, tickOf, order);
-    else
-        MergeByHeap(runs, tickOf, order);
+    Merge(runs, tickOf, [&order](uint64_t k) { order.push_back(static_cast<uint32_t>(k)); });
     return order;
 }
 
