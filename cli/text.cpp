@@ -113,15 +113,19 @@ std::string Format(const char* fmt, ...) {
     va_start(args, fmt);
     va_list copy;
     va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
+    // Most texts fit a line: formatted once, into the stack; longer ones a second time.
+    char line[256];
+    const int n = std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
     std::string out;
-    if (n > 0) {
+    if (n > 0 && static_cast<size_t>(n) < sizeof line) {
+        out.assign(line, static_cast<size_t>(n));
+    } else if (n > 0) {
         out.resize(static_cast<size_t>(n) + 1);
-        std::vsnprintf(&out[0], out.size(), fmt, args);
+        std::vsnprintf(&out[0], out.size(), fmt, copy);
         out.resize(static_cast<size_t>(n));
     }
-    va_end(args);
+    va_end(copy);
     return out;
 }
 
