@@ -384,8 +384,10 @@ int RunScan(const ScanOptions& o) {
         progress.SetRange(0, static_cast<int>(n));
         for (size_t i = 0; i < n; ++i) {
             // The bar names the file whose row comes next.
-            progress.SetDetail(InputName(files[i]));
-            progress.SetDone(static_cast<int>(i));
+            if (progress.Enabled()) {
+                progress.SetDetail(InputName(files[i]));
+                progress.SetDone(static_cast<int>(i));
+            }
             const ScanRow& r = workers.Row(i);
             if (r.ok) {
                 ++loaded;

@@ -86,6 +86,7 @@ void TerminalProgress::SetBytes(uint64_t done, uint64_t total) {
 }
 
 void TerminalProgress::SetDone(int done) {
+    if (!enabled_) return;
     const int total = std::max(0, upper_ - lower_);
     done = std::clamp(done, 0, total);
     Draw(total > 0 ? static_cast<double>(done) / total : 1.0, Format("%d/%d", done, total),
