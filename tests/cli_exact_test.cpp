@@ -317,6 +317,12 @@ TEST(Scan, SummaryColumnsCausesAndWarnings) {
         << text.out;
     EXPECT_NE(text.out.find("  warning " + warned + ": track 1 at byte 34: 6 bytes after"),
               std::string::npos);
+    // A row longer than most lines (a long file name) comes out whole.
+    const std::string longName = WriteFile(std::string(200, 'n') + ".mid", ReadFile(song));
+    const std::vector<std::string> rows = Lines(Cli("scan " + Quote(longName) + " -j 1").out);
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[1].substr(0, 9), "ok       ");
+    EXPECT_EQ(rows[1].substr(rows[1].size() - longName.size()), longName);
     // Without ticks of a length no time can be found: such a file is refused, with the cause.
     const std::string div0 = Quote(WriteFile(
         "division0.mid", Smf(0, 0, {B({0, 0x90, 60, 64, 96, 0x80, 60, 0, 0, 0xFF, 0x2F, 0})})));
