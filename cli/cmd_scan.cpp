@@ -334,8 +334,6 @@ class Workers {
     std::vector<std::thread> threads_;
 };
 
-}  // namespace
-
 // A scan reads song after song in one process, where glibc's defaults suit a program that
 // frees its memory for good: it gives the top of its heap back to the system as soon as 128 KB
 // are free there and maps larger blocks on their own, so that each song touched fresh pages
@@ -357,6 +355,16 @@ void PrepareHeapForSongs() {
     std::free(block);
 }
 
+// The worker threads: as many as asked (one per core by default), at most one per file.
+int JobCount(int asked, size_t files) {
+    const int jobs =
+        asked > 0 ? asked : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return static_cast<int>(
+        std::min<size_t>(static_cast<size_t>(jobs), std::max<size_t>(files, 1)));
+}
+
+}  // namespace
+
 int RunScan(const ScanOptions& o) {
     PrepareHeapForSongs();
     std::vector<std::string> problems;
@@ -364,9 +372,7 @@ int RunScan(const ScanOptions& o) {
     for (const auto& m : problems) std::fprintf(stderr, "midifolio: %s\n", m.c_str());
 
     const size_t n = files.size();
-    int jobs =
-        o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    jobs = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), std::max<size_t>(n, 1)));
+    const int jobs = JobCount(o.jobs, n);
 
     // Rows are printed in file order as soon as they and all before them are done.
     TerminalProgress progress("scanning", "", !o.common.noProgress);

@@ -39,107 +39,125 @@ class ValueAt {
     size_t m_next = 0;
 };
 
+// The instruments of notes met in song order: each channel's instrument of its last note
+// (most notes play the one before theirs), the track of that note, and the bank selects of
+// the list it was found in with their values at that note, which hold until the next select.
+// The notes of the instrument since it became the channel's are counted by the channel and
+// added to it when the channel changes instrument: stores to the instrument's byte fields
+// would make the compiler reload everything after each note.
+class InstrumentFinder {
+  public:
+    InstrumentFinder(const std::vector<score_detail::MapEvent>& banks, bool perTrack)
+        : m_perTrack(perTrack) {
+        // Bank select of each channel (of each track's channels in format 2): 0 MSB, 32 LSB.
+        for (const score_detail::MapEvent& e : banks)
+            m_banks[{perTrack ? e.track : 0, (e.value >> 16) & 15, (e.value >> 8) & 0xFF}].Add(
+                e.tick, static_cast<uint8_t>(e.value));
+    }
+
+    void Add(const Note& n) {
+        Channel& c = m_channels[n.channel & 15];
+        // In format 2 a change of track is a change of the bank selects' list too.
+        if (n.start_tick >= c.until || (n.program | c.bank) != c.key || n.track != c.track)
+            Change(c, n);
+        ++c.notes;
+        c.lowest = std::min<uint32_t>(c.lowest, n.pitch);
+        c.highest = std::max<uint32_t>(c.highest, n.pitch);
+    }
+
+    std::vector<Instrument> Found() {
+        for (Channel& c : m_channels) c.Flush();
+        std::vector<Instrument> out;
+        for (auto& entry : m_found) out.push_back(std::move(entry.second));
+        return out;
+    }
+
+  private:
+    struct Channel {
+        Instrument* in = nullptr;
+        uint32_t key = UINT32_MAX;    // program | bank of `in`
+        uint32_t track = UINT32_MAX;  // in `in`'s tracks already
+        size_t list = SIZE_MAX;
+        ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
+        uint32_t bank = 0;                        // MSB << 8 | LSB << 16 in force
+        int64_t until = INT64_MIN;  // `bank` holds for notes that start before this tick
+        size_t notes = 0;           // of `in`, not yet added to it
+        uint32_t lowest = 127, highest = 0;
+        void Flush() {
+            if (in == nullptr || notes == 0) return;
+            in->notes += notes;
+            in->lowest = static_cast<uint8_t>(std::min<uint32_t>(in->lowest, lowest));
+            in->highest = static_cast<uint8_t>(std::max<uint32_t>(in->highest, highest));
+            notes = 0;
+            lowest = 127;
+            highest = 0;
+        }
+    };
+
+    // A note whose bank selects, instrument or track differ from the last one's on its
+    // channel (a few per song).
+    __attribute__((noinline)) void Change(Channel& c, const Note& n) {
+        const size_t list = m_perTrack ? n.track : 0;
+        if (c.list != list) {
+            c.list = list;
+            c.until = INT64_MIN;
+            for (int k = 0; k < 2; ++k) {
+                auto it = m_banks.empty() ? m_banks.end() : m_banks.find({list, n.channel, k * 32});
+                c.select[k] = it == m_banks.end() ? nullptr : &it->second;
+            }
+        }
+        if (n.start_tick >= c.until) {
+            c.until = INT64_MAX;
+            c.bank = 0;
+            for (int k = 0; k < 2; ++k) {
+                if (c.select[k] == nullptr) continue;
+                c.bank |= uint32_t{c.select[k]->At(n.start_tick, 0)} << (8 + 8 * k);
+                c.until = std::min(c.until, c.select[k]->NextTick());
+            }
+        }
+        const uint32_t key = n.program | c.bank;
+        if (key != c.key) {
+            c.Flush();
+            const uint8_t msb = (c.bank >> 8) & 0xFF, lsb = (c.bank >> 16) & 0xFF;
+            auto [it, isNew] = m_found.try_emplace({n.channel, n.program, msb, lsb});
+            c.in = &it->second;
+            c.key = key;
+            c.track = UINT32_MAX;
+            if (isNew) {
+                *c.in = Instrument{
+                    n.channel,
+                    n.program,
+                    msb,
+                    lsb,
+                    n.channel == PERCUSSION_CHANNEL ? "Drums" : names::ProgramName(n.program),
+                    {},
+                    0,
+                    n.pitch,
+                    n.pitch};
+            }
+        }
+        if (c.track != n.track) {
+            c.track = n.track;
+            std::vector<uint16_t>& tracks = c.in->tracks;
+            if (std::find(tracks.begin(), tracks.end(), n.track) == tracks.end())
+                tracks.insert(std::upper_bound(tracks.begin(), tracks.end(), n.track), n.track);
+        }
+    }
+
+    const bool m_perTrack;
+    std::map<std::tuple<size_t, int, int>, ValueAt> m_banks;
+    std::map<std::tuple<int, int, int, int>, Instrument> m_found;
+    std::array<Channel, 16> m_channels;
+};
+
 }  // namespace
 
 std::vector<Instrument> Score::instruments() const {
     return platform_detail::OrEmptyWhenNoMemory([&] {
         const score_detail::SongData& d = Data();
-        const bool perTrack = d.format == 2;
-        // Bank select of each channel (of each track's channels in format 2): 0 MSB, 32 LSB.
-        std::map<std::tuple<size_t, int, int>, ValueAt> banks;
-        for (const score_detail::MapEvent& e : d.banks)
-            banks[{perTrack ? e.track : 0, (e.value >> 16) & 15, (e.value >> 8) & 0xFF}].Add(
-                e.tick, static_cast<uint8_t>(e.value));
-        std::map<std::tuple<int, int, int, int>, Instrument> found;
-        // Each channel's instrument of its last note (most notes play the one before theirs),
-        // the track of that note, and the bank selects of the list it was found in with their
-        // values at that note, which hold until the next select. The notes of the instrument
-        // since it became the channel's are counted here and added to it when the channel
-        // changes instrument: stores to the instrument's byte fields would make the compiler
-        // reload everything after each note.
-        struct Channel {
-            Instrument* in = nullptr;
-            uint32_t key = UINT32_MAX;    // program | bank of `in`
-            uint32_t track = UINT32_MAX;  // in `in`'s tracks already
-            size_t list = SIZE_MAX;
-            ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
-            uint32_t bank = 0;                        // MSB << 8 | LSB << 16 in force
-            int64_t until = INT64_MIN;  // `bank` holds for notes that start before this tick
-            size_t notes = 0;           // of `in`, not yet added to it
-            uint32_t lowest = 127, highest = 0;
-            void Flush() {
-                if (in == nullptr || notes == 0) return;
-                in->notes += notes;
-                in->lowest = static_cast<uint8_t>(std::min<uint32_t>(in->lowest, lowest));
-                in->highest = static_cast<uint8_t>(std::max<uint32_t>(in->highest, highest));
-                notes = 0;
-                lowest = 127;
-                highest = 0;
-            }
-        };
-        std::array<Channel, 16> channels;
-        // A note whose bank selects, instrument or track differ from the last one's on its
-        // channel (a few per song).
-        const auto change = [&](Channel & c, const Note& n) __attribute__((noinline)) {
-            const size_t list = perTrack ? n.track : 0;
-            if (c.list != list) {
-                c.list = list;
-                c.until = INT64_MIN;
-                for (int k = 0; k < 2; ++k) {
-                    auto it = banks.empty() ? banks.end() : banks.find({list, n.channel, k * 32});
-                    c.select[k] = it == banks.end() ? nullptr : &it->second;
-                }
-            }
-            if (n.start_tick >= c.until) {
-                c.until = INT64_MAX;
-                c.bank = 0;
-                for (int k = 0; k < 2; ++k) {
-                    if (c.select[k] == nullptr) continue;
-                    c.bank |= uint32_t{c.select[k]->At(n.start_tick, 0)} << (8 + 8 * k);
-                    c.until = std::min(c.until, c.select[k]->NextTick());
-                }
-            }
-            const uint32_t key = n.program | c.bank;
-            if (key != c.key) {
-                c.Flush();
-                const uint8_t msb = (c.bank >> 8) & 0xFF, lsb = (c.bank >> 16) & 0xFF;
-                auto [it, isNew] = found.try_emplace({n.channel, n.program, msb, lsb});
-                c.in = &it->second;
-                c.key = key;
-                c.track = UINT32_MAX;
-                if (isNew) {
-                    *c.in = Instrument{
-                        n.channel,
-                        n.program,
-                        msb,
-                        lsb,
-                        n.channel == PERCUSSION_CHANNEL ? "Drums" : names::ProgramName(n.program),
-                        {},
-                        0,
-                        n.pitch,
-                        n.pitch};
-                }
-            }
-            if (c.track != n.track) {
-                c.track = n.track;
-                std::vector<uint16_t>& tracks = c.in->tracks;
-                if (std::find(tracks.begin(), tracks.end(), n.track) == tracks.end())
-                    tracks.insert(std::upper_bound(tracks.begin(), tracks.end(), n.track), n.track);
-            }
-        };
-        for (const Note& n : d.Notes()) {
-            Channel& c = channels[n.channel & 15];
-            // In format 2 a change of track is a change of the bank selects' list too.
-            if (n.start_tick >= c.until || (n.program | c.bank) != c.key || n.track != c.track)
-                change(c, n);
-            ++c.notes;
-            c.lowest = std::min<uint32_t>(c.lowest, n.pitch);
-            c.highest = std::max<uint32_t>(c.highest, n.pitch);
-        }
-        for (Channel& c : channels) c.Flush();
-        std::vector<Instrument> out;
-        for (auto& entry : found) out.push_back(std::move(entry.second));
-        return out;
+        InstrumentFinder finder(d.banks, d.format == 2);
+        for (const Note& n : d.Notes()) finder.Add(n);
+        return finder.Found();
     });
 }
 
