@@ -2,7 +2,9 @@
 // holds, and the notes as the sustain pedal lengthens them.
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <set>
 #include <tuple>
@@ -57,12 +59,14 @@ class InstrumentFinder {
 
     void Add(const Note& n) {
         Channel& c = m_channels[n.channel & 15];
-        // In format 2 a change of track is a change of the bank selects' list too.
-        if (n.start_tick >= c.until || (n.program | c.bank) != c.key || n.track != c.track)
-            Change(c, n);
+        // A note of the track, channel and program of the last one on its channel, before the
+        // next bank select, plays the same instrument. (In format 2 a change of track is a
+        // change of the bank selects' list too.)
+        if (n.start_tick >= c.until || Head(n) != c.head) Change(c, n);
+        const uint32_t pitch = n.pitch;
         ++c.notes;
-        c.lowest = std::min<uint32_t>(c.lowest, n.pitch);
-        c.highest = std::max<uint32_t>(c.highest, n.pitch);
+        c.lowest = std::min(c.lowest, pitch);
+        c.highest = std::max(c.highest, pitch);
     }
 
     std::vector<Instrument> Found() {
@@ -80,8 +84,9 @@ class InstrumentFinder {
         size_t list = SIZE_MAX;
         ValueAt* select[2] = {nullptr, nullptr};  // controllers 0 and 32
         uint32_t bank = 0;                        // MSB << 8 | LSB << 16 in force
-        int64_t until = INT64_MIN;  // `bank` holds for notes that start before this tick
-        size_t notes = 0;           // of `in`, not yet added to it
+        int64_t until = INT64_MIN;   // `bank` holds for notes that start before this tick
+        uint32_t head = UINT32_MAX;  // Head() of the last note (never that of a note at first)
+        size_t notes = 0;            // of `in`, not yet added to it
         uint32_t lowest = 127, highest = 0;
         void Flush() {
             if (in == nullptr || notes == 0) return;
@@ -94,9 +99,20 @@ class InstrumentFinder {
         }
     };
 
+    // A note's track, channel and program, its first four bytes, as one word.
+    static uint32_t Head(const Note& n) {
+        static_assert(offsetof(Note, track) == 0 && offsetof(Note, channel) == 2 &&
+                          offsetof(Note, program) == 3,
+                      "a note starts with its track, channel and program");
+        uint32_t word;
+        std::memcpy(&word, &n, sizeof word);
+        return word;
+    }
+
     // A note whose bank selects, instrument or track differ from the last one's on its
     // channel (a few per song).
     __attribute__((noinline)) void Change(Channel& c, const Note& n) {
+        c.head = Head(n);
         const size_t list = m_perTrack ? n.track : 0;
         if (c.list != list) {
             c.list = list;
