@@ -133,7 +133,12 @@ Summary Score::summary() const {
         s.duration = duration();
         s.bars = bars();
         s.keys = Data().keyList;
-        std::array<bool, 256> programs{};
+        // Kept in locals while the notes are walked (a store through `s` or into an array of
+        // bools might change any byte, a note's among them, for all the compiler knows).
+        int lowest = 128, highest = -1;
+        bool drums = false;
+        uint64_t programs[4] = {};  // a bit per program
+        uint32_t peak = 0;
         // The most notes sounding at once, in one walk: the notes come by start tick, and a
         // heap holds the end ticks of those sounding. An end at a tick comes before a start at
         // it, and a note of no length never sounds. (Sorting every start and end instead took
@@ -141,31 +146,41 @@ Summary Score::summary() const {
         std::vector<int64_t> ends;  // a heap, the earliest end at the front
         const std::greater<int64_t> later;
         for (const Note& n : notes) {
-            if (s.lowest_pitch < 0 || n.pitch < s.lowest_pitch) s.lowest_pitch = n.pitch;
-            s.highest_pitch = std::max<int>(s.highest_pitch, n.pitch);
+            const int pitch = n.pitch;
+            lowest = std::min(lowest, pitch);
+            highest = std::max(highest, pitch);
             if (n.channel == PERCUSSION_CHANNEL)
-                s.drums = true;
+                drums = true;
             else
-                programs[n.program] = true;
+                programs[n.program >> 6] |= uint64_t{1} << (n.program & 63);
             if (n.end_tick > n.start_tick) {
                 if (!ends.empty() && ends.front() <= n.start_tick) {
                     // The first note over gives its place to this one (one sift, where a pop
-                    // and a push take two), then the others over leave.
+                    // and a push take two), then the others over leave: the last end takes
+                    // the front and sifts down. (This note's end stays: the heap never
+                    // empties here.)
                     ends.front() = n.end_tick;
                     score_detail::SiftFrontDown(ends, later);
                     while (ends.front() <= n.start_tick) {
-                        std::pop_heap(ends.begin(), ends.end(), later);
+                        ends.front() = ends.back();
                         ends.pop_back();
+                        score_detail::SiftFrontDown(ends, later);
                     }
                 } else {
                     ends.push_back(n.end_tick);
                     std::push_heap(ends.begin(), ends.end(), later);
                 }
-                s.peak_polyphony = std::max(s.peak_polyphony, static_cast<uint32_t>(ends.size()));
+                peak = std::max(peak, static_cast<uint32_t>(ends.size()));
             }
         }
+        if (!notes.empty()) {
+            s.lowest_pitch = lowest;
+            s.highest_pitch = highest;
+        }
+        s.drums = drums;
+        s.peak_polyphony = peak;
         for (int p = 0; p < 256; ++p)
-            if (programs[static_cast<size_t>(p)]) s.programs.push_back(static_cast<uint8_t>(p));
+            if ((programs[p >> 6] >> (p & 63)) & 1) s.programs.push_back(static_cast<uint8_t>(p));
         return s;
     });
 }
