@@ -2,7 +2,6 @@
 #include "midifolio/score.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <functional>
 #include <set>

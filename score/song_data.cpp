@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <utility>
 
 MIDIFOLIO_BEGIN_NAMESPACE
