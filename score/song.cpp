@@ -99,7 +99,13 @@ Sequence Song::ToSequence() const {
         s.tracks.resize(m_data->spans.size());
         for (size_t t = 0; t < s.tracks.size(); ++t) s.tracks[t].reserve(m_data->tracks[t].events);
         ForEachEvent(*m_data, [&](size_t t, const score_detail::RawEvent& ev) {
-            Event e{ev.tick, 0, ev.length, ev.status, ev.data1, ev.data2, 0};
+            Event e{ev.tick,
+                    0,
+                    ev.length,
+                    static_cast<uint8_t>(ev.status),
+                    static_cast<uint8_t>(ev.data1),
+                    static_cast<uint8_t>(ev.data2),
+                    0};
             if (ev.payload != nullptr) {
                 e.offset = static_cast<uint32_t>(s.payloads.size());
                 s.payloads.insert(s.payloads.end(), ev.payload, ev.payload + ev.length);

@@ -29,10 +29,13 @@ struct RawEvent {
     const uint8_t* at;       // its first byte after the delta time (status, or running data)
     const uint8_t* payload;  // meta, sysex and packet events: the payload in the chunk
     uint32_t length;         // and its length
-    uint8_t status;          // the status in force (channel messages with their channel)
-    uint8_t data1;           // first data byte; the type of a meta event
-    uint8_t data2;           // second data byte
-    bool clamped;            // a data byte above 127 was read as 127
+    // (Bytes held in words: a store to a byte may alias anything, which would make the
+    // compiler read every other value of a reading loop again after it.)
+    uint32_t status;  // the status in force (channel messages with their channel)
+    uint32_t data1;   // first data byte; the type of a meta event
+    uint32_t data2;   // second data byte
+    bool clamped;     // a data byte above 127 was read as 127
+    bool running;     // a channel message in running status (no status byte of its own)
 };
 
 struct WalkEnd {
@@ -86,15 +89,7 @@ class TrackCursor {
 
     // The next event into ev: true. False at the end of the data, after the end-of-track
     // event, or where the data stops making sense (damage() then says why, stop() where).
-    bool Next(RawEvent& ev) {
-        if (m_p >= m_end || m_ended || m_damage != Damage::kNone) return false;
-        m_start = m_p;
-        if (!Delta()) return false;
-        // A delta time at the very end of the data, with no event after it, ends the track
-        // (a file without its end-of-track event).
-        if (m_p >= m_end) return false;
-        return Event(ev);  // (Payload notes an end-of-track event)
-    }
+    bool Next(RawEvent& ev) { return Channel(ev) || NextAny(ev); }
     Damage damage() const { return m_damage; }
     // Damage: the first byte of the delta time of the event that could not be read; else
     // where reading ended.
@@ -105,9 +100,69 @@ class TrackCursor {
     // has none).
     bool longDelta() const { return m_longDelta; }
 
+    // Next in two steps, for a reader that keeps the cursor's position in locals (in
+    // registers) while it reads the common events, and hands the others to the cursor.
+    // The common event at p, read at once: a one-byte delta time and a channel message (its
+    // status byte, or running status) with data bytes below 128, four bytes of data left at
+    // least so that no byte needs a check of its own. It moves p, tick and running: true.
+    // False (nothing read) for any other event.
+    __attribute__((always_inline)) static bool Channel(const uint8_t*& p, const uint8_t* end,
+                                                       int64_t& tick, uint32_t& running,
+                                                       RawEvent& ev) {
+        if (end - p < 4) return false;  // (also once the walk stopped: see Stop)
+        const uint32_t delta = p[0];
+        const uint32_t lead = p[1];
+        if (delta >= 0x80 || lead >= 0xF0 || (lead < 0x80 && running == 0)) return false;
+        const uint8_t* data = p + 1 + (lead >> 7);
+        const uint32_t status = lead >= 0x80 ? lead : running;
+        const bool two = (status & 0xE0) != 0xC0;  // all but program change and pressure
+        const uint32_t data1 = data[0];
+        const uint32_t data2 = two ? data[1] : 0;
+        if ((data1 | data2) >= 0x80) return false;
+        tick += delta;
+        running = status;
+        ev.tick = tick;
+        ev.at = p + 1;
+        ev.payload = nullptr;
+        ev.length = 0;
+        ev.status = status;
+        ev.data1 = data1;
+        ev.data2 = data2;
+        ev.clamped = false;
+        ev.running = lead < 0x80;
+        p = data + 1 + two;
+        return true;
+    }
+    bool Channel(RawEvent& ev) { return Channel(m_p, m_end, m_tick, m_running, ev); }
+    // The position, for Channel, and back.
+    void Get(const uint8_t*& p, const uint8_t*& end, int64_t& tick, uint32_t& running) const {
+        p = m_p;
+        end = m_end;
+        tick = m_tick;
+        running = m_running;
+    }
+    void Set(const uint8_t* p, int64_t tick, uint32_t running) {
+        m_p = p;
+        m_tick = tick;
+        m_running = running;
+    }
+    // Any event (Next without the common case first).
+    bool NextAny(RawEvent& ev) {
+        if (m_p >= m_end) return false;
+        m_start = m_p;
+        if (!Delta()) return false;
+        // A delta time at the very end of the data, with no event after it, ends the track
+        // (a file without its end-of-track event).
+        if (m_p >= m_end) return false;
+        return Event(ev);  // (Payload notes an end-of-track event)
+    }
+
   private:
+    // Ends the walk: no event is read after an end-of-track event or damage.
+    void Stop() { m_end = m_p; }
     bool Fail(Damage why) {
         m_damage = why;
+        Stop();
         return false;
     }
     // The delta time: one byte in most events.
@@ -142,7 +197,7 @@ class TrackCursor {
     const uint8_t* m_end;
     const uint8_t* m_start = nullptr;
     int64_t m_tick = 0;
-    uint8_t m_running = 0;
+    uint32_t m_running = 0;  // (a word: see RawEvent)
     bool m_ended = false;
     bool m_longDelta = false;
     Damage m_damage = Damage::kNone;
@@ -153,7 +208,8 @@ inline bool TrackCursor::Event(RawEvent& ev) {
     ev.tick = m_tick;
     ev.at = m_p;
     ev.clamped = false;
-    uint8_t status = *m_p;
+    uint32_t status = *m_p;
+    ev.running = status < 0x80;
     if (status < 0x80) {
         if (m_running == 0) return Fail(Damage::kNoStatus);
         status = m_running;
@@ -197,6 +253,7 @@ inline bool TrackCursor::Payload(RawEvent& ev) {
     ev.length = static_cast<uint32_t>(length);
     m_p += length;
     m_ended = end;
+    if (end) Stop();
     return true;
 }
 

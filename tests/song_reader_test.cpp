@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,48 @@ TEST(SongReader, RecoversEveryEventBeforeTheDamageOfEachTrack) {
         EXPECT_EQ(score::Score(both).notes()[0].end_tick, 100);
         EXPECT_EQ(score::Score(both).notes()[1].track, 1);
     }
+}
+
+TEST(SongReader, ReadsALargeSongsNotesAsASmallOnes) {
+    // Small songs and large ones (all tracks at once) are read by different loops: the same
+    // tracks, made large by a text of 3.5 MB at their start, give the same notes.
+    const Bytes first =
+        B({0x00, 0xC0, 0x05,                          // program 5
+           0x00, 0x90, 0x3C, 0x40, 0x00, 0x3C, 0x41,  // the same key three times at once
+           0x0A, 0x3C, 0x42, 0x00, 0x40, 0x30, 0x00, 0x3B, 0x30,  // and a chord out of order
+           0x0A, 0x3C, 0x00, 0x05, 0x80, 0x3C, 0x00,              // two ends: the oldest two end
+           0x00, 0xFF, 0x06, 0x01, 'm',  0x00, 0x3B, 0x00,        // running status across a meta
+           0x81, 0x40, 0x90, 0x45, 0xCC,                // a long delta, a velocity above 127
+           0x00, 0xF0, 0x02, 0x7E, 0xF7,                // sysex ends running status
+           0x10, 0x91, 0x30, 0x20, 0x00, 0x45, 0x00});  // an end of a key not sounding
+    const Bytes second = B({0x05, 0x99, 0x24, 0x70, 0x00, 0x24, 0x00, 0x00, 0x26, 0x60, 0x30,
+                            0xB9, 0x40, 0x7F, 0x00, 0x99, 0x3C, 0x40, 0x00, 0x89, 0x26, 0x00});
+    const Bytes text = Cat({B({0, 0xFF, 0x01}), Vlq(3500000), Bytes(3500000, 'x')});
+    std::vector<score::Note> small, large;
+    for (const Bytes& before : {Bytes(), text}) {
+        score::ReadReport report;
+        const score::Song song =
+            Read(Smf(1, 96, {Cat({before, first, End()}), Cat({before, second})}), report);
+        ASSERT_TRUE(report.ok()) << report.Text();
+        EXPECT_EQ(report.warnings.size(), 2u);  // the velocity, the second track's end
+        (before.empty() ? small : large) = score::Score(song).notes();
+    }
+    ASSERT_EQ(small.size(), 10u);
+    ASSERT_EQ(large.size(), small.size());
+    for (size_t i = 0; i < small.size(); ++i) {
+        EXPECT_EQ(std::memcmp(&small[i], &large[i], sizeof small[i]), 0) << "note " << i;
+        EXPECT_EQ(large[i].end_tick, small[i].end_tick) << "note " << i;
+    }
+    // First in, first out: of the three notes on one key, the first ends first, and the
+    // last, which no end ends, lasts to the end of its track.
+    EXPECT_EQ(small[0].pitch, 0x3C);
+    EXPECT_EQ(small[0].end_tick, 20);
+    EXPECT_EQ(small[1].end_tick, 25);
+    EXPECT_EQ(small[5].pitch, 0x3C);
+    EXPECT_EQ(small[5].end_tick, 233);
+    EXPECT_EQ(small[4].pitch, 0x3B);  // the chord in order: 3B before 3C and 40
+    EXPECT_EQ(small[4].end_tick, 25);
+    EXPECT_EQ(small[8].velocity, 127);
 }
 
 TEST(SongReader, WarnsOfWhatItReadsDifferentlyAndKeepsDataBytesInRange) {

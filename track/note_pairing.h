@@ -89,21 +89,33 @@ class NotePairing {
     // The same rule for a reader with records of its own, by channel (0..15) and note
     // (0..127): a sounding note-on opens with the caller's tag; a note end closes the oldest
     // open note-on of its channel and note and gives its tag, -1 when none is open.
+    // A run uses either these or Run/Step, not both. The oldest open note of a channel and
+    // note is held in its slot (most notes are alone on theirs), those after it in the queue.
     void OpenKey(uint8_t channel, uint8_t note, uint32_t tag) {
-        Push(Slot(channel, note, true), nullptr, tag);
+        Queue* q = Slot(channel, note, true);
+        if (q->first == 0)
+            q->first = tag + 1;
+        else
+            Push(q, nullptr, tag);
     }
     int64_t CloseKey(uint8_t channel, uint8_t note) {
-        const int32_t on = Pop(Slot(channel, note, false));
-        if (on < 0) return -1;
-        const uint32_t tag = m_open[static_cast<size_t>(on)].ordinal;
-        Release(on);
-        return tag;
+        Queue* q = Slot(channel, note, false);
+        const uint32_t first = q->first;
+        if (first == 0) return -1;
+        q->first = 0;
+        const int32_t next = Pop(q);
+        if (next >= 0) {
+            q->first = m_open[static_cast<size_t>(next)].ordinal + 1;
+            Release(next);
+        }
+        return int64_t{first} - 1;
     }
 
     // Calls f(tag) for every note-on still open (no end ended it), by channel and note.
     template <class F>
     void ForEachOpen(F f) const {
         auto walk = [&](const Queue& q) {
+            if (q.first != 0) f(static_cast<uint32_t>(q.first - 1));
             for (int32_t e = q.head; e >= 0; e = m_open[static_cast<size_t>(e)].next)
                 f(m_open[static_cast<size_t>(e)].ordinal);
         };
@@ -121,7 +133,10 @@ class NotePairing {
     // The open note-ons of one channel and note, oldest first, linked through Entry::next.
     struct Queue {
         int32_t head = -1;
-        int32_t tail = -1;
+        int32_t tail = -1;  // -1 also: the slot is not in m_used (-2: it is, its queue empty)
+        // The key API's oldest open tag + 1, 0 for none (see OpenKey). Tags number notes or
+        // events of a file below 4 GiB: never 2^32 - 1.
+        uint32_t first = 0;
     };
     // Channels 0..15 and notes 0..127 (every decoded note) have a table slot; anything else
     // a host may have put in a record goes to a map.
@@ -138,7 +153,7 @@ class NotePairing {
     // stays as large as the most notes open at once, not as the track's notes.
     void Release(int32_t index);
 
-    std::vector<Queue> m_direct = std::vector<Queue>(kDirect);  // 16 KB
+    std::vector<Queue> m_direct = std::vector<Queue>(kDirect);  // 24 KB
     std::vector<uint32_t> m_used;                               // direct slots to reset
     std::unordered_map<uint32_t, Queue> m_other;
     std::vector<Entry> m_open;
@@ -156,8 +171,12 @@ inline NotePairing::Queue* NotePairing::Find(const MIDIEvent& ev, bool create) {
 // A direct slot: channel 0..15, note 0..127.
 inline NotePairing::Queue* NotePairing::Slot(uint8_t channel, uint8_t note, bool create) {
     const uint32_t slot = (channel & 15u) * 128u + (note & 127u);
-    if (create && m_direct[slot].tail < 0) m_used.push_back(slot);  // first use
-    return &m_direct[slot];
+    Queue& q = m_direct[slot];
+    if (create && q.tail == -1) {  // first use
+        m_used.push_back(slot);
+        q.tail = -2;
+    }
+    return &q;
 }
 
 inline void NotePairing::Push(Queue* q, const MIDIEventPtr* on, uint32_t ordinal) {
