@@ -9,6 +9,8 @@
 #include "platform/page_memory.h"
 #include "platform/text.h"
 #include "score/edit_support.h"
+#include "score/song_data.h"
+#include "score/track_encoder.h"
 #include "track/smf_bytes.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -182,13 +184,6 @@ std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* 
 
 namespace {
 
-void PutMeta(Sequence& s, Track& track, int64_t tick, uint32_t type, std::vector<uint8_t> payload) {
-    track.push_back({tick, static_cast<uint32_t>(s.payloads.size()),
-                     static_cast<uint32_t>(payload.size()), 0xFF, static_cast<uint8_t>(type), 0,
-                     0});
-    s.payloads.insert(s.payloads.end(), payload.begin(), payload.end());
-}
-
 template <class N>
 std::string CheckNote(const N& n, size_t index) {
     // (The words are made only for a note at fault: this runs for every note of a song.)
@@ -208,43 +203,45 @@ std::string CheckNote(const N& n, size_t index) {
     return which + ": it ends before it starts, or starts before 0";
 }
 
-// The conductor's events: tempos, meters, keys and the first track's name.
-void PutMaps(Sequence& s, const SongPlan& plan) {
-    std::vector<size_t> before;  // each track's events before: in time order already
-    for (const Track& t : s.tracks) before.push_back(t.size());
-    Track& first = s.tracks[0];
+// The events a song of notes holds besides its notes, each track's in time order (stably):
+// the conductor's tempos, meters and keys in the first track, and the tracks' names.
+std::vector<Track> PlanEvents(size_t tracks, const SongPlan& plan, std::vector<uint8_t>& payloads) {
+    std::vector<Track> out(tracks);
+    Track& first = out[0];
+    auto put = [&](Track& track, int64_t tick, uint32_t type, std::vector<uint8_t> payload) {
+        track.push_back({tick, static_cast<uint32_t>(payloads.size()),
+                         static_cast<uint32_t>(payload.size()), 0xFF, static_cast<uint8_t>(type), 0,
+                         0});
+        payloads.insert(payloads.end(), payload.begin(), payload.end());
+    };
     for (const auto& [tick, us] : plan.tempos)
-        PutMeta(s, first, tick, META_TEMPO,
-                {static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
-                 static_cast<uint8_t>(us)});
+        put(first, tick, META_TEMPO,
+            {static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
+             static_cast<uint8_t>(us)});
     for (const TimeSignature& ts : plan.time_signatures)
-        PutMeta(s, first, ts.tick, META_TIME_SIGNATURE,
-                {ts.numerator, ts.denominator_power, 24, 8});
+        put(first, ts.tick, META_TIME_SIGNATURE, {ts.numerator, ts.denominator_power, 24, 8});
     for (const KeySignature& ks : plan.key_signatures)
-        PutMeta(s, first, ks.tick, META_KEY_SIGNATURE,
-                {static_cast<uint8_t>(ks.sharps), static_cast<uint8_t>(ks.minor)});
-    for (size_t t = 0; t < plan.track_names.size() && t < s.tracks.size(); ++t)
+        put(first, ks.tick, META_KEY_SIGNATURE,
+            {static_cast<uint8_t>(ks.sharps), static_cast<uint8_t>(ks.minor)});
+    for (size_t t = 0; t < plan.track_names.size() && t < tracks; ++t)
         if (!plan.track_names[t].empty()) {
             const std::string& name = plan.track_names[t];
-            PutMeta(s, s.tracks[t], 0, META_TRACK_NAME,
-                    std::vector<uint8_t>(name.begin(), name.end()));
+            put(out[t], 0, META_TRACK_NAME, std::vector<uint8_t>(name.begin(), name.end()));
         }
-    // The events put here merged in by tick, after those already there at the same tick.
-    auto earlier = [](const Event& a, const Event& b) { return a.tick < b.tick; };
-    for (size_t t = 0; t < s.tracks.size(); ++t) {
-        Track& track = s.tracks[t];
-        const auto put = track.begin() + static_cast<std::ptrdiff_t>(before[t]);
-        if (put == track.end()) continue;
-        std::stable_sort(put, track.end(), earlier);
-        std::inplace_merge(track.begin(), put, track.end(), earlier);
-    }
+    for (Track& track : out)
+        std::stable_sort(track.begin(), track.end(),
+                         [](const Event& a, const Event& b) { return a.tick < b.tick; });
+    return out;
 }
 
-// A track's note events in time order: the ends due before a start go first (ends at one tick
-// before starts at it), each end after its own start.
+// A track of a song of notes, written as its events come: the notes' events in time order
+// (the ends due before a start go first, ends at one tick before starts at it, each end after
+// its own start), the plan's events after those of their tick.
 class TrackWriter {
   public:
-    explicit TrackWriter(Track& out) : m_out(out) {}
+    TrackWriter(std::vector<uint8_t>& out, const Track& planned,
+                const std::vector<uint8_t>& payloads)
+        : m_encoder(out, smf::kMaxDelta), m_planned(planned), m_payloads(payloads) {}
     template <class N>
     void Start(const N& n, uint64_t order, bool program) {
         Flush(n.start_tick, true);
@@ -257,6 +254,16 @@ class TrackWriter {
         }
         m_ends.push({n.end_tick, order, static_cast<uint8_t>(0x80 | ch), n.pitch});
     }
+    // Every event left, and the end of the track: false when the track cannot be written
+    // (why() says why).
+    bool End() {
+        Flush(INT64_MAX, true);
+        Planned(INT64_MAX);
+        return m_ok && (m_ok = m_encoder.End());
+    }
+    const std::string& why() const { return m_encoder.why(); }
+
+  private:
     // The ends before `tick` (and at it with `atTick`).
     void Flush(int64_t tick, bool atTick) {
         while (!m_ends.empty() &&
@@ -266,17 +273,14 @@ class TrackWriter {
             m_ends.pop();
         }
     }
-    void FlushAll() { Flush(INT64_MAX, true); }
-
-  private:
-    // A channel event, its fields written in place (an event built aside and copied in would
-    // be read back as whole words right after its bytes were stored, stalling every note).
+    // The plan's events before `tick`.
+    void Planned(int64_t tick) {
+        for (; m_next < m_planned.size() && m_planned[m_next].tick < tick; ++m_next)
+            m_ok = m_ok && m_encoder.Put(m_planned[m_next], m_payloads);
+    }
     void Put(int64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-        Event& e = m_out.emplace_back();
-        e.tick = tick;
-        e.status = status;
-        e.data1 = data1;
-        e.data2 = data2;
+        if (m_next < m_planned.size()) Planned(tick);
+        m_ok = m_ok && m_encoder.Channel(tick, status, data1, data2);
     }
     struct Pending {
         int64_t tick;
@@ -287,11 +291,14 @@ class TrackWriter {
             return tick != o.tick ? tick > o.tick : order > o.order;
         }
     };
-    Track& m_out;
+    score_detail::TrackEncoder m_encoder;
+    const Track& m_planned;
+    const std::vector<uint8_t>& m_payloads;
+    size_t m_next = 0;  // of m_planned
+    bool m_ok = true;
     std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> m_ends;
 };
 
-// The song of `count` notes of type N (NoteInput or Note: the same fields).
 template <class N>
 Song SongOfNotes(const N* notes, size_t count, const SongPlan& plan, std::string* error) {
     return Guarded(error, [&]() -> Song {
@@ -303,15 +310,18 @@ Song SongOfNotes(const N* notes, size_t count, const SongPlan& plan, std::string
             if (!bad.empty()) return Failed(error, bad);
             tracks = std::max<size_t>(tracks, size_t{notes[i].track} + 1);
         }
-        Sequence s;
-        s.format = tracks == 1 ? 0 : 1;
-        s.division.word = static_cast<uint16_t>(plan.ticks_per_quarter);
-        s.tracks.resize(tracks);
+        if (tracks > 65535)
+            return Failed(error, "cannot be written: a file holds at most 65,535 tracks");
+        // Each track's bytes as its events come (about 4 bytes an event, two events a note),
+        // then the file of them: no sequence of the song's events is made.
+        std::vector<uint8_t> payloads;
+        const std::vector<Track> planned = PlanEvents(tracks, plan, payloads);
+        std::vector<std::vector<uint8_t>> data(tracks);
         std::vector<TrackWriter> writers;
-        for (Track& t : s.tracks) {
-            t.reserve(2 * count / tracks + 4);
-            platform_detail::AdviseHugePages(t);
-            writers.emplace_back(t);
+        writers.reserve(tracks);
+        for (size_t t = 0; t < tracks; ++t) {
+            data[t].reserve(8 * count / tracks + 64);
+            writers.emplace_back(data[t], planned[t], payloads);
         }
         // The notes in start order (stably): each channel's program as it changes from 0.
         uint8_t program[16] = {};
@@ -332,9 +342,29 @@ Song SongOfNotes(const N* notes, size_t count, const SongPlan& plan, std::string
             });
             for (uint32_t i : order) start(i);
         }
-        for (TrackWriter& w : writers) w.FlushAll();
-        PutMaps(s, plan);
-        return Finish(s, error);
+        std::string why;
+        for (size_t t = 0; t < tracks && why.empty(); ++t)
+            if (!writers[t].End()) why = "track " + std::to_string(t + 1) + ": " + writers[t].why();
+        size_t bytes = 0;
+        for (const std::vector<uint8_t>& d : data) bytes += d.size();
+        std::vector<uint8_t> file;
+        if (why.empty()) {
+            Division division;
+            division.word = static_cast<uint16_t>(plan.ticks_per_quarter);
+            file = score_detail::EncodeChunks(
+                tracks == 1 ? 0 : 1, tracks, division, bytes,
+                [&](size_t t, std::vector<uint8_t>& out) {
+                    out.insert(out.end(), data[t].begin(), data[t].end());
+                    std::vector<uint8_t>().swap(data[t]);  // (less memory at the peak)
+                    return true;
+                },
+                &why);
+        }
+        ReadReport report;
+        Song song = score_detail::ReadWritten(std::move(file), why, report);
+        if (!report.ok()) return Failed(error, report.Text());
+        if (error != nullptr) error->clear();
+        return song;
     });
 }
 

@@ -5,8 +5,10 @@
 
 #include "midifolio/event_kinds.h"
 #include "midifolio/song.h"
+#include "platform/page_memory.h"
 #include "platform/text.h"
 #include "score/song_data.h"
+#include "score/track_encoder.h"
 #include "track/smf_bytes.h"
 
 MIDIFOLIO_BEGIN_NAMESPACE
@@ -16,15 +18,6 @@ namespace {
 
 void Put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int k = bytes - 1; k >= 0; --k) out.push_back(static_cast<uint8_t>(value >> (8 * k)));
-}
-
-void PutVlq(std::vector<uint8_t>& out, uint32_t value) {
-    uint8_t tmp[5];
-    out.insert(out.end(), tmp, smf::WriteVlq(tmp, value));
-}
-
-uint8_t DataByte(uint8_t b) {
-    return b > 127 ? 127 : b;
 }
 
 // The payload a meta event is written with: the size the standard gives its type (a longer
@@ -55,64 +48,13 @@ bool MetaPayload(uint8_t type, const uint8_t* p, uint32_t n, std::vector<uint8_t
 // times up to maxDelta are written (beyond 28 bits only for the library's own reading).
 bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::string* error,
                  uint64_t maxDelta) {
-    const std::vector<Event>& events = s.tracks[t];
-    int64_t previous = 0;
-    int64_t endTick = 0;
-    uint8_t running = 0;
-    std::vector<uint8_t> meta;
-    auto fail = [&](const std::string& what) {
-        if (error != nullptr) *error = "track " + std::to_string(t + 1) + ": " + what;
-        return false;
-    };
-    for (const Event& e : events) {
-        const int64_t tick = std::max<int64_t>(e.tick, 0);
-        if (tick < previous) return fail("its events are not in time order");
-        endTick = std::max(endTick, tick);
-        // An end of track before the last event is left out; the final one comes after all.
-        if (e.status == 0xFF && e.data1 == META_END_OF_TRACK) continue;
-        const int n = smf::DataBytes(e.status);
-        const bool system = e.status >= 0xF0;
-        // Undefined status bytes and data bytes standing alone have no form in a file.
-        if (e.status < 0x80 || e.status == 0xF4 || e.status == 0xF5 || e.status == 0xF9 ||
-            e.status == 0xFD)
-            continue;
-        if (uint64_t{e.offset} + e.length > s.payloads.size())
-            return fail("an event's payload lies outside the sequence's payloads");
-        const uint8_t* payload = s.payloads.data() + e.offset;
-        if (e.status == 0xFF && !MetaPayload(e.data1, payload, e.length, meta)) continue;
-        const uint64_t delta = static_cast<uint64_t>(tick - previous);
-        if (delta > maxDelta)
-            return fail("the " + platform_detail::Thousands(delta) + " ticks before tick " +
-                        platform_detail::Thousands(static_cast<uint64_t>(tick)) +
-                        " are more than a delta time holds (268,435,455)");
-        PutVlq(out, static_cast<uint32_t>(delta));
-        previous = tick;
-        if (!system) {
-            if (e.status != running) out.push_back(e.status);
-            running = e.status;
-            out.push_back(DataByte(e.data1));
-            if (n == 2) out.push_back(DataByte(e.data2));
-            continue;
-        }
-        running = 0;  // only channel messages that follow each other share a status
-        out.push_back(e.status);
-        if (n < 0 && e.status == 0xFF) {
-            out.push_back(e.data1);
-            PutVlq(out, static_cast<uint32_t>(meta.size()));
-            out.insert(out.end(), meta.begin(), meta.end());
-        } else if (n < 0) {
-            PutVlq(out, e.length);
-            out.insert(out.end(), payload, payload + e.length);
-        } else {
-            if (n >= 1) out.push_back(DataByte(e.data1));
-            if (n >= 2) out.push_back(DataByte(e.data2));
-        }
-    }
-    const uint64_t last = static_cast<uint64_t>(endTick - previous);
-    if (last > maxDelta) return fail("its end lies too far after its last event");
-    PutVlq(out, static_cast<uint32_t>(last));
-    out.insert(out.end(), {0xFF, static_cast<uint8_t>(META_END_OF_TRACK), 0x00});
-    return true;
+    score_detail::TrackEncoder track(out, maxDelta);
+    bool written = true;
+    for (const Event& e : s.tracks[t])
+        if (!(written = track.Put(e, s.payloads))) break;
+    if (written && track.End()) return true;
+    if (error != nullptr) *error = "track " + std::to_string(t + 1) + ": " + track.why();
+    return false;
 }
 
 }  // namespace
@@ -120,45 +62,18 @@ bool EncodeTrack(const Sequence& s, size_t t, std::vector<uint8_t>& out, std::st
 namespace {
 
 std::vector<uint8_t> EncodeSequence(const Sequence& s, std::string* error, uint64_t maxDelta) {
-    if (error != nullptr) error->clear();
-    auto fail = [&](const std::string& what) {
-        if (error != nullptr) *error = what;
-        return std::vector<uint8_t>();
-    };
-    if (s.format < 0 || s.format > 2)
-        return fail("format " + std::to_string(s.format) + " cannot be written");
-    if (s.format == 0 && s.tracks.size() > 1)
-        return fail("format 0 holds one track, not " + std::to_string(s.tracks.size()));
-    if (s.tracks.size() > 65535) return fail("a file holds at most 65,535 tracks");
-    if (s.division.word == 0 || (s.division.smpte() && s.division.ticks_per_frame() == 0))
-        return fail("a division of 0 ticks cannot be written");
-    // A format-0 song without a track is written with one empty track.
-    const size_t tracks = s.format == 0 ? 1 : s.tracks.size();
-    size_t estimate = 14 + 12 * tracks + s.payloads.size();
+    size_t estimate = s.payloads.size();
     for (const std::vector<Event>& t : s.tracks) estimate += 4 * t.size();
-    std::vector<uint8_t> out;
-    out.reserve(estimate);
-    platform_detail::AdviseHugePages(out);
-    out.insert(out.end(), smf::kHeaderChunkId, smf::kHeaderChunkId + 4);
-    Put(out, smf::kHeaderChunkLength, 4);
-    Put(out, static_cast<uint64_t>(s.format), 2);
-    Put(out, tracks, 2);
-    Put(out, s.division.word, 2);
-    for (size_t t = 0; t < tracks; ++t) {
-        out.insert(out.end(), smf::kTrackChunkId, smf::kTrackChunkId + 4);
-        const size_t lengthAt = out.size();
-        Put(out, 0, 4);
-        if (t < s.tracks.size()) {
-            if (!EncodeTrack(s, t, out, error, maxDelta)) return {};
-        } else {
+    // A format-0 song without a track is written with one empty track.
+    const size_t tracks = s.format == 0 && s.tracks.empty() ? 1 : s.tracks.size();
+    return score_detail::EncodeChunks(
+        s.format, tracks, s.division, estimate,
+        [&](size_t t, std::vector<uint8_t>& out) {
+            if (t < s.tracks.size()) return EncodeTrack(s, t, out, error, maxDelta);
             out.insert(out.end(), {0x00, 0xFF, static_cast<uint8_t>(META_END_OF_TRACK), 0x00});
-        }
-        const uint64_t length = out.size() - lengthAt - 4;
-        if (length > 0xFFFFFFFFu)
-            return fail("track " + std::to_string(t + 1) + " is longer than a chunk holds");
-        smf::WriteBigEndian(out.data() + lengthAt, static_cast<uint32_t>(length), 4);
-    }
-    return out;
+            return true;
+        },
+        error);
 }
 
 }  // namespace
@@ -175,6 +90,90 @@ std::vector<uint8_t> Encode(const Sequence& s, std::string* error) {
 }  // namespace score
 
 namespace score_detail {
+
+std::vector<uint8_t> EncodeChunks(int32_t format, size_t tracks, score::Division division,
+                                  size_t estimate, const ChunkData& data, std::string* error) {
+    if (error != nullptr) error->clear();
+    auto fail = [&](const std::string& what) {
+        if (error != nullptr) *error = what;
+        return std::vector<uint8_t>();
+    };
+    if (format < 0 || format > 2)
+        return fail("format " + std::to_string(format) + " cannot be written");
+    if (format == 0 && tracks > 1)
+        return fail("format 0 holds one track, not " + std::to_string(tracks));
+    if (tracks > 65535) return fail("a file holds at most 65,535 tracks");
+    if (division.word == 0 || (division.smpte() && division.ticks_per_frame() == 0))
+        return fail("a division of 0 ticks cannot be written");
+    std::vector<uint8_t> out;
+    out.reserve(14 + 12 * tracks + estimate);
+    platform_detail::AdviseHugePages(out);
+    out.insert(out.end(), smf::kHeaderChunkId, smf::kHeaderChunkId + 4);
+    score::Put(out, smf::kHeaderChunkLength, 4);
+    score::Put(out, static_cast<uint64_t>(format), 2);
+    score::Put(out, tracks, 2);
+    score::Put(out, division.word, 2);
+    for (size_t t = 0; t < tracks; ++t) {
+        out.insert(out.end(), smf::kTrackChunkId, smf::kTrackChunkId + 4);
+        const size_t lengthAt = out.size();
+        score::Put(out, 0, 4);
+        if (!data(t, out)) return {};
+        const uint64_t length = out.size() - lengthAt - 4;
+        if (length > 0xFFFFFFFFu)
+            return fail("track " + std::to_string(t + 1) + " is longer than a chunk holds");
+        smf::WriteBigEndian(out.data() + lengthAt, static_cast<uint32_t>(length), 4);
+    }
+    return out;
+}
+
+bool TrackEncoder::Put(const score::Event& e, const std::vector<uint8_t>& payloads) {
+    if (!At(e.tick)) return false;
+    // An end of track before the last event is left out; the final one comes after all.
+    if (e.status == 0xFF && e.data1 == META_END_OF_TRACK) return true;
+    // Undefined status bytes and data bytes standing alone have no form in a file.
+    if (e.status < 0x80 || e.status == 0xF4 || e.status == 0xF5 || e.status == 0xF9 ||
+        e.status == 0xFD)
+        return true;
+    if (uint64_t{e.offset} + e.length > payloads.size())
+        return Fail("an event's payload lies outside the sequence's payloads");
+    const uint8_t* payload = payloads.data() + e.offset;
+    if (e.status == 0xFF && !score::MetaPayload(e.data1, payload, e.length, m_meta)) return true;
+    if (!Written()) return false;
+    if (e.status < 0xF0) {
+        ChannelBytes(e.status, e.data1, e.data2);
+        return true;
+    }
+    m_running = 0;  // only channel messages that follow each other share a status
+    Byte(e.status);
+    const int n = smf::DataBytes(e.status);
+    if (n < 0 && e.status == 0xFF) {
+        Byte(e.data1);
+        Vlq(static_cast<uint32_t>(m_meta.size()));
+        Append(m_meta.data(), m_meta.size());
+    } else if (n < 0) {
+        Vlq(e.length);
+        Append(payload, e.length);
+    } else {
+        if (n >= 1) Byte(DataByte(e.data1));
+        if (n >= 2) Byte(DataByte(e.data2));
+    }
+    return true;
+}
+
+bool TrackEncoder::End() {
+    m_tick = m_endTick;
+    if (!Written()) return Fail("its end lies too far after its last event");
+    for (const uint8_t b : {uint8_t{0xFF}, static_cast<uint8_t>(META_END_OF_TRACK), uint8_t{0x00}})
+        Byte(b);
+    Flush();
+    return true;
+}
+
+bool TrackEncoder::TooFar(uint64_t delta) {
+    return Fail("the " + platform_detail::Thousands(delta) + " ticks before tick " +
+                platform_detail::Thousands(static_cast<uint64_t>(m_tick)) +
+                " are more than a delta time holds (268,435,455)");
+}
 
 std::vector<uint8_t> EncodeWithLongDeltas(const score::Sequence& s, std::string* error) {
     // (std::bad_alloc goes to the caller.)

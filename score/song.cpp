@@ -116,9 +116,13 @@ Sequence Song::ToSequence() const {
     });
 }
 
+bool Song::SavesAsRead() const {
+    return m_data->canonical;
+}
+
 std::vector<uint8_t> Song::Save(std::string* error) const {
     try {
-        if (m_data->canonical) return *m_data->bytes;
+        if (SavesAsRead()) return *m_data->bytes;
         Sequence sequence = ToSequence();
         if (sequence.tracks.size() != m_data->spans.size())
             throw std::bad_alloc();  // ToSequence ran out
@@ -174,15 +178,24 @@ int Song::BuildCore(CMidiFolio& core) const {
 Song Song::FromSequence(const Sequence& sequence, ReadReport& report) {
     std::string error;
     std::vector<uint8_t> bytes = Encode(sequence, &error);
-    if (!error.empty()) {
-        report = ReadReport{};
-        report.status = ReadStatus::kUnsupported;
-        report.message = "cannot be written";
-        report.cause = error;
-        return Song();
-    }
-    return score_detail::ReadPairingLater(std::move(bytes), report);
+    return score_detail::ReadWritten(std::move(bytes), error, report);
 }
 
 }  // namespace score
+
+namespace score_detail {
+
+score::Song ReadWritten(std::vector<uint8_t> bytes, const std::string& error,
+                        score::ReadReport& report) {
+    if (!error.empty()) {
+        report = score::ReadReport{};
+        report.status = score::ReadStatus::kUnsupported;
+        report.message = "cannot be written";
+        report.cause = error;
+        return score::Song();
+    }
+    return ReadPairingLater(std::move(bytes), report);
+}
+
+}  // namespace score_detail
 MIDIFOLIO_END_NAMESPACE

@@ -211,6 +211,19 @@ std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickO
     return order;
 }
 
+// A Standard MIDI File of the format, division and number of track chunks, after the checks
+// every written file passes; data(t, out) appends the data of track t (an end of track
+// included), false when it cannot (why in *error). Empty, why in *error, when the file
+// cannot be written.
+using ChunkData = std::function<bool(size_t track, std::vector<uint8_t>& out)>;
+std::vector<uint8_t> EncodeChunks(int32_t format, size_t tracks, score::Division division,
+                                  size_t estimate, const ChunkData& data, std::string* error);
+
+// The song of bytes a writer made (Encode, EncodeChunks), or, when `error` says why they could
+// not be made, a report of that: the notes paired on first use.
+score::Song ReadWritten(std::vector<uint8_t> bytes, const std::string& error,
+                        score::ReadReport& report);
+
 // Encode's bytes, but with delta times of up to 32 bits written as numbers of five bytes
 // (which the song reader reads): the form of the library's own songs for the exact view,
 // whose 32-bit times may lie further apart than a file's delta time holds.

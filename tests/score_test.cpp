@@ -368,3 +368,42 @@ TEST(Score, AnEditedSongHasTheNotesOfItsBytesReadAnewAlikeFromSeveralThreadsAtOn
         EXPECT_EQ(score::Score(*song).summary().notes, input.size());
     }
 }
+
+TEST(Score, ASongOfNotesIsAValidFileWithThePlansEventsOrSaysWhyItCannotBe) {
+    // Two tracks; a tempo change at the tick of a note comes after that note's events, and
+    // the ends at a tick before the starts at it.
+    const std::vector<score::NoteInput> input = {
+        {0, 96, 0, 0, 0, 60, 90}, {96, 192, 0, 0, 0, 62, 91}, {0, 500, 1, 9, 0, 36, 100}};
+    score::SongPlan plan;
+    plan.tempos = {{0, 500000}, {96, 400000}};
+    plan.track_names = {"Lead", "Drums"};
+    std::string error;
+    const score::Song song = score::FromNotes(input, plan, &error);
+    ASSERT_EQ(error, "");
+    score::ReadReport report;
+    const score::Song read = score::Song::FromBytes(song.bytes(), {}, report);
+    ASSERT_TRUE(report.ok() && report.warnings.empty()) << report.Text();
+    EXPECT_TRUE(read.SavesAsRead());
+    std::vector<std::string> first;
+    for (const score::EventRecord& e : read.Events())
+        if (e.track == 0)
+            first.push_back(std::to_string(e.tick) + ":" + std::to_string(e.status) + "/" +
+                            std::to_string(e.status == 0xFF ? e.meta : e.data1));
+    const std::vector<std::string> expected = {"0:144/60",   "0:255/81",  "0:255/3",
+                                               "96:128/60",  "96:144/62", "96:255/81",
+                                               "192:128/62", "192:255/47"};
+    EXPECT_EQ(first, expected);
+    const std::vector<score::Note>& notes = score::Score(read).notes();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[1].track, 1);
+    EXPECT_EQ(notes[1].end_tick, 500);
+
+    // A note a file cannot reach, and a track beyond the 65,535 a file holds.
+    score::FromNotes({{0, 10, 0, 0, 0, 60, 90}, {1 << 29, (1 << 29) + 5, 0, 0, 0, 61, 90}}, plan,
+                     &error);
+    EXPECT_EQ(error,
+              "cannot be written: track 1: the 536,870,816 ticks before tick 536,870,912 are more "
+              "than a delta time holds (268,435,455)");
+    score::FromNotes({{0, 10, 65535, 0, 0, 60, 90}}, plan, &error);
+    EXPECT_EQ(error, "cannot be written: a file holds at most 65,535 tracks");
+}

@@ -366,12 +366,14 @@ TEST(SongReader, WarnsOfWhatItReadsDifferentlyAndKeepsDataBytesInRange) {
     const score::Song song = Read(file, report);
     ASSERT_TRUE(report.ok());
     ASSERT_EQ(report.warnings.size(), 3u);
+    EXPECT_FALSE(song.SavesAsRead());
     EXPECT_EQ(score::Score(song).notes()[0].velocity, 127);
     std::string error;
     const Bytes saved = song.Save(&error);
     score::ReadReport again;
     const score::Song reread = Read(saved, again);
     EXPECT_TRUE(again.ok() && again.warnings.empty()) << again.Text();
+    EXPECT_TRUE(reread.SavesAsRead());
     EXPECT_EQ(score::Score(reread).notes().size(), 2u);
 }
 

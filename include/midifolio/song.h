@@ -188,6 +188,9 @@ class MIDIFOLIO_API Song {
     // The song as a valid Standard MIDI File: the bytes as read when they already are one,
     // else written anew (see Encode). Empty, with why in *error, when it cannot be written.
     std::vector<uint8_t> Save(std::string* error) const;
+    // True when Save gives bytes() as they are: they are a valid Standard MIDI File as the
+    // writer writes it (a file read with no warning, or a song an edit or the notes made).
+    bool SavesAsRead() const;
 
     // Fills a CMidiFolio from the same bytes (the RIFF container and unknown chunks left
     // out): its loader's rules apply, so a song this reader takes may be refused there (its

@@ -137,22 +137,30 @@ py::array Events(SongHandle& h, bool payload) {
     return with;
 }
 
+// The bytes a save writes (the song's own, or made for it), alive as long as the object.
+struct SavedBytes {
+    std::vector<uint8_t> made;
+    std::shared_ptr<const score::Score> own;  // holds the song's own bytes, when they are
+    explicit SavedBytes(SongHandle& h) {
+        std::string error;
+        made = h.Bytes(error, own);
+        if (!error.empty()) throw py::value_error("the song cannot be written validly: " + error);
+    }
+    const std::vector<uint8_t>& bytes() const { return own ? own->song().bytes() : made; }
+};
+
 py::bytes Dumps(SongHandle& h) {
-    std::string error;
-    const std::vector<uint8_t> bytes = h.Bytes(error);
-    if (!error.empty()) throw py::value_error("the song cannot be written validly: " + error);
-    return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const SavedBytes saved(h);
+    return py::bytes(reinterpret_cast<const char*>(saved.bytes().data()), saved.bytes().size());
 }
 
 // Saves the song atomically: 0, or the errno value of the failure.
 int Save(SongHandle& h, const py::bytes& path) {
     const std::string p = path;
     if (p.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
-    std::string error;
-    const std::vector<uint8_t> bytes = h.Bytes(error);
-    if (!error.empty()) throw py::value_error("the song cannot be written validly: " + error);
+    const SavedBytes saved(h);
     py::gil_scoped_release release;
-    return WriteWholeFile(p, bytes.data(), bytes.size());
+    return WriteWholeFile(p, saved.bytes().data(), saved.bytes().size());
 }
 
 py::tuple Header(SongHandle& h) {

@@ -86,11 +86,19 @@ class SongHandle {
         m_view = std::move(view);
     }
     // The bytes a save writes: the library's classes as changed, or the song's own.
-    std::vector<uint8_t> Bytes(std::string& error) {
+    // When they are the song's bytes as read, `own` gets the view that holds them instead (no
+    // copy is made; the bytes returned are empty).
+    std::vector<uint8_t> Bytes(std::string& error,
+                               std::shared_ptr<const midifolio::score::Score>& own) {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(m_coreMutex);
         if (m_core) return midifolio::score::Encode(midifolio::score::SequenceOf(*m_core), &error);
-        return View()->song().Save(&error);
+        std::shared_ptr<const midifolio::score::Score> view = View();
+        if (view->song().SavesAsRead()) {
+            own = std::move(view);
+            return {};
+        }
+        return view->song().Save(&error);
     }
 
     // Held while the library's classes work (they write working state into themselves).
