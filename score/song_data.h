@@ -20,10 +20,10 @@ namespace score_detail {
 
 // An event that a map of the song is made of, in the order in which such events hold: by
 // tick, then track, then file order.
+// (Gathered in that order, or track after track and then sorted stably by tick.)
 struct MapEvent {
     int64_t tick;
     uint16_t track;
-    uint32_t order;  // place in its track
     uint32_t value;  // see the lists of SongData
 };
 

@@ -271,7 +271,6 @@ struct ReadPass {
     // notes are appended in the track's order and merged afterwards.
     const uint32_t* dest = nullptr;
     uint64_t* ordinal = nullptr;
-    uint32_t order = 0;
     bool oddMeta = false;  // a meta event the writer writes anew
     uint64_t clamped = 0;
     int64_t firstClamp = -1;
@@ -292,7 +291,6 @@ struct ReadPass {
             if (ev.status == 0xFF) Meta(ev);
         }
         if (ev.clamped && clamped++ == 0) firstClamp = ev.at - base;
-        ++order;
     }
 
     __attribute__((always_inline)) void Channel(const RawEvent& ev) {
@@ -312,13 +310,13 @@ struct ReadPass {
                 break;
             case 0xB:
                 if (ev.data1 == 0 || ev.data1 == 32)
-                    d.banks.push_back({ev.tick, track, order,
-                                       uint32_t{channel} << 16 | ev.data1 << 8 | ev.data2});
+                    d.banks.push_back(
+                        {ev.tick, track, uint32_t{channel} << 16 | ev.data1 << 8 | ev.data2});
                 else if (ev.data1 == CONTROL_SUSTAIN_PEDAL)
-                    d.pedals.push_back({ev.tick, track, order, uint32_t{channel} << 8 | ev.data2});
+                    d.pedals.push_back({ev.tick, track, uint32_t{channel} << 8 | ev.data2});
                 break;
             case 0xC:
-                d.programs.push_back({ev.tick, track, order, uint32_t{channel} << 8 | ev.data1});
+                d.programs.push_back({ev.tick, track, uint32_t{channel} << 8 | ev.data1});
                 break;
             default:
                 break;
@@ -365,16 +363,15 @@ struct ReadPass {
         const uint8_t* p = ev.payload;
         switch (ev.data1) {
             case META_TEMPO:
-                if (ev.length >= 3)
-                    d.tempos.push_back({ev.tick, track, order, smf::ReadBigEndian(p, 3)});
+                if (ev.length >= 3) d.tempos.push_back({ev.tick, track, smf::ReadBigEndian(p, 3)});
                 break;
             case META_TIME_SIGNATURE:
                 if (ev.length >= 2)
-                    d.meters.push_back({ev.tick, track, order, p[0] | uint32_t{p[1]} << 8});
+                    d.meters.push_back({ev.tick, track, p[0] | uint32_t{p[1]} << 8});
                 break;
             case META_KEY_SIGNATURE:
                 if (ev.length >= 2)
-                    d.keys.push_back({ev.tick, track, order, p[0] | uint32_t{p[1] != 0} << 8});
+                    d.keys.push_back({ev.tick, track, p[0] | uint32_t{p[1] != 0} << 8});
                 break;
             default:
                 break;

@@ -27,8 +27,7 @@ TimeMap::TimeMap(int32_t tpq, const std::vector<std::pair<int64_t, uint32_t>>& t
           tpq, 0,
           [&tempos] {
               std::vector<score_detail::MapEvent> events;
-              uint32_t order = 0;
-              for (const auto& [tick, us] : tempos) events.push_back({tick, 0, order++, us});
+              for (const auto& [tick, us] : tempos) events.push_back({tick, 0, us});
               std::stable_sort(events.begin(), events.end(),
                                [](const score_detail::MapEvent& a,
                                   const score_detail::MapEvent& b) { return a.tick < b.tick; });
