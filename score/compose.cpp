@@ -137,6 +137,11 @@ std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* 
                          [](const Event& a, const Event& b) { return a.tick < b.tick; });
         std::vector<Track> parts;
         std::vector<std::string> names;
+        // Where each part's track ends: a track split off where it ended, a channel's events
+        // where the song did. (A track read without its end-of-track event ended at its last
+        // event: the notes no end ended last to there, in the part as in the song.)
+        const int64_t end = EndTick(s.tracks);
+        std::vector<int64_t> ends;
         if (by == SplitBy::kTrack) {
             for (size_t t = 0; t < s.tracks.size(); ++t) {
                 Track part;
@@ -147,6 +152,7 @@ std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* 
                 }
                 if (!channel) continue;
                 parts.push_back(std::move(part));
+                ends.push_back(s.tracks[t].back().tick);
                 names.push_back("track " + std::to_string(t + 1));
             }
         } else {
@@ -157,14 +163,15 @@ std::vector<Song> Split(const Song& song, SplitBy by, std::vector<std::string>* 
                     if (e.status < 0xF0 && (e.status & 15) == c) part.push_back(e);
                 if (part.empty()) continue;
                 parts.push_back(std::move(part));
+                ends.push_back(end);
                 names.push_back("channel " + std::to_string(c + 1));
             }
         }
-        const int64_t end = EndTick(s.tracks);
         EndAt(maps, end);
         std::vector<Song> out;
-        for (Track& part : parts) {
-            EndAt(part, end);
+        for (size_t k = 0; k < parts.size(); ++k) {
+            Track& part = parts[k];
+            EndAt(part, ends[k]);
             Sequence one;
             one.format = 1;
             one.division = s.division;

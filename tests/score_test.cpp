@@ -407,3 +407,29 @@ TEST(Score, ASongOfNotesIsAValidFileWithThePlansEventsOrSaysWhyItCannotBe) {
     score::FromNotes({{0, 10, 65535, 0, 0, 60, 90}}, plan, &error);
     EXPECT_EQ(error, "cannot be written: a file holds at most 65,535 tracks");
 }
+
+TEST(Score, ATrackSplitOffKeepsItsNotesAsTheSongReadThem) {
+    // Track 2 has no end-of-track event: read, it ends at its last event (a controller at tick
+    // 50), and its note no end ends lasts to there; split off, the same, though the song goes on
+    // to tick 992.
+    const Bytes file =
+        Smf(1, 96,
+            {B({0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x40, 0x87, 0x00, 0xFF, 0x2F, 0x00}),
+             B({0x0A, 0x91, 0x3E, 0x40, 0x28, 0xB1, 0x07, 0x64})});
+    score::ReadReport report;
+    const score::Song song = score::Song::FromBytes(file, {}, report);
+    ASSERT_TRUE(report.ok()) << report.Text();
+    std::string error;
+    std::vector<std::string> labels;
+    const std::vector<score::Song> parts =
+        score::Split(song, score::SplitBy::kTrack, &labels, &error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(labels, (std::vector<std::string>{"track 1", "track 2"}));
+    const std::vector<score::Note>& whole = score::Score(song).notes();
+    ASSERT_EQ(whole.size(), 2u);
+    EXPECT_EQ(whole[1].end_tick, 50);
+    const std::vector<score::Note> second = score::Score(parts[1]).notes();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].end_tick, 50);
+    EXPECT_EQ(score::Score(parts[0]).notes()[0].end_tick, 96);
+}
