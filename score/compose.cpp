@@ -119,7 +119,7 @@ Song Merge(const std::vector<Song>& songs, std::string* error) {
             }
             out.payloads.insert(out.payloads.end(), s.payloads.begin(), s.payloads.end());
         }
-        if (out.tracks.size() > 65535) return Failed(error, "a file holds at most 65,535 tracks");
+        if (out.tracks.size() > 65535) return Failed(error, score_detail::kTooManyTracks);
         return Finish(out, error);
     });
 }
@@ -246,9 +246,9 @@ std::vector<Track> PlanEvents(size_t tracks, const SongPlan& plan, std::vector<u
 // its own start), the plan's events after those of their tick.
 class TrackWriter {
   public:
-    TrackWriter(std::vector<uint8_t>& out, const Track& planned,
+    TrackWriter(std::vector<uint8_t>& out, size_t stage, const Track& planned,
                 const std::vector<uint8_t>& payloads)
-        : m_encoder(out, smf::kMaxDelta), m_planned(planned), m_payloads(payloads) {}
+        : m_encoder(out, smf::kMaxDelta, stage), m_planned(planned), m_payloads(payloads) {}
     template <class N>
     void Start(const N& n, uint64_t order, bool program) {
         Flush(n.start_tick, true);
@@ -318,7 +318,7 @@ Song SongOfNotes(const N* notes, size_t count, const SongPlan& plan, std::string
             tracks = std::max<size_t>(tracks, size_t{notes[i].track} + 1);
         }
         if (tracks > 65535)
-            return Failed(error, "cannot be written: a file holds at most 65,535 tracks");
+            return Failed(error, std::string("cannot be written: ") + score_detail::kTooManyTracks);
         // Each track's bytes as its events come (about 4 bytes an event, two events a note),
         // then the file of them: no sequence of the song's events is made.
         std::vector<uint8_t> payloads;
@@ -326,9 +326,12 @@ Song SongOfNotes(const N* notes, size_t count, const SongPlan& plan, std::string
         std::vector<std::vector<uint8_t>> data(tracks);
         std::vector<TrackWriter> writers;
         writers.reserve(tracks);
+        // (Every track is written at once: a song of thousands of tracks takes small stages.)
+        const size_t perTrack = 8 * count / tracks + 64;
         for (size_t t = 0; t < tracks; ++t) {
-            data[t].reserve(8 * count / tracks + 64);
-            writers.emplace_back(data[t], planned[t], payloads);
+            data[t].reserve(perTrack);
+            writers.emplace_back(data[t], std::min(perTrack, score_detail::TrackEncoder::kStage),
+                                 planned[t], payloads);
         }
         // The notes in start order (stably): each channel's program as it changes from 0.
         uint8_t program[16] = {};

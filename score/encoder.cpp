@@ -102,7 +102,7 @@ std::vector<uint8_t> EncodeChunks(int32_t format, size_t tracks, score::Division
         return fail("format " + std::to_string(format) + " cannot be written");
     if (format == 0 && tracks > 1)
         return fail("format 0 holds one track, not " + std::to_string(tracks));
-    if (tracks > 65535) return fail("a file holds at most 65,535 tracks");
+    if (tracks > 65535) return fail(kTooManyTracks);
     if (division.word == 0 || (division.smpte() && division.ticks_per_frame() == 0))
         return fail("a division of 0 ticks cannot be written");
     std::vector<uint8_t> out;

@@ -211,6 +211,9 @@ std::vector<uint32_t> MergeOrder(const std::vector<uint64_t>& runs, TickOf tickO
     return order;
 }
 
+// Why a song of more tracks cannot be written.
+constexpr const char* kTooManyTracks = "a file holds at most 65,535 tracks";
+
 // A Standard MIDI File of the format, division and number of track chunks, after the checks
 // every written file passes; data(t, out) appends the data of track t (an end of track
 // included), false when it cannot (why in *error). Empty, why in *error, when the file

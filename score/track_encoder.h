@@ -3,7 +3,7 @@
 // which writes its events as they come, without a sequence. Private to score/.
 #pragma once
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,8 +18,11 @@ namespace score_detail {
 class TrackEncoder {
   public:
     // Delta times up to maxDelta are written (beyond 28 bits only for the library's own
-    // reading). The bytes reach `out` by End at the latest.
-    TrackEncoder(std::vector<uint8_t>& out, uint64_t maxDelta) : m_out(out), m_maxDelta(maxDelta) {}
+    // reading). The bytes reach `out` by End at the latest, `stage` bytes at a time (at least
+    // 16; a writer of many tracks at once keeps it small).
+    TrackEncoder(std::vector<uint8_t>& out, uint64_t maxDelta, size_t stage = kStage)
+        : m_out(out), m_maxDelta(maxDelta), m_stage(std::max<size_t>(stage, 16)) {}
+    static constexpr size_t kStage = 4096;
 
     // Any event of a sequence, its payload in `payloads`. What has no form in a file is left
     // out: undefined status bytes, data bytes standing alone, an end of track before the
@@ -70,7 +73,7 @@ class TrackEncoder {
         m_stage[m_used++] = DataByte(data1);
         if (smf::DataBytes(status) == 2) m_stage[m_used++] = DataByte(data2);
     }
-    // Events' bytes are gathered in m_stage and appended to m_out a few kilobytes at a time
+    // Events' bytes are gathered in m_stage and appended to m_out a stage at a time
     // (appending each event's few bytes on its own took a call into the library each).
     void Room(size_t n) {
         if (m_used + n > m_stage.size()) Flush();
@@ -103,7 +106,7 @@ class TrackEncoder {
     std::vector<uint8_t> m_meta;
     std::string m_why;
     size_t m_used = 0;
-    std::array<uint8_t, 4096> m_stage;
+    std::vector<uint8_t> m_stage;
 };
 
 }  // namespace score_detail
