@@ -140,19 +140,15 @@ ScanRow Analyse(const std::string& path, const CommonOptions& options, uint64_t 
     row.endTicks = exact.end_tick();
     row.events = exact.event_count();
     row.tempos = exact.tempos().size();
-    row.summary = exact.summary();
-    row.instruments = exact.instruments();
+    score::Survey survey = exact.survey();
+    row.summary = std::move(survey.summary);
+    row.instruments = std::move(survey.instruments);
     // Every note belongs to an instrument of its channel: the channels of the instruments are
-    // those of the notes. The drums struck take a walk over the notes, when there are any.
+    // those of the notes.
     std::bitset<16> channels;
     for (const score::Instrument& in : row.instruments) channels[in.channel & 15] = true;
     row.channels = static_cast<int>(channels.count());
-    if (channels[PERCUSSION_CHANNEL]) {
-        std::bitset<128> drums;
-        for (const score::Note& n : exact.notes())
-            if (n.channel == PERCUSSION_CHANNEL) drums[n.pitch & 127] = true;
-        row.drums = static_cast<int>(drums.count());
-    }
+    row.drums = static_cast<int>(survey.drum_notes.size());
     return row;
 }
 

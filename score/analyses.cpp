@@ -1,10 +1,11 @@
-// What the Score derives from the notes and events: the instruments in use, what each track
-// holds, and the notes as the sustain pedal lengthens them.
+// What the Score derives from the notes and events: the summary, the instruments in use, what
+// each track holds, and the notes as the sustain pedal lengthens them.
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
@@ -166,7 +167,116 @@ class InstrumentFinder {
     std::array<Channel, 16> m_channels;
 };
 
+// The notes sounding as notes start one after another (by start tick): the most at once. An
+// end at a tick comes before a start at it, and a note of no length never sounds. While few
+// sound, their ends stand in a short list that each start sweeps without a branch; beyond that
+// (a song of notes left sounding), a heap holds them, the earliest end at the front.
+class Sounding {
+  public:
+    void Start(int64_t start, int64_t end) {
+        if (end <= start) return;
+        if (m_heap.empty()) {
+            if (m_first <= start) Sweep(start);
+            if (m_count < kShort) {
+                m_short[m_count++] = end;
+                m_first = std::min(m_first, end);
+                m_peak = std::max(m_peak, m_count);
+                return;
+            }
+            m_heap.assign(m_short.begin(), m_short.end());
+            std::make_heap(m_heap.begin(), m_heap.end(), m_later);
+        }
+        if (m_heap.front() <= start) {
+            // The first note over gives its place to this one (one sift, where a pop and a
+            // push take two), then the others over leave: the last end takes the front and
+            // sifts down. (This note's end stays: the heap never empties here.)
+            m_heap.front() = end;
+            score_detail::SiftFrontDown(m_heap, m_later);
+            while (m_heap.front() <= start) {
+                m_heap.front() = m_heap.back();
+                m_heap.pop_back();
+                score_detail::SiftFrontDown(m_heap, m_later);
+            }
+        } else {
+            m_heap.push_back(end);
+            std::push_heap(m_heap.begin(), m_heap.end(), m_later);
+        }
+        m_peak = std::max(m_peak, static_cast<uint32_t>(m_heap.size()));
+    }
+    uint32_t Peak() const { return m_peak; }
+
+  private:
+    static constexpr uint32_t kShort = 64;
+    // Drops the ends at or before `start` from the short list; m_first becomes the earliest left.
+    void Sweep(int64_t start) {
+        uint32_t kept = 0;
+        int64_t first = INT64_MAX;
+        for (uint32_t i = 0; i < m_count; ++i) {
+            const int64_t end = m_short[i];
+            m_short[kept] = end;
+            kept += end > start;
+            first = end > start ? std::min(first, end) : first;
+        }
+        m_count = kept;
+        m_first = first;
+    }
+
+    std::array<int64_t, kShort> m_short;
+    uint32_t m_count = 0;
+    int64_t m_first = INT64_MAX;  // the earliest end in the short list
+    std::vector<int64_t> m_heap;  // (in use once the short list is full)
+    std::greater<int64_t> m_later;
+    uint32_t m_peak = 0;
+};
+
+// The summary of a song's notes, from one walk over them; also(n) is called for every note on
+// the way, and drumNotes gets a bit per note number struck on the percussion channel.
+template <class Also>
+Summary SummaryWalk(const Score& score, const std::vector<Note>& notes,
+                    const std::vector<KeySignature>& keys, uint64_t (&drumNotes)[2], Also also) {
+    Summary s;
+    s.notes = notes.size();
+    s.duration = score.duration();
+    s.bars = score.bars();
+    s.keys = keys;
+    // Kept in locals while the notes are walked (a store through `s` or into an array of
+    // bools might change any byte, a note's among them, for all the compiler knows).
+    int lowest = 128, highest = -1;
+    uint64_t programs[4] = {};  // a bit per program
+    uint64_t drums[2] = {};     // a bit per drum note
+    Sounding sounding;
+    for (const Note& n : notes) {
+        also(n);
+        const int pitch = n.pitch;
+        lowest = std::min(lowest, pitch);
+        highest = std::max(highest, pitch);
+        if (n.channel == PERCUSSION_CHANNEL)
+            drums[(pitch >> 6) & 1] |= uint64_t{1} << (pitch & 63);
+        else
+            programs[n.program >> 6] |= uint64_t{1} << (n.program & 63);
+        sounding.Start(n.start_tick, n.end_tick);
+    }
+    if (!notes.empty()) {
+        s.lowest_pitch = lowest;
+        s.highest_pitch = highest;
+    }
+    s.drums = (drums[0] | drums[1]) != 0;
+    s.peak_polyphony = sounding.Peak();
+    for (int p = 0; p < 256; ++p)
+        if ((programs[p >> 6] >> (p & 63)) & 1) s.programs.push_back(static_cast<uint8_t>(p));
+    drumNotes[0] = drums[0];
+    drumNotes[1] = drums[1];
+    return s;
+}
+
 }  // namespace
+
+Summary Score::summary() const {
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        uint64_t drums[2];
+        return SummaryWalk(*this, Data().Notes(), Data().keyList, drums, [](const Note&) {});
+    });
+}
 
 std::vector<Instrument> Score::instruments() const {
     return platform_detail::OrEmptyWhenNoMemory([&] {
@@ -174,6 +284,22 @@ std::vector<Instrument> Score::instruments() const {
         InstrumentFinder finder(d.banks, d.format == 2);
         for (const Note& n : d.Notes()) finder.Add(n);
         return finder.Found();
+    });
+}
+
+// (One walk where summary() and instruments() take two.)
+Survey Score::survey() const {
+    return platform_detail::OrEmptyWhenNoMemory([&] {
+        const score_detail::SongData& d = Data();
+        InstrumentFinder finder(d.banks, d.format == 2);
+        uint64_t drums[2];
+        Survey out;
+        out.summary = SummaryWalk(*this, d.Notes(), d.keyList, drums,
+                                  [&finder](const Note& n) { finder.Add(n); });
+        out.instruments = finder.Found();
+        for (int p = 0; p < 128; ++p)
+            if ((drums[p >> 6] >> (p & 63)) & 1) out.drum_notes.push_back(static_cast<uint8_t>(p));
+        return out;
     });
 }
 

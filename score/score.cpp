@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
-#include <set>
 
 #include "midifolio/midi_event.h"
 #include "midifolio/names.h"
@@ -121,66 +119,6 @@ std::vector<double> Score::beats() const {
 std::vector<double> Score::downbeats() const {
     return platform_detail::OrEmptyWhenNoMemory([&] {
         return BeatSeconds(meter_map(), time_map(), static_cast<double>(Data().endTick), true);
-    });
-}
-
-Summary Score::summary() const {
-    return platform_detail::OrEmptyWhenNoMemory([&] {
-        const std::vector<Note>& notes = Data().Notes();
-        Summary s;
-        s.notes = notes.size();
-        s.duration = duration();
-        s.bars = bars();
-        s.keys = Data().keyList;
-        // Kept in locals while the notes are walked (a store through `s` or into an array of
-        // bools might change any byte, a note's among them, for all the compiler knows).
-        int lowest = 128, highest = -1;
-        bool drums = false;
-        uint64_t programs[4] = {};  // a bit per program
-        uint32_t peak = 0;
-        // The most notes sounding at once, in one walk: the notes come by start tick, and a
-        // heap holds the end ticks of those sounding. An end at a tick comes before a start at
-        // it, and a note of no length never sounds. (Sorting every start and end instead took
-        // a third of a scan's time.)
-        std::vector<int64_t> ends;  // a heap, the earliest end at the front
-        const std::greater<int64_t> later;
-        for (const Note& n : notes) {
-            const int pitch = n.pitch;
-            lowest = std::min(lowest, pitch);
-            highest = std::max(highest, pitch);
-            if (n.channel == PERCUSSION_CHANNEL)
-                drums = true;
-            else
-                programs[n.program >> 6] |= uint64_t{1} << (n.program & 63);
-            if (n.end_tick > n.start_tick) {
-                if (!ends.empty() && ends.front() <= n.start_tick) {
-                    // The first note over gives its place to this one (one sift, where a pop
-                    // and a push take two), then the others over leave: the last end takes
-                    // the front and sifts down. (This note's end stays: the heap never
-                    // empties here.)
-                    ends.front() = n.end_tick;
-                    score_detail::SiftFrontDown(ends, later);
-                    while (ends.front() <= n.start_tick) {
-                        ends.front() = ends.back();
-                        ends.pop_back();
-                        score_detail::SiftFrontDown(ends, later);
-                    }
-                } else {
-                    ends.push_back(n.end_tick);
-                    std::push_heap(ends.begin(), ends.end(), later);
-                }
-                peak = std::max(peak, static_cast<uint32_t>(ends.size()));
-            }
-        }
-        if (!notes.empty()) {
-            s.lowest_pitch = lowest;
-            s.highest_pitch = highest;
-        }
-        s.drums = drums;
-        s.peak_polyphony = peak;
-        for (int p = 0; p < 256; ++p)
-            if ((programs[p >> 6] >> (p & 63)) & 1) s.programs.push_back(static_cast<uint8_t>(p));
-        return s;
     });
 }
 

@@ -254,6 +254,16 @@ TEST(OutOfMemory, TheExactLayerReadsViewsEditsAndWritesOrSaysItCouldNot) {
         [&](size_t n, bool failed, long k) { EXPECT_TRUE(n == 4 || (failed && n == 0)) << k; });
     CountDown(
         [&] {
+            const score::Survey s = Armed([&] { return score.survey(); });
+            return std::make_pair(s.summary.notes, s.instruments.size());
+        },
+        [&](std::pair<size_t, size_t> r, bool failed, long k) {
+            EXPECT_TRUE(r == std::make_pair(notes, size_t{4}) ||
+                        (failed && r == std::make_pair(size_t{0}, size_t{0})))
+                << k;
+        });
+    CountDown(
+        [&] {
             std::string error;
             const score::Song t = Armed([&] { return score::Transpose(song, 1, false, &error); });
             return std::make_pair(error, t.events());

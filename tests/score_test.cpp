@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -222,6 +223,72 @@ TEST(Score, PeakPolyphonyEndsANoteBeforeOneStartsAtItsTickAndNeverCountsANoteOfN
     const score::Song single = score::Song::FromBytes(Smf(0, 480, {merged}), {}, report);
     ASSERT_TRUE(report.ok()) << report.message;
     EXPECT_EQ(score::Score(single).summary().peak_polyphony, 3u);
+}
+
+// The most notes sounding at once, counted the slow way: every start and end by tick, the
+// ends of a tick first; notes of no length left out.
+uint32_t PeakBySorting(const std::vector<score::Note>& notes) {
+    std::vector<std::pair<int64_t, int>> marks;
+    for (const score::Note& n : notes) {
+        if (n.end_tick <= n.start_tick) continue;
+        marks.push_back({n.start_tick, 1});
+        marks.push_back({n.end_tick, -1});
+    }
+    std::sort(marks.begin(), marks.end());
+    int sounding = 0, peak = 0;
+    for (const auto& m : marks) peak = std::max(peak, sounding += m.second);
+    return static_cast<uint32_t>(peak);
+}
+
+TEST(Score, SurveyAnswersAsSummaryAndInstrumentsDoWhateverTheNumberOfNotesSounding) {
+    // Songs of random notes on three tracks, some of them long (up to 200 notes sounding at
+    // once, past the count a short list holds), some of no length, some on the drum channel.
+    std::mt19937 random(11);
+    for (int round = 0; round < 12; ++round) {
+        std::vector<score::NoteInput> input;
+        const int longest = round < 4 ? 40 : round < 8 ? 2000 : 40000;
+        for (int i = 0; i < 3000; ++i) {
+            const int64_t start = random() % 20000;
+            const int64_t length = random() % 7 == 0 ? 0 : 1 + random() % longest;
+            input.push_back({start, start + length, static_cast<uint16_t>(random() % 3),
+                             static_cast<uint8_t>(random() % 4 == 0 ? 9 : random() % 3),
+                             static_cast<uint8_t>(random() % 5),
+                             static_cast<uint8_t>(random() % 128), 90});
+        }
+        std::string error;
+        const score::Song song = score::FromNotes(input, {}, &error);
+        ASSERT_TRUE(error.empty()) << error;
+        const score::Score s(song);
+        const score::Survey survey = s.survey();
+        const score::Summary sum = s.summary();
+        EXPECT_EQ(sum.peak_polyphony, PeakBySorting(s.notes())) << "round " << round;
+        EXPECT_EQ(survey.summary.peak_polyphony, sum.peak_polyphony);
+        EXPECT_EQ(survey.summary.notes, sum.notes);
+        EXPECT_EQ(survey.summary.programs, sum.programs);
+        EXPECT_EQ(survey.summary.lowest_pitch, sum.lowest_pitch);
+        EXPECT_EQ(survey.summary.highest_pitch, sum.highest_pitch);
+        EXPECT_EQ(survey.summary.drums, sum.drums);
+        EXPECT_EQ(survey.summary.bars, sum.bars);
+        const std::vector<score::Instrument> instruments = s.instruments();
+        ASSERT_EQ(survey.instruments.size(), instruments.size());
+        for (size_t i = 0; i < instruments.size(); ++i) {
+            EXPECT_EQ(survey.instruments[i].channel, instruments[i].channel);
+            EXPECT_EQ(survey.instruments[i].program, instruments[i].program);
+            EXPECT_EQ(survey.instruments[i].notes, instruments[i].notes);
+            EXPECT_EQ(survey.instruments[i].tracks, instruments[i].tracks);
+        }
+        std::vector<uint8_t> drums;
+        for (const score::Note& n : s.notes())
+            if (n.channel == PERCUSSION_CHANNEL) drums.push_back(n.pitch);
+        std::sort(drums.begin(), drums.end());
+        drums.erase(std::unique(drums.begin(), drums.end()), drums.end());
+        EXPECT_EQ(survey.drum_notes, drums);
+        EXPECT_EQ(sum.drums, !drums.empty());
+    }
+    // A song without notes: nothing sounds, no drum is struck.
+    const score::Score none(score::FromNotes(std::vector<score::NoteInput>{}, {}, nullptr));
+    EXPECT_EQ(none.survey().summary.peak_polyphony, 0u);
+    EXPECT_TRUE(none.survey().drum_notes.empty());
 }
 
 TEST(Score, SummaryAndPianoRollOfAChordAMelodyAndDrums) {

@@ -234,6 +234,13 @@ struct Instrument {
     uint8_t highest;
 };
 
+// What a scan of songs shows of each, from one walk over its notes.
+struct Survey {
+    Summary summary;
+    std::vector<Instrument> instruments;  // as Score::instruments()
+    std::vector<uint8_t> drum_notes;  // note numbers struck on the percussion channel, ascending
+};
+
 // What a track holds.
 struct TrackSummary {
     uint16_t index;
@@ -298,6 +305,8 @@ class MIDIFOLIO_API Score {
 
     Summary summary() const;
     std::vector<Instrument> instruments() const;
+    // summary(), instruments() and the drum notes struck, at the cost of about one of them.
+    Survey survey() const;
     std::vector<TrackSummary> track_summaries() const;
     // fs frames per second (a value of 0 or less, or not finite, gives an empty roll); notes
     // of the percussion channel only when drums is true.
