@@ -6,6 +6,8 @@
 #include <cmath>
 #include <set>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "midifolio/event_kinds.h"
@@ -139,6 +141,27 @@ void CheckSummary(const Score& score) {
     FUZZ_CHECK(s.lowest_pitch == low && s.highest_pitch == high && s.drums == drums);
     FUZZ_CHECK(s.programs == std::vector<uint8_t>(programs.begin(), programs.end()));
     FUZZ_CHECK(sounding == (s.peak_polyphony > 0));
+    // The most notes sounding at once, by sorting every start and end (an end first at a tick).
+    std::vector<std::pair<int64_t, int>> marks;
+    for (const Note& n : notes)
+        if (n.end_tick > n.start_tick) {
+            marks.push_back({n.start_tick, 1});
+            marks.push_back({n.end_tick, -1});
+        }
+    std::sort(marks.begin(), marks.end());
+    int now = 0, peak = 0;
+    for (const auto& m : marks) peak = std::max(peak, now += m.second);
+    FUZZ_CHECK(s.peak_polyphony == static_cast<uint32_t>(peak));
+    // The survey answers as the summary and the instruments do.
+    const sc::Survey survey = score.survey();
+    FUZZ_CHECK(survey.summary.notes == s.notes && survey.summary.programs == s.programs &&
+               survey.summary.peak_polyphony == s.peak_polyphony &&
+               survey.summary.lowest_pitch == s.lowest_pitch && survey.summary.drums == s.drums);
+    FUZZ_CHECK(survey.instruments.size() == score.instruments().size());
+    std::set<uint8_t> struck;
+    for (const Note& n : notes)
+        if (n.channel == PERCUSSION_CHANNEL) struck.insert(n.pitch);
+    FUZZ_CHECK(survey.drum_notes == std::vector<uint8_t>(struck.begin(), struck.end()));
 }
 
 void CheckInstruments(const Score& score) {
