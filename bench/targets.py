@@ -127,10 +127,24 @@ elif mode == "loadable":
             pass
     result["files"] = ok
 elif mode == "scan":
-    files = json.load(open(args[0]))
+    # Python's scan and the CLI's (a whole process each time) in alternating rounds, so that
+    # both sides of their ratio meet the same phases of the machine.
+    import subprocess
+    files, cli = json.load(open(args[0])), args[1]
+    cmd = [cli, "scan", "--jobs", "1", *files]
+    def cli_scan():
+        # Exit status 1 only tells that some files were refused: the scan ran through.
+        r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if r.returncode not in (0, 1):
+            raise RuntimeError("midifolio scan failed (%d)" % r.returncode)
     rows = midifolio.scan(files, jobs=1)
     assert len(rows) == len(files)
-    result["scan"], _ = timed(lambda: midifolio.scan(files, jobs=1), 3)
+    cli_scan()
+    py_times, cli_times = [], []
+    for _ in range(5):
+        for fn, out in ((lambda: midifolio.scan(files, jobs=1), py_times), (cli_scan, cli_times)):
+            t0 = time.perf_counter(); fn(); out.append((time.perf_counter() - t0) * 1e3)
+    result["scan"], result["cli_scan"] = statistics.median(py_times), statistics.median(cli_times)
 print(json.dumps(result))
 """
 
@@ -250,7 +264,7 @@ def measure_big(perf, py, path):
     return m
 
 
-def measure_real(perf, py, files, work):
+def measure_real(perf, py, files, work, cli):
     m = {}
     all_json = work / "targets-real-all.json"
     all_json.write_text(json.dumps(files))
@@ -261,24 +275,9 @@ def measure_real(perf, py, files, work):
     m["floor_loadable"] = perf.floor(loadable, 7)[1]
     m["py_notes"] = py("real", str(ok_json))["load_notes"]
     m["floor_all"] = perf.floor(files, 7)[1]
-    m["py_scan"] = py("scan", str(all_json))["scan"]
-    return m, all_json
-
-
-def measure_cli_scan(build, files):
-    cli = Path(build) / "cli" / "midifolio"
-    cmd = [str(cli), "scan", "--jobs", "1", *files]
-    subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=plain_env())
-    times = []
-    for _ in range(3):
-        t0 = time.perf_counter()
-        # Exit status 1 only tells that some files were refused: the scan ran through.
-        r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           env=plain_env())
-        times.append((time.perf_counter() - t0) * 1e3)
-        if r.returncode not in (0, 1):
-            raise RuntimeError("midifolio scan failed (%d)" % r.returncode)
-    return median(times)
+    scans = py("scan", str(all_json), str(cli))
+    m["py_scan"], m["cli_scan"] = scans["scan"], scans["cli_scan"]
+    return m
 
 
 def measure_render(build):
@@ -307,9 +306,8 @@ def main():
 
     B = measure_big(perf, py, big)
     B2 = measure_big(perf, py, big2)
-    R, all_json = measure_real(perf, py, real_files(), inputs)
-    files = json.loads(all_json.read_text())
-    cli_scan = measure_cli_scan(build, files)
+    R = measure_real(perf, py, real_files(), inputs, build / "cli" / "midifolio")
+    cli_scan = R["cli_scan"]
     x_realtime = measure_render(build)
     ipe_load, events = perf.instructions("load", big, "LoadOnce", inputs / "callgrind.targets")
     ipe_exact, _ = perf.instructions("exact", big, "ExactOnce", inputs / "callgrind.targets")
