@@ -241,8 +241,8 @@ uint32_t PeakBySorting(const std::vector<score::Note>& notes) {
 }
 
 TEST(Score, SurveyAnswersAsSummaryAndInstrumentsDoWhateverTheNumberOfNotesSounding) {
-    // Songs of random notes on three tracks, some of them long (up to 200 notes sounding at
-    // once, past the count a short list holds), some of no length, some on the drum channel.
+    // Songs of random notes on three tracks: about 10, 150 and 2,000 sounding at once at most
+    // (the last two past the count a short list holds); some of no length, some drums.
     std::mt19937 random(11);
     for (int round = 0; round < 12; ++round) {
         std::vector<score::NoteInput> input;
