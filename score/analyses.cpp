@@ -229,6 +229,14 @@ class Sounding {
     uint32_t m_peak = 0;
 };
 
+// The numbers whose bits are set in a bit set of `count` bits, ascending.
+std::vector<uint8_t> Members(const uint64_t* bits, int count) {
+    std::vector<uint8_t> out;
+    for (int k = 0; k < count; ++k)
+        if ((bits[k >> 6] >> (k & 63)) & 1) out.push_back(static_cast<uint8_t>(k));
+    return out;
+}
+
 // The summary of a song's notes, from one walk over them; also(n) is called for every note on
 // the way, and drumNotes gets a bit per note number struck on the percussion channel.
 template <class Also>
@@ -262,8 +270,7 @@ Summary SummaryWalk(const Score& score, const std::vector<Note>& notes,
     }
     s.drums = (drums[0] | drums[1]) != 0;
     s.peak_polyphony = sounding.Peak();
-    for (int p = 0; p < 256; ++p)
-        if ((programs[p >> 6] >> (p & 63)) & 1) s.programs.push_back(static_cast<uint8_t>(p));
+    s.programs = Members(programs, 256);
     drumNotes[0] = drums[0];
     drumNotes[1] = drums[1];
     return s;
@@ -297,8 +304,7 @@ Survey Score::survey() const {
         out.summary = SummaryWalk(*this, d.Notes(), d.keyList, drums,
                                   [&finder](const Note& n) { finder.Add(n); });
         out.instruments = finder.Found();
-        for (int p = 0; p < 128; ++p)
-            if ((drums[p >> 6] >> (p & 63)) & 1) out.drum_notes.push_back(static_cast<uint8_t>(p));
+        out.drum_notes = Members(drums, 128);
         return out;
     });
 }
